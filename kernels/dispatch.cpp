@@ -1,0 +1,69 @@
+// Chooses the kernel table once per process: the best instruction set the processor and the
+// operating system support, unless VELMORA_ISA names another one that is available.
+#include <cpuid.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+#include "kernels/kernel_set.h"
+
+namespace {
+
+bool has_sse41() {
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    return (c & bit_SSE4_1) != 0 && (c & bit_SSSE3) != 0;
+}
+
+const KernelSet* pick(Isa isa) {
+    switch (isa) {
+    case Isa::scalar:
+        return &scalar_kernels;
+    case Isa::sse41:
+        return has_sse41() ? &sse41_kernels : nullptr;
+    case Isa::avx2:
+        return nullptr;
+    }
+    return nullptr;
+}
+
+const KernelSet* best_available() {
+    for (Isa isa : {Isa::avx2, Isa::sse41})
+        if (const KernelSet* set = pick(isa)) return set;
+    return &scalar_kernels;
+}
+
+const KernelSet* from_environment() {
+    const char* name = std::getenv("VELMORA_ISA");
+    if (!name) return nullptr;
+    for (Isa isa : {Isa::scalar, Isa::sse41, Isa::avx2}) {
+        const KernelSet* set = pick(isa);
+        if (set && std::strcmp(set->name, name) == 0) return set;
+    }
+    return nullptr;
+}
+
+const KernelSet* initial() {
+    const KernelSet* forced = from_environment();
+    return forced ? forced : best_available();
+}
+
+// Initialised on first use, safely from any thread.
+const KernelSet*& active() {
+    static const KernelSet* set = initial();
+    return set;
+}
+
+}  // namespace
+
+const KernelSet& kernels() { return *active(); }
+
+const KernelSet* kernels_for(Isa isa) { return pick(isa); }
+
+bool force_isa(Isa isa) {
+    const KernelSet* set = pick(isa);
+    if (!set) return false;
+    active() = set;
+    return true;
+}

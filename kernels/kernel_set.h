@@ -1,0 +1,52 @@
+// The arithmetic kernels of the engine, one table per instruction set. Every table computes the
+// same bits: the scalar table states the arithmetic, the vector tables are tested against it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum class Isa { scalar, sse41, avx2 };
+
+struct KernelSet {
+    Isa isa;
+    const char* name;
+
+    // One row of 2n samples lifted in place through the scratch pair e, o (n floats each,
+    // 16-byte aligned). The row starts on a 16-byte boundary.
+    void (*forward_row)(float* row, int n, float* e, float* o);
+    void (*inverse_row)(float* row, int n, float* e, float* o);
+
+    // `count` adjacent columns of 2n samples, `stride` floats apart, lifted in place.
+    // `scratch` holds `scratch_floats` floats, at least 2n.
+    void (*forward_columns)(float* top, ptrdiff_t stride, int count, int n, float* scratch,
+                            int scratch_floats);
+    void (*inverse_columns)(float* top, ptrdiff_t stride, int count, int n, float* scratch,
+                            int scratch_floats);
+
+    // Neighbourhood-masked thresholding of rows r0..r1-1 of an n x m block whose row 0 is at
+    // `block` (row stride `stride`). `mask` holds three rows of `mask_stride` entries.
+    void (*threshold_strip)(float* block, ptrdiff_t stride, int32_t* mask, int mask_stride, int r0,
+                            int r1, float x, int n, int m);
+
+    // `count` signed 16-bit samples, `sample_stride` apart, to floats.
+    void (*load_s16)(const int16_t* src, int sample_stride, float* dst, int count);
+    // `count` floats to signed 16-bit samples (low 16 bits of the 32-bit conversion); the first
+    // `rounded` round to nearest even, the rest truncate toward zero.
+    void (*store_s16)(const float* src, int16_t* dst, int sample_stride, int count, int rounded);
+
+    // Largest magnitude of `count` floats, 0 for none.
+    float (*max_abs)(const float* src, int count);
+};
+
+extern const KernelSet scalar_kernels;
+extern const KernelSet sse41_kernels;
+
+// The table in use: the best the processor offers, or the one named by VELMORA_ISA
+// ("scalar", "sse41", "avx2") when the processor has it.
+const KernelSet& kernels();
+
+// The table for one instruction set, or null when the processor lacks it.
+const KernelSet* kernels_for(Isa isa);
+
+// Makes `isa` the table in use; returns false (and changes nothing) when it is not available.
+bool force_isa(Isa isa);

@@ -1,0 +1,127 @@
+// The plain forms: each kernel states its arithmetic element by element.
+#include <cmath>
+
+#include "kernels/kernel_set.h"
+#include "kernels/sample_conversion.h"
+#include "kernels/scalar_lifting.h"
+
+namespace {
+
+using namespace lifting;
+
+void forward_row(float* row, int n, float* e, float* o) {
+    for (int k = 0; k < n; ++k) {
+        e[k] = row[2 * k];
+        o[k] = row[2 * k + 1];
+    }
+    scalar_lifting::forward_steps(e, o, n);
+    for (int k = 0; k < n; ++k) row[k] = e[k] * kK;
+    for (int k = 0; k < n; ++k) row[n + k] = o[k] * kInvK;
+}
+
+void inverse_row(float* row, int n, float* e, float* o) {
+    for (int k = 0; k < n; ++k) {
+        e[k] = row[k] * kInvK;
+        o[k] = row[n + k] * kK;
+    }
+    scalar_lifting::inverse_steps(e, o, n);
+    for (int k = 0; k < n; ++k) {
+        row[2 * k] = e[k];
+        row[2 * k + 1] = o[k];
+    }
+}
+
+// Each column is gathered into the scratch pair, lifted and scattered back.
+void forward_columns(float* top, ptrdiff_t stride, int count, int n, float* scratch, int) {
+    float* e = scratch;
+    float* o = scratch + n;
+    for (int c = 0; c < count; ++c) {
+        float* col = top + c;
+        for (int k = 0; k < n; ++k) {
+            e[k] = col[(2 * k) * stride];
+            o[k] = col[(2 * k + 1) * stride];
+        }
+        scalar_lifting::forward_steps(e, o, n);
+        for (int k = 0; k < n; ++k) col[k * stride] = e[k] * kK;
+        for (int k = 0; k < n; ++k) col[(n + k) * stride] = o[k] * kInvK;
+    }
+}
+
+void inverse_columns(float* top, ptrdiff_t stride, int count, int n, float* scratch, int) {
+    float* e = scratch;
+    float* o = scratch + n;
+    for (int c = 0; c < count; ++c) {
+        float* col = top + c;
+        for (int k = 0; k < n; ++k) {
+            e[k] = col[k * stride] * kInvK;
+            o[k] = col[(n + k) * stride] * kK;
+        }
+        scalar_lifting::inverse_steps(e, o, n);
+        for (int k = 0; k < n; ++k) {
+            col[(2 * k) * stride] = e[k];
+            col[(2 * k + 1) * stride] = o[k];
+        }
+    }
+}
+
+// Sets entries j-1, j, j+1 of `rows` mask rows for every coefficient of the row reaching x.
+void mark_row(const float* row, int n, float x, int32_t* const* masks, int mask_count) {
+    for (int j = 0; j < n; ++j) {
+        if (!(std::fabs(row[j]) >= x)) continue;
+        const int first = j > 0 ? j - 1 : j;
+        const int last = j < n - 1 ? j + 1 : j;
+        for (int r = 0; r < mask_count; ++r)
+            for (int i = first; i <= last; ++i) masks[r][i] = -1;
+    }
+}
+
+void zero_unmarked(float* row, const int32_t* mask, int n) {
+    for (int j = 0; j < n; ++j)
+        if (mask[j] == 0) row[j] = 0.0f;
+}
+
+void threshold_strip(float* block, ptrdiff_t stride, int32_t* mask, int mask_stride, int r0,
+                     int r1, float x, int n, int m) {
+    int32_t* rows[3] = {mask, mask + mask_stride, mask + 2 * mask_stride};
+    for (int i = 0; i < 3 * mask_stride; ++i) mask[i] = 0;
+    if (r0 > 0) mark_row(block + (r0 - 1) * stride, n, x, rows, 1);
+    mark_row(block + r0 * stride, n, x, rows, 2);
+    const int limit = r1 == m ? m - 1 : r1;
+    for (int r = r0; r < limit; ++r) {
+        mark_row(block + (r + 1) * stride, n, x, rows, 3);
+        zero_unmarked(block + r * stride, rows[0], n);
+        for (int j = 0; j < n; ++j) rows[0][j] = 0;
+        int32_t* recycled = rows[0];
+        rows[0] = rows[1];
+        rows[1] = rows[2];
+        rows[2] = recycled;
+    }
+    if (r1 == m) zero_unmarked(block + (m - 1) * stride, rows[0], n);
+}
+
+void load_s16(const int16_t* src, int sample_stride, float* dst, int count) {
+    for (int i = 0; i < count; ++i) dst[i] = static_cast<float>(src[i * sample_stride]);
+}
+
+void store_s16(const float* src, int16_t* dst, int sample_stride, int count, int rounded) {
+    for (int i = 0; i < count; ++i) {
+        const int32_t v = i < rounded ? convert_round(src[i]) : convert_truncate(src[i]);
+        dst[i * sample_stride] = low16(v);
+    }
+}
+
+float max_abs(const float* src, int count) {
+    float m = 0.0f;
+    for (int i = 0; i < count; ++i) {
+        const float a = std::fabs(src[i]);
+        if (a > m) m = a;  // a NaN never wins
+    }
+    return m;
+}
+
+}  // namespace
+
+const KernelSet scalar_kernels = {
+    Isa::scalar,     "scalar",        forward_row, inverse_row, forward_columns,
+    inverse_columns, threshold_strip, load_s16,    store_s16,   max_abs,
+};

@@ -1,0 +1,83 @@
+#include "pipeline/frame_entry.h"
+
+#include "host/filter_table.h"
+#include "host/parameter_store.h"
+#include "host/window_procedure.h"
+#include "kernels/kernel_set.h"
+#include "pipeline/frame_geometry.h"
+#include "pipeline/plane_stages.h"
+#include "pipeline/process_plane.h"
+#include "pipeline/views.h"
+
+FrameGeometry frame_geometry = {};
+
+namespace {
+
+bool is_sane_frame(const FILTER_PROC_INFO* fpip) {
+    return fpip->ycp_edit && fpip->ycp_temp && fpip->w >= 1 && fpip->h >= 1 &&
+           fpip->w <= fpip->max_w && fpip->h <= fpip->max_h;
+}
+
+// Keeps one Pos track inside [minimum, maximum], with a window update per correction.
+void clamp_position(FILTER* fp, int track, int32_t size) {
+    fp->track_s[track] = kPosMinimum;
+    if (fp->track[track] < kPosMinimum) {
+        fp->track[track] = kPosMinimum;
+        fp->exfunc->filter_window_update(fp);
+    }
+    fp->track_e[track] = floor32(size) - 129;
+}
+
+void clamp_to_maximum(FILTER* fp, int track) {
+    if (fp->track[track] > fp->track_e[track]) {
+        fp->track[track] = fp->track_e[track];
+        fp->exfunc->filter_window_update(fp);
+    }
+}
+
+void clamp_selection_box(FILTER* fp, const FILTER_PROC_INFO* fpip) {
+    clamp_position(fp, kTrackPosX, fpip->w);
+    clamp_position(fp, kTrackPosY, fpip->h);
+    clamp_to_maximum(fp, kTrackPosX);
+    clamp_to_maximum(fp, kTrackPosY);
+}
+
+}  // namespace
+
+int64_t working_memory_bytes(std::uintptr_t temp, int32_t W, int32_t H, int32_t threads) {
+    const int64_t alignment_slack = static_cast<int64_t>((16 - (temp & 15)) & 15);
+    const int64_t plane = static_cast<int64_t>(W) * H * 4;
+    const int64_t scratch = scratch_floats_per_thread(W, H) * 4 * threads;
+    return alignment_slack + plane + scratch;
+}
+
+BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip) {
+    if (!is_sane_frame(fpip)) return FALSE;
+    const bool editing = fp->exfunc->is_editing(fpip->editp) != 0;
+    clamp_selection_box(fp, fpip);
+    commit_tracks(fp);
+
+    const int32_t W = round_up32(fpip->w), H = round_up32(fpip->h);
+    const int32_t threads = probe_thread_count(fp->exfunc->exec_multi_thread_func);
+    const auto temp = reinterpret_cast<std::uintptr_t>(fpip->ycp_temp);
+    const int64_t capacity = static_cast<int64_t>(fpip->max_w) * fpip->max_h * 6;
+    if (working_memory_bytes(temp, W, H, threads) > capacity) return FALSE;
+
+    kernels();  // chosen here, before any worker asks for it
+    frame_geometry.W = W;
+    frame_geometry.H = H;
+    frame_geometry.WorkingPlane = reinterpret_cast<float*>((temp + 15) & ~std::uintptr_t{15});
+    frame_geometry.ScratchArea = frame_geometry.WorkingPlane + static_cast<int64_t>(W) * H;
+    frame_geometry.scratch_per_thread = static_cast<int32_t>(scratch_floats_per_thread(W, H));
+
+    for (int32_t p = 0; p < kPlaneCount; ++p) {
+        frame_geometry.current_plane = p;
+        if (ProcessPlane(fp, fpip, kLevelCount) != 0) break;
+    }
+    if (fp->check[kCheckSelection] != 0 && editing) DrawSelectionOverlay(fp, fpip);
+    if (fp->check[kCheckSelection] != 0 && measure_requested != 0) {
+        show_row(fp, fp->track[kTrackSel]);
+        fp->exfunc->filter_window_update(fp);
+    }
+    return TRUE;
+}

@@ -1,0 +1,33 @@
+// The native stand-in host: runs a host script against the plug-in's code, linked in directly.
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "host/filter_table.h"
+#include "standin/scenario.h"
+#include "standin/thread_pool.h"
+#include "standin/user32_standin.h"
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s SCRIPT|-\n(the script language is described in "
+                             "standin/scenario.h)\n", argv[0]);
+        return 2;
+    }
+    EmulatedFilter filter;
+    build_filter(filter, GetFilterTable(), pool_exec);
+    HWND owner = make_standin_window(nullptr);
+    ScenarioHost host{&filter, make_standin_window(owner), [](int n) { set_pool_threads(n); }};
+    const std::string path = argv[1];
+    std::ifstream file;
+    if (path != "-") {
+        file.open(path);
+        if (!file) {
+            std::fprintf(stderr, "cannot open %s\n", path.c_str());
+            return 2;
+        }
+    }
+    const bool ok = run_scenario(path == "-" ? std::cin : file, host, std::cout);
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,32 @@
+// A plane in the wavelet engine's working layout: W x H floats, row stride W, 16-byte aligned,
+// with private scratch for each worker thread.
+#pragma once
+
+#include <cstdint>
+
+struct TransformPlane {
+    float* data;
+    int32_t W;  // multiple of 32
+    int32_t H;  // multiple of 32
+    float* scratch;           // slice of thread t at scratch + t * scratch_per_thread
+    int32_t scratch_per_thread;  // floats; at least max(3W, 2H)
+};
+
+// Items [t*N/T, (t+1)*N/T) of N: the share of thread t of T.
+struct ItemRange {
+    int32_t begin;
+    int32_t end;
+};
+
+inline ItemRange thread_share(int32_t N, int32_t t, int32_t T) {
+    return {static_cast<int32_t>(static_cast<int64_t>(t) * N / T),
+            static_cast<int32_t>(static_cast<int64_t>(t + 1) * N / T)};
+}
+
+// Floats each worker thread needs: two lines of the longer side for the lifting passes, three
+// rows of 32-bit mask entries for the thresholding.
+inline int64_t scratch_floats_per_thread(int32_t W, int32_t H) {
+    const int64_t rows = 3 * static_cast<int64_t>(W);
+    const int64_t columns = 2 * static_cast<int64_t>(H);
+    return rows > columns ? rows : columns;
+}

@@ -1,0 +1,23 @@
+// The emulator's windows: an editor main window that records what it receives, and the filter
+// window it owns, as the host creates them.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct ReceivedMessage {
+    UINT message;
+    WPARAM wparam;
+    LPARAM lparam;
+};
+
+extern std::vector<ReceivedMessage> main_window_log;
+
+// Creates both windows; returns the filter window.
+HWND create_host_windows();
+
+// The filter window's child windows, one line each: id, class, style, rectangle, caption bytes
+// and whether it uses `font`.
+std::string describe_children(HWND filter_window, HFONT font);

@@ -49,10 +49,13 @@ const KernelSet* initial() {
     return forced ? forced : best_available();
 }
 
-// Initialised on first use, safely from any thread.
+// Chosen on first use. The frame handler asks before it starts any worker, so the workers only
+// ever read it.
+const KernelSet* chosen = nullptr;
+
 const KernelSet*& active() {
-    static const KernelSet* set = initial();
-    return set;
+    if (!chosen) chosen = initial();
+    return chosen;
 }
 
 }  // namespace

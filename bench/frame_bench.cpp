@@ -1,0 +1,151 @@
+// Whole frames through the real frame handler, timed per stage: the median of several runs for
+// each size, thread count and kernel table.
+//
+//   velmora-bench [--runs N] [--threads 1,2] [--isa scalar,sse41] [--size 1920x1080] [--zero]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "host/filter_table.h"
+#include "host/parameter_store.h"
+#include "kernels/kernel_set.h"
+#include "pipeline/stage_workers.h"
+#include "standin/emulated_filter.h"
+#include "standin/frame_source.h"
+#include "standin/thread_pool.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::pair<MULTI_THREAD_FUNC, const char*> kStages[] = {
+    {LoadPlaneWorker, "load"},          {ForwardRowsWorker, "fwd rows"},
+    {ForwardColumnsWorker, "fwd cols"}, {ThresholdWorker, "threshold"},
+    {InverseColumnsWorker, "inv cols"}, {InverseRowsWorker, "inv rows"},
+    {StorePlaneWorker, "store"},
+};
+
+std::map<MULTI_THREAD_FUNC, double> stage_ms;
+
+BOOL timed_exec(MULTI_THREAD_FUNC func, void* p1, void* p2) {
+    const auto start = Clock::now();
+    pool_exec(func, p1, p2);
+    stage_ms[func] += std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    return TRUE;
+}
+
+std::vector<std::string> split(const char* text) {
+    std::vector<std::string> parts;
+    std::string part;
+    for (const char* c = text;; ++c) {
+        if (*c == ',' || *c == 0) {
+            if (!part.empty()) parts.push_back(part);
+            part.clear();
+            if (*c == 0) break;
+        } else {
+            part += *c;
+        }
+    }
+    return parts;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+struct Result {
+    double total;
+    std::map<MULTI_THREAD_FUNC, double> stages;
+};
+
+Result run(int w, int h, int threads, int runs, bool zero) {
+    set_pool_threads(threads);
+    static EmulatedFilter filter;
+    host_state = HostState{};
+    build_filter(filter, GetFilterTable(), timed_exec);
+    FILTER* fp = &filter.record;
+    for (int k = 0; k < kLevelTrackCount; ++k) {
+        const int value = zero ? 0 : 40 - 2 * k;
+        for (int p = 0; p < kPlaneCount; ++p) ThresholdTable[p][k] = value;
+        fp->track[kTrackFirstLevel + k] = value;
+    }
+    std::vector<PIXEL_YC> edit(static_cast<size_t>(w) * h), temp(edit.size()), source(edit.size());
+    fill_frame(source.data(), w, h, w, h, 7, FrameKind::noisy);
+    FILTER_PROC_INFO info = {};
+    info.ycp_edit = edit.data();
+    info.ycp_temp = temp.data();
+    info.w = info.max_w = w;
+    info.h = info.max_h = h;
+    std::vector<double> totals;
+    std::map<MULTI_THREAD_FUNC, std::vector<double>> per_stage;
+    for (int r = 0; r < runs + 1; ++r) {
+        edit = source;
+        stage_ms.clear();
+        const auto start = Clock::now();
+        if (!fp->func_proc(fp, &info)) {
+            std::fprintf(stderr, "frame refused\n");
+            std::exit(1);
+        }
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        if (r == 0) continue;  // warm-up
+        totals.push_back(ms);
+        for (const auto& [func, name] : kStages) per_stage[func].push_back(stage_ms[func]);
+    }
+    Result result{median(totals), {}};
+    for (const auto& [func, name] : kStages) result.stages[func] = median(per_stage[func]);
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = 9;
+    bool zero = false;
+    std::vector<std::string> thread_list = {"1", "2"}, isa_list = {"scalar", "sse41"},
+                             sizes = {"1920x1080"};
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : "";
+        if (arg == "--runs") runs = std::atoi(argv[++i]);
+        else if (arg == "--threads") thread_list = split(value), ++i;
+        else if (arg == "--isa") isa_list = split(value), ++i;
+        else if (arg == "--size") sizes = split(value), ++i;
+        else if (arg == "--zero") zero = true;
+        else {
+            std::fprintf(stderr, "usage: %s [--runs N] [--threads 1,2] [--isa scalar,sse41] "
+                                 "[--size 1920x1080,...] [--zero]\n", argv[0]);
+            return 2;
+        }
+    }
+    std::printf("%-10s %-7s %3s %9s", "size", "isa", "thr", "frame ms");
+    for (const auto& [func, name] : kStages) std::printf(" %9s", name);
+    std::printf("\n");
+    for (const std::string& size : sizes) {
+        int w = 0, h = 0;
+        if (std::sscanf(size.c_str(), "%dx%d", &w, &h) != 2 || w < 1 || h < 1) return 2;
+        for (const std::string& isa_name : isa_list) {
+            const Isa isa = isa_name == "scalar" ? Isa::scalar
+                            : isa_name == "avx2" ? Isa::avx2
+                                                 : Isa::sse41;
+            if (!force_isa(isa)) {
+                std::printf("%-10s %-7s not available on this processor\n", size.c_str(),
+                            isa_name.c_str());
+                continue;
+            }
+            for (const std::string& t : thread_list) {
+                const Result r = run(w, h, std::atoi(t.c_str()), runs, zero);
+                std::printf("%-10s %-7s %3s %9.2f", size.c_str(), isa_name.c_str(), t.c_str(),
+                            r.total);
+                for (const auto& [func, name] : kStages) std::printf(" %9.2f", r.stages.at(func));
+                std::printf("\n");
+                std::fflush(stdout);
+            }
+        }
+    }
+}

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what the build needs on a Debian machine (run as root). With --wine also what the
+# Windows tests need: 32-bit Wine, and where the kernel cannot run 32-bit programs itself,
+# qemu's user-mode emulation registered for them.
+set -euo pipefail
+want_wine=0
+[ "${1:-}" = "--wine" ] && want_wine=1
+
+packages=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 python3)
+if [ $want_wine = 1 ]; then
+  packages+=(wine wine32 qemu-user-static)
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+if [ $want_wine = 1 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  echo "this kernel does not run 32-bit programs: registering qemu-i386 for them"
+  binfmt=/proc/sys/fs/binfmt_misc
+  [ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt
+  if [ ! -e $binfmt/qemu-i386 ]; then
+    echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' > $binfmt/register
+  fi
+  /usr/lib/wine/wine --version
+fi

@@ -1,0 +1,244 @@
+// The vector kernels against the plain ones, bit for bit, over many lengths, counts, offsets,
+// strides and awkward values. Also the documented store conversions for every table.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <iterator>
+#include <limits>
+#include <vector>
+
+#include "tests/wavelet_test_support.h"
+
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+class VectorKernels : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sse = kernels_for(Isa::sse41);
+        if (!sse) GTEST_SKIP() << "processor without SSE4.1";
+    }
+    const KernelSet* sse = nullptr;
+    const KernelSet& plain = scalar_kernels;
+};
+
+TEST_F(VectorKernels, RowLiftingMatchesForEveryLength) {
+    SplitMix64 rng{11};
+    for (int n = 1; n <= 400; ++n) {
+        SCOPED_TRACE(testing::Message() << "n = " << n);
+        AlignedFloats a(2 * n), b(2 * n), e(n), o(n);
+        for (int inverse = 0; inverse < 2; ++inverse) {
+            for (int i = 0; i < 2 * n; ++i) a[i] = b[i] = mixed_value(rng);
+            if (inverse) {
+                plain.inverse_row(a.data(), n, e.data(), o.data());
+                sse->inverse_row(b.data(), n, e.data(), o.data());
+            } else {
+                plain.forward_row(a.data(), n, e.data(), o.data());
+                sse->forward_row(b.data(), n, e.data(), o.data());
+            }
+            ASSERT_EQ(first_difference(a.data(), b.data(), 2 * n), -1) << "inverse " << inverse;
+        }
+    }
+}
+
+// Adjacent columns at odd offsets and strides, with scratch large enough for the four-column
+// strips and with only the minimum; nothing outside the columns may change.
+TEST_F(VectorKernels, ColumnLiftingMatchesForCountsOffsetsAndStrides) {
+    SplitMix64 rng{12};
+    for (int n : {1, 2, 3, 4, 5, 8, 13, 32, 47}) {
+        for (int count = 1; count <= 20; ++count) {
+            for (int extra : {0, 1, 6}) {
+                for (int offset : {0, 1, 3}) {
+                    const int stride = count + offset + extra;
+                    const size_t size = static_cast<size_t>(2 * n) * stride;
+                    std::vector<float> original(size);
+                    for (float& v : original) v = mixed_value(rng);
+                    for (int scratch_floats : {2 * n, 4 * n, 4 * n + 5}) {
+                        for (int inverse = 0; inverse < 2; ++inverse) {
+                            SCOPED_TRACE(testing::Message()
+                                         << "n " << n << " count " << count << " stride " << stride
+                                         << " offset " << offset << " scratch " << scratch_floats
+                                         << " inverse " << inverse);
+                            std::vector<float> a = original, b = original;
+                            AlignedFloats scratch(scratch_floats);
+                            auto run = inverse ? plain.inverse_columns : plain.forward_columns;
+                            run(a.data() + offset, stride, count, n, scratch.data(),
+                                scratch_floats);
+                            run = inverse ? sse->inverse_columns : sse->forward_columns;
+                            run(b.data() + offset, stride, count, n, scratch.data(),
+                                scratch_floats);
+                            ASSERT_EQ(first_difference(a.data(), b.data(), size), -1);
+                            for (size_t i = 0; i < size; ++i) {
+                                const int x = static_cast<int>(i % stride);
+                                if (x < offset || x >= offset + count)
+                                    ASSERT_EQ(bits_of(b[i]), bits_of(original[i])) << "at " << i;
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Every band of many block shapes, thresholds reached exactly, negative and NaN coefficients.
+TEST_F(VectorKernels, ThresholdStripMatchesForEveryBand) {
+    SplitMix64 rng{13};
+    for (int n : {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 13, 17, 32, 37}) {
+        for (int m : {1, 2, 3, 4, 5, 9}) {
+            const int stride = n + 3, offset = 1, mask_stride = n + 2;
+            const size_t size = offset + static_cast<size_t>(m) * stride;
+            for (float x : {0.75f, 3.0f}) {
+                std::vector<float> original(size);
+                for (float& v : original) {
+                    switch (rng.uniform(0, 15)) {
+                    case 0: v = kNaN; break;
+                    case 1: v = x; break;
+                    case 2: v = -x; break;
+                    case 3: v = 1.0e6f; break;
+                    default: v = (unit(rng) - 0.5f) * 2.0f * x;
+                    }
+                }
+                for (int r0 = 0; r0 < m; ++r0) {
+                    for (int r1 = r0; r1 <= m; ++r1) {
+                        SCOPED_TRACE(testing::Message() << "n " << n << " m " << m << " x " << x
+                                                        << " band " << r0 << ".." << r1);
+                        std::vector<float> a = original, b = original;
+                        std::vector<int32_t> mask(3 * mask_stride);
+                        for (int32_t& v : mask) v = static_cast<int32_t>(rng.next());
+                        plain.threshold_strip(a.data() + offset, stride, mask.data(), mask_stride,
+                                              r0, r1, x, n, m);
+                        for (int32_t& v : mask) v = static_cast<int32_t>(rng.next());
+                        sse->threshold_strip(b.data() + offset, stride, mask.data(), mask_stride,
+                                             r0, r1, x, n, m);
+                        ASSERT_EQ(first_difference(a.data(), b.data(), size), -1);
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST_F(VectorKernels, SampleLoadMatchesForStridesCountsAndComponents) {
+    SplitMix64 rng{14};
+    for (int stride : {1, 3}) {
+        for (int component = 0; component < stride; ++component) {
+            for (int count = 0; count <= 70; ++count) {
+                SCOPED_TRACE(testing::Message() << "stride " << stride << " component "
+                                                << component << " count " << count);
+                // Exactly the samples of `count` pixels.
+                std::vector<int16_t> src(count ? static_cast<size_t>(count) * stride : 1);
+                for (int16_t& v : src) {
+                    const int kind = rng.uniform(0, 5);
+                    v = static_cast<int16_t>(kind == 0   ? -32768
+                                             : kind == 1 ? 32767
+                                                         : rng.uniform(-32768, 32767));
+                }
+                std::vector<float> a(count + 4, -7.0f), b(count + 4, -7.0f);
+                plain.load_s16(src.data() + component, stride, a.data(), count);
+                sse->load_s16(src.data() + component, stride, b.data(), count);
+                ASSERT_EQ(first_difference(a.data(), b.data(), a.size()), -1);
+            }
+        }
+    }
+}
+
+// Ties, values a hair below integers, the 16-bit wrap, the ends of the 32-bit range, NaN and
+// infinities, for every split between rounded and truncated samples.
+TEST_F(VectorKernels, SampleStoreMatchesForStridesCountsAndSplits) {
+    const float awkward[] = {0.5f,          -0.5f,        1.5f,        -1.5f,         2.5f,
+                             -2.5f,         3.5f,         -3.7f,       2.7f,          -2.7f,
+                             99.99999f,     -99.99999f,   32767.5f,    -32768.5f,     32768.0f,
+                             40000.0f,      -40000.7f,    65535.5f,    1.0e9f,        -1.0e9f,
+                             2147483520.0f, -2147483648.0f, 2147483648.0f, 3.0e9f,     -3.0e9f,
+                             kNaN,          kInf,         -kInf,       -0.0f,         0.49999997f};
+    SplitMix64 rng{15};
+    for (int stride : {1, 3}) {
+        for (int component = 0; component < stride; ++component) {
+            for (int count = 0; count <= 40; ++count) {
+                std::vector<float> src(count + 1);
+                for (float& v : src) {
+                    v = rng.uniform(0, 2) ? awkward[rng.uniform(0, std::size(awkward) - 1)]
+                                          : (unit(rng) - 0.5f) * 70000.0f;
+                }
+                std::vector<int16_t> original(count ? static_cast<size_t>(count) * stride : 1);
+                for (int16_t& v : original) v = static_cast<int16_t>(rng.uniform(-32768, 32767));
+                for (int rounded = 0; rounded <= count; ++rounded) {
+                    SCOPED_TRACE(testing::Message() << "stride " << stride << " component "
+                                                    << component << " count " << count
+                                                    << " rounded " << rounded);
+                    std::vector<int16_t> a = original, b = original;
+                    plain.store_s16(src.data(), a.data() + component, stride, count, rounded);
+                    sse->store_s16(src.data(), b.data() + component, stride, count, rounded);
+                    ASSERT_EQ(a, b);
+                    for (size_t i = 0; i < b.size(); ++i)
+                        if (static_cast<int>(i % stride) != component)
+                            ASSERT_EQ(b[i], original[i]) << "other component at " << i;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(VectorKernels, MaxAbsMatchesForCountsAndUnalignedStarts) {
+    SplitMix64 rng{16};
+    AlignedFloats values(80);
+    for (int round = 0; round < 20; ++round) {
+        for (size_t i = 0; i < values.size(); ++i) {
+            const int kind = rng.uniform(0, 11);
+            values[i] = kind == 0 ? kNaN : kind == 1 ? -0.0f : mixed_value(rng);
+        }
+        for (int start = 0; start < 4; ++start)
+            for (int count = 0; count + start <= 76; ++count)
+                ASSERT_EQ(bits_of(plain.max_abs(values.data() + start, count)),
+                          bits_of(sse->max_abs(values.data() + start, count)))
+                    << "start " << start << " count " << count;
+    }
+}
+
+// The store's conversions as documented, in the vector path (the first 16 samples round) and in
+// the truncating remainder (the last 16), for every table.
+TEST(SampleStore, ConvertsAsDocumented) {
+    struct Case {
+        float value;
+        int16_t rounded;
+        int16_t truncated;
+    };
+    const Case cases[] = {
+        {2.5f, 2, 2},           {3.5f, 4, 3},           {-2.5f, -2, -2},
+        {-3.7f, -4, -3},        {2.7f, 3, 2},           {-2.7f, -3, -2},
+        {99.99999f, 100, 99},   {32768.0f, -32768, -32768}, {40000.0f, -25536, -25536},
+        {kNaN, 0, 0},           {3.0e9f, 0, 0},         {-3.0e9f, 0, 0},
+    };
+    for (const KernelSet* table : available_tables()) {
+        SCOPED_TRACE(table->name);
+        for (int stride : {1, 3}) {
+            for (const Case& c : cases) {
+                const std::vector<float> src(32, c.value);
+                std::vector<int16_t> dst(32 * stride, 1234);
+                table->store_s16(src.data(), dst.data(), stride, 32, 16);
+                for (int i = 0; i < 32; ++i)
+                    ASSERT_EQ(dst[i * stride], i < 16 ? c.rounded : c.truncated)
+                        << "value " << c.value << " sample " << i << " stride " << stride;
+            }
+        }
+    }
+}
+
+TEST(MaxAbs, IsTheLargestMagnitude) {
+    for (const KernelSet* table : available_tables()) {
+        SCOPED_TRACE(table->name);
+        AlignedFloats v(19);
+        for (int i = 0; i < 19; ++i) v[i] = static_cast<float>(i % 5);
+        for (int at : {0, 3, 8, 15, 18}) {
+            v[at] = -250.5f;
+            EXPECT_EQ(table->max_abs(v.data(), 19), 250.5f) << "at " << at;
+            v[at] = 1.0f;
+        }
+        EXPECT_EQ(table->max_abs(v.data(), 0), 0.0f);
+    }
+}
+
+}  // namespace

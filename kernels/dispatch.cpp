@@ -16,6 +16,20 @@ bool has_sse41() {
     return (c & bit_SSE4_1) != 0 && (c & bit_SSSE3) != 0;
 }
 
+// AVX2, and the operating system saving the YMM registers across context switches.
+bool has_avx2() {
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    const bool osxsave = (c & bit_OSXSAVE) != 0, avx = (c & bit_AVX) != 0;
+    if (!osxsave || !avx) return false;
+    unsigned xcr0_low, xcr0_high;
+    __asm__ volatile("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));
+    if ((xcr0_low & 6) != 6) return false;
+    if (__get_cpuid_max(0, nullptr) < 7) return false;
+    __cpuid_count(7, 0, a, b, c, d);
+    return (b & bit_AVX2) != 0 && has_sse41();
+}
+
 const KernelSet* pick(Isa isa) {
     switch (isa) {
     case Isa::scalar:
@@ -23,7 +37,7 @@ const KernelSet* pick(Isa isa) {
     case Isa::sse41:
         return has_sse41() ? &sse41_kernels : nullptr;
     case Isa::avx2:
-        return nullptr;
+        return has_avx2() ? &avx2_kernels : nullptr;
     }
     return nullptr;
 }

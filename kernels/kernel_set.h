@@ -36,10 +36,22 @@ struct KernelSet {
 
     // Largest magnitude of `count` floats, 0 for none.
     float (*max_abs)(const float* src, int count);
+
+    // Planar unsigned samples, contiguous: `count` samples shifted left by `shift`, to floats.
+    void (*load_u8)(const uint8_t* src, float* dst, int count, int shift);
+    void (*load_u16)(const uint16_t* src, float* dst, int count, int shift);
+    // `count` floats to samples: the 32-bit conversion of store_s16 (the first `rounded` round to
+    // nearest even, the rest truncate; a NaN or a value outside the 32-bit range gives
+    // INT32_MIN), then (v + half) >> shift with half = (1 << shift) >> 1, clamped to
+    // 0..maximum (255 for bytes).
+    void (*store_u8)(const float* src, uint8_t* dst, int count, int rounded, int shift);
+    void (*store_u16)(const float* src, uint16_t* dst, int count, int rounded, int shift,
+                      int32_t maximum);
 };
 
 extern const KernelSet scalar_kernels;
 extern const KernelSet sse41_kernels;
+extern const KernelSet avx2_kernels;
 
 // The table in use: the best the processor offers, or the one named by VELMORA_ISA
 // ("scalar", "sse41", "avx2") when the processor has it.

@@ -119,9 +119,36 @@ float max_abs(const float* src, int count) {
     return m;
 }
 
+void load_u8(const uint8_t* src, float* dst, int count, int shift) {
+    for (int i = 0; i < count; ++i) dst[i] = static_cast<float>(int32_t{src[i]} << shift);
+}
+
+void load_u16(const uint16_t* src, float* dst, int count, int shift) {
+    for (int i = 0; i < count; ++i) dst[i] = static_cast<float>(int32_t{src[i]} << shift);
+}
+
+// The conversion cannot overflow: the largest converted value is 2^31 - 128, half is at most 8.
+int32_t planar_sample(float v, bool round, int shift, int32_t maximum) {
+    const int32_t converted = round ? convert_round(v) : convert_truncate(v);
+    const int32_t shifted = (converted + ((1 << shift) >> 1)) >> shift;
+    return shifted < 0 ? 0 : shifted > maximum ? maximum : shifted;
+}
+
+void store_u8(const float* src, uint8_t* dst, int count, int rounded, int shift) {
+    for (int i = 0; i < count; ++i)
+        dst[i] = static_cast<uint8_t>(planar_sample(src[i], i < rounded, shift, 255));
+}
+
+void store_u16(const float* src, uint16_t* dst, int count, int rounded, int shift,
+               int32_t maximum) {
+    for (int i = 0; i < count; ++i)
+        dst[i] = static_cast<uint16_t>(planar_sample(src[i], i < rounded, shift, maximum));
+}
+
 }  // namespace
 
 const KernelSet scalar_kernels = {
     Isa::scalar,     "scalar",        forward_row, inverse_row, forward_columns,
     inverse_columns, threshold_strip, load_s16,    store_s16,   max_abs,
+    load_u8,         load_u16,        store_u8,    store_u16,
 };

@@ -2,261 +2,53 @@
 // form: vectors only change how many elements are computed at once.
 #include <smmintrin.h>
 
-#include <array>
+#include <cstdint>
 
 #include "kernels/kernel_set.h"
-#include "kernels/scalar_lifting.h"
+#include "kernels/lifting_constants.h"
 
 namespace {
 
-using namespace lifting;
-
-// ---- lifting steps on contiguous arrays ---------------------------------------------------
-
-void predict(float* o, const float* e, int n, float c, float c2) {
-    const __m128 vc = _mm_set1_ps(c);
-    int k = 0;
-    for (; k + 4 < n; k += 4) {
-        const __m128 s = _mm_add_ps(_mm_load_ps(e + k), _mm_loadu_ps(e + k + 1));
-        _mm_store_ps(o + k, _mm_add_ps(_mm_load_ps(o + k), _mm_mul_ps(s, vc)));
+struct Sse {
+    static constexpr int N = 4;
+    using F = __m128;
+    static F load(const float* p) { return _mm_load_ps(p); }
+    static F loadu(const float* p) { return _mm_loadu_ps(p); }
+    static void store(float* p, F v) { _mm_store_ps(p, v); }
+    static void storeu(float* p, F v) { _mm_storeu_ps(p, v); }
+    static F set1(float v) { return _mm_set1_ps(v); }
+    static F add(F a, F b) { return _mm_add_ps(a, b); }
+    static F mul(F a, F b) { return _mm_mul_ps(a, b); }
+    static F abs(F v) { return _mm_andnot_ps(_mm_set1_ps(-0.0f), v); }
+    static F reaches(F c, F x) { return _mm_cmpge_ps(abs(c), x); }  // false for NaN
+    static F or_masks(F a, F b) { return _mm_or_ps(a, b); }
+    static void store_mask_or(int32_t* m, F keep) {
+        auto* p = reinterpret_cast<__m128i*>(m);
+        _mm_storeu_si128(p, _mm_or_si128(_mm_loadu_si128(p), _mm_castps_si128(keep)));
     }
-    for (; k < n - 1; ++k) o[k] = o[k] + (e[k] + e[k + 1]) * c;
-    o[n - 1] = o[n - 1] + e[n - 1] * c2;
-}
-
-void update(float* e, const float* o, int n, float c, float c2) {
-    const __m128 vc = _mm_set1_ps(c);
-    e[0] = e[0] + o[0] * c2;
-    int k = 1;
-    for (; k < 4 && k < n; ++k) e[k] = e[k] + (o[k - 1] + o[k]) * c;
-    for (; k + 4 <= n; k += 4) {
-        const __m128 s = _mm_add_ps(_mm_loadu_ps(o + k - 1), _mm_load_ps(o + k));
-        _mm_store_ps(e + k, _mm_add_ps(_mm_load_ps(e + k), _mm_mul_ps(s, vc)));
+    static void zero_unmarked(float* row, int32_t* mask) {
+        auto* p = reinterpret_cast<__m128i*>(mask);
+        _mm_storeu_ps(row, _mm_and_ps(_mm_loadu_ps(row), _mm_castsi128_ps(_mm_loadu_si128(p))));
+        _mm_storeu_si128(p, _mm_setzero_si128());
     }
-    for (; k < n; ++k) e[k] = e[k] + (o[k - 1] + o[k]) * c;
-}
-
-void forward_steps(float* e, float* o, int n) {
-    predict(o, e, n, kAlpha, kAlpha2);
-    update(e, o, n, kBeta, kBeta2);
-    predict(o, e, n, kGamma, kGamma2);
-    update(e, o, n, kDelta, kDelta2);
-}
-
-void inverse_steps(float* e, float* o, int n) {
-    update(e, o, n, -kDelta, -kDelta2);
-    predict(o, e, n, -kGamma, -kGamma2);
-    update(e, o, n, -kBeta, -kBeta2);
-    predict(o, e, n, -kAlpha, -kAlpha2);
-}
-
-// ---- rows ---------------------------------------------------------------------------------
-
-void forward_row(float* row, int n, float* e, float* o) {
-    int k = 0;
-    for (; k + 4 <= n; k += 4) {
-        const __m128 a = _mm_load_ps(row + 2 * k);
-        const __m128 b = _mm_load_ps(row + 2 * k + 4);
-        _mm_store_ps(e + k, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
-        _mm_store_ps(o + k, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+    static F max_keep(F a, F m) { return _mm_max_ps(a, m); }  // keeps m where a is a NaN
+    static float hmax(F v) {
+        v = _mm_max_ps(v, _mm_movehl_ps(v, v));
+        return _mm_cvtss_f32(_mm_max_ss(v, _mm_shuffle_ps(v, v, 1)));
     }
-    for (; k < n; ++k) {
-        e[k] = row[2 * k];
-        o[k] = row[2 * k + 1];
+    static void deinterleave(F a, F b, float* e, float* o) {
+        _mm_store_ps(e, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+        _mm_store_ps(o, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
     }
-    forward_steps(e, o, n);
-    const __m128 vk = _mm_set1_ps(kK);
-    const __m128 vinv = _mm_set1_ps(kInvK);
-    // The high half starts at x = n: aligned only when n is a multiple of 4.
-    for (k = 0; k + 4 <= n; k += 4) {
-        _mm_store_ps(row + k, _mm_mul_ps(_mm_load_ps(e + k), vk));
-        _mm_storeu_ps(row + n + k, _mm_mul_ps(_mm_load_ps(o + k), vinv));
+    static void interleave(F e, F o, float* lo, float* hi) {
+        _mm_store_ps(lo, _mm_unpacklo_ps(e, o));
+        _mm_store_ps(hi, _mm_unpackhi_ps(e, o));
     }
-    for (; k < n; ++k) {
-        row[k] = e[k] * kK;
-        row[n + k] = o[k] * kInvK;
-    }
-}
-
-void inverse_row(float* row, int n, float* e, float* o) {
-    const __m128 vk = _mm_set1_ps(kK);
-    const __m128 vinv = _mm_set1_ps(kInvK);
-    int k = 0;
-    for (; k + 4 <= n; k += 4) {
-        _mm_store_ps(e + k, _mm_mul_ps(_mm_load_ps(row + k), vinv));
-        _mm_store_ps(o + k, _mm_mul_ps(_mm_loadu_ps(row + n + k), vk));
-    }
-    for (; k < n; ++k) {
-        e[k] = row[k] * kInvK;
-        o[k] = row[n + k] * kK;
-    }
-    inverse_steps(e, o, n);
-    for (k = 0; k + 4 <= n; k += 4) {
-        const __m128 ve = _mm_load_ps(e + k);
-        const __m128 vo = _mm_load_ps(o + k);
-        _mm_store_ps(row + 2 * k, _mm_unpacklo_ps(ve, vo));
-        _mm_store_ps(row + 2 * k + 4, _mm_unpackhi_ps(ve, vo));
-    }
-    for (; k < n; ++k) {
-        row[2 * k] = e[k];
-        row[2 * k + 1] = o[k];
-    }
-}
-
-// ---- columns: four adjacent columns lifted in place with vertical vectors -----------------
-
-struct Strip {
-    float* top;
-    ptrdiff_t stride;
-    float* row(int r) const { return top + r * stride; }
 };
 
-// Odd rows: x[2k+1] += c * (x[2k] + x[2k+2]); the last odd row takes 2c * x[N-2].
-void strip_predict(Strip s, int n, float c, float c2) {
-    const __m128 vc = _mm_set1_ps(c);
-    for (int k = 0; k < n - 1; ++k) {
-        const __m128 sum = _mm_add_ps(_mm_loadu_ps(s.row(2 * k)), _mm_loadu_ps(s.row(2 * k + 2)));
-        float* t = s.row(2 * k + 1);
-        _mm_storeu_ps(t, _mm_add_ps(_mm_loadu_ps(t), _mm_mul_ps(sum, vc)));
-    }
-    float* t = s.row(2 * n - 1);
-    _mm_storeu_ps(t, _mm_add_ps(_mm_loadu_ps(t), _mm_mul_ps(_mm_loadu_ps(s.row(2 * n - 2)),
-                                                             _mm_set1_ps(c2))));
-}
+constexpr int kWidestStrip = 64;
 
-// Even rows: x[0] += 2c * x[1]; x[2k] += c * (x[2k-1] + x[2k+1]).
-void strip_update(Strip s, int n, float c, float c2) {
-    const __m128 vc = _mm_set1_ps(c);
-    float* t0 = s.row(0);
-    _mm_storeu_ps(t0, _mm_add_ps(_mm_loadu_ps(t0), _mm_mul_ps(_mm_loadu_ps(s.row(1)),
-                                                               _mm_set1_ps(c2))));
-    for (int k = 1; k < n; ++k) {
-        const __m128 sum =
-            _mm_add_ps(_mm_loadu_ps(s.row(2 * k - 1)), _mm_loadu_ps(s.row(2 * k + 1)));
-        float* t = s.row(2 * k);
-        _mm_storeu_ps(t, _mm_add_ps(_mm_loadu_ps(t), _mm_mul_ps(sum, vc)));
-    }
-}
-
-// The interleaved strip becomes low half (x K) over high half (x 1/K); `tmp` holds 4n floats.
-void strip_deinterleave(Strip s, int n, float* tmp) {
-    const __m128 vk = _mm_set1_ps(kK);
-    const __m128 vinv = _mm_set1_ps(kInvK);
-    for (int k = 0; k < n; ++k)
-        _mm_store_ps(tmp + 4 * k, _mm_mul_ps(_mm_loadu_ps(s.row(2 * k + 1)), vinv));
-    for (int k = 0; k < n; ++k) _mm_storeu_ps(s.row(k), _mm_mul_ps(_mm_loadu_ps(s.row(2 * k)), vk));
-    for (int k = 0; k < n; ++k) _mm_storeu_ps(s.row(n + k), _mm_load_ps(tmp + 4 * k));
-}
-
-// The inverse: low half (x 1/K) and high half (x K) interleaved again.
-void strip_interleave(Strip s, int n, float* tmp) {
-    const __m128 vk = _mm_set1_ps(kK);
-    const __m128 vinv = _mm_set1_ps(kInvK);
-    for (int k = 0; k < n; ++k)
-        _mm_store_ps(tmp + 4 * k, _mm_mul_ps(_mm_loadu_ps(s.row(n + k)), vk));
-    // Descending, so that every low row is read before anything lands on it.
-    for (int k = n - 1; k >= 0; --k) {
-        const __m128 low = _mm_mul_ps(_mm_loadu_ps(s.row(k)), vinv);
-        _mm_storeu_ps(s.row(2 * k + 1), _mm_load_ps(tmp + 4 * k));
-        _mm_storeu_ps(s.row(2 * k), low);
-    }
-}
-
-void forward_columns(float* top, ptrdiff_t stride, int count, int n, float* scratch,
-                     int scratch_floats) {
-    int c = 0;
-    if (scratch_floats >= 4 * n) {
-        for (; c + 4 <= count; c += 4) {
-            const Strip s{top + c, stride};
-            strip_predict(s, n, kAlpha, kAlpha2);
-            strip_update(s, n, kBeta, kBeta2);
-            strip_predict(s, n, kGamma, kGamma2);
-            strip_update(s, n, kDelta, kDelta2);
-            strip_deinterleave(s, n, scratch);
-        }
-    }
-    scalar_kernels.forward_columns(top + c, stride, count - c, n, scratch, scratch_floats);
-}
-
-void inverse_columns(float* top, ptrdiff_t stride, int count, int n, float* scratch,
-                     int scratch_floats) {
-    int c = 0;
-    if (scratch_floats >= 4 * n) {
-        for (; c + 4 <= count; c += 4) {
-            const Strip s{top + c, stride};
-            strip_interleave(s, n, scratch);
-            strip_update(s, n, -kDelta, -kDelta2);
-            strip_predict(s, n, -kGamma, -kGamma2);
-            strip_update(s, n, -kBeta, -kBeta2);
-            strip_predict(s, n, -kAlpha, -kAlpha2);
-        }
-    }
-    scalar_kernels.inverse_columns(top + c, stride, count - c, n, scratch, scratch_floats);
-}
-
-// ---- thresholding -------------------------------------------------------------------------
-
-inline __m128 reaches(__m128 c, __m128 x) {
-    const __m128 magnitude = _mm_andnot_ps(_mm_set1_ps(-0.0f), c);
-    return _mm_cmpge_ps(magnitude, x);  // false for NaN
-}
-
-inline bool reaches(float c, float x) { return __builtin_fabsf(c) >= x; }
-
-// The row's keep marks, dilated by one column each way, OR-ed into `count` mask rows.
-void mark_row(const float* row, int n, float x, int32_t* const* masks, int count) {
-    auto mark_one = [&](int j) {
-        const bool keep = reaches(row[j], x) || (j > 0 && reaches(row[j - 1], x)) ||
-                          (j + 1 < n && reaches(row[j + 1], x));
-        if (keep)
-            for (int r = 0; r < count; ++r) masks[r][j] = -1;
-    };
-    const __m128 vx = _mm_set1_ps(x);
-    int j = 0;
-    mark_one(j++);
-    for (; j + 5 <= n; j += 4) {
-        const __m128 keep = _mm_or_ps(_mm_or_ps(reaches(_mm_loadu_ps(row + j - 1), vx),
-                                                reaches(_mm_loadu_ps(row + j), vx)),
-                                      reaches(_mm_loadu_ps(row + j + 1), vx));
-        const __m128i k = _mm_castps_si128(keep);
-        for (int r = 0; r < count; ++r) {
-            __m128i* m = reinterpret_cast<__m128i*>(masks[r] + j);
-            _mm_storeu_si128(m, _mm_or_si128(_mm_loadu_si128(m), k));
-        }
-    }
-    for (; j < n; ++j) mark_one(j);
-}
-
-void zero_unmarked(float* row, int32_t* mask, int n) {
-    int j = 0;
-    for (; j + 4 <= n; j += 4) {
-        const __m128 keep = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<__m128i*>(mask + j)));
-        _mm_storeu_ps(row + j, _mm_and_ps(_mm_loadu_ps(row + j), keep));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(mask + j), _mm_setzero_si128());
-    }
-    for (; j < n; ++j) {
-        if (mask[j] == 0) row[j] = 0.0f;
-        mask[j] = 0;
-    }
-}
-
-void threshold_strip(float* block, ptrdiff_t stride, int32_t* mask, int mask_stride, int r0,
-                     int r1, float x, int n, int m) {
-    int32_t* rows[3] = {mask, mask + mask_stride, mask + 2 * mask_stride};
-    for (int i = 0; i < 3 * mask_stride; ++i) mask[i] = 0;
-    if (r0 > 0) mark_row(block + (r0 - 1) * stride, n, x, rows, 1);
-    mark_row(block + r0 * stride, n, x, rows, 2);
-    const int limit = r1 == m ? m - 1 : r1;
-    for (int r = r0; r < limit; ++r) {
-        mark_row(block + (r + 1) * stride, n, x, rows, 3);
-        zero_unmarked(block + r * stride, rows[0], n);  // also clears the row for reuse
-        int32_t* recycled = rows[0];
-        rows[0] = rows[1];
-        rows[1] = rows[2];
-        rows[2] = recycled;
-    }
-    if (r1 == m) zero_unmarked(block + (m - 1) * stride, rows[0], n);
-}
+#include "kernels/vector_kernels.inc"
 
 // ---- samples ------------------------------------------------------------------------------
 
@@ -351,26 +143,86 @@ void store_s16(const float* src, int16_t* dst, int sample_stride, int count, int
                              rounded - i);
 }
 
-float max_abs(const float* src, int count) {
-    const __m128 sign = _mm_set1_ps(-0.0f);
-    __m128 m0 = _mm_setzero_ps(), m1 = _mm_setzero_ps();
+// ---- planar unsigned samples --------------------------------------------------------------
+
+inline void store_four(float* dst, __m128i v, __m128i shift) {
+    _mm_storeu_ps(dst, _mm_cvtepi32_ps(_mm_sll_epi32(v, shift)));
+}
+
+void load_u8(const uint8_t* src, float* dst, int count, int shift) {
+    const __m128i s = _mm_cvtsi32_si128(shift);
     int i = 0;
-    // _mm_max_ps(a, m) keeps m when a is a NaN, as the scalar form does.
-    for (; i + 8 <= count; i += 8) {
-        m0 = _mm_max_ps(_mm_andnot_ps(sign, _mm_loadu_ps(src + i)), m0);
-        m1 = _mm_max_ps(_mm_andnot_ps(sign, _mm_loadu_ps(src + i + 4)), m1);
+    for (; i + 16 <= count; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        store_four(dst + i, _mm_cvtepu8_epi32(bytes), s);
+        store_four(dst + i + 4, _mm_cvtepu8_epi32(_mm_srli_si128(bytes, 4)), s);
+        store_four(dst + i + 8, _mm_cvtepu8_epi32(_mm_srli_si128(bytes, 8)), s);
+        store_four(dst + i + 12, _mm_cvtepu8_epi32(_mm_srli_si128(bytes, 12)), s);
     }
-    m0 = _mm_max_ps(m0, m1);
-    m0 = _mm_max_ps(m0, _mm_movehl_ps(m0, m0));
-    m0 = _mm_max_ss(m0, _mm_shuffle_ps(m0, m0, 1));
-    const float head = _mm_cvtss_f32(m0);
-    const float tail = scalar_kernels.max_abs(src + i, count - i);
-    return tail > head ? tail : head;
+    scalar_kernels.load_u8(src + i, dst + i, count - i, shift);
+}
+
+void load_u16(const uint16_t* src, float* dst, int count, int shift) {
+    const __m128i s = _mm_cvtsi32_si128(shift);
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        store_four(dst + i, _mm_cvtepu16_epi32(words), s);
+        store_four(dst + i + 4, _mm_cvtepu16_epi32(_mm_srli_si128(words, 8)), s);
+    }
+    scalar_kernels.load_u16(src + i, dst + i, count - i, shift);
+}
+
+// Four rounded conversions shifted down with rounding and capped at `maximum`. Negative results
+// (a NaN or an out-of-range value converts to INT32_MIN) are cleared by the unsigned saturation
+// of the packing that follows.
+inline __m128i planar_four(const float* src, __m128i half, __m128i shift, __m128i maximum) {
+    const __m128i v = _mm_add_epi32(_mm_cvtps_epi32(_mm_loadu_ps(src)), half);
+    return _mm_min_epi32(_mm_sra_epi32(v, shift), maximum);
+}
+
+void store_u8(const float* src, uint8_t* dst, int count, int rounded, int shift) {
+    const __m128i half = _mm_set1_epi32((1 << shift) >> 1), s = _mm_cvtsi32_si128(shift);
+    const __m128i maximum = _mm_set1_epi32(255);
+    int i = 0;
+    for (; i + 16 <= rounded; i += 16) {
+        const __m128i low = _mm_packus_epi32(planar_four(src + i, half, s, maximum),
+                                             planar_four(src + i + 4, half, s, maximum));
+        const __m128i high = _mm_packus_epi32(planar_four(src + i + 8, half, s, maximum),
+                                              planar_four(src + i + 12, half, s, maximum));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(low, high));
+    }
+    scalar_kernels.store_u8(src + i, dst + i, count - i, rounded - i, shift);
+}
+
+void store_u16(const float* src, uint16_t* dst, int count, int rounded, int shift,
+               int32_t maximum) {
+    const __m128i half = _mm_set1_epi32((1 << shift) >> 1), s = _mm_cvtsi32_si128(shift);
+    const __m128i top = _mm_set1_epi32(maximum);
+    int i = 0;
+    for (; i + 8 <= rounded; i += 8) {
+        const __m128i packed = _mm_packus_epi32(planar_four(src + i, half, s, top),
+                                                planar_four(src + i + 4, half, s, top));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), packed);
+    }
+    scalar_kernels.store_u16(src + i, dst + i, count - i, rounded - i, shift, maximum);
 }
 
 }  // namespace
 
 const KernelSet sse41_kernels = {
-    Isa::sse41,      "sse41",         forward_row, inverse_row, forward_columns,
-    inverse_columns, threshold_strip, load_s16,    store_s16,   max_abs,
+    Isa::sse41,
+    "sse41",
+    forward_row<Sse>,
+    inverse_row<Sse>,
+    forward_columns<Sse>,
+    inverse_columns<Sse>,
+    threshold_strip<Sse>,
+    load_s16,
+    store_s16,
+    max_abs<Sse>,
+    load_u8,
+    load_u16,
+    store_u8,
+    store_u16,
 };

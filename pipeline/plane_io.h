@@ -13,5 +13,6 @@ int32_t mirror_index(int32_t i, int32_t n);
 void load_plane_band(const PlaneView& view, const TransformPlane& plane, int t, int T);
 
 // Thread t of T: its share of the visible rows back into the frame. The last (width mod 16)
-// columns truncate toward zero, the others round to nearest even.
+// columns truncate toward zero, the others round to nearest even. Planar formats then shift
+// back to their depth, rounding, and clamp to their range; s16 keeps the low 16 bits.
 void store_plane_band(const PlaneView& view, const TransformPlane& plane, int t, int T);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds dezider.udi and the native tools, then filters a noisy sample frame through the
-# plug-in's own code in the stand-in host. Results land in out/.
+# plug-in's own code in the stand-in host, and a noisy clip through the command-line tool
+# velmora. Results land in out/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -26,7 +27,19 @@ save out/sample-after.ppm
 state
 SCRIPT
 build/native/velmora-host out/demo-script.txt
+
+# velmora, the command-line tool: a short clip made from a photograph with noise of 8 steps,
+# denoised with the noise level it estimates itself, and frame 5 before and after as a picture.
+photo=/usr/lib/python3/dist-packages/skimage/data/chelsea.png
+build/native/velmora-sample --image "$photo" --frames 10 out/clip-clean.y4m
+build/native/velmora-sample --image "$photo" --frames 10 --sigma 8 out/clip-noisy.y4m
+build/native/velmora --auto --preview out/clip-before-after.png --preview-frame 5 \
+    out/clip-noisy.y4m out/clip-denoised.y4m
+echo "PSNR of the noisy clip:    $(build/native/velmora-sample --psnr out/clip-clean.y4m out/clip-noisy.y4m) dB"
+echo "PSNR of the denoised clip: $(build/native/velmora-sample --psnr out/clip-clean.y4m out/clip-denoised.y4m) dB"
 echo
 echo "The plug-in for the editor:          out/dezider.udi"
 echo "A noisy sample frame:                out/sample-before.ppm"
 echo "The same frame through the filter:   out/sample-after.ppm"
+echo "A noisy clip through velmora:        out/clip-noisy.y4m -> out/clip-denoised.y4m"
+echo "Its frame 5 before and after:        out/clip-before-after.png"

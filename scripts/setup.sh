@@ -6,7 +6,8 @@ set -euo pipefail
 want_wine=0
 [ "${1:-}" = "--wine" ] && want_wine=1
 
-packages=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 python3)
+# libpng-dev: velmora's preview pictures; python3-skimage: the photographs of its quality test.
+packages=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 python3 libpng-dev python3-skimage)
 if [ $want_wine = 1 ]; then
   packages+=(wine wine32 qemu-user-static)
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386

@@ -18,7 +18,15 @@ int main(int argc, char** argv) {
     EmulatedFilter filter;
     build_filter(filter, GetFilterTable(), pool_exec);
     HWND owner = make_standin_window(nullptr);
-    ScenarioHost host{&filter, make_standin_window(owner), [](int n) { set_pool_threads(n); }};
+    static int font_object;
+    host_state.sys.hfont = &font_object;
+    HWND filter_window = make_standin_window(owner);
+    ScenarioHost host;
+    host.filter = &filter;
+    host.window = filter_window;
+    host.set_threads = [](int n) { set_pool_threads(n); };
+    host.describe_children = [=] { return describe_standin_children(filter_window, &font_object); };
+    host.owner_log = [=] { return describe_messages_to(owner); };
     const std::string path = argv[1];
     std::ifstream file;
     if (path != "-") {

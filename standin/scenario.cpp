@@ -176,6 +176,10 @@ bool run_line(const std::string& line, ScenarioHost& host, FrameBuffers& frame,
         return run_frame(args, host, frame, out);
     } else if (command == "table") {
         print_table(out, f);
+    } else if (command == "children" && host.describe_children) {
+        out << host.describe_children();
+    } else if (command == "owner" && host.owner_log) {
+        out << host.owner_log();
     } else if (command == "state") {
         print_state(out, filter);
     } else if (command == "save") {

@@ -12,6 +12,8 @@
 //                           noisy, random or smooth; TEMP overrides the temporary buffer's
 //                           size in pixels
 //   table                   the filter table as the host reads it
+//   children                the filter window's child windows
+//   owner                   the keys and wheel messages the editor's main window received
 //   state                   tracks, ranges and window updates
 //   save FILE               the last frame's visible pixels as a binary PPM picture
 #pragma once
@@ -23,12 +25,15 @@
 #include "standin/emulated_filter.h"
 
 struct ScenarioHost {
-    EmulatedFilter* filter;
-    HWND window;                          // the filter window, or null
+    EmulatedFilter* filter = nullptr;
+    HWND window = nullptr;                 // the filter window, or null
     std::function<void(int)> set_threads;  // the executor's thread count
     // Calls a handler with its arguments as 32-bit words, for the emulator that controls the
     // stack it calls with; null calls handlers directly.
     int (*invoke)(void* fn, const int* args, int count) = nullptr;
+    // One line per child window of the filter window, and per message the main window got.
+    std::function<std::string()> describe_children;
+    std::function<std::string()> owner_log;
 };
 
 // Runs the script; returns false (with a message on `out`) at the first line it cannot run.

@@ -1,6 +1,48 @@
 #include "standin/user32_standin.h"
 
+#include <cstdio>
+
+std::string child_line(long id, const char* class_name, unsigned long style, long x, long y,
+                       long width, long height, bool host_font, const char* caption) {
+    char line[256];
+    std::snprintf(line, sizeof line, "child id=%ld class=%s style=%08lx rect=%ld,%ld,%ld,%ld font=%s caption=",
+                  id, class_name, style, x, y, width, height, host_font ? "host" : "other");
+    std::string text = line;
+    for (const char* c = caption; *c; ++c) {
+        std::snprintf(line, sizeof line, "%02x", static_cast<unsigned char>(*c));
+        text += line;
+    }
+    return text + "\n";
+}
+
+std::string message_line(UINT message, WPARAM wparam, LPARAM lparam) {
+    char line[128];
+    std::snprintf(line, sizeof line, "owner got %04x %llx %llx\n", message,
+                  static_cast<unsigned long long>(wparam), static_cast<unsigned long long>(lparam));
+    return line;
+}
+
 #if !defined(_WIN32)
+
+std::string describe_standin_children(HWND parent, HFONT host_font) {
+    std::string text;
+    for (const StandinWindow* w : standin_windows) {
+        if (w->parent != parent) continue;
+        HFONT font = nullptr;
+        for (const SentMessage& m : standin_messages)
+            if (m.window == w && m.message == WM_SETFONT) font = reinterpret_cast<HFONT>(m.wparam);
+        text += child_line(static_cast<long>(w->id), w->class_name.c_str(), w->style, w->x, w->y,
+                           w->width, w->height, font && font == host_font, w->caption.c_str());
+    }
+    return text;
+}
+
+std::string describe_messages_to(HWND owner) {
+    std::string text;
+    for (const SentMessage& m : standin_messages)
+        if (m.window == owner) text += message_line(m.message, m.wparam, m.lparam);
+    return text;
+}
 
 std::vector<StandinWindow*> standin_windows;
 std::vector<SentMessage> standin_messages;

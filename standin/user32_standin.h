@@ -32,3 +32,13 @@ extern std::vector<SentMessage> standin_messages;
 // A top-level window with the given owner, for the filter window itself.
 HWND make_standin_window(HWND owner);
 void clear_standin_windows();
+
+// The same reports the Windows host emulator gives from real windows: the children of
+// `parent`, and the key and wheel messages sent to `owner`.
+std::string describe_standin_children(HWND parent, HFONT host_font);
+std::string describe_messages_to(HWND owner);
+
+// One line in the form both hosts print.
+std::string child_line(long id, const char* class_name, unsigned long style, long x, long y,
+                       long width, long height, bool host_font, const char* caption);
+std::string message_line(UINT message, WPARAM wparam, LPARAM lparam);

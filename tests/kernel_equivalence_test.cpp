@@ -1,10 +1,11 @@
-// The vector kernels against the plain ones, bit for bit, over many lengths, counts, offsets,
-// strides and awkward values. Also the documented store conversions for every table.
+// Every vector kernel table against the plain one, bit for bit, over many lengths, counts,
+// offsets, strides and awkward values. Also the store's conversions for every table.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <iterator>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "tests/wavelet_test_support.h"
@@ -14,17 +15,18 @@ namespace {
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-class VectorKernels : public ::testing::Test {
+// Each vector table in turn as `vec`, skipped when the processor lacks it.
+class VectorKernels : public ::testing::TestWithParam<Isa> {
 protected:
     void SetUp() override {
-        sse = kernels_for(Isa::sse41);
-        if (!sse) GTEST_SKIP() << "processor without SSE4.1";
+        vec = kernels_for(GetParam());
+        if (!vec) GTEST_SKIP() << "instruction set not available";
     }
-    const KernelSet* sse = nullptr;
+    const KernelSet* vec = nullptr;
     const KernelSet& plain = scalar_kernels;
 };
 
-TEST_F(VectorKernels, RowLiftingMatchesForEveryLength) {
+TEST_P(VectorKernels, RowLiftingMatchesForEveryLength) {
     SplitMix64 rng{11};
     for (int n = 1; n <= 400; ++n) {
         SCOPED_TRACE(testing::Message() << "n = " << n);
@@ -33,10 +35,10 @@ TEST_F(VectorKernels, RowLiftingMatchesForEveryLength) {
             for (int i = 0; i < 2 * n; ++i) a[i] = b[i] = mixed_value(rng);
             if (inverse) {
                 plain.inverse_row(a.data(), n, e.data(), o.data());
-                sse->inverse_row(b.data(), n, e.data(), o.data());
+                vec->inverse_row(b.data(), n, e.data(), o.data());
             } else {
                 plain.forward_row(a.data(), n, e.data(), o.data());
-                sse->forward_row(b.data(), n, e.data(), o.data());
+                vec->forward_row(b.data(), n, e.data(), o.data());
             }
             ASSERT_EQ(first_difference(a.data(), b.data(), 2 * n), -1) << "inverse " << inverse;
         }
@@ -45,7 +47,7 @@ TEST_F(VectorKernels, RowLiftingMatchesForEveryLength) {
 
 // Adjacent columns at odd offsets and strides, with scratch large enough for the four-column
 // strips and with only the minimum; nothing outside the columns may change.
-TEST_F(VectorKernels, ColumnLiftingMatchesForCountsOffsetsAndStrides) {
+TEST_P(VectorKernels, ColumnLiftingMatchesForCountsOffsetsAndStrides) {
     SplitMix64 rng{12};
     for (int n : {1, 2, 3, 4, 5, 8, 13, 32, 47}) {
         for (int count = 1; count <= 20; ++count) {
@@ -66,14 +68,15 @@ TEST_F(VectorKernels, ColumnLiftingMatchesForCountsOffsetsAndStrides) {
                             auto run = inverse ? plain.inverse_columns : plain.forward_columns;
                             run(a.data() + offset, stride, count, n, scratch.data(),
                                 scratch_floats);
-                            run = inverse ? sse->inverse_columns : sse->forward_columns;
+                            run = inverse ? vec->inverse_columns : vec->forward_columns;
                             run(b.data() + offset, stride, count, n, scratch.data(),
                                 scratch_floats);
                             ASSERT_EQ(first_difference(a.data(), b.data(), size), -1);
                             for (size_t i = 0; i < size; ++i) {
                                 const int x = static_cast<int>(i % stride);
-                                if (x < offset || x >= offset + count)
+                                if (x < offset || x >= offset + count) {
                                     ASSERT_EQ(bits_of(b[i]), bits_of(original[i])) << "at " << i;
+                                }
                             }
                         }
                     }
@@ -84,7 +87,7 @@ TEST_F(VectorKernels, ColumnLiftingMatchesForCountsOffsetsAndStrides) {
 }
 
 // Every band of many block shapes, thresholds reached exactly, negative and NaN coefficients.
-TEST_F(VectorKernels, ThresholdStripMatchesForEveryBand) {
+TEST_P(VectorKernels, ThresholdStripMatchesForEveryBand) {
     SplitMix64 rng{13};
     for (int n : {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 13, 17, 32, 37}) {
         for (int m : {1, 2, 3, 4, 5, 9}) {
@@ -94,11 +97,20 @@ TEST_F(VectorKernels, ThresholdStripMatchesForEveryBand) {
                 std::vector<float> original(size);
                 for (float& v : original) {
                     switch (rng.uniform(0, 15)) {
-                    case 0: v = kNaN; break;
-                    case 1: v = x; break;
-                    case 2: v = -x; break;
-                    case 3: v = 1.0e6f; break;
-                    default: v = (unit(rng) - 0.5f) * 2.0f * x;
+                    case 0:
+                        v = kNaN;
+                        break;
+                    case 1:
+                        v = x;
+                        break;
+                    case 2:
+                        v = -x;
+                        break;
+                    case 3:
+                        v = 1.0e6f;
+                        break;
+                    default:
+                        v = (unit(rng) - 0.5f) * 2.0f * x;
                     }
                 }
                 for (int r0 = 0; r0 < m; ++r0) {
@@ -111,7 +123,7 @@ TEST_F(VectorKernels, ThresholdStripMatchesForEveryBand) {
                         plain.threshold_strip(a.data() + offset, stride, mask.data(), mask_stride,
                                               r0, r1, x, n, m);
                         for (int32_t& v : mask) v = static_cast<int32_t>(rng.next());
-                        sse->threshold_strip(b.data() + offset, stride, mask.data(), mask_stride,
+                        vec->threshold_strip(b.data() + offset, stride, mask.data(), mask_stride,
                                              r0, r1, x, n, m);
                         ASSERT_EQ(first_difference(a.data(), b.data(), size), -1);
                     }
@@ -121,13 +133,13 @@ TEST_F(VectorKernels, ThresholdStripMatchesForEveryBand) {
     }
 }
 
-TEST_F(VectorKernels, SampleLoadMatchesForStridesCountsAndComponents) {
+TEST_P(VectorKernels, SampleLoadMatchesForStridesCountsAndComponents) {
     SplitMix64 rng{14};
     for (int stride : {1, 3}) {
         for (int component = 0; component < stride; ++component) {
             for (int count = 0; count <= 70; ++count) {
-                SCOPED_TRACE(testing::Message() << "stride " << stride << " component "
-                                                << component << " count " << count);
+                SCOPED_TRACE(testing::Message() << "stride " << stride << " component " << component
+                                                << " count " << count);
                 // Exactly the samples of `count` pixels.
                 std::vector<int16_t> src(count ? static_cast<size_t>(count) * stride : 1);
                 for (int16_t& v : src) {
@@ -138,7 +150,7 @@ TEST_F(VectorKernels, SampleLoadMatchesForStridesCountsAndComponents) {
                 }
                 std::vector<float> a(count + 4, -7.0f), b(count + 4, -7.0f);
                 plain.load_s16(src.data() + component, stride, a.data(), count);
-                sse->load_s16(src.data() + component, stride, b.data(), count);
+                vec->load_s16(src.data() + component, stride, b.data(), count);
                 ASSERT_EQ(first_difference(a.data(), b.data(), a.size()), -1);
             }
         }
@@ -147,13 +159,13 @@ TEST_F(VectorKernels, SampleLoadMatchesForStridesCountsAndComponents) {
 
 // Ties, values a hair below integers, the 16-bit wrap, the ends of the 32-bit range, NaN and
 // infinities, for every split between rounded and truncated samples.
-TEST_F(VectorKernels, SampleStoreMatchesForStridesCountsAndSplits) {
-    const float awkward[] = {0.5f,          -0.5f,        1.5f,        -1.5f,         2.5f,
-                             -2.5f,         3.5f,         -3.7f,       2.7f,          -2.7f,
-                             99.99999f,     -99.99999f,   32767.5f,    -32768.5f,     32768.0f,
-                             40000.0f,      -40000.7f,    65535.5f,    1.0e9f,        -1.0e9f,
-                             2147483520.0f, -2147483648.0f, 2147483648.0f, 3.0e9f,     -3.0e9f,
-                             kNaN,          kInf,         -kInf,       -0.0f,         0.49999997f};
+TEST_P(VectorKernels, SampleStoreMatchesForStridesCountsAndSplits) {
+    const float awkward[] = {0.5f,          -0.5f,          1.5f,          -1.5f,     2.5f,
+                             -2.5f,         3.5f,           -3.7f,         2.7f,      -2.7f,
+                             99.99999f,     -99.99999f,     32767.5f,      -32768.5f, 32768.0f,
+                             40000.0f,      -40000.7f,      65535.5f,      1.0e9f,    -1.0e9f,
+                             2147483520.0f, -2147483648.0f, 2147483648.0f, 3.0e9f,    -3.0e9f,
+                             kNaN,          kInf,           -kInf,         -0.0f,     0.49999997f};
     SplitMix64 rng{15};
     for (int stride : {1, 3}) {
         for (int component = 0; component < stride; ++component) {
@@ -166,23 +178,25 @@ TEST_F(VectorKernels, SampleStoreMatchesForStridesCountsAndSplits) {
                 std::vector<int16_t> original(count ? static_cast<size_t>(count) * stride : 1);
                 for (int16_t& v : original) v = static_cast<int16_t>(rng.uniform(-32768, 32767));
                 for (int rounded = 0; rounded <= count; ++rounded) {
-                    SCOPED_TRACE(testing::Message() << "stride " << stride << " component "
-                                                    << component << " count " << count
-                                                    << " rounded " << rounded);
+                    SCOPED_TRACE(testing::Message()
+                                 << "stride " << stride << " component " << component << " count "
+                                 << count << " rounded " << rounded);
                     std::vector<int16_t> a = original, b = original;
                     plain.store_s16(src.data(), a.data() + component, stride, count, rounded);
-                    sse->store_s16(src.data(), b.data() + component, stride, count, rounded);
+                    vec->store_s16(src.data(), b.data() + component, stride, count, rounded);
                     ASSERT_EQ(a, b);
-                    for (size_t i = 0; i < b.size(); ++i)
-                        if (static_cast<int>(i % stride) != component)
+                    for (size_t i = 0; i < b.size(); ++i) {
+                        if (static_cast<int>(i % stride) != component) {
                             ASSERT_EQ(b[i], original[i]) << "other component at " << i;
+                        }
+                    }
                 }
             }
         }
     }
 }
 
-TEST_F(VectorKernels, MaxAbsMatchesForCountsAndUnalignedStarts) {
+TEST_P(VectorKernels, MaxAbsMatchesForCountsAndUnalignedStarts) {
     SplitMix64 rng{16};
     AlignedFloats values(80);
     for (int round = 0; round < 20; ++round) {
@@ -193,24 +207,37 @@ TEST_F(VectorKernels, MaxAbsMatchesForCountsAndUnalignedStarts) {
         for (int start = 0; start < 4; ++start)
             for (int count = 0; count + start <= 76; ++count)
                 ASSERT_EQ(bits_of(plain.max_abs(values.data() + start, count)),
-                          bits_of(sse->max_abs(values.data() + start, count)))
+                          bits_of(vec->max_abs(values.data() + start, count)))
                     << "start " << start << " count " << count;
     }
 }
 
-// The store's conversions as documented, in the vector path (the first 16 samples round) and in
-// the truncating remainder (the last 16), for every table.
-TEST(SampleStore, ConvertsAsDocumented) {
+INSTANTIATE_TEST_SUITE_P(Isa, VectorKernels, ::testing::Values(Isa::sse41, Isa::avx2),
+                         [](const ::testing::TestParamInfo<Isa>& info) {
+                             return std::string(info.param == Isa::sse41 ? "sse41" : "avx2");
+                         });
+
+// The store's rounding, truncation and 16-bit wrap, in the vector path (the first 16 samples round)
+// and in the truncating remainder (the last 16), for every table.
+TEST(SampleStore, RoundsTruncatesAndWraps) {
     struct Case {
         float value;
         int16_t rounded;
         int16_t truncated;
     };
     const Case cases[] = {
-        {2.5f, 2, 2},           {3.5f, 4, 3},           {-2.5f, -2, -2},
-        {-3.7f, -4, -3},        {2.7f, 3, 2},           {-2.7f, -3, -2},
-        {99.99999f, 100, 99},   {32768.0f, -32768, -32768}, {40000.0f, -25536, -25536},
-        {kNaN, 0, 0},           {3.0e9f, 0, 0},         {-3.0e9f, 0, 0},
+        {2.5f, 2, 2},
+        {3.5f, 4, 3},
+        {-2.5f, -2, -2},
+        {-3.7f, -4, -3},
+        {2.7f, 3, 2},
+        {-2.7f, -3, -2},
+        {99.99999f, 100, 99},
+        {32768.0f, -32768, -32768},
+        {40000.0f, -25536, -25536},
+        {kNaN, 0, 0},
+        {3.0e9f, 0, 0},
+        {-3.0e9f, 0, 0},
     };
     for (const KernelSet* table : available_tables()) {
         SCOPED_TRACE(table->name);

@@ -62,11 +62,16 @@ inline float unit(SplitMix64& rng) {
 // coefficients.
 inline float mixed_value(SplitMix64& rng) {
     switch (rng.uniform(0, 9)) {
-    case 0: return rng.uniform(0, 1) ? 32767.0f : -32768.0f;
-    case 1: return (unit(rng) * 2.0f - 1.0f) * 1.0e6f;
-    case 2: return unit(rng) * 2.0f - 1.0f;
-    case 3: return static_cast<float>(rng.uniform(-32768, 32767)) + 0.5f;
-    default: return static_cast<float>(rng.uniform(-32768, 32767));
+    case 0:
+        return rng.uniform(0, 1) ? 32767.0f : -32768.0f;
+    case 1:
+        return (unit(rng) * 2.0f - 1.0f) * 1.0e6f;
+    case 2:
+        return unit(rng) * 2.0f - 1.0f;
+    case 3:
+        return static_cast<float>(rng.uniform(-32768, 32767)) + 0.5f;
+    default:
+        return static_cast<float>(rng.uniform(-32768, 32767));
     }
 }
 

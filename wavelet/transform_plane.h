@@ -30,3 +30,16 @@ inline int64_t scratch_floats_per_thread(int32_t W, int32_t H) {
     const int64_t columns = 2 * static_cast<int64_t>(H);
     return rows > columns ? rows : columns;
 }
+
+// Floats of working memory for a W x H plane worked on by `threads` threads: the plane, then
+// one scratch slice per thread.
+inline int64_t working_floats(int32_t W, int32_t H, int32_t threads) {
+    return static_cast<int64_t>(W) * H + scratch_floats_per_thread(W, H) * threads;
+}
+
+// A W x H plane and its scratch slices laid out in `memory`, which is 16-byte aligned and holds
+// working_floats(W, H, threads) floats.
+inline TransformPlane lay_out_plane(float* memory, int32_t W, int32_t H) {
+    return {memory, W, H, memory + static_cast<int64_t>(W) * H,
+            static_cast<int32_t>(scratch_floats_per_thread(W, H))};
+}

@@ -58,8 +58,13 @@ int main(int argc, char** argv) {
     HWND filter_window = create_host_windows();
     filter.record.hwnd = filter_window;
 
-    ScenarioHost host{&filter, filter_window, [](int n) { set_win32_threads(n); }};
+    ScenarioHost host;
+    host.filter = &filter;
+    host.window = filter_window;
+    host.set_threads = [](int n) { set_win32_threads(n); };
     host.invoke = invoke_misaligned;
+    host.describe_children = [=] { return describe_children(filter_window, host_state.sys.hfont); };
+    host.owner_log = [] { return describe_owner_log(); };
     std::ifstream script(argv[2]);
     if (!script) {
         std::fprintf(stderr, "cannot open %s\n", argv[2]);

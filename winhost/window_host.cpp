@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "standin/user32_standin.h"
+
 std::vector<ReceivedMessage> main_window_log;
 
 namespace {
@@ -38,17 +40,9 @@ BOOL CALLBACK describe_child(HWND child, LPARAM arg) {
     GetWindowRect(child, &r);
     MapWindowPoints(HWND_DESKTOP, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
     const auto font = reinterpret_cast<HFONT>(SendMessageA(child, WM_GETFONT, 0, 0));
-    char line[256];
-    std::snprintf(line, sizeof line, "child id=%ld class=%s style=%08lx rect=%ld,%ld,%ld,%ld font=%s caption=",
-                  static_cast<long>(GetDlgCtrlID(child)), class_name,
-                  static_cast<unsigned long>(GetWindowLongA(child, GWL_STYLE)), r.left, r.top,
-                  r.right - r.left, r.bottom - r.top, font == list->font ? "host" : "other");
-    list->text += line;
-    for (const char* c = caption; *c; ++c) {
-        std::snprintf(line, sizeof line, "%02x", static_cast<unsigned char>(*c));
-        list->text += line;
-    }
-    list->text += "\n";
+    list->text += child_line(GetDlgCtrlID(child), class_name,
+                             static_cast<unsigned long>(GetWindowLongA(child, GWL_STYLE)), r.left,
+                             r.top, r.right - r.left, r.bottom - r.top, font == list->font, caption);
     return TRUE;
 }
 
@@ -63,4 +57,10 @@ std::string describe_children(HWND filter_window, HFONT font) {
     ChildList list{std::string(), font};
     EnumChildWindows(filter_window, describe_child, reinterpret_cast<LPARAM>(&list));
     return list.text;
+}
+
+std::string describe_owner_log() {
+    std::string text;
+    for (const ReceivedMessage& m : main_window_log) text += message_line(m.message, m.wparam, m.lparam);
+    return text;
 }

@@ -21,3 +21,6 @@ HWND create_host_windows();
 // The filter window's child windows, one line each: id, class, style, rectangle, caption bytes
 // and whether it uses `font`.
 std::string describe_children(HWND filter_window, HFONT font);
+
+// The key and wheel messages the main window received.
+std::string describe_owner_log();

@@ -1,0 +1,77 @@
+// Eight-wide AVX2 forms of the lifting, thresholding and maximum kernels (never FMA: every
+// product is rounded before it is added). Sample conversion stays with the SSE4.1 forms.
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "kernels/kernel_set.h"
+#include "kernels/lifting_constants.h"
+
+namespace {
+
+struct Avx {
+    static constexpr int N = 8;
+    using F = __m256;
+    // Rows and scratch arrays are 16-byte aligned only: every access is unaligned.
+    static F load(const float* p) { return _mm256_loadu_ps(p); }
+    static F loadu(const float* p) { return _mm256_loadu_ps(p); }
+    static void store(float* p, F v) { _mm256_storeu_ps(p, v); }
+    static void storeu(float* p, F v) { _mm256_storeu_ps(p, v); }
+    static F set1(float v) { return _mm256_set1_ps(v); }
+    static F add(F a, F b) { return _mm256_add_ps(a, b); }
+    static F mul(F a, F b) { return _mm256_mul_ps(a, b); }
+    static F abs(F v) { return _mm256_andnot_ps(_mm256_set1_ps(-0.0f), v); }
+    static F reaches(F c, F x) { return _mm256_cmp_ps(abs(c), x, _CMP_GE_OQ); }  // false for NaN
+    static F or_masks(F a, F b) { return _mm256_or_ps(a, b); }
+    static void store_mask_or(int32_t* m, F keep) {
+        auto* p = reinterpret_cast<__m256i*>(m);
+        _mm256_storeu_si256(p, _mm256_or_si256(_mm256_loadu_si256(p), _mm256_castps_si256(keep)));
+    }
+    static void zero_unmarked(float* row, int32_t* mask) {
+        auto* p = reinterpret_cast<__m256i*>(mask);
+        const F keep = _mm256_castsi256_ps(_mm256_loadu_si256(p));
+        _mm256_storeu_ps(row, _mm256_and_ps(_mm256_loadu_ps(row), keep));
+        _mm256_storeu_si256(p, _mm256_setzero_si256());
+    }
+    static F max_keep(F a, F m) { return _mm256_max_ps(a, m); }  // keeps m where a is a NaN
+    static float hmax(F v) {
+        __m128 h = _mm_max_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
+        h = _mm_max_ps(h, _mm_movehl_ps(h, h));
+        return _mm_cvtss_f32(_mm_max_ss(h, _mm_shuffle_ps(h, h, 1)));
+    }
+    static void deinterleave(F a, F b, float* e, float* o) {
+        const auto order = [](F v) {
+            return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(v), 0xD8));
+        };
+        _mm256_storeu_ps(e, order(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0))));
+        _mm256_storeu_ps(o, order(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1))));
+    }
+    static void interleave(F e, F o, float* lo, float* hi) {
+        const F a = _mm256_unpacklo_ps(e, o), b = _mm256_unpackhi_ps(e, o);
+        _mm256_storeu_ps(lo, _mm256_permute2f128_ps(a, b, 0x20));
+        _mm256_storeu_ps(hi, _mm256_permute2f128_ps(a, b, 0x31));
+    }
+};
+
+constexpr int kWidestStrip = 64;
+
+#include "kernels/vector_kernels.inc"
+
+}  // namespace
+
+const KernelSet avx2_kernels = {
+    Isa::avx2,
+    "avx2",
+    forward_row<Avx>,
+    inverse_row<Avx>,
+    forward_columns<Avx>,
+    inverse_columns<Avx>,
+    threshold_strip<Avx>,
+    sse41_kernels.load_s16,
+    sse41_kernels.store_s16,
+    max_abs<Avx>,
+    sse41_kernels.load_u8,
+    sse41_kernels.load_u16,
+    sse41_kernels.store_u8,
+    sse41_kernels.store_u16,
+};

@@ -1,0 +1,136 @@
+#include "tests/cli_test_support.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "standin/frame_source.h"
+
+extern char** environ;
+
+namespace cli_test {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "velmora-cli-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::string> TempDir::entries() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(path_))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const std::string& input_file) {
+    TempDir capture;
+    const std::string out_path = capture.file("stdout"), err_path = capture.file("stderr");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(
+        &actions, 0, input_file.empty() ? "/dev/null" : input_file.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid;
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) throw std::runtime_error("cannot run " + program);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+    }
+    RunResult result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = read_file(out_path);
+    result.err = read_file(err_path);
+    return result;
+}
+
+Stream make_stream(int width, int height, velmora::Subsampling s, SampleFormat f, int frames,
+                   uint64_t seed) {
+    Stream stream;
+    const std::string header = velmora::make_stream_header(width, height, s, f);
+    stream.format = velmora::parse_stream_header(header.substr(0, header.size() - 1));
+    stream.format.header = header;
+    const velmora::StreamFormat& format = stream.format;
+    SplitMix64 rng{seed};
+    const int32_t maximum = sample_maximum(f);
+    for (int i = 0; i < frames; ++i) {
+        velmora::Frame frame;
+        frame.header = "FRAME\n";
+        frame.data.assign(format.frame_bytes(), 0);
+        for (int p = 0; p < format.planes(); ++p) {
+            const int w = format.plane_width(p), h = format.plane_height(p);
+            for (int y = 0; y < h; ++y) {
+                for (int x = 0; x < w; ++x) {
+                    // A ramp across the whole range with a bright band that clips, plus noise.
+                    int64_t v = int64_t(maximum) * (x + 2 * y + 7 * p) / (w + 2 * h) +
+                                rng.uniform(-maximum / 40, maximum / 40);
+                    if (y > h / 3 && y < h / 2) v = maximum - rng.uniform(0, maximum / 50);
+                    frame.set_sample(format, p, x, y,
+                                     static_cast<uint32_t>(std::clamp<int64_t>(v, 0, maximum)));
+                }
+            }
+        }
+        stream.frames.push_back(std::move(frame));
+    }
+    return stream;
+}
+
+std::string serialise(const Stream& stream) {
+    std::string bytes = stream.format.header;
+    for (const velmora::Frame& f : stream.frames) {
+        bytes += f.header;
+        bytes.append(reinterpret_cast<const char*>(f.data.data()), f.data.size());
+    }
+    return bytes;
+}
+
+Stream read_stream(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) throw std::runtime_error("cannot open " + path);
+    Stream stream;
+    velmora::Y4mReader reader(fd);
+    stream.format = reader.read_header();
+    velmora::Frame frame;
+    while (reader.read_frame(stream.format, frame)) stream.frames.push_back(frame);
+    ::close(fd);
+    return stream;
+}
+
+}  // namespace cli_test

@@ -1,0 +1,59 @@
+// Helpers for the command-line tool's tests: scratch folders, running the built programs as
+// child processes, and streams written and read back.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/velmora/y4m.h"
+
+namespace cli_test {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    // Names of the entries in the folder, sorted.
+    std::vector<std::string> entries() const;
+
+private:
+    std::string path_;
+};
+
+struct RunResult {
+    int status = -1;  // exit status, or 128 + signal number
+    std::string out;
+    std::string err;
+};
+
+// Runs `program` with `args`; standard input from `input_file` (or /dev/null when empty),
+// standard output and error captured.
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const std::string& input_file = "");
+inline RunResult run_velmora(const std::vector<std::string>& args,
+                             const std::string& input_file = "") {
+    return run(VELMORA_CLI, args, input_file);
+}
+
+void write_file(const std::string& path, const std::string& bytes);
+std::string read_file(const std::string& path);
+
+// A whole stream: its header line and frames.
+struct Stream {
+    velmora::StreamFormat format;
+    std::vector<velmora::Frame> frames;
+};
+
+// The header line (from make_stream_header) parsed, with frames of noisy smooth content in
+// the whole sample range of the format.
+Stream make_stream(int width, int height, velmora::Subsampling s, SampleFormat f, int frames,
+                   uint64_t seed);
+std::string serialise(const Stream& stream);
+Stream read_stream(const std::string& path);
+
+}  // namespace cli_test

@@ -1,0 +1,3 @@
+#include "tools/velmora/app.h"
+
+int main(int argc, char** argv) { return velmora::velmora_main(argc, argv); }

@@ -1,0 +1,198 @@
+#include "tools/velmora/options.h"
+
+#include <charconv>
+#include <thread>
+
+#include "tools/velmora/strength.h"
+
+namespace velmora {
+
+namespace {
+
+[[noreturn]] void usage(const std::string& what) { throw UsageError(what); }
+
+double parse_number(const std::string& option, const std::string& text, double lo, double hi) {
+    double v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || end != text.data() + text.size() || !(v >= lo && v <= hi))
+        usage(option + ": '" + text + "' is not a number from " + std::to_string(int(lo)) + " to " +
+              std::to_string(int(hi)));
+    return v;
+}
+
+int64_t parse_count(const std::string& option, const std::string& text, int64_t lo, int64_t hi) {
+    int64_t v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || end != text.data() + text.size() || v < lo || v > hi)
+        usage(option + ": '" + text + "' is not a whole number from " + std::to_string(lo) +
+              " to " + std::to_string(hi));
+    return v;
+}
+
+void set_source(Options& o, StrengthSource source, bool& explicit_source) {
+    if (explicit_source && o.strength != source)
+        usage("choose one way of setting the strength: --sigma*, --auto, --tracks or --learn");
+    o.strength = source;
+    explicit_source = true;
+}
+
+int default_threads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : static_cast<int>(cores);
+}
+
+}  // namespace
+
+Options parse_options(const std::vector<std::string>& args) {
+    Options o;
+    o.threads = default_threads();
+    bool explicit_source = false;
+    bool auto_every_given = false;
+    std::vector<std::string> positional;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (arg == "--") {
+            positional.insert(positional.end(), args.begin() + i + 1, args.end());
+            break;
+        }
+        if (arg.size() < 2 || arg[0] != '-' || arg == "-") {
+            positional.push_back(arg);
+            continue;
+        }
+        std::string value;
+        bool has_value = false;
+        if (const size_t eq = arg.find('='); arg.starts_with("--") && eq != arg.npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            has_value = true;
+        }
+        auto take = [&]() -> std::string {
+            if (has_value) return value;
+            if (i + 1 >= args.size()) usage(arg + " needs a value");
+            return args[++i];
+        };
+        auto no_value = [&] {
+            if (has_value) usage(arg + " takes no value");
+        };
+        if (arg == "--help" || arg == "-h") {
+            no_value();
+            o.help = true;
+        } else if (arg == "--sigma") {
+            set_source(o, StrengthSource::sigma, explicit_source);
+            o.sigma_luma = o.sigma_chroma = parse_number(arg, take(), 0, 255);
+        } else if (arg == "--sigma-luma") {
+            set_source(o, StrengthSource::sigma, explicit_source);
+            o.sigma_luma = parse_number(arg, take(), 0, 255);
+        } else if (arg == "--sigma-chroma") {
+            set_source(o, StrengthSource::sigma, explicit_source);
+            o.sigma_chroma = parse_number(arg, take(), 0, 255);
+        } else if (arg == "--k") {
+            o.k = parse_number(arg, take(), 0, 100);
+        } else if (arg == "--auto") {
+            no_value();
+            set_source(o, StrengthSource::automatic, explicit_source);
+        } else if (arg == "--auto-every") {
+            set_source(o, StrengthSource::automatic, explicit_source);
+            o.auto_every = parse_count(arg, take(), 1, INT64_MAX);
+            auto_every_given = true;
+        } else if (arg == "--tracks") {
+            set_source(o, StrengthSource::tracks, explicit_source);
+            int plane = 0;
+            ThresholdRow row;
+            std::string error;
+            const std::string text = take();
+            if (!parse_tracks(text, plane, row, error)) usage("--tracks '" + text + "': " + error);
+            if (o.tracks[plane]) usage("--tracks given twice for plane " + std::to_string(plane));
+            o.tracks[plane] = row;
+        } else if (arg == "--learn") {
+            set_source(o, StrengthSource::learn, explicit_source);
+            const std::string text = take();
+            const size_t comma = text.find(',');
+            if (comma == text.npos) usage("--learn '" + text + "': expected X,Y");
+            o.learn_x = static_cast<int>(parse_count(arg, text.substr(0, comma), 0, 16384));
+            o.learn_y = static_cast<int>(parse_count(arg, text.substr(comma + 1), 0, 16384));
+        } else if (arg == "--learn-every-frame") {
+            no_value();
+            o.learn_every_frame = true;
+        } else if (arg == "--view") {
+            const std::string what = take();
+            if (what == "coefficients")
+                o.view_coefficients = true;
+            else if (what != "denoised")
+                usage("--view '" + what + "': expected 'coefficients' or 'denoised'");
+        } else if (arg == "--preview") {
+            o.preview = take();
+            if (o.preview.empty()) usage("--preview needs a file name");
+        } else if (arg == "--preview-frame") {
+            o.preview_frame = parse_count(arg, take(), 0, INT64_MAX);
+        } else if (arg == "--threads") {
+            o.threads = static_cast<int>(parse_count(arg, take(), 1, 256));
+        } else if (arg == "--quiet" || arg == "-q") {
+            no_value();
+            o.quiet = true;
+        } else if (arg == "--verbose" || arg == "-v") {
+            no_value();
+            o.verbose = true;
+        } else {
+            usage("unknown option '" + arg + "' (see --help)");
+        }
+    }
+    if (o.help) return o;
+    if (o.learn_every_frame && o.strength != StrengthSource::learn)
+        usage("--learn-every-frame needs --learn X,Y");
+    if (auto_every_given && o.strength != StrengthSource::automatic)
+        usage("--auto-every goes with --auto");
+    if (positional.size() != 2)
+        usage("expected an input and an output (a file or '-' for each), got " +
+              std::to_string(positional.size()) + " names");
+    o.input = positional[0];
+    o.output = positional[1];
+    return o;
+}
+
+std::string help_text() {
+    return R"(Usage: velmora [OPTIONS] INPUT OUTPUT
+
+Removes noise from a YUV4MPEG2 video with five-level wavelet thresholding, each plane at its own
+size, with the same engine and the same results as the Velmora plug-in. INPUT and OUTPUT are
+files or '-' for standard input and output:
+
+  ffmpeg -i in.mkv -f yuv4mpegpipe - | velmora --sigma 4 - - | ffmpeg -f yuv4mpegpipe -i - out.mkv
+  velmora --auto in.y4m out.y4m
+  velmora --preview frame.png --preview-frame 30 in.y4m out.y4m
+
+Strength (one of these; --auto when none is given):
+  --sigma S            noise level S in 8-bit sample steps, for every plane
+  --sigma-luma S       ... for the luma plane only (planes without a level stay untouched)
+  --sigma-chroma S     ... for the two chroma planes only
+  --k K                threshold at K times the noise level, at every level (default 3)
+  --auto               estimate the noise level of each plane on the first frame
+  --auto-every N       estimate again every N frames
+  --tracks P:v0,...,v14
+                       the plug-in's fifteen level tracks (Lv.0 H, V, D, ..., Lv.4 D) for plane
+                       P (0 = Y, 1 = Cb, 2 = Cr); planes without --tracks stay untouched
+  --learn X,Y          learn the thresholds from the 128x128 box at (X,Y) on the first frame,
+                       as the plug-in's learning does (chroma planes: the box at X,Y scaled to
+                       the plane); put it on a flat, noisy area
+  --learn-every-frame  learn again on every frame
+
+Output:
+  --view coefficients  write each plane's thresholded wavelet coefficients as a picture
+  --preview FILE.png   also write frame N before and after filtering, side by side (with
+                       --view coefficients: the luma coefficient picture in grey)
+  --preview-frame N    the frame for --preview, counted from 0 (default 0)
+
+Other:
+  --threads N          worker threads (default: the number of processors)
+  --verbose            print the thresholds in use, in the plug-in's track units
+  --quiet              print nothing but errors
+  --help               this text
+
+Accepted: C420jpeg, C420paldv, C420mpeg2, C420, C411, C422, C444, Cmono, and the 10-, 12- and
+16-bit forms (C420p10 ... C444p16, Cmono10 ... Cmono16), up to 16384 x 16384. Stream and frame
+headers pass through unchanged. Exit status: 0 done, 1 command-line or file error, 2 the input
+is not a stream velmora can read (the message names the frame).
+)";
+}
+
+}  // namespace velmora

@@ -1,0 +1,331 @@
+#include "tools/velmora/y4m.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace velmora {
+
+namespace {
+
+constexpr std::string_view kMagic = "YUV4MPEG2";
+constexpr size_t kHeaderLimit = 4096;
+
+// Up to 40 bytes of `text` with anything unprintable shown as '?', for messages.
+std::string excerpt(std::string_view text) {
+    std::string out;
+    for (char c : text.substr(0, 40)) out += (c >= 0x20 && c < 0x7f) ? c : '?';
+    if (text.size() > 40) out += "...";
+    return out;
+}
+
+[[noreturn]] void header_error(const std::string& what) {
+    throw InputError("stream header: " + what);
+}
+
+int parse_dimension(std::string_view value, const char* name) {
+    if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != value.npos)
+        header_error(std::string("malformed ") + name + " '" + excerpt(value) + "'");
+    const long v = std::stol(std::string(value));
+    if (v < 1 || v > kMaxDimension)
+        header_error(std::string(name) + " " + std::to_string(v) + " outside 1.." +
+                     std::to_string(kMaxDimension));
+    return static_cast<int>(v);
+}
+
+SampleFormat format_for_bits(int bits, std::string_view name) {
+    switch (bits) {
+    case 8:
+        return SampleFormat::u8;
+    case 10:
+        return SampleFormat::u10;
+    case 12:
+        return SampleFormat::u12;
+    case 16:
+        return SampleFormat::u16;
+    }
+    header_error("unsupported sample depth " + std::to_string(bits) + " bits in colour space 'C" +
+                 excerpt(name) + "' (8, 10, 12 and 16 bits are supported)");
+}
+
+void parse_colour_space(std::string_view c, StreamFormat& f) {
+    struct Base {
+        std::string_view name;
+        Subsampling s;
+        bool deep;  // high-depth forms exist ("p10" etc. after the name, or digits for mono)
+    };
+    static constexpr Base bases[] = {
+        {"420jpeg", Subsampling::s420, false},  {"420paldv", Subsampling::s420, false},
+        {"420mpeg2", Subsampling::s420, false}, {"420", Subsampling::s420, true},
+        {"422", Subsampling::s422, true},       {"444", Subsampling::s444, true},
+        {"411", Subsampling::s411, false},      {"mono", Subsampling::mono, true},
+    };
+    for (const Base& b : bases) {
+        if (c.substr(0, b.name.size()) != b.name) continue;
+        std::string_view rest = c.substr(b.name.size());
+        if (rest.empty()) {
+            f.subsampling = b.s;
+            f.format = SampleFormat::u8;
+            return;
+        }
+        if (!b.deep) continue;
+        if (b.s != Subsampling::mono) {
+            if (rest[0] != 'p') continue;
+            rest.remove_prefix(1);
+        }
+        if (rest.empty() || rest.size() > 2 || rest.find_first_not_of("0123456789") != rest.npos)
+            continue;
+        f.subsampling = b.s;
+        f.format = format_for_bits(std::stoi(std::string(rest)), c);
+        return;
+    }
+    header_error("unsupported colour space 'C" + excerpt(c) + "'");
+}
+
+}  // namespace
+
+int StreamFormat::shift_x(int p) const {
+    if (p == 0) return 0;
+    switch (subsampling) {
+    case Subsampling::s420:
+    case Subsampling::s422:
+        return 1;
+    case Subsampling::s411:
+        return 2;
+    default:
+        return 0;
+    }
+}
+
+int StreamFormat::shift_y(int p) const {
+    return p != 0 && subsampling == Subsampling::s420 ? 1 : 0;
+}
+
+int StreamFormat::plane_width(int p) const {
+    const int s = shift_x(p);
+    return (width + (1 << s) - 1) >> s;
+}
+
+int StreamFormat::plane_height(int p) const {
+    const int s = shift_y(p);
+    return (height + (1 << s) - 1) >> s;
+}
+
+size_t StreamFormat::plane_bytes(int p) const {
+    return static_cast<size_t>(plane_width(p)) * plane_height(p) * sample_bytes(format);
+}
+
+size_t StreamFormat::plane_offset(int p) const {
+    size_t offset = 0;
+    for (int q = 0; q < p; ++q) offset += plane_bytes(q);
+    return offset;
+}
+
+size_t StreamFormat::frame_bytes() const { return plane_offset(planes()); }
+
+StreamFormat parse_stream_header(std::string_view line) {
+    StreamFormat f;
+    if (line.substr(0, kMagic.size()) != kMagic ||
+        (line.size() > kMagic.size() && line[kMagic.size()] != ' '))
+        throw InputError("not a YUV4MPEG2 stream (it begins with '" + excerpt(line) + "')");
+    bool have_width = false, have_height = false;
+    size_t pos = kMagic.size();
+    while (pos < line.size()) {
+        const size_t end = std::min(line.find(' ', pos), line.size());
+        const std::string_view token = line.substr(pos, end - pos);
+        pos = end + 1;
+        if (token.empty()) continue;
+        const std::string_view value = token.substr(1);
+        switch (token[0]) {
+        case 'W':
+            f.width = parse_dimension(value, "width");
+            have_width = true;
+            break;
+        case 'H':
+            f.height = parse_dimension(value, "height");
+            have_height = true;
+            break;
+        case 'C':
+            f.colour_space = std::string(value);
+            parse_colour_space(value, f);
+            break;
+        case 'X':
+            if (value == "COLORRANGE=FULL") f.full_range = true;
+            break;
+        default:  // frame rate, interlacing, aspect and unknown parameters pass through
+            break;
+        }
+    }
+    if (!have_width) header_error("no width (W parameter)");
+    if (!have_height) header_error("no height (H parameter)");
+    return f;
+}
+
+std::string colour_space_name(Subsampling s, SampleFormat f) {
+    const int bits = sample_bits(f);
+    switch (s) {
+    case Subsampling::mono:
+        return bits == 8 ? "mono" : "mono" + std::to_string(bits);
+    case Subsampling::s411:
+        return "411";
+    case Subsampling::s420:
+        return bits == 8 ? "420jpeg" : "420p" + std::to_string(bits);
+    case Subsampling::s422:
+        return bits == 8 ? "422" : "422p" + std::to_string(bits);
+    case Subsampling::s444:
+        return bits == 8 ? "444" : "444p" + std::to_string(bits);
+    }
+    return "";
+}
+
+std::string make_stream_header(int width, int height, Subsampling s, SampleFormat f, int rate_num,
+                               int rate_den) {
+    std::string name = colour_space_name(s, f);
+    std::string header = "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) +
+                         " F" + std::to_string(rate_num) + ":" + std::to_string(rate_den) +
+                         " Ip A1:1 C" + name;
+    if (s != Subsampling::mono) {
+        std::string upper;
+        for (char c : name) upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+        header += " XYSCSS=" + upper;
+    }
+    return header + "\n";
+}
+
+PlaneView Frame::plane(const StreamFormat& f, int p) {
+    return {plane_data(f, p), 1, f.plane_width(p), f.plane_width(p), f.plane_height(p), f.format};
+}
+
+uint32_t Frame::sample(const StreamFormat& f, int p, int x, int y) const {
+    const size_t i = static_cast<size_t>(y) * f.plane_width(p) + x;
+    const uint8_t* base = data.data() + f.plane_offset(p);
+    if (f.format == SampleFormat::u8) return base[i];
+    uint16_t v;
+    std::memcpy(&v, base + 2 * i, 2);
+    return v;
+}
+
+void Frame::set_sample(const StreamFormat& f, int p, int x, int y, uint32_t v) {
+    const size_t i = static_cast<size_t>(y) * f.plane_width(p) + x;
+    uint8_t* base = data.data() + f.plane_offset(p);
+    if (f.format == SampleFormat::u8) {
+        base[i] = static_cast<uint8_t>(v);
+        return;
+    }
+    const uint16_t w = static_cast<uint16_t>(v);
+    std::memcpy(base + 2 * i, &w, 2);
+}
+
+bool Y4mReader::refill() {
+    if (begin_ > 0) {
+        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    for (;;) {
+        const ssize_t n = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+        if (n > 0) {
+            end_ += static_cast<size_t>(n);
+            return true;
+        }
+        if (n == 0) return false;
+        if (errno != EINTR) throw IoError(std::string("cannot read the input: ") + strerror(errno));
+    }
+}
+
+std::string Y4mReader::read_line(size_t limit) {
+    std::string line;
+    for (;;) {
+        const char* start = buffer_.data() + begin_;
+        const size_t available = end_ - begin_;
+        const size_t wanted = std::min(available, limit - line.size());
+        const void* nl = std::memchr(start, '\n', wanted);
+        const size_t take =
+            nl ? static_cast<size_t>(static_cast<const char*>(nl) - start) + 1 : wanted;
+        line.append(start, take);
+        begin_ += take;
+        consumed_ += static_cast<int64_t>(take);
+        if (nl || line.size() >= limit) return line;
+        if (!refill()) return line;
+    }
+}
+
+size_t Y4mReader::read_bytes(uint8_t* dst, size_t n) {
+    size_t got = std::min(n, end_ - begin_);
+    std::memcpy(dst, buffer_.data() + begin_, got);
+    begin_ += got;
+    while (got < n) {
+        const ssize_t r = ::read(fd_, dst + got, n - got);
+        if (r > 0) {
+            got += static_cast<size_t>(r);
+        } else if (r == 0) {
+            break;
+        } else if (errno != EINTR) {
+            throw IoError(std::string("cannot read the input: ") + strerror(errno));
+        }
+    }
+    consumed_ += static_cast<int64_t>(got);
+    return got;
+}
+
+StreamFormat Y4mReader::read_header() {
+    std::string line = read_line(kHeaderLimit);
+    if (line.empty()) throw InputError("not a YUV4MPEG2 stream (the input is empty)");
+    if (line.back() != '\n') {
+        // Say "not Y4M" before "truncated" when the beginning already shows which it is.
+        if (line.compare(0, std::min(line.size(), kMagic.size()), kMagic, 0,
+                         std::min(line.size(), kMagic.size())) != 0)
+            parse_stream_header(line);
+        if (line.size() >= kHeaderLimit)
+            header_error("no line end within " + std::to_string(kHeaderLimit) + " bytes");
+        header_error("truncated: the stream ends inside the header");
+    }
+    StreamFormat f = parse_stream_header(std::string_view(line).substr(0, line.size() - 1));
+    f.header = std::move(line);
+    return f;
+}
+
+bool Y4mReader::read_frame(const StreamFormat& format, Frame& frame) {
+    const std::string where = "frame " + std::to_string(frames_) + ": ";
+    std::string line = read_line(kHeaderLimit);
+    if (line.empty()) return false;
+    if (line.compare(0, 5, "FRAME") != 0 &&
+        !(line.size() < 5 && line.back() != '\n' && std::string_view("FRAME").starts_with(line)))
+        throw InputError(where + "expected a FRAME header, found '" + excerpt(line) + "'");
+    if (line.back() != '\n') {
+        if (line.size() >= kHeaderLimit)
+            throw InputError(where + "FRAME header without a line end within " +
+                             std::to_string(kHeaderLimit) + " bytes");
+        throw InputError(where + "truncated FRAME header");
+    }
+    if (line.size() > 6 && line[5] != ' ')
+        throw InputError(where + "expected a FRAME header, found '" + excerpt(line) + "'");
+    frame.header = std::move(line);
+    const size_t size = format.frame_bytes();
+    frame.data.resize(size);
+    const size_t got = read_bytes(frame.data.data(), size);
+    if (got == 0) throw InputError(where + "FRAME header without picture data");
+    if (got < size)
+        throw InputError(where + "the stream ends inside the picture data (" + std::to_string(got) +
+                         " of " + std::to_string(size) + " bytes)");
+    ++frames_;
+    return true;
+}
+
+void write_all(int fd, const void* data, size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n >= 0) {
+            p += n;
+            size -= static_cast<size_t>(n);
+        } else if (errno == EPIPE) {
+            throw BrokenPipe();
+        } else if (errno != EINTR) {
+            throw IoError(std::string("cannot write the output: ") + strerror(errno));
+        }
+    }
+}
+
+}  // namespace velmora

@@ -68,7 +68,12 @@ BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip) {
     frame_geometry.H = H;
     frame_geometry.WorkingPlane = reinterpret_cast<float*>((temp + 15) & ~std::uintptr_t{15});
     frame_geometry.ScratchArea = frame_geometry.WorkingPlane + static_cast<int64_t>(W) * H;
-    frame_geometry.scratch_per_thread = static_cast<int32_t>(scratch_floats_per_thread(W, H));
+    const int64_t after_plane =
+        (capacity - static_cast<int64_t>(
+                        reinterpret_cast<std::uintptr_t>(frame_geometry.ScratchArea) - temp)) /
+        4;
+    frame_geometry.scratch_per_thread =
+        static_cast<int32_t>(scratch_slice_floats(W, H, threads, after_plane));
 
     for (int32_t p = 0; p < kPlaneCount; ++p) {
         frame_geometry.current_plane = p;

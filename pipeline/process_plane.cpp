@@ -21,7 +21,7 @@ int32_t ProcessPlane(FILTER* fp, FILTER_PROC_INFO* fpip, int32_t) {
     const int levels = kLevels;
     const bool editing = fp->exfunc->is_editing(fpip->editp) != 0;
     const bool view_shown = fp->check[kCheckCoefficientView] != 0 && editing;
-    const bool selected = frame_geometry.current_plane == fp->track[kTrackSel];
+    const bool selected = frame_geometry.current_plane == clamp_plane(fp->track[kTrackSel]);
     if (view_shown && !selected) return 0;
 
     WorkerParams params = {fp, fpip, component_view(fpip, frame_geometry.current_plane)};

@@ -1,8 +1,6 @@
 // The native stand-in host: runs a host script against the plug-in's code, linked in directly.
 #include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <string>
 
 #include "host/filter_table.h"
 #include "standin/scenario.h"
@@ -10,8 +8,8 @@
 #include "standin/user32_standin.h"
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s SCRIPT|-\n(the script language is described in "
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s SCRIPT|- ...\n(the script language is described in "
                              "standin/scenario.h)\n", argv[0]);
         return 2;
     }
@@ -27,15 +25,5 @@ int main(int argc, char** argv) {
     host.set_threads = [](int n) { set_pool_threads(n); };
     host.describe_children = [=] { return describe_standin_children(filter_window, &font_object); };
     host.owner_log = [=] { return describe_messages_to(owner); };
-    const std::string path = argv[1];
-    std::ifstream file;
-    if (path != "-") {
-        file.open(path);
-        if (!file) {
-            std::fprintf(stderr, "cannot open %s\n", path.c_str());
-            return 2;
-        }
-    }
-    const bool ok = run_scenario(path == "-" ? std::cin : file, host, std::cout);
-    return ok ? 0 : 1;
+    return run_scenario_files(argc - 1, argv + 1, host, std::cout) ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iomanip>
+#include <iostream>
 #include <istream>
 #include <memory>
 #include <ostream>
@@ -203,6 +204,24 @@ bool run_scenario(std::istream& script, ScenarioHost& host, std::ostream& out) {
             out << "error: line " << number << ": " << line << "\n";
             return false;
         }
+    }
+    return true;
+}
+
+bool run_scenario_files(int count, char** paths, ScenarioHost& host, std::ostream& out) {
+    for (int i = 0; i < count; ++i) {
+        const std::string path = paths[i];
+        out << "== " << path.substr(path.find_last_of("/\\") + 1) << "\n";
+        if (path == "-") {
+            if (!run_scenario(std::cin, host, out)) return false;
+            continue;
+        }
+        std::ifstream file(path);
+        if (!file) {
+            out << "error: cannot open " << path << "\n";
+            return false;
+        }
+        if (!run_scenario(file, host, out)) return false;
     }
     return true;
 }

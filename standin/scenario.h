@@ -38,3 +38,7 @@ struct ScenarioHost {
 
 // Runs the script; returns false (with a message on `out`) at the first line it cannot run.
 bool run_scenario(std::istream& script, ScenarioHost& host, std::ostream& out);
+
+// Runs script files one after another in the same session ("-" is standard input), each
+// report headed by "== " and the file's name. Returns false at the first that fails.
+bool run_scenario_files(int count, char** paths, ScenarioHost& host, std::ostream& out);

@@ -31,15 +31,34 @@ inline int64_t scratch_floats_per_thread(int32_t W, int32_t H) {
     return rows > columns ? rows : columns;
 }
 
+// The column passes lift strips of adjacent columns with vertical vectors; a strip of S columns
+// needs S * H / 2 floats of scratch. The minimum slice above fits narrow strips only, so a
+// thread gets a slice wide enough for strips of this many columns (whole cache lines per row)
+// whenever the memory after the plane holds such a slice for every thread.
+constexpr int32_t kPreferredStripColumns = 32;
+
+inline int64_t roomy_scratch_floats_per_thread(int32_t W, int32_t H) {
+    const int64_t strips = static_cast<int64_t>(kPreferredStripColumns) * (H / 2);
+    const int64_t minimum = scratch_floats_per_thread(W, H);
+    return strips > minimum ? strips : minimum;
+}
+
+// The slice each of `threads` threads gets out of `available` floats that follow the plane:
+// the roomy one when all of them fit, else the minimum (the caller has checked that fits).
+inline int64_t scratch_slice_floats(int32_t W, int32_t H, int32_t threads, int64_t available) {
+    const int64_t roomy = roomy_scratch_floats_per_thread(W, H);
+    return roomy * threads <= available ? roomy : scratch_floats_per_thread(W, H);
+}
+
 // Floats of working memory for a W x H plane worked on by `threads` threads: the plane, then
-// one scratch slice per thread.
+// one roomy scratch slice per thread.
 inline int64_t working_floats(int32_t W, int32_t H, int32_t threads) {
-    return static_cast<int64_t>(W) * H + scratch_floats_per_thread(W, H) * threads;
+    return static_cast<int64_t>(W) * H + roomy_scratch_floats_per_thread(W, H) * threads;
 }
 
 // A W x H plane and its scratch slices laid out in `memory`, which is 16-byte aligned and holds
 // working_floats(W, H, threads) floats.
 inline TransformPlane lay_out_plane(float* memory, int32_t W, int32_t H) {
     return {memory, W, H, memory + static_cast<int64_t>(W) * H,
-            static_cast<int32_t>(scratch_floats_per_thread(W, H))};
+            static_cast<int32_t>(roomy_scratch_floats_per_thread(W, H))};
 }

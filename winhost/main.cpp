@@ -28,8 +28,8 @@ int invoke_misaligned(void* fn, const int* args, int count) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: winhost PLUGIN SCRIPT\n");
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: winhost PLUGIN SCRIPT...\n");
         return 2;
     }
     HMODULE module = LoadLibraryA(argv[1]);
@@ -65,12 +65,7 @@ int main(int argc, char** argv) {
     host.invoke = invoke_misaligned;
     host.describe_children = [=] { return describe_children(filter_window, host_state.sys.hfont); };
     host.owner_log = [] { return describe_owner_log(); };
-    std::ifstream script(argv[2]);
-    if (!script) {
-        std::fprintf(stderr, "cannot open %s\n", argv[2]);
-        return 2;
-    }
-    const bool ok = run_scenario(script, host, std::cout);
+    const bool ok = run_scenario_files(argc - 2, argv + 2, host, std::cout);
     std::cout.flush();
     return ok ? 0 : 1;
 }

@@ -41,3 +41,17 @@ void build_filter(EmulatedFilter& filter, const FILTER_DLL* table, ExecFunction 
     filter.exfunc.exec_multi_thread_func = exec_multi_thread_func;
     filter.record.exfunc = &filter.exfunc;
 }
+
+FILTER_PROC_INFO frame_record(PIXEL_YC* edit, PIXEL_YC* temp, int w, int h, int max_w, int max_h) {
+    FILTER_PROC_INFO info = {};
+    info.ycp_edit = edit;
+    info.ycp_temp = temp;
+    info.w = w;
+    info.h = h;
+    info.max_w = max_w;
+    info.max_h = max_h;
+    info.editp = &host_state;
+    info.yc_size = 6;
+    info.line_size = max_w * 6;
+    return info;
+}

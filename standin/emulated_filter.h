@@ -28,5 +28,8 @@ extern HostState host_state;
 
 typedef BOOL (*ExecFunction)(MULTI_THREAD_FUNC func, void* param1, void* param2);
 
+// The frame record the host passes for a frame in `edit` with working buffer `temp`.
+FILTER_PROC_INFO frame_record(PIXEL_YC* edit, PIXEL_YC* temp, int w, int h, int max_w, int max_h);
+
 // Copies `table` as the host does and wires the services; `exec` runs the workers.
 void build_filter(EmulatedFilter& filter, const FILTER_DLL* table, ExecFunction exec);

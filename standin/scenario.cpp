@@ -103,17 +103,8 @@ bool run_frame(std::istringstream& args, ScenarioHost& host, FrameBuffers& frame
     frame.edit.reset(new PIXEL_YC[static_cast<size_t>(max_w) * max_h]);
     frame.temp.reset(new PIXEL_YC[static_cast<size_t>(temp_pixels)]);
     fill_frame(frame.edit.get(), w, h, max_w, max_h, seed, kind);
+    frame.info = frame_record(frame.edit.get(), frame.temp.get(), w, h, max_w, max_h);
     FILTER_PROC_INFO& info = frame.info;
-    info = {};
-    info.ycp_edit = frame.edit.get();
-    info.ycp_temp = frame.temp.get();
-    info.w = w;
-    info.h = h;
-    info.max_w = max_w;
-    info.max_h = max_h;
-    info.editp = &host_state;
-    info.yc_size = 6;
-    info.line_size = max_w * 6;
     const BOOL result = call_handler(host, host.filter->record.func_proc, &host.filter->record, &info);
     const uint64_t hash = fnv1a(frame.edit.get(), static_cast<size_t>(max_w) * max_h * 6);
     out << "frame " << w << "x" << h << " result=" << result << " hash=" << std::hex

@@ -8,15 +8,7 @@
 
 TestFrame::TestFrame(int w, int h, int max_w, int max_h)
     : edit(static_cast<size_t>(max_w) * max_h), temp(static_cast<size_t>(max_w) * max_h) {
-    info.ycp_edit = edit.data();
-    info.ycp_temp = temp.data();
-    info.w = w;
-    info.h = h;
-    info.max_w = max_w;
-    info.max_h = max_h;
-    info.editp = &host_state;
-    info.yc_size = 6;
-    info.line_size = max_w * 6;
+    info = frame_record(edit.data(), temp.data(), w, h, max_w, max_h);
 }
 
 TestHost::TestHost(int threads) {

@@ -102,6 +102,18 @@ Result run(int w, int h, int threads, int runs, bool zero) {
     return result;
 }
 
+void EmptyWorker(int, int, void*, void*) {}
+
+// What one stage costs the pool beyond its work: waking every worker and waiting for all.
+double pool_stage_us(int threads) {
+    set_pool_threads(threads);
+    pool_exec(EmptyWorker, nullptr, nullptr);
+    const int calls = 20000;
+    const auto start = Clock::now();
+    for (int i = 0; i < calls; ++i) pool_exec(EmptyWorker, nullptr, nullptr);
+    return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / calls;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -123,6 +135,9 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    for (const std::string& t : thread_list)
+        std::printf("pool: %.2f us per stage with %s threads\n", pool_stage_us(std::atoi(t.c_str())),
+                    t.c_str());
     std::printf("%-10s %-7s %3s %9s", "size", "isa", "thr", "frame ms");
     for (const auto& [func, name] : kStages) std::printf(" %9s", name);
     std::printf("\n");

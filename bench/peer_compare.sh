@@ -27,7 +27,7 @@ baseline_ms() {
     -f null - 2>&1 | awk -v n=$frames '/bench: utime/ {sub("utime=", "", $2); sub("s", "", $2); printf "%.1f", $2 * 1000 / n}'
 }
 ours_ms() {
-  "$build/bench/velmora-bench" --runs 5 --isa "$1" --threads "$2" | awk 'NR == 2 {print $4}'
+  "$build/bench/velmora-bench" --runs 5 --isa "$1" --threads "$2" | awk '/^[0-9]+x[0-9]+ / {print $4; exit}'
 }
 
 printf "%-6s %14s %14s %14s %12s %12s\n" round "vd default" "vd hard/5" "ffmpeg alone" "ours 1 thr" "ours 2 thr"

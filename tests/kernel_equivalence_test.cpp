@@ -45,19 +45,20 @@ TEST_P(VectorKernels, RowLiftingMatchesForEveryLength) {
     }
 }
 
-// Adjacent columns at odd offsets and strides, with scratch large enough for the four-column
-// strips and with only the minimum; nothing outside the columns may change.
+// Adjacent columns at odd offsets and strides, with only the minimum scratch, with room for
+// strips lifted in place, and with room for strips copied into scratch (up to 64 columns wide);
+// nothing outside the columns may change.
 TEST_P(VectorKernels, ColumnLiftingMatchesForCountsOffsetsAndStrides) {
     SplitMix64 rng{12};
     for (int n : {1, 2, 3, 4, 5, 8, 13, 32, 47}) {
-        for (int count = 1; count <= 20; ++count) {
+        for (int count : {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 15, 16, 17, 20, 33, 70}) {
             for (int extra : {0, 1, 6}) {
                 for (int offset : {0, 1, 3}) {
                     const int stride = count + offset + extra;
                     const size_t size = static_cast<size_t>(2 * n) * stride;
                     std::vector<float> original(size);
                     for (float& v : original) v = mixed_value(rng);
-                    for (int scratch_floats : {2 * n, 4 * n, 4 * n + 5}) {
+                    for (int scratch_floats : {2 * n, 4 * n, 4 * n + 5, 16 * n, 128 * n + 3}) {
                         for (int inverse = 0; inverse < 2; ++inverse) {
                             SCOPED_TRACE(testing::Message()
                                          << "n " << n << " count " << count << " stride " << stride

@@ -32,13 +32,14 @@ inline int64_t scratch_floats_per_thread(int32_t W, int32_t H) {
 }
 
 // The column passes lift strips of adjacent columns with vertical vectors; a strip of S columns
-// needs S * H / 2 floats of scratch. The minimum slice above fits narrow strips only, so a
-// thread gets a slice wide enough for strips of this many columns (whole cache lines per row)
-// whenever the memory after the plane holds such a slice for every thread.
+// needs S * H / 2 floats of scratch lifted in place, S * H copied into scratch (which keeps
+// power-of-two widths from thrashing the cache). The minimum slice above fits narrow strips in
+// place only, so a thread gets a slice that holds copied strips of this many columns (whole
+// cache lines per row) whenever the memory after the plane holds such a slice for every thread.
 constexpr int32_t kPreferredStripColumns = 32;
 
 inline int64_t roomy_scratch_floats_per_thread(int32_t W, int32_t H) {
-    const int64_t strips = static_cast<int64_t>(kPreferredStripColumns) * (H / 2);
+    const int64_t strips = static_cast<int64_t>(kPreferredStripColumns) * H;
     const int64_t minimum = scratch_floats_per_thread(W, H);
     return strips > minimum ? strips : minimum;
 }

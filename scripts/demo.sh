@@ -13,15 +13,58 @@ cat > out/demo-script.txt <<'SCRIPT'
 init
 frame 640 360 640 360 2026 noisy
 save out/sample-before.ppm
-track 1 40
-track 2 40
-track 3 60
-track 4 30
-track 5 30
-track 6 40
-track 7 20
-track 8 20
-track 9 25
+# about three times the noise of each plane, in track units (one unit is 2^(level/2) / 4)
+track 0 1
+update
+track 1 880
+track 2 880
+track 3 880
+track 4 622
+track 5 622
+track 6 622
+track 7 440
+track 8 440
+track 9 440
+track 10 311
+track 11 311
+track 12 311
+track 13 220
+track 14 220
+track 15 220
+track 0 2
+update
+track 1 880
+track 2 880
+track 3 880
+track 4 622
+track 5 622
+track 6 622
+track 7 440
+track 8 440
+track 9 440
+track 10 311
+track 11 311
+track 12 311
+track 13 220
+track 14 220
+track 15 220
+track 0 0
+update
+track 1 1320
+track 2 1320
+track 3 1320
+track 4 933
+track 5 933
+track 6 933
+track 7 660
+track 8 660
+track 9 660
+track 10 467
+track 11 467
+track 12 467
+track 13 330
+track 14 330
+track 15 330
 frame 640 360 640 360 2026 noisy
 save out/sample-after.ppm
 state

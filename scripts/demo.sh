@@ -9,66 +9,23 @@ cmake --preset win32 >/dev/null && cmake --build --preset win32
 cmake --preset native >/dev/null && cmake --build --preset native
 mkdir -p out
 cp build/win32/dezider.udi out/
-cat > out/demo-script.txt <<'SCRIPT'
-init
-frame 640 360 640 360 2026 noisy
-save out/sample-before.ppm
-# about three times the noise of each plane, in track units (one unit is 2^(level/2) / 4)
-track 0 1
-update
-track 1 880
-track 2 880
-track 3 880
-track 4 622
-track 5 622
-track 6 622
-track 7 440
-track 8 440
-track 9 440
-track 10 311
-track 11 311
-track 12 311
-track 13 220
-track 14 220
-track 15 220
-track 0 2
-update
-track 1 880
-track 2 880
-track 3 880
-track 4 622
-track 5 622
-track 6 622
-track 7 440
-track 8 440
-track 9 440
-track 10 311
-track 11 311
-track 12 311
-track 13 220
-track 14 220
-track 15 220
-track 0 0
-update
-track 1 1320
-track 2 1320
-track 3 1320
-track 4 933
-track 5 933
-track 6 933
-track 7 660
-track 8 660
-track 9 660
-track 10 467
-track 11 467
-track 12 467
-track 13 330
-track 14 330
-track 15 330
-frame 640 360 640 360 2026 noisy
-save out/sample-after.ppm
-state
-SCRIPT
+# About three times the noise of each plane at every level, in track units (one unit is
+# 2^(level/2) / 4 in coefficient magnitude): Lv.0 H, V, D ... Lv.4 D.
+luma=(1320 1320 1320 933 933 933 660 660 660 467 467 467 330 330 330)
+chroma=(880 880 880 622 622 622 440 440 440 311 311 311 220 220 220)
+tracks() { local k=1; for v in "$@"; do echo "track $k $v"; k=$((k + 1)); done; }
+{
+  echo "init"
+  echo "frame 640 360 640 360 2026 noisy"
+  echo "save out/sample-before.ppm"
+  for plane in 1 2 0; do
+    printf 'track 0 %s\nupdate\n' $plane
+    if [ $plane = 0 ]; then tracks "${luma[@]}"; else tracks "${chroma[@]}"; fi
+  done
+  echo "frame 640 360 640 360 2026 noisy"
+  echo "save out/sample-after.ppm"
+  echo "state"
+} > out/demo-script.txt
 build/native/velmora-host out/demo-script.txt
 
 # velmora, the command-line tool: a short clip made from a photograph with noise of 8 steps,

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "kernels/band_rows.h"
 #include "kernels/kernel_set.h"
 #include "kernels/lifting_constants.h"
 

@@ -1,6 +1,7 @@
 // The plain forms: each kernel states its arithmetic element by element.
 #include <cmath>
 
+#include "kernels/band_rows.h"
 #include "kernels/kernel_set.h"
 #include "kernels/sample_conversion.h"
 #include "kernels/scalar_lifting.h"
@@ -64,39 +65,23 @@ void inverse_columns(float* top, ptrdiff_t stride, int count, int n, float* scra
     }
 }
 
-// Sets entries j-1, j, j+1 of `rows` mask rows for every coefficient of the row reaching x.
-void mark_row(const float* row, int n, float x, int32_t* const* masks, int mask_count) {
-    for (int j = 0; j < n; ++j) {
-        if (!(std::fabs(row[j]) >= x)) continue;
-        const int first = j > 0 ? j - 1 : j;
-        const int last = j < n - 1 ? j + 1 : j;
-        for (int r = 0; r < mask_count; ++r)
-            for (int i = first; i <= last; ++i) masks[r][i] = -1;
-    }
+// Sets entries j-1, j, j+1 of `count` mask rows for every coefficient of the row reaching x.
+void mark_row(const float* row, int n, float x, int32_t* const* masks, int count) {
+    for (int j = 0; j < n; ++j)
+        if (std::fabs(row[j]) >= x) set_marks(masks, count, j > 0 ? j - 1 : j, j < n - 1 ? j + 1 : j);
 }
 
-void zero_unmarked(float* row, const int32_t* mask, int n) {
-    for (int j = 0; j < n; ++j)
+// Zeroes the coefficients whose mask entry is clear, then clears the mask for the next row.
+void zero_unmarked(float* row, int32_t* mask, int n) {
+    for (int j = 0; j < n; ++j) {
         if (mask[j] == 0) row[j] = 0.0f;
+        mask[j] = 0;
+    }
 }
 
 void threshold_strip(float* block, ptrdiff_t stride, int32_t* mask, int mask_stride, int r0,
                      int r1, float x, int n, int m) {
-    int32_t* rows[3] = {mask, mask + mask_stride, mask + 2 * mask_stride};
-    for (int i = 0; i < 3 * mask_stride; ++i) mask[i] = 0;
-    if (r0 > 0) mark_row(block + (r0 - 1) * stride, n, x, rows, 1);
-    mark_row(block + r0 * stride, n, x, rows, 2);
-    const int limit = r1 == m ? m - 1 : r1;
-    for (int r = r0; r < limit; ++r) {
-        mark_row(block + (r + 1) * stride, n, x, rows, 3);
-        zero_unmarked(block + r * stride, rows[0], n);
-        for (int j = 0; j < n; ++j) rows[0][j] = 0;
-        int32_t* recycled = rows[0];
-        rows[0] = rows[1];
-        rows[1] = rows[2];
-        rows[2] = recycled;
-    }
-    if (r1 == m) zero_unmarked(block + (m - 1) * stride, rows[0], n);
+    threshold_band(block, stride, mask, mask_stride, r0, r1, x, n, m, mark_row, zero_unmarked);
 }
 
 void load_s16(const int16_t* src, int sample_stride, float* dst, int count) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native suite, the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, checks of the built dezider.udi, and the
+# AddressSanitizer and UndefinedBehaviorSanitizer, the engine's tests under ThreadSanitizer
+# (the worker pool and the workers' disjoint writes), checks of the built dezider.udi, and the
 # plug-in under Wine against the native build.
 #
 # Where the kernel cannot run 32-bit programs itself, 32-bit Wine runs only under qemu's
@@ -20,5 +21,7 @@ fi
 cmake --preset win32 >/dev/null && cmake --build --preset win32
 cmake --preset native -DVELMORA_WINE_TESTS=$wine_tests >/dev/null && cmake --build --preset native
 cmake --preset asan -DVELMORA_WINE_TESTS=OFF >/dev/null && cmake --build --preset asan
+cmake --preset tsan >/dev/null && cmake --build --preset tsan
 ctest --preset asan
+ctest --preset tsan
 ctest --preset native

@@ -7,7 +7,8 @@ want_wine=0
 [ "${1:-}" = "--wine" ] && want_wine=1
 
 # libpng-dev: velmora's preview pictures; python3-skimage: the photographs of its quality test.
-packages=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 python3 libpng-dev python3-skimage)
+packages=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 python3 libpng-dev python3-skimage
+          clang libclang-rt-14-dev)
 if [ $want_wine = 1 ]; then
   packages+=(wine wine32 qemu-user-static)
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native suite, the same suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the engine's tests under ThreadSanitizer
-# (the worker pool and the workers' disjoint writes), checks of the built dezider.udi, and the
-# plug-in under Wine against the native build.
+# (the worker pool and the workers' disjoint writes), checks of the built dezider.udi, a short
+# fuzzing campaign of every fuzz target on its corpus, and the plug-in under Wine against the
+# native build.
 #
 # Where the kernel cannot run 32-bit programs itself, 32-bit Wine runs only under qemu's
 # user-mode emulation, where a single Wine session takes many minutes: the Wine comparison then
@@ -22,6 +23,8 @@ cmake --preset win32 >/dev/null && cmake --build --preset win32
 cmake --preset native -DVELMORA_WINE_TESTS=$wine_tests >/dev/null && cmake --build --preset native
 cmake --preset asan -DVELMORA_WINE_TESTS=OFF >/dev/null && cmake --build --preset asan
 cmake --preset tsan >/dev/null && cmake --build --preset tsan
+cmake --preset fuzz >/dev/null && cmake --build --preset fuzz
 ctest --preset asan
 ctest --preset tsan
+fuzz/run.sh
 ctest --preset native

@@ -1,0 +1,96 @@
+// Every vector kernel against its scalar form on lines, strips and bands of random sizes and
+// contents: any difference in the bits is a finding.
+#include <cstring>
+#include <vector>
+
+#include "fuzz/fuzz_input.h"
+#include "kernels/kernel_set.h"
+
+namespace {
+
+std::vector<float> floats(FuzzInput& in, size_t count) {
+    std::vector<float> v(count + 8);
+    for (float& f : v) {
+        const uint32_t bits = in.u32();
+        f = (bits & 3) == 0 ? __builtin_bit_cast(float, bits) : static_cast<float>(static_cast<int32_t>(bits) >> 12);
+    }
+    return v;
+}
+
+float* aligned(std::vector<float>& v) {
+    float* p = v.data();
+    while (reinterpret_cast<std::uintptr_t>(p) % 16) ++p;
+    return p;
+}
+
+void check(bool same) {
+    if (!same) __builtin_trap();
+}
+
+// The same bits, except that any NaN equals any NaN: which NaN's payload an operation passes
+// on depends on the order of its operands, which the compiler may swap in the plain forms.
+bool same_bits(const std::vector<float>& a, const std::vector<float>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != a[i] && b[i] != b[i]) continue;
+        if (std::memcmp(&a[i], &b[i], sizeof(float)) != 0) return false;
+    }
+    return true;
+}
+
+void compare(const KernelSet& k, FuzzInput& in) {
+    const int n = in.range(1, 160);
+    const int count = in.range(1, 70);
+    const int stride = count + in.range(0, 9);
+    const std::vector<float> source = floats(in, static_cast<size_t>(2 * n) * stride + 8);
+    // rows
+    for (int inverse = 0; inverse < 2; ++inverse) {
+        std::vector<float> a = source, b = source, ea(2 * n + 8), eb(2 * n + 8);
+        auto* row = inverse ? k.inverse_row : k.forward_row;
+        auto* reference = inverse ? scalar_kernels.inverse_row : scalar_kernels.forward_row;
+        reference(aligned(a), n, aligned(ea), aligned(ea) + n + 4 - (n % 4));
+        row(aligned(b), n, aligned(eb), aligned(eb) + n + 4 - (n % 4));
+        check(same_bits(a, b));
+    }
+    // columns, with the scratch the frame handler may give
+    const int scratch_floats = in.byte() % 2 ? 2 * n : 64 * 2 * n + in.range(0, 9);
+    for (int inverse = 0; inverse < 2; ++inverse) {
+        std::vector<float> a = source, b = source, s(scratch_floats + 8);
+        auto* columns = inverse ? k.inverse_columns : k.forward_columns;
+        auto* reference = inverse ? scalar_kernels.inverse_columns : scalar_kernels.forward_columns;
+        reference(a.data() + 1, stride, count, n, aligned(s), scratch_floats);
+        columns(b.data() + 1, stride, count, n, aligned(s), scratch_floats);
+        check(same_bits(a, b));
+    }
+    // a band of a block
+    const int m = 2 * n, r0 = in.range(0, m - 1), r1 = in.range(r0, m);
+    const float x = static_cast<float>(in.range(0, 40000)) / 4.0f;
+    std::vector<float> a = source, b = source;
+    std::vector<int32_t> mask(3 * stride + 8);
+    scalar_kernels.threshold_strip(a.data(), stride, mask.data(), stride, r0, r1, x, count, m);
+    k.threshold_strip(b.data(), stride, mask.data(), stride, r0, r1, x, count, m);
+    check(same_bits(a, b));
+    check(scalar_kernels.max_abs(source.data() + 1, count) == k.max_abs(source.data() + 1, count));
+    // samples
+    std::vector<int16_t> sa(3 * count + 3), sb(3 * count + 3);
+    const int rounded = in.range(0, count);
+    scalar_kernels.store_s16(source.data(), sa.data() + 1, 3, count, rounded);
+    k.store_s16(source.data(), sb.data() + 1, 3, count, rounded);
+    check(sa == sb);
+    std::vector<float> la(count), lb(count);
+    scalar_kernels.load_s16(sa.data() + 2, 3, la.data(), count);
+    k.load_s16(sa.data() + 2, 3, lb.data(), count);
+    check(same_bits(la, lb));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    for (Isa isa : {Isa::sse41, Isa::avx2}) {
+        const KernelSet* k = kernels_for(isa);
+        if (!k) continue;
+        FuzzInput in{data, size};
+        compare(*k, in);
+    }
+    return 0;
+}

@@ -18,8 +18,11 @@ for target in frame_handler kernels y4m; do
       -artifact_prefix=build/fuzz/ "build/fuzz/found/$target" "fuzz/corpus/$target"
   else
     log=build/fuzz/fuzz_$target.log
+    # New inputs go to a scratch folder: the committed corpus is only read.
+    fresh=build/fuzz/new/$target
+    rm -rf "$fresh" && mkdir -p "$fresh"
     if "$bin/fuzz_$target" -seed=1 -runs="${short_runs[$target]}" -max_len=4096 \
-         -artifact_prefix=build/fuzz/ "fuzz/corpus/$target" > "$log" 2>&1; then
+         -artifact_prefix=build/fuzz/ "$fresh" "fuzz/corpus/$target" > "$log" 2>&1; then
       echo "fuzz_$target: $(grep -E 'DONE' "$log" | tail -1)"
     else
       grep -E "ERROR|SUMMARY|#[0-9]+ " "$log" | head -20

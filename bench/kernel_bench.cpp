@@ -83,16 +83,18 @@ int main(int argc, char** argv) {
         b.samples.resize(plane_size * 3);
         for (int16_t& v : b.samples) v = static_cast<int16_t>(rng.uniform(-32768, 32767));
     };
+    // A row kernel over every row of the plane, through the scratch pair.
+    auto every_row = [&](Buffers& b, void (*row_kernel)(float*, int, float*, float*)) {
+        float* p = b.aligned_plane();
+        for (int y = 0; y < H; ++y)
+            row_kernel(p + static_cast<size_t>(y) * W, W / 2, b.aligned_scratch(),
+                       b.aligned_scratch() + W);
+    };
     auto plane_bytes = [&](Buffers& b) { return bytes_of(b.aligned_plane(), plane_size); };
     auto sample_bytes = [&](Buffers& b) { return bytes_of(b.samples.data(), b.samples.size()); };
     const std::vector<KernelCase> cases = {
         {"forward rows",
-         [&](const KernelSet& k, Buffers& b) {
-             float* p = b.aligned_plane();
-             for (int y = 0; y < H; ++y)
-                 k.forward_row(p + static_cast<size_t>(y) * W, W / 2, b.aligned_scratch(),
-                               b.aligned_scratch() + W);
-         },
+         [&](const KernelSet& k, Buffers& b) { every_row(b, k.forward_row); },
          plane_bytes},
         {"forward columns",
          [&](const KernelSet& k, Buffers& b) {
@@ -105,12 +107,7 @@ int main(int argc, char** argv) {
          },
          plane_bytes},
         {"inverse rows",
-         [&](const KernelSet& k, Buffers& b) {
-             float* p = b.aligned_plane();
-             for (int y = 0; y < H; ++y)
-                 k.inverse_row(p + static_cast<size_t>(y) * W, W / 2, b.aligned_scratch(),
-                               b.aligned_scratch() + W);
-         },
+         [&](const KernelSet& k, Buffers& b) { every_row(b, k.inverse_row); },
          plane_bytes},
         {"threshold strip",
          [&](const KernelSet& k, Buffers& b) {

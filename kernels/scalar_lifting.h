@@ -1,5 +1,4 @@
-// The lifting steps in their plain form, shared by the scalar table and by the vector tables'
-// remainders. Every term is (a + b) * c added to its target, each operation rounded to single
+// The lifting steps in their plain form, as the scalar table computes them. Every term is (a + b) * c added to its target, each operation rounded to single
 // precision; the end terms use the exactly doubled constant.
 #pragma once
 

@@ -1,5 +1,6 @@
-// The lifting steps in their plain form, as the scalar table computes them. Every term is (a + b) * c added to its target, each operation rounded to single
-// precision; the end terms use the exactly doubled constant.
+// The lifting steps in their plain form, as the scalar table computes them. Every term is
+// (a + b) * c added to its target, each operation rounded to single precision; the end terms
+// use the exactly doubled constant.
 #pragma once
 
 #include "kernels/lifting_constants.h"

@@ -10,9 +10,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "tests/cli_test_support.h"
+#include "tools/velmora/app.h"
 #include "tools/velmora/plane_engine.h"
 #include "tools/velmora/preview.h"
 #include "tools/velmora/strength.h"
@@ -378,6 +380,71 @@ TEST(StreamHeader, PlaneSizesOfEachColourSpace) {
         }
         EXPECT_EQ(f.frame_bytes(), c.frame_bytes);
     }
+}
+
+// The command can run many times in one process (as the fuzz target runs it): each run closes
+// every file it opened, whether it succeeds or refuses the stream.
+TEST_F(Cli, ARunClosesTheFilesItOpened) {
+    const auto open_files = [] {
+        size_t n = 0;
+        for ([[maybe_unused]] const auto& entry :
+             std::filesystem::directory_iterator("/proc/self/fd"))
+            ++n;
+        return n;
+    };
+    const auto velmora_in_process = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), "velmora");
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        return velmora::velmora_main(static_cast<int>(argv.size()), argv.data());
+    };
+    const size_t before = open_files();
+    write_file(in, kHeader + frame_of(kFrameBytes));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(velmora_in_process({"--quiet", "--sigma", "3", in, out}), 0);
+    write_file(in, kHeader + frame_of(10));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(velmora_in_process({"--quiet", "--sigma", "3", in, out}), 2);
+    EXPECT_EQ(open_files(), before);
+}
+
+// Frames of several megabytes arrive whole; a header announcing a huge picture over a short
+// stream is refused having held no more than the stream brought.
+TEST(StreamReader, TheFrameBufferGrowsWithTheData) {
+    const auto reader_over = [](const std::string& bytes) {
+        int fds[2];
+        EXPECT_EQ(pipe(fds), 0);
+        std::thread writer([fd = fds[1], bytes] {
+            for (size_t done = 0; done < bytes.size();) {
+                const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+                if (n <= 0) break;
+                done += static_cast<size_t>(n);
+            }
+            close(fd);
+        });
+        writer.detach();
+        return fds[0];
+    };
+    std::string picture(1920 * 1080 * 3, 0);
+    for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<char>(i * 7 + i / 4093);
+    const int whole = reader_over("YUV4MPEG2 W1920 H1080 C444\n" + frame_of(0) + picture);
+    velmora::Y4mReader reader(whole);
+    const StreamFormat format = reader.read_header();
+    Frame frame;
+    ASSERT_TRUE(reader.read_frame(format, frame));
+    EXPECT_TRUE(std::equal(picture.begin(), picture.end(),
+                           reinterpret_cast<const char*>(frame.data.data())));
+    EXPECT_EQ(frame.data.size(), picture.size());
+    EXPECT_FALSE(reader.read_frame(format, frame));
+    close(whole);
+
+    const int short_stream = reader_over("YUV4MPEG2 W16384 H16384 C444p16\n" + frame_of(3000000));
+    velmora::Y4mReader huge(short_stream);
+    const StreamFormat huge_format = huge.read_header();
+    Frame partial;
+    EXPECT_THROW(huge.read_frame(huge_format, partial), velmora::InputError);
+    EXPECT_LE(partial.data.capacity(), size_t{8} << 20);
+    close(short_stream);
 }
 
 }  // namespace

@@ -95,7 +95,7 @@ std::optional<int64_t> frames_in_file(int fd, int64_t header_bytes, size_t frame
 class Denoiser {
 public:
     Denoiser(const Options& o, const StreamFormat& f, Console& console)
-        : o_(o), f_(f), console_(console), engine_(f.plane_width(0), f.plane_height(0), o.threads) {
+        : o_(o), f_(f), console_(console) {
         if (o.strength == StrengthSource::sigma) {
             for (int p = 0; p < f.planes(); ++p) {
                 const std::optional<double>& s = p == 0 ? o.sigma_luma : o.sigma_chroma;
@@ -123,25 +123,25 @@ public:
         for (int p = 0; p < f_.planes(); ++p) {
             const PlaneView view = frame.plane(f_, p);
             if (!estimate && !learn && !o_.view_coefficients && is_zero(rows_[p])) continue;
-            engine_.analyse(view, p);
+            engine().analyse(view, p);
             ThresholdRow row = rows_[p];
             if (estimate) {
-                const double working = engine_.estimate_noise();
+                const double working = engine().estimate_noise();
                 sigmas[p] = working / working_units_per_8bit(f_.format);
                 row = row_for_threshold(o_.k * working);
             } else if (learn) {
-                row = engine_.learn(
+                row = engine().learn(
                     std::min(o_.learn_x >> f_.shift_x(p), std::max(0, f_.plane_width(p) - 128)),
                     std::min(o_.learn_y >> f_.shift_y(p), std::max(0, f_.plane_height(p) - 128)));
             }
             changed = changed || row != rows_[p];
             rows_[p] = row;
             if (o_.view_coefficients) {
-                engine_.threshold(row);
-                engine_.draw_coefficients(view);
+                engine().threshold(row);
+                engine().draw_coefficients(view);
             } else if (!is_zero(row)) {
-                engine_.threshold(row);
-                engine_.synthesise(view);
+                engine().threshold(row);
+                engine().synthesise(view);
             }
         }
         if (estimate) {
@@ -160,22 +160,41 @@ public:
     }
 
 private:
+    // Made on the first frame: a stream that ends before one arrives needs no working memory.
+    PlaneEngine& engine() {
+        if (!engine_) engine_.emplace(f_.plane_width(0), f_.plane_height(0), o_.threads);
+        return *engine_;
+    }
+
     const Options& o_;
     const StreamFormat& f_;
     Console& console_;
-    PlaneEngine engine_;
+    std::optional<PlaneEngine> engine_;
     std::array<ThresholdRow, 3> rows_ = {};
 };
 
-int open_input(const std::string& name) {
-    if (name == "-") return STDIN_FILENO;
-    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw IoError("cannot open '" + name + "': " + strerror(errno));
-    return fd;
-}
+// The input file, closed when the run ends however it ends; standard input stays open.
+class InputFile {
+public:
+    explicit InputFile(const std::string& name) {
+        if (name == "-") return;
+        fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) throw IoError("cannot open '" + name + "': " + strerror(errno));
+    }
+    ~InputFile() {
+        if (fd_ != STDIN_FILENO) ::close(fd_);
+    }
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    int fd() const { return fd_; }
+
+private:
+    int fd_ = STDIN_FILENO;
+};
 
 int run(const Options& o, Console& console) {
-    const int in = open_input(o.input);
+    const InputFile input(o.input);
+    const int in = input.fd();
     if (o.output == "-" && ::isatty(STDOUT_FILENO))
         throw UsageError("refusing to write video to a terminal; give an output file or a pipe");
     Y4mReader reader(in);

@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::string_view kMagic = "YUV4MPEG2";
 constexpr size_t kHeaderLimit = 4096;
+constexpr size_t kFirstReadBytes = size_t{1} << 20;
 
 // Up to 40 bytes of `text` with anything unprintable shown as '?', for messages.
 std::string excerpt(std::string_view text) {
@@ -219,12 +220,12 @@ void Frame::set_sample(const StreamFormat& f, int p, int x, int y, uint32_t v) {
 
 bool Y4mReader::refill() {
     if (begin_ > 0) {
-        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+        std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
         end_ -= begin_;
         begin_ = 0;
     }
     for (;;) {
-        const ssize_t n = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+        const ssize_t n = ::read(fd_, buffer_.get() + end_, kBufferBytes - end_);
         if (n > 0) {
             end_ += static_cast<size_t>(n);
             return true;
@@ -237,7 +238,7 @@ bool Y4mReader::refill() {
 std::string Y4mReader::read_line(size_t limit) {
     std::string line;
     for (;;) {
-        const char* start = buffer_.data() + begin_;
+        const char* start = buffer_.get() + begin_;
         const size_t available = end_ - begin_;
         const size_t wanted = std::min(available, limit - line.size());
         const void* nl = std::memchr(start, '\n', wanted);
@@ -253,7 +254,7 @@ std::string Y4mReader::read_line(size_t limit) {
 
 size_t Y4mReader::read_bytes(uint8_t* dst, size_t n) {
     size_t got = std::min(n, end_ - begin_);
-    std::memcpy(dst, buffer_.data() + begin_, got);
+    std::memcpy(dst, buffer_.get() + begin_, got);
     begin_ += got;
     while (got < n) {
         const ssize_t r = ::read(fd_, dst + got, n - got);
@@ -303,8 +304,14 @@ bool Y4mReader::read_frame(const StreamFormat& format, Frame& frame) {
         throw InputError(where + "expected a FRAME header, found '" + excerpt(line) + "'");
     frame.header = std::move(line);
     const size_t size = format.frame_bytes();
-    frame.data.resize(size);
-    const size_t got = read_bytes(frame.data.data(), size);
+    // The buffer grows with the data that actually arrives, so that a header announcing a huge
+    // picture over a short stream costs no more memory than the stream holds.
+    if (frame.data.size() != size) frame.data.resize(std::min(size, kFirstReadBytes));
+    size_t got = read_bytes(frame.data.data(), frame.data.size());
+    while (got == frame.data.size() && got < size) {
+        frame.data.resize(std::min(size, 2 * got));
+        got += read_bytes(frame.data.data() + got, frame.data.size() - got);
+    }
     if (got == 0) throw InputError(where + "FRAME header without picture data");
     if (got < size)
         throw InputError(where + "the stream ends inside the picture data (" + std::to_string(got) +

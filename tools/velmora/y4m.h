@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -100,7 +101,8 @@ private:
     size_t read_bytes(uint8_t* dst, size_t n);
 
     int fd_;
-    std::vector<char> buffer_ = std::vector<char>(1 << 16);
+    static constexpr size_t kBufferBytes = size_t{1} << 16;
+    std::unique_ptr<char[]> buffer_{new char[kBufferBytes]};  // not cleared: only read where filled
     size_t begin_ = 0, end_ = 0;
     int64_t frames_ = 0;
     int64_t consumed_ = 0;

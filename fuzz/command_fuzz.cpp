@@ -1,0 +1,116 @@
+// The whole command on any byte stream: options chosen by the first bytes, the stream made of
+// the rest. It either writes a stream or says why not, never leaves output behind a refused
+// stream, and never reads or writes outside its buffers. It runs on one thread: thread counts
+// are the frame handler target's concern, and a pool per input would cost more than the rest.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_input.h"
+#include "tools/velmora/app.h"
+
+namespace {
+
+// Output files live in a private folder on tmpfs, removed at exit.
+char folder_name[] = "/dev/shm/velmora-fuzz-XXXXXX";
+
+void remove_folder() {
+    for (const char* file : {"/out.y4m", "/preview.png", ""})
+        std::remove((std::string(folder_name) + file).c_str());
+}
+
+const std::string& folder() {
+    static const std::string path = [] {
+        if (!mkdtemp(folder_name)) __builtin_trap();
+        std::atexit(remove_folder);
+        return std::string(folder_name);
+    }();
+    return path;
+}
+
+std::string number(FuzzInput& in, int lo, int hi) { return std::to_string(in.range(lo, hi)); }
+
+std::vector<std::string> options(FuzzInput& in) {
+    std::vector<std::string> args = {"velmora", "--quiet"};
+    switch (in.byte() % 6) {
+    case 0:
+        args.insert(args.end(), {"--sigma", number(in, 0, 40)});
+        break;
+    case 1:
+        args.insert(args.end(), {"--sigma-luma", number(in, 0, 40), "--k", number(in, 0, 9)});
+        break;
+    case 2:
+        args.insert(args.end(), {"--auto-every", number(in, 1, 3)});
+        break;
+    case 3: {
+        std::string tracks = number(in, 0, 2) + ":";
+        for (int i = 0; i < 15; ++i) tracks += (i ? "," : "") + number(in, 0, 4096);
+        args.insert(args.end(), {"--tracks", tracks});
+        break;
+    }
+    case 4:
+        args.insert(args.end(), {"--learn", number(in, 0, 200) + "," + number(in, 0, 200)});
+        if (in.byte() & 1) args.push_back("--learn-every-frame");
+        break;
+    default:
+        break;  // --auto
+    }
+    if (in.byte() % 4 == 0) args.insert(args.end(), {"--view", "coefficients"});
+    if (in.byte() % 4 == 0) args.push_back("--verbose");
+    if (in.byte() % 8 == 0)
+        args.insert(args.end(),
+                    {"--preview", folder() + "/preview.png", "--preview-frame", number(in, 0, 2)});
+    return args;
+}
+
+struct Outcome {
+    int status;
+    std::string output;
+};
+
+std::string read_whole(const std::string& path) {
+    std::string bytes;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char chunk[4096];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) bytes.append(chunk, n);
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+Outcome run(std::vector<std::string> args, const std::string& input) {
+    const std::string output = folder() + "/out.y4m";
+    std::remove(output.c_str());
+    args.insert(args.end(), {"--threads", "1", input, output});
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    Outcome o;
+    o.status = velmora::velmora_main(static_cast<int>(args.size()), argv.data());
+    o.output = read_whole(output);
+    return o;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzInput in{data, size};
+    const std::vector<std::string> args = options(in);
+    const int fd = memfd_create("stream", 0);
+    if (fd < 0) return 0;
+    const size_t rest = size - in.pos;
+    if (write(fd, data + in.pos, rest) != static_cast<ssize_t>(rest)) {
+        close(fd);
+        return 0;
+    }
+    const std::string input = "/proc/self/fd/" + std::to_string(fd);
+    const Outcome o = run(args, input);
+    close(fd);
+    if (o.status == 2 && !o.output.empty()) __builtin_trap();  // a refused stream left output
+    return 0;
+}

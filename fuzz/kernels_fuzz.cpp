@@ -85,6 +85,23 @@ void compare(const KernelSet& k, FuzzInput& in) {
     scalar_kernels.load_s16(sa.data() + 2, 3, la.data(), count);
     k.load_s16(sa.data() + 2, 3, lb.data(), count);
     check(same_bits(la, lb));
+    // planar samples of the command line, shifted to the working scale and back
+    const int shift = in.range(0, 8), out_shift = in.range(0, 7);
+    const int32_t maximum = static_cast<int32_t>(in.u16());
+    std::vector<uint8_t> ba(count), bb(count);
+    scalar_kernels.store_u8(source.data(), ba.data(), count, rounded, out_shift);
+    k.store_u8(source.data(), bb.data(), count, rounded, out_shift);
+    check(ba == bb);
+    std::vector<uint16_t> wa(count), wb(count);
+    scalar_kernels.store_u16(source.data(), wa.data(), count, rounded, out_shift, maximum);
+    k.store_u16(source.data(), wb.data(), count, rounded, out_shift, maximum);
+    check(wa == wb);
+    scalar_kernels.load_u8(ba.data(), la.data(), count, shift);
+    k.load_u8(ba.data(), lb.data(), count, shift);
+    check(same_bits(la, lb));
+    scalar_kernels.load_u16(wa.data(), la.data(), count, shift);
+    k.load_u16(wa.data(), lb.data(), count, shift);
+    check(same_bits(la, lb));
 }
 
 }  // namespace

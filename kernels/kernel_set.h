@@ -43,7 +43,7 @@ struct KernelSet {
     // `count` floats to samples: the 32-bit conversion of store_s16 (the first `rounded` round to
     // nearest even, the rest truncate; a NaN or a value outside the 32-bit range gives
     // INT32_MIN), then (v + half) >> shift with half = (1 << shift) >> 1, clamped to
-    // 0..maximum (255 for bytes).
+    // 0..maximum (255 for bytes). `shift` is 0..7, so v + half stays within 32 bits.
     void (*store_u8)(const float* src, uint8_t* dst, int count, int rounded, int shift);
     void (*store_u16)(const float* src, uint16_t* dst, int count, int rounded, int shift,
                       int32_t maximum);

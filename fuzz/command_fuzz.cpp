@@ -16,19 +16,23 @@
 
 namespace {
 
-// Output files live in a private folder on tmpfs, removed at exit.
+// Output files live in a private folder, on tmpfs where there is one, removed at exit.
 char folder_name[] = "/dev/shm/velmora-fuzz-XXXXXX";
+char fallback_name[] = "/tmp/velmora-fuzz-XXXXXX";
+const char* folder_made = nullptr;
 
 void remove_folder() {
     for (const char* file : {"/out.y4m", "/preview.png", ""})
-        std::remove((std::string(folder_name) + file).c_str());
+        std::remove((std::string(folder_made) + file).c_str());
 }
 
 const std::string& folder() {
     static const std::string path = [] {
-        if (!mkdtemp(folder_name)) __builtin_trap();
+        folder_made = mkdtemp(folder_name);
+        if (!folder_made) folder_made = mkdtemp(fallback_name);
+        if (!folder_made) __builtin_trap();
         std::atexit(remove_folder);
-        return std::string(folder_name);
+        return std::string(folder_made);
     }();
     return path;
 }

@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/fuzz/fuzz
 targets=(frame_handler kernels y4m command)
-declare -A max_len=([frame_handler]=300 [kernels]=2048 [y4m]=4096 [command]=20000)
+declare -A max_len=([frame_handler]=300 [kernels]=2048 [y4m]=4096 [command]=4096)
 declare -A share=([frame_handler]=10 [kernels]=1 [y4m]=1 [command]=1)
 
 options() {  # the target's own settings; the command's messages are not wanted

@@ -68,7 +68,7 @@ private:
 };
 
 struct Outcome {
-    std::vector<uint64_t> frames;  // a digest of every frame as it came back
+    std::vector<uint64_t> frames;  // a hash of every frame as it came back
     std::vector<BOOL> results;
     std::vector<int> tracks;
     std::vector<int32_t> table;
@@ -139,20 +139,6 @@ void send_message(FuzzInput& in, FILTER* fp) {
     }
 }
 
-// Not traced for coverage: the loop over every sample would cost more than the frame itself.
-__attribute__((no_sanitize("coverage"))) uint64_t digest(const PIXEL_YC* frame, size_t count) {
-    uint64_t h = 0x9E3779B97F4A7C15u;
-    for (size_t i = 0; i < count; ++i) {
-        const PIXEL_YC& p = frame[i];
-        const uint64_t v = static_cast<uint16_t>(p.y) |
-                           uint64_t{static_cast<uint16_t>(p.cb)} << 16 |
-                           uint64_t{static_cast<uint16_t>(p.cr)} << 32;
-        h = (h ^ v) * 0xFF51AFD7ED558CCDu;
-        h ^= h >> 29;
-    }
-    return h;
-}
-
 Outcome run(const uint8_t* data, size_t size, bool second) {
     FuzzInput in{data, size};
     // Mostly small frames, where the borders meet; sometimes up to a few hundred pixels.
@@ -212,10 +198,10 @@ Outcome run(const uint8_t* data, size_t size, bool second) {
             const int w = o.results.empty() ? w0 : in.range(1, max_w);
             const int h = o.results.empty() ? h0 : in.range(1, max_h);
             fill(in, edit.get(), w, h, max_w, max_h);
-            const uint64_t before = digest(edit.get(), count);
+            const uint64_t before = fnv1a(edit.get(), count * sizeof(PIXEL_YC));
             FILTER_PROC_INFO info = frame_record(edit.get(), temp.get(), w, h, max_w, max_h);
             o.results.push_back(fp->func_proc(fp, &info));
-            o.frames.push_back(digest(edit.get(), count));
+            o.frames.push_back(fnv1a(edit.get(), count * sizeof(PIXEL_YC)));
             if (!o.results.back() && o.frames.back() != before)
                 __builtin_trap();  // refused, yet written
         }

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Exit status 0 when this kernel runs 32-bit x86 programs itself (not through an emulator
-# registered with binfmt_misc). Probes with a 96-byte program that only exits.
+# registered with binfmt_misc). Probes with a 96-byte program that only exits; an emulator
+# registered for them (ours or Debian's) means the kernel did not.
 set -u
-if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386; then
-  exit 1
-fi
+for entry in velmora-i386 qemu-i386; do
+  if [ -e "/proc/sys/fs/binfmt_misc/$entry" ] && grep -qx enabled "/proc/sys/fs/binfmt_misc/$entry"; then
+    exit 1
+  fi
+done
 probe=$(mktemp)
 trap 'rm -f "$probe"' EXIT
 python3 - "$probe" <<'PY'

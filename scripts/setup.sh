@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the build needs on a Debian machine (run as root).
 #   --i686  also a 32-bit x86 Linux toolchain, to run the engine's 32-bit build beside the
-#           native one; where the kernel cannot run 32-bit programs itself, qemu's user-mode
-#           emulation is registered for them
-#   --wine  also 32-bit Wine, for the plug-in under the Windows host emulator (with qemu as
-#           above where needed)
+#           native one
+#   --wine  also 32-bit Wine, for the plug-in under the Windows host emulator
+# With either, where the kernel cannot run 32-bit programs itself, they run through qemu's
+# user-mode emulation (scripts/qemu_i386.sh).
 set -euo pipefail
 want_wine=0
 want_i686=0
@@ -20,9 +20,9 @@ done
 # clang and its runtime: the fuzz targets.
 packages=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 python3 libpng-dev python3-skimage
           clang libclang-rt-14-dev)
-[ $want_i686 = 1 ] && packages+=(g++-multilib qemu-user-static)
+[ $want_i686 = 1 ] && packages+=(g++-multilib)
 if [ $want_wine = 1 ]; then
-  packages+=(wine wine32 qemu-user-static)
+  packages+=(wine wine32)
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 fi
 
@@ -37,12 +37,5 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 if [ $want_wine = 1 ] || [ $want_i686 = 1 ]; then
-  if ! "$(dirname "$0")/runs_32bit_natively.sh"; then
-    binfmt=/proc/sys/fs/binfmt_misc
-    [ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt
-    if [ ! -e $binfmt/qemu-i386 ]; then
-      echo "this kernel does not run 32-bit programs: registering qemu-i386 for them"
-      echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' > $binfmt/register
-    fi
-  fi
+  "$(dirname "$0")/qemu_i386.sh"
 fi

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/fuzz_input.h"
+#include "standin/fuzz_input.h"
 #include "tools/velmora/app.h"
 
 namespace {

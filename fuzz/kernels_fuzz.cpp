@@ -2,7 +2,7 @@
 // contents: any difference in the bits is a finding.
 #include <vector>
 
-#include "fuzz/fuzz_input.h"
+#include "standin/fuzz_input.h"
 #include "kernels/kernel_set.h"
 
 namespace {

@@ -1,5 +1,6 @@
 #include "host/filter_table.h"
 
+#include "host/host_services.h"
 #include "host/parameter_store.h"
 #include "host/window_procedure.h"
 #include "pipeline/frame_entry.h"
@@ -69,7 +70,7 @@ FILTER_DLL* VELMORA_STDCALL GetFilterTable(void) { return &filter_table; }
 
 BOOL func_init(FILTER* fp) {
     show_row(fp, shown_plane);
-    fp->exfunc->filter_window_update(fp);
+    request_window_update(fp);
     return TRUE;
 }
 
@@ -81,6 +82,6 @@ BOOL func_update(FILTER* fp, int) {
     commit_tracks(fp);
     shown_plane = selected;
     show_row(fp, shown_plane);
-    fp->exfunc->filter_window_update(fp);
+    request_window_update(fp);
     return TRUE;
 }

@@ -1,6 +1,7 @@
 #include "host/window_procedure.h"
 
 #include "host/filter_table.h"
+#include "host/host_services.h"
 #include "host/parameter_store.h"
 #include "host/user32.h"
 
@@ -42,22 +43,22 @@ void set_pos_ranges(FILTER* fp, const SYS_INFO* sys) {
         fp->track_e[kTrackPosX] = floor32(sys->max_w) - 129;
         fp->track_e[kTrackPosY] = floor32(sys->max_h) - 129;
     }
-    fp->exfunc->filter_window_update(fp);
+    request_window_update(fp);
 }
 
 BOOL on_command(FILTER* fp, int id) {
     if (id == kMeasureButtonId) {
         measure_requested = 1;
         SendMessageA(measure_button, WM_KILLFOCUS, 0, 0);
-        return fp->exfunc->is_filter_active(fp);
+        return filter_is_active(fp);
     }
     if (id == kResetButtonId) {
         for (auto& row : ThresholdTable)
             for (auto& entry : row) entry = 0;
         show_row(fp, fp->track[kTrackSel]);
         SendMessageA(reset_button, WM_KILLFOCUS, 0, 0);
-        fp->exfunc->filter_window_update(fp);
-        return fp->exfunc->is_filter_active(fp);
+        request_window_update(fp);
+        return filter_is_active(fp);
     }
     measure_requested = 0;
     return FALSE;
@@ -68,9 +69,7 @@ BOOL on_command(FILTER* fp, int id) {
 BOOL func_WndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, void* editp,
                   FILTER* fp) {
     SYS_INFO sys_storage = {};
-    const SYS_INFO* sys = nullptr;
-    if (fp->exfunc->get_sys_info && fp->exfunc->get_sys_info(editp, &sys_storage))
-        sys = &sys_storage;
+    const SYS_INFO* sys = system_information(fp, editp, &sys_storage);
 
     switch (message) {
     case WM_FILTER_INIT:

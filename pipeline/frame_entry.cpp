@@ -1,6 +1,7 @@
 #include "pipeline/frame_entry.h"
 
 #include "host/filter_table.h"
+#include "host/host_services.h"
 #include "host/parameter_store.h"
 #include "host/window_procedure.h"
 #include "kernels/kernel_set.h"
@@ -23,7 +24,7 @@ void clamp_position(FILTER* fp, int track, int32_t size) {
     fp->track_s[track] = kPosMinimum;
     if (fp->track[track] < kPosMinimum) {
         fp->track[track] = kPosMinimum;
-        fp->exfunc->filter_window_update(fp);
+        request_window_update(fp);
     }
     fp->track_e[track] = floor32(size) - 129;
 }
@@ -31,7 +32,7 @@ void clamp_position(FILTER* fp, int track, int32_t size) {
 void clamp_to_maximum(FILTER* fp, int track) {
     if (fp->track[track] > fp->track_e[track]) {
         fp->track[track] = fp->track_e[track];
-        fp->exfunc->filter_window_update(fp);
+        request_window_update(fp);
     }
 }
 
@@ -52,7 +53,7 @@ int64_t working_memory_bytes(std::uintptr_t temp, int32_t W, int32_t H, int32_t 
 }
 
 BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip) {
-    if (!is_sane_frame(fpip)) return FALSE;
+    if (!is_sane_frame(fpip) || !can_process_frames(fp)) return FALSE;
     const bool editing = fp->exfunc->is_editing(fpip->editp) != 0;
     clamp_selection_box(fp, fpip);
     commit_tracks(fp);
@@ -82,7 +83,7 @@ BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip) {
     if (fp->check[kCheckSelection] != 0 && editing) DrawSelectionOverlay(fp, fpip);
     if (fp->check[kCheckSelection] != 0 && measure_requested != 0) {
         show_row(fp, fp->track[kTrackSel]);
-        fp->exfunc->filter_window_update(fp);
+        request_window_update(fp);
     }
     return TRUE;
 }

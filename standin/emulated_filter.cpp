@@ -42,6 +42,23 @@ void build_filter(EmulatedFilter& filter, const FILTER_DLL* table, ExecFunction 
     filter.record.exfunc = &filter.exfunc;
 }
 
+bool set_service(EmulatedFilter& filter, const std::string& name, bool present) {
+    EXFUNC& ex = filter.exfunc;
+    if (name == "exec_multi_thread_func")
+        ex.exec_multi_thread_func = present ? exec_multi_thread_func : nullptr;
+    else if (name == "is_editing")
+        ex.is_editing = present ? is_editing : nullptr;
+    else if (name == "is_filter_active")
+        ex.is_filter_active = present ? is_filter_active : nullptr;
+    else if (name == "filter_window_update")
+        ex.filter_window_update = present ? filter_window_update : nullptr;
+    else if (name == "get_sys_info")
+        ex.get_sys_info = present ? get_sys_info : nullptr;
+    else
+        return false;
+    return true;
+}
+
 FILTER_PROC_INFO frame_record(PIXEL_YC* edit, PIXEL_YC* temp, int w, int h, int max_w, int max_h) {
     FILTER_PROC_INFO info = {};
     info.ycp_edit = edit;

@@ -3,6 +3,7 @@
 // emulator, which differ only in how they run workers.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "sdk/aviutl_filter.h"
@@ -17,8 +18,8 @@ struct HostState {
 };
 
 struct EmulatedFilter {
-    FILTER record;                       // the host's copy; handlers get its address
-    unsigned char host_private[512];     // the host's record goes on past the published part
+    FILTER record;                    // the host's copy; handlers get its address
+    unsigned char host_private[512];  // the host's record goes on past the published part
     std::vector<int> track;
     std::vector<int> check;
     EXFUNC exfunc;
@@ -33,3 +34,8 @@ FILTER_PROC_INFO frame_record(PIXEL_YC* edit, PIXEL_YC* temp, int w, int h, int 
 
 // Copies `table` as the host does and wires the services; `exec` runs the workers.
 void build_filter(EmulatedFilter& filter, const FILTER_DLL* table, ExecFunction exec);
+
+// Takes a service out of the table, as an old host that lacks it, or puts it back. The names
+// are the service table's: exec_multi_thread_func, is_editing, is_filter_active,
+// filter_window_update, get_sys_info. Returns false for any other name.
+bool set_service(EmulatedFilter& filter, const std::string& name, bool present);

@@ -20,18 +20,32 @@ PIXEL_YC smooth_pixel(int x, int y) {
     return {clamp16(luma), clamp16(cb), clamp16(cr)};
 }
 
+int16_t extreme_sample(SplitMix64& rng) {
+    constexpr int16_t picks[8] = {-32768, 32767, 0, -1, 4096, -32767, 32766, 1};
+    const uint64_t r = rng.next();
+    return (r & 3) == 0 ? static_cast<int16_t>(r >> 16) : picks[(r >> 8) & 7];
+}
+
+void fill_extremes(PIXEL_YC* pixels, int64_t count, uint64_t seed) {
+    SplitMix64 rng{seed};
+    for (int64_t i = 0; i < count; ++i)
+        pixels[i] = {extreme_sample(rng), extreme_sample(rng), extreme_sample(rng)};
+}
+
 }  // namespace
 
 bool parse_frame_kind(const std::string& name, FrameKind& kind) {
     if (name == "noisy") kind = FrameKind::noisy;
     else if (name == "random") kind = FrameKind::random;
     else if (name == "smooth") kind = FrameKind::smooth;
+    else if (name == "extremes") kind = FrameKind::extremes;
     else return false;
     return true;
 }
 
 void fill_frame(PIXEL_YC* pixels, int w, int h, int max_w, int max_h, uint64_t seed,
                 FrameKind kind) {
+    if (kind == FrameKind::extremes) return fill_extremes(pixels, int64_t{max_w} * max_h, seed);
     SplitMix64 rng{seed};
     for (int y = 0; y < max_h; ++y) {
         for (int x = 0; x < max_w; ++x) {

@@ -8,26 +8,10 @@
 #include <memory>
 #include <ostream>
 #include <sstream>
-#include <type_traits>
 
 #include "standin/frame_source.h"
 
 namespace {
-
-template <class T>
-int word(T value) {
-    if constexpr (std::is_pointer_v<T>)
-        return static_cast<int>(reinterpret_cast<std::intptr_t>(value));
-    else
-        return static_cast<int>(value);
-}
-
-template <class Fn, class... Args>
-BOOL call_handler(const ScenarioHost& host, Fn fn, Args... args) {
-    if (!host.invoke) return fn(args...);
-    const int words[] = {word(args)...};
-    return host.invoke(reinterpret_cast<void*>(fn), words, sizeof...(Args));
-}
 
 struct FrameBuffers {
     std::unique_ptr<PIXEL_YC[]> edit;
@@ -105,10 +89,13 @@ bool run_frame(std::istringstream& args, ScenarioHost& host, FrameBuffers& frame
     fill_frame(frame.edit.get(), w, h, max_w, max_h, seed, kind);
     frame.info = frame_record(frame.edit.get(), frame.temp.get(), w, h, max_w, max_h);
     FILTER_PROC_INFO& info = frame.info;
-    const BOOL result = call_handler(host, host.filter->record.func_proc, &host.filter->record, &info);
-    const uint64_t hash = fnv1a(frame.edit.get(), static_cast<size_t>(max_w) * max_h * 6);
+    const size_t bytes = static_cast<size_t>(max_w) * max_h * 6;
+    const uint64_t before = fnv1a(frame.edit.get(), bytes);
+    const BOOL result = call_plugin(host, host.filter->record.func_proc, &host.filter->record, &info);
+    const uint64_t hash = fnv1a(frame.edit.get(), bytes);
     out << "frame " << w << "x" << h << " result=" << result << " hash=" << std::hex
-        << std::setw(16) << std::setfill('0') << hash << std::dec << "\n";
+        << std::setw(16) << std::setfill('0') << hash << std::dec
+        << (hash == before ? " unchanged" : "") << "\n";
     return true;
 }
 
@@ -128,7 +115,7 @@ bool run_message(std::istringstream& args, ScenarioHost& host, std::ostream& out
     if (!parse_number(args, message) || !parse_number(args, wparam) || !parse_number(args, lparam))
         return false;
     FILTER& f = host.filter->record;
-    const BOOL result = call_handler(host, f.func_WndProc, host.window, static_cast<UINT>(message),
+    const BOOL result = call_plugin(host, f.func_WndProc, host.window, static_cast<UINT>(message),
                                      static_cast<WPARAM>(wparam), static_cast<LPARAM>(lparam),
                                      static_cast<void*>(&host_state), &f);
     out << "message " << std::hex << message << std::dec << " result=" << result << "\n";
@@ -143,6 +130,7 @@ bool run_line(const std::string& line, ScenarioHost& host, FrameBuffers& frame,
     EmulatedFilter& filter = *host.filter;
     FILTER& f = filter.record;
     int a = 0, b = 0;
+    std::string name;
     if (command == "threads" && args >> a) {
         host.set_threads(a);
     } else if (command == "track" && args >> a >> b && a >= 0 && a < f.track_n) {
@@ -156,12 +144,14 @@ bool run_line(const std::string& line, ScenarioHost& host, FrameBuffers& frame,
     } else if (command == "sysinfo" && args >> a >> b) {
         host_state.sys.max_w = a;
         host_state.sys.max_h = b;
+    } else if (command == "service" && args >> name >> a) {
+        return set_service(filter, name, a != 0);
     } else if (command == "init") {
-        out << "init result=" << call_handler(host, f.func_init, &f) << "\n";
+        out << "init result=" << call_plugin(host, f.func_init, &f) << "\n";
     } else if (command == "exit") {
-        out << "exit result=" << call_handler(host, f.func_exit, &f) << "\n";
+        out << "exit result=" << call_plugin(host, f.func_exit, &f) << "\n";
     } else if (command == "update") {
-        out << "update result=" << call_handler(host, f.func_update, &f, FILTER_UPDATE_STATUS_ALL) << "\n";
+        out << "update result=" << call_plugin(host, f.func_update, &f, FILTER_UPDATE_STATUS_ALL) << "\n";
     } else if (command == "message") {
         return run_message(args, host, out);
     } else if (command == "frame") {
@@ -170,6 +160,8 @@ bool run_line(const std::string& line, ScenarioHost& host, FrameBuffers& frame,
         print_table(out, f);
     } else if (command == "children" && host.describe_children) {
         out << host.describe_children();
+    } else if (command == "layout" && host.describe_layout) {
+        out << host.describe_layout();
     } else if (command == "owner" && host.owner_log) {
         out << host.owner_log();
     } else if (command == "state") {

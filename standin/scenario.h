@@ -5,22 +5,27 @@
 //   track I V | check I V   set a track or check value, as the user would
 //   editing B | active B    what is_editing and is_filter_active answer
 //   sysinfo MAXW MAXH       what get_sys_info reports
+//   service NAME B          an old host without service NAME (B = 0), or with it again
 //   init | exit             the start-up and shut-down handlers
 //   update                  the parameter-changed handler
 //   message MSG WPARAM LPARAM   the window procedure (numbers in C notation)
 //   frame W H MAXW MAXH SEED KIND [TEMP]   one frame through the frame handler; KIND is
-//                           noisy, random or smooth; TEMP overrides the temporary buffer's
-//                           size in pixels
+//                           noisy, random, smooth or extremes; TEMP overrides the temporary
+//                           buffer's size in pixels. The report ends in "unchanged" when the filter
+//                           left every pixel as it was
 //   table                   the filter table as the host reads it
 //   children                the filter window's child windows
+//   layout                  the filter window's client size, and each child inside or clipped
 //   owner                   the keys and wheel messages the editor's main window received
 //   state                   tracks, ranges and window updates
 //   save FILE               the last frame's visible pixels as a binary PPM picture
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <string>
+#include <type_traits>
 
 #include "standin/emulated_filter.h"
 
@@ -34,7 +39,23 @@ struct ScenarioHost {
     // One line per child window of the filter window, and per message the main window got.
     std::function<std::string()> describe_children;
     std::function<std::string()> owner_log;
+    // The filter window's client size and whether each child lies inside it.
+    std::function<std::string()> describe_layout;
 };
+
+// Calls a handler of the plug-in as the host does, through `invoke` where the host has one.
+template <class Fn, class... Args>
+BOOL call_plugin(const ScenarioHost& host, Fn fn, Args... args) {
+    if (!host.invoke) return fn(args...);
+    const auto word = [](auto value) {
+        if constexpr (std::is_pointer_v<decltype(value)>)
+            return static_cast<int>(reinterpret_cast<std::intptr_t>(value));
+        else
+            return static_cast<int>(value);
+    };
+    const int words[] = {word(args)...};
+    return host.invoke(reinterpret_cast<void*>(fn), words, sizeof...(Args));
+}
 
 // Runs the script; returns false (with a message on `out`) at the first line it cannot run.
 bool run_scenario(std::istream& script, ScenarioHost& host, std::ostream& out);

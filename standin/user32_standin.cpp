@@ -1,5 +1,7 @@
 #include "standin/user32_standin.h"
 
+#include <strings.h>
+
 #include <cstdio>
 
 std::string child_line(long id, const char* class_name, unsigned long style, long x, long y,
@@ -24,6 +26,19 @@ std::string message_line(UINT message, WPARAM wparam, LPARAM lparam) {
 
 #if !defined(_WIN32)
 
+namespace {
+
+// Class names match case-insensitively; Windows reports a system class by its registered name.
+std::string registered_class_name(const std::string& name) {
+    static const char* const system_classes[] = {"Button", "Static", "Edit", "ComboBox", "ListBox",
+                                                 "ScrollBar"};
+    for (const char* system : system_classes)
+        if (strcasecmp(name.c_str(), system) == 0) return system;
+    return name;
+}
+
+}  // namespace
+
 std::string describe_standin_children(HWND parent, HFONT host_font) {
     std::string text;
     for (const StandinWindow* w : standin_windows) {
@@ -31,7 +46,7 @@ std::string describe_standin_children(HWND parent, HFONT host_font) {
         HFONT font = nullptr;
         for (const SentMessage& m : standin_messages)
             if (m.window == w && m.message == WM_SETFONT) font = reinterpret_cast<HFONT>(m.wparam);
-        text += child_line(static_cast<long>(w->id), w->class_name.c_str(), w->style, w->x, w->y,
+        text += child_line(static_cast<long>(w->id), registered_class_name(w->class_name).c_str(), w->style, w->x, w->y,
                            w->width, w->height, font && font == host_font, w->caption.c_str());
     }
     return text;

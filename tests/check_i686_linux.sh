@@ -17,6 +17,7 @@ sources=(host/filter_table.cpp host/parameter_store.cpp host/window_procedure.cp
          wavelet/lifting_passes.cpp wavelet/masked_threshold.cpp kernels/dispatch.cpp
          kernels/scalar.cpp kernels/sse41.cpp kernels/avx2.cpp standin/emulated_filter.cpp
          standin/frame_source.cpp standin/scenario.cpp standin/thread_pool.cpp
+         standin/editing_session.cpp standin/host_window.cpp
          standin/user32_standin.cpp standin/main.cpp)
 printf '%s\n' "${sources[@]}" | xargs -P 2 -I{} sh -c '
   extra=""; case "{}" in *avx2.cpp) extra=-mavx2 ;; esac

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "sdk/aviutl_filter.h"
+
 struct ReceivedMessage {
     UINT message;
     WPARAM wparam;
@@ -15,8 +17,15 @@ struct ReceivedMessage {
 
 extern std::vector<ReceivedMessage> main_window_log;
 
-// Creates both windows; returns the filter window.
-HWND create_host_windows();
+// Creates both windows, the filter window sized from `table` as the host does; returns the
+// filter window.
+HWND create_host_windows(const FILTER_DLL& table);
+
+// Destroys the filter window's children, as a fresh window would have none.
+void destroy_children(HWND filter_window);
+
+// Where the filter window's children lie in its client area.
+std::string describe_layout(HWND filter_window);
 
 // The filter window's child windows, one line each: id, class, style, rectangle, caption bytes
 // and whether it uses `font`.

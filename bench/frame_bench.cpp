@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "host/filter_table.h"
-#include "host/parameter_store.h"
+#include "plugin/filter_table.h"
+#include "plugin/frame_entry.h"
+#include "plugin/parameter_store.h"
 #include "kernels/kernel_set.h"
-#include "pipeline/stage_workers.h"
+#include "plugin/stage_workers.h"
 #include "standin/emulated_filter.h"
 #include "standin/frame_source.h"
 #include "standin/thread_pool.h"
@@ -148,11 +149,13 @@ int main(int argc, char** argv) {
             const Isa isa = isa_name == "scalar" ? Isa::scalar
                             : isa_name == "avx2" ? Isa::avx2
                                                  : Isa::sse41;
-            if (!force_isa(isa)) {
+            const KernelSet* table = kernels_for(isa);
+            if (!table) {
                 std::printf("%-10s %-7s not available on this processor\n", size.c_str(),
                             isa_name.c_str());
                 continue;
             }
+            use_kernels(table);
             for (const std::string& t : thread_list) {
                 const Result r = run(w, h, std::atoi(t.c_str()), runs, zero);
                 std::printf("%-10s %-7s %3s %9.2f", size.c_str(), isa_name.c_str(), t.c_str(),

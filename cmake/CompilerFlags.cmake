@@ -9,6 +9,5 @@ set(VELMORA_WARNING_FLAGS -Wall -Wextra -Werror)
 
 function(velmora_target_flags target)
   target_compile_options(${target} PRIVATE ${VELMORA_FP_FLAGS} ${VELMORA_WARNING_FLAGS})
-  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
   target_compile_features(${target} PUBLIC cxx_std_20)
 endfunction()

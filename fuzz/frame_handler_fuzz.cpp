@@ -14,11 +14,12 @@
 #include <memory>
 #include <vector>
 
-#include "host/filter_table.h"
-#include "host/parameter_store.h"
-#include "host/window_procedure.h"
+#include "plugin/filter_table.h"
+#include "plugin/frame_entry.h"
+#include "plugin/parameter_store.h"
+#include "plugin/window_procedure.h"
 #include "kernels/kernel_set.h"
-#include "pipeline/frame_geometry.h"
+#include "plugin/frame_geometry.h"
 #include "standin/editing_session.h"
 #include "standin/user32_standin.h"
 
@@ -75,7 +76,7 @@ void begin_serial_run(const SessionRun& run) {
     serial_threads = run.threads;
     serial_reversed = run.second;
     // A table this machine lacks leaves the one in use, which is then compared with itself.
-    force_isa(static_cast<Isa>(run.isa));
+    if (const KernelSet* k = kernels_for(static_cast<Isa>(run.isa))) use_kernels(k);
 }
 
 std::unique_ptr<Buffer> edit_buffer, temp_buffer;

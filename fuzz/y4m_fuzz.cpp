@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         velmora::Frame frame;
         for (int i = 0; i < 4 && reader.read_frame(format, frame); ++i) {
             for (int p = 0; p < format.planes(); ++p) {
-                const PlaneView view = frame.plane(format, p);
+                const velmora::PlaneView view = frame.plane(format, p);
                 (void)view;
             }
         }

@@ -1,5 +1,5 @@
-// Chooses the kernel table once per process: the best instruction set the processor and the
-// operating system support, unless VELMORA_ISA names another one that is available.
+// The kernel tables the processor and the operating system support. Nothing is chosen or kept
+// here: every engine holds the table it was given.
 #include <cpuid.h>
 
 #include <cstdlib>
@@ -30,7 +30,9 @@ bool has_avx2() {
     return (b & bit_AVX2) != 0 && has_sse41();
 }
 
-const KernelSet* pick(Isa isa) {
+}  // namespace
+
+const KernelSet* kernels_for(Isa isa) {
     switch (isa) {
     case Isa::scalar:
         return &scalar_kernels;
@@ -42,45 +44,18 @@ const KernelSet* pick(Isa isa) {
     return nullptr;
 }
 
-const KernelSet* best_available() {
+const KernelSet& best_kernels() {
     for (Isa isa : {Isa::avx2, Isa::sse41})
-        if (const KernelSet* set = pick(isa)) return set;
-    return &scalar_kernels;
+        if (const KernelSet* set = kernels_for(isa)) return *set;
+    return scalar_kernels;
 }
 
-const KernelSet* from_environment() {
-    const char* name = std::getenv("VELMORA_ISA");
-    if (!name) return nullptr;
-    for (Isa isa : {Isa::scalar, Isa::sse41, Isa::avx2}) {
-        const KernelSet* set = pick(isa);
-        if (set && std::strcmp(set->name, name) == 0) return set;
+const KernelSet& preferred_kernels() {
+    if (const char* name = std::getenv("VELMORA_ISA")) {
+        for (Isa isa : {Isa::scalar, Isa::sse41, Isa::avx2}) {
+            const KernelSet* set = kernels_for(isa);
+            if (set && std::strcmp(set->name, name) == 0) return *set;
+        }
     }
-    return nullptr;
-}
-
-const KernelSet* initial() {
-    const KernelSet* forced = from_environment();
-    return forced ? forced : best_available();
-}
-
-// Chosen on first use. The frame handler asks before it starts any worker, so the workers only
-// ever read it.
-const KernelSet* chosen = nullptr;
-
-const KernelSet*& active() {
-    if (!chosen) chosen = initial();
-    return chosen;
-}
-
-}  // namespace
-
-const KernelSet& kernels() { return *active(); }
-
-const KernelSet* kernels_for(Isa isa) { return pick(isa); }
-
-bool force_isa(Isa isa) {
-    const KernelSet* set = pick(isa);
-    if (!set) return false;
-    active() = set;
-    return true;
+    return best_kernels();
 }

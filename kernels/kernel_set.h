@@ -53,12 +53,12 @@ extern const KernelSet scalar_kernels;
 extern const KernelSet sse41_kernels;
 extern const KernelSet avx2_kernels;
 
-// The table in use: the best the processor offers, or the one named by VELMORA_ISA
-// ("scalar", "sse41", "avx2") when the processor has it.
-const KernelSet& kernels();
-
 // The table for one instruction set, or null when the processor lacks it.
 const KernelSet* kernels_for(Isa isa);
 
-// Makes `isa` the table in use; returns false (and changes nothing) when it is not available.
-bool force_isa(Isa isa);
+// The table of the best instruction set the processor offers.
+const KernelSet& best_kernels();
+
+// The table named by the environment variable VELMORA_ISA ("scalar", "sse41", "avx2") when the
+// processor has it, else the best one.
+const KernelSet& preferred_kernels();

@@ -8,9 +8,9 @@
 #include <iterator>
 #include <ostream>
 
-#include "host/parameter_store.h"
-#include "host/user32.h"
-#include "host/window_procedure.h"
+#include "plugin/parameter_store.h"
+#include "plugin/user32.h"
+#include "plugin/window_procedure.h"
 #include "standin/frame_source.h"
 #include "standin/fuzz_input.h"
 

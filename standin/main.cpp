@@ -4,7 +4,8 @@
 #include <cstring>
 #include <iostream>
 
-#include "host/filter_table.h"
+#include "plugin/filter_table.h"
+#include "plugin/frame_entry.h"
 #include "kernels/kernel_set.h"
 #include "standin/editing_session.h"
 #include "standin/host_window.h"
@@ -57,7 +58,7 @@ int replay(const char* folder) {
     host.scenario = &scenario;
     host.begin_run = [](const SessionRun& run) {
         set_pool_threads(run.threads);
-        force_isa(static_cast<Isa>(run.isa));
+        if (const KernelSet* k = kernels_for(static_cast<Isa>(run.isa))) use_kernels(k);
         clear_standin_windows();
         return make_standin_window(make_standin_window(nullptr));
     };

@@ -1,4 +1,4 @@
-// A persistent pool of worker threads that honours the host's multi-thread contract: run a
+// The host's multi-thread service on a pool of worker threads, as the editor offers it: run a
 // function once for every thread index 0..n-1 and return when all have finished.
 #pragma once
 

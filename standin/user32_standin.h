@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "host/user32.h"
+#include "plugin/user32.h"
 
 struct StandinWindow {
     unsigned long ex_style;

@@ -5,13 +5,15 @@
 
 #include <algorithm>
 
-#include "host/parameter_store.h"
-#include "host/window_procedure.h"
+#include "plugin/parameter_store.h"
+#include "plugin/window_procedure.h"
 #include "tests/cli_test_support.h"
 #include "tests/test_host.h"
 #include "tools/velmora/plane_engine.h"
 
 namespace {
+
+using namespace velmora;
 
 using namespace cli_test;
 using velmora::Frame;

@@ -14,6 +14,8 @@
 
 namespace {
 
+using namespace velmora;
+
 using namespace cli_test;
 using velmora::Frame;
 using velmora::StreamFormat;

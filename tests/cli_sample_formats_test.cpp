@@ -8,12 +8,14 @@
 #include <limits>
 #include <vector>
 
-#include "pipeline/plane_io.h"
+#include "engine/plane_io.h"
 #include "tests/wavelet_test_support.h"
 #include "tools/velmora/plane_engine.h"
 #include "tools/velmora/strength.h"
 
 namespace {
+
+using namespace velmora;
 
 using velmora::PlaneEngine;
 using velmora::ThresholdRow;
@@ -198,16 +200,16 @@ TEST_P(PlanarIo, LoadAndStoreFollowThePluginPath) {
         }
     Working a(w, h), b(w, h);
     for (int threads : {1, 3}) {
-        for (int t = 0; t < threads; ++t) load_plane_band(planar.view, a.plane, t, threads);
-        load_plane_band(component.view, b.plane, 0, 1);
+        for (int t = 0; t < threads; ++t) load_plane_band(best_kernels(), planar.view, a.plane, t, threads);
+        load_plane_band(best_kernels(), component.view, b.plane, 0, 1);
         ASSERT_EQ(first_difference(a.plane.data, b.plane.data, a.floats()), -1) << threads;
     }
     // Working values off the integers, into both clamps, within the s16 range.
     for (size_t i = 0; i < a.floats(); ++i)
         a.plane.data[i] = b.plane.data[i] =
             static_cast<float>(rng.uniform(-600, 32000)) + unit(rng);
-    for (int t = 0; t < 3; ++t) store_plane_band(planar.view, a.plane, t, 3);
-    store_plane_band(component.view, b.plane, 0, 1);
+    for (int t = 0; t < 3; ++t) store_plane_band(best_kernels(), planar.view, a.plane, t, 3);
+    store_plane_band(best_kernels(), component.view, b.plane, 0, 1);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const int32_t stored = component.at(x, y);
@@ -233,7 +235,7 @@ TEST_P(PlanarIo, ZeroThresholdsGiveTheSamplesBack) {
             plane.set(x, y, static_cast<uint32_t>(rng.uniform(0, sample_maximum(c.format))));
     const PlanarPlane original = plane;
     PlaneEngine engine(w, h, 2);
-    engine.analyse(plane.view, 0);
+    engine.analyse(plane.view);
     engine.threshold(ThresholdRow{});
     engine.synthesise(plane.view);
     const bool exact = working_shift(c.format) > 0;
@@ -277,7 +279,7 @@ TEST(PlanarEngine, SixteenBitThresholdsMatchTwelveBitOnes) {
     for (int k = 0; k < 15; ++k) tracks[k] = 400 - 20 * k;
     PlaneEngine engine(w, h, 2);
     for (PlanarPlane* p : {&twelve, &sixteen}) {
-        engine.analyse(p->view, 0);
+        engine.analyse(p->view);
         engine.threshold(velmora::row_from_tracks(tracks, p->view.format));
         engine.synthesise(p->view);
     }

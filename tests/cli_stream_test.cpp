@@ -3,6 +3,8 @@
 // no partial output, a closed pipe, an interrupt, and the preview picture.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <array>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -22,6 +24,8 @@
 extern char** environ;
 
 namespace {
+
+using namespace velmora;
 
 using namespace cli_test;
 using velmora::Frame;
@@ -118,7 +122,7 @@ TEST_P(EveryKind, EachPlaneIsFilteredAtItsOwnSize) {
         Frame expected = stream.frames[i];
         for (int p = 0; p < f.planes(); ++p) {
             const PlaneView view = expected.plane(f, p);
-            engine.analyse(view, p);
+            engine.analyse(view);
             engine.threshold(velmora::row_for_sigma(p ? 9.0 : 6.0, 3.0, f.format));
             engine.synthesise(view);
         }
@@ -211,6 +215,9 @@ TEST_F(Cli, CommandLineMistakesGiveStatus1) {
         {"--tracks", "3:0,0,0,0,0,0,0,0,0,0,0,0,0,0,0", in, out},
         {"--learn-every-frame", in, out},
         {"--learn", "0,0", in, out},  // a 128x128 box does not fit into 32x16
+        {"--learn", "0,0,17", in, out},
+        {"--learn", "0,0,1", in, out},
+        {"--learn", "0,0,8,8", in, out},
         {"--threads", "0", in, out},
         {"--sigma", "2", dir.file("missing.y4m"), out},
     };
@@ -223,6 +230,30 @@ TEST_F(Cli, CommandLineMistakesGiveStatus1) {
     const RunResult help = run_velmora({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--sigma"), std::string::npos);
+}
+
+// --learn with a box of its own size learns from that box on the first frame, as the engine does.
+TEST_F(Cli, LearningTakesABoxOfAnySize) {
+    const Stream stream = make_stream(96, 64, Subsampling::s444, SampleFormat::u8, 2, 5);
+    write_file(in, serialise(stream));
+    const RunResult r = run_velmora({"--quiet", "--learn", "24,8,40", in, out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Stream result = read_stream(out);
+    const StreamFormat& f = stream.format;
+    velmora::PlaneEngine engine(96, 64, 1);
+    std::array<velmora::ThresholdRow, 3> rows;
+    for (size_t i = 0; i < stream.frames.size(); ++i) {
+        Frame expected = stream.frames[i];
+        for (int p = 0; p < f.planes(); ++p) {
+            const PlaneView view = expected.plane(f, p);
+            engine.analyse(view);
+            if (i == 0) rows[p] = engine.learn(24, 8, 40);
+            engine.threshold(rows[p]);
+            engine.synthesise(view);
+        }
+        EXPECT_TRUE(result.frames[i].data == expected.data) << "frame " << i;
+    }
+    EXPECT_NE(engine.learn(24, 8, 40), engine.learn(24, 8, 128)) << "the size made no difference";
 }
 
 // Standard input to standard output, and a device as the output.

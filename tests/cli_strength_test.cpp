@@ -11,6 +11,8 @@
 
 namespace {
 
+using namespace velmora;
+
 using velmora::ThresholdRow;
 
 // sigma 4, K 3: a threshold of 12 8-bit steps, 192 working units, at every level. One entry is
@@ -26,15 +28,15 @@ TEST(Strength, SigmaBecomesTheSameThresholdAtEveryLevel) {
     // 16-bit samples: 256 working units per 8-bit step, entries 16 times finer.
     const ThresholdRow sixteen = velmora::row_for_sigma(4.0, 3.0, SampleFormat::u16);
     for (int l = 0; l < 5; ++l) {
-        const double threshold = sixteen[3 * l] * double(threshold_scale(l));
-        EXPECT_NEAR(threshold, 3.0 * 4.0 * 256.0, threshold_scale(l) / 2.0) << "level " << l;
+        const double threshold = sixteen[3 * l] * double(velmora::track_unit(l));
+        EXPECT_NEAR(threshold, 3.0 * 4.0 * 256.0, velmora::track_unit(l) / 2.0) << "level " << l;
         EXPECT_NEAR(sixteen[3 * l], 16.0 * expected[3 * l], 8.0) << "level " << l;
     }
     // Fractional levels and K keep their precision.
     const ThresholdRow fine = velmora::row_for_sigma(2.5, 2.2, SampleFormat::u8);
     for (int l = 0; l < 5; ++l)
-        EXPECT_NEAR(fine[3 * l] * double(threshold_scale(l)), 2.5 * 2.2 * 16.0,
-                    threshold_scale(l) / 2.0);
+        EXPECT_NEAR(fine[3 * l] * double(velmora::track_unit(l)), 2.5 * 2.2 * 16.0,
+                    velmora::track_unit(l) / 2.0);
     EXPECT_EQ(velmora::row_for_sigma(0.0, 3.0, SampleFormat::u8), ThresholdRow{});
 }
 
@@ -62,7 +64,7 @@ TEST(Strength, NoiseEstimateFindsTheNoiseLevel) {
         void* base = format == SampleFormat::u8 ? static_cast<void*>(bytes.data()) : words.data();
         const PlaneView view = {base, 1, w, w, h, format};
         velmora::PlaneEngine engine(w, h, 2);
-        engine.analyse(view, 0);
+        engine.analyse(view);
         const double estimate = engine.estimate_noise() / velmora::working_units_per_8bit(format);
         EXPECT_NEAR(estimate, sigma_8bit, 0.05 * sigma_8bit);
     }

@@ -9,6 +9,9 @@
 
 namespace cli_test {
 
+using velmora::PlaneView;
+using velmora::SampleFormat;
+
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
 public:

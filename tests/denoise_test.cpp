@@ -9,7 +9,7 @@
 #include <numbers>
 #include <vector>
 
-#include "host/parameter_store.h"
+#include "plugin/parameter_store.h"
 #include "tests/test_host.h"
 
 namespace {

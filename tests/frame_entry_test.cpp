@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "host/parameter_store.h"
-#include "pipeline/frame_entry.h"
+#include "plugin/parameter_store.h"
+#include "plugin/frame_entry.h"
 #include "tests/test_host.h"
 
 namespace {

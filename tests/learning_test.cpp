@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/parameter_store.h"
-#include "host/user32.h"
-#include "host/window_procedure.h"
-#include "pipeline/learning.h"
+#include "plugin/parameter_store.h"
+#include "plugin/user32.h"
+#include "plugin/window_procedure.h"
+#include "plugin/learning.h"
 #include "sdk/aviutl_filter.h"
 #include "tests/test_host.h"
 
@@ -55,6 +55,7 @@ struct Coefficients {
         frame_geometry.H = H;
         frame_geometry.WorkingPlane = plane;
         frame_geometry.current_plane = 0;
+        frame_geometry.kernels = &best_kernels();
     }
     // Position (x, y) of the block of level l, orientation o.
     float& at(int l, int o, int x, int y) {

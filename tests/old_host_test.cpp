@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "host/parameter_store.h"
-#include "host/window_procedure.h"
+#include "plugin/parameter_store.h"
+#include "plugin/window_procedure.h"
 #include "standin/user32_standin.h"
 #include "tests/test_host.h"
 

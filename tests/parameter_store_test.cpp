@@ -1,7 +1,7 @@
 // The level tracks as a window onto one plane's row of thresholds.
 #include <gtest/gtest.h>
 
-#include "host/parameter_store.h"
+#include "plugin/parameter_store.h"
 #include "tests/test_host.h"
 
 namespace {

@@ -7,17 +7,22 @@
 #include <vector>
 
 #include "kernels/kernel_set.h"
-#include "pipeline/plane_io.h"
+#include "engine/plane_io.h"
 #include "tests/test_host.h"
 
 namespace {
+
+using namespace velmora;
+
+// The kernel table of the test in progress.
+const KernelSet* table = &best_kernels();
 
 // A working plane with its own aligned storage and per-thread scratch.
 struct WorkingPlaneBuffer {
     std::vector<float> storage;
     TransformPlane plane;
     WorkingPlaneBuffer(int w, int h, int threads) {
-        const int32_t W = round_up32(w), H = round_up32(h);
+        const int32_t W = padded_size(w), H = padded_size(h);
         const int64_t per_thread = scratch_floats_per_thread(W, H);
         storage.assign(static_cast<size_t>(W) * H + per_thread * threads + 4, -1.0f);
         float* base = storage.data();
@@ -29,11 +34,11 @@ struct WorkingPlaneBuffer {
 };
 
 void load(const PlaneView& view, const TransformPlane& plane, int threads) {
-    for (int t = 0; t < threads; ++t) load_plane_band(view, plane, t, threads);
+    for (int t = 0; t < threads; ++t) load_plane_band(*table, view, plane, t, threads);
 }
 
 void store(const PlaneView& view, const TransformPlane& plane, int threads) {
-    for (int t = 0; t < threads; ++t) store_plane_band(view, plane, t, threads);
+    for (int t = 0; t < threads; ++t) store_plane_band(*table, view, plane, t, threads);
 }
 
 PlaneView component(TestFrame& frame, int p) {
@@ -56,11 +61,10 @@ int bounce(int i, int n) {
 class EveryKernelSet : public ::testing::TestWithParam<Isa> {
 protected:
     void SetUp() override {
-        previous_ = kernels().isa;
-        if (!force_isa(GetParam())) GTEST_SKIP() << "instruction set not available";
+        table = kernels_for(GetParam());
+        if (!table) GTEST_SKIP() << "instruction set not available";
     }
-    void TearDown() override { force_isa(previous_); }
-    Isa previous_ = Isa::scalar;
+    void TearDown() override { table = &best_kernels(); }
 };
 
 INSTANTIATE_TEST_SUITE_P(Isa, EveryKernelSet, ::testing::Values(Isa::scalar, Isa::sse41),
@@ -88,7 +92,7 @@ TEST_P(EveryKernelSet, LoadFillsPaddingBySymmetricExtensionForEverySize) {
 TEST(MirrorIndex, MatchesTheOneReflectionRuleForFramesOfSeventeenAndMore) {
     // Column w takes w-2, w+1 takes w-3, ... (no repeat of the edge).
     for (int n = 17; n <= 64; ++n)
-        for (int i = n; i < round_up32(n); ++i) EXPECT_EQ(mirror_index(i, n), 2 * n - 2 - i);
+        for (int i = n; i < padded_size(n); ++i) EXPECT_EQ(mirror_index(i, n), 2 * n - 2 - i);
 }
 
 TEST_P(EveryKernelSet, LoadThenStoreReturnsEverySixteenBitValue) {

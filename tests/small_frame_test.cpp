@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/parameter_store.h"
-#include "host/window_procedure.h"
+#include "plugin/parameter_store.h"
+#include "plugin/window_procedure.h"
 #include "tests/test_host.h"
 
 namespace {

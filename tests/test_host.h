@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "pipeline/frame_geometry.h"
+#include "plugin/frame_geometry.h"
 #include "standin/emulated_filter.h"
 #include "standin/frame_source.h"
 

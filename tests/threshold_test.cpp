@@ -42,12 +42,12 @@ Block detail_block(const TestPlane& plane, int level, int orientation) {
 }
 
 float threshold_of(int level, int32_t entry) {
-    return static_cast<float>(entry) * threshold_scale(level);
+    return static_cast<float>(entry) * velmora::track_unit(level);
 }
 
 TEST(ThresholdScale, IsAFixedFloatForEveryLevel) {
     const uint32_t want[] = {0x3E800000, 0x3EB504F3, 0x3EFFFFFF, 0x3F3504F3, 0x3F7FFFFF};
-    for (int l = 0; l < 5; ++l) EXPECT_EQ(bits_of(threshold_scale(l)), want[l]) << "level " << l;
+    for (int l = 0; l < 5; ++l) EXPECT_EQ(bits_of(velmora::track_unit(l)), want[l]) << "level " << l;
 }
 
 // Table value 8 is a threshold of about 4.0 at level 2 and about 8.0 at level 4; a coefficient
@@ -270,9 +270,10 @@ TEST(Threshold, StripsFollowTheRuleForAnyBands) {
 
 // A whole plane through forward, threshold and inverse, with strong coefficients planted on the
 // last row of one thread's band and the first row of the next.
-std::vector<float> denoise_plane(int W, int H, int threads, std::vector<float>* coefficients) {
+std::vector<float> denoise_plane(int W, int H, int threads, std::vector<float>* coefficients,
+                                 const KernelSet& k = best_kernels()) {
     SplitMix64 rng{37};
-    TestPlane plane(W, H);
+    TestPlane plane(W, H, 9, k);
     for (size_t i = 0; i < plane.size(); ++i)
         plane.data[i] = rng.uniform(0, 50) ? static_cast<float>(rng.uniform(0, 4096)) : 3.0e4f;
     plane.forward(threads);
@@ -284,7 +285,7 @@ std::vector<float> denoise_plane(int W, int H, int threads, std::vector<float>* 
             for (int i = 0; i < b.m; ++i)
                 for (int j = 0; j < b.n; ++j) energy += std::pow(plane.at(b.x0 + j, b.y0 + i), 2);
             const double rms = std::sqrt(energy / (b.n * b.m));
-            row[3 * l + o] = static_cast<int32_t>(2.5 * rms / threshold_scale(l)) + 1;
+            row[3 * l + o] = static_cast<int32_t>(2.5 * rms / velmora::track_unit(l)) + 1;
             for (int T : {2, 3, 7})
                 for (int t = 1; t < T; ++t) {
                     const int edge = t * b.m / T;
@@ -327,15 +328,9 @@ TEST(WholePlane, SameBitsForEveryThreadCount) {
 
 TEST(WholePlane, SameBitsForEveryKernelTable) {
     if (available_tables().size() < 2) GTEST_SKIP() << "only the scalar table";
-    std::vector<float> reference;
-    {
-        ActiveTable scalar(Isa::scalar);
-        reference = denoise_plane(160, 96, 3, nullptr);
-    }
+    const std::vector<float> reference = denoise_plane(160, 96, 3, nullptr, scalar_kernels);
     for (const KernelSet* table : available_tables()) {
-        ActiveTable active(table->isa);
-        ASSERT_TRUE(active.ok());
-        const std::vector<float> result = denoise_plane(160, 96, 3, nullptr);
+        const std::vector<float> result = denoise_plane(160, 96, 3, nullptr, *table);
         EXPECT_EQ(first_difference(result.data(), reference.data(), result.size()), -1)
             << table->name;
     }

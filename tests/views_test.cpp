@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "host/parameter_store.h"
-#include "pipeline/views.h"
+#include "plugin/parameter_store.h"
+#include "plugin/views.h"
 #include "tests/test_host.h"
 
 namespace {

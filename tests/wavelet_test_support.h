@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "engine/track_units.h"
 #include "kernels/kernel_set.h"
 #include "standin/frame_source.h"
 #include "wavelet/lifting_passes.h"
@@ -83,30 +84,20 @@ inline std::vector<const KernelSet*> available_tables() {
     return tables;
 }
 
-// Makes one table the active one for a scope and restores the previous choice afterwards.
-class ActiveTable {
-public:
-    explicit ActiveTable(Isa isa) : saved_(kernels().isa), ok_(force_isa(isa)) {}
-    ~ActiveTable() { force_isa(saved_); }
-    bool ok() const { return ok_; }
-
-private:
-    Isa saved_;
-    bool ok_;
-};
-
-// A W x H plane with scratch slices for up to `max_threads` threads. The passes of one stage
-// are independent per thread index, so running t = 0 .. T-1 one after another is one of the
-// schedules the thread pool may produce.
+// A W x H plane with scratch slices for up to `max_threads` threads, worked on with one kernel
+// table. The passes of one stage are independent per thread index, so running t = 0 .. T-1 one
+// after another is one of the schedules the thread pool may produce.
 struct TestPlane {
+    const KernelSet* kernels;
     int32_t W, H;
     int max_threads;
     int32_t per_thread;
     AlignedFloats data;
     AlignedFloats scratch;
 
-    TestPlane(int32_t w, int32_t h, int threads = 9)
-        : W(w),
+    TestPlane(int32_t w, int32_t h, int threads = 9, const KernelSet& k = best_kernels())
+        : kernels(&k),
+          W(w),
           H(h),
           max_threads(threads),
           per_thread(static_cast<int32_t>(scratch_floats_per_thread(w, h))),
@@ -118,12 +109,12 @@ struct TestPlane {
     size_t size() const { return data.size(); }
 
     void forward_level(int l, int T) {
-        for (int t = 0; t < T; ++t) forward_rows(view(), l, t, T);
-        for (int t = 0; t < T; ++t) forward_columns(view(), l, t, T);
+        for (int t = 0; t < T; ++t) forward_rows(*kernels, view(), l, t, T);
+        for (int t = 0; t < T; ++t) forward_columns(*kernels, view(), l, t, T);
     }
     void inverse_level(int l, int T) {
-        for (int t = 0; t < T; ++t) inverse_columns(view(), l, t, T);
-        for (int t = 0; t < T; ++t) inverse_rows(view(), l, t, T);
+        for (int t = 0; t < T; ++t) inverse_columns(*kernels, view(), l, t, T);
+        for (int t = 0; t < T; ++t) inverse_rows(*kernels, view(), l, t, T);
     }
     void forward(int T = 1) {
         for (int l = 0; l < kLevels; ++l) forward_level(l, T);
@@ -131,8 +122,10 @@ struct TestPlane {
     void inverse(int T = 1) {
         for (int l = kLevels - 1; l >= 0; --l) inverse_level(l, T);
     }
+    // `row`: fifteen entries in track units.
     void threshold(const int32_t* row, int T = 1) {
-        for (int t = 0; t < T; ++t) threshold_bands(view(), row, kLevels, t, T);
+        const SubbandThresholds x = velmora::thresholds_from_tracks(row, kLevels);
+        for (int t = 0; t < T; ++t) threshold_bands(*kernels, view(), x, kLevels, t, T);
     }
     void copy_from(const TestPlane& other) {
         std::memcpy(data.data(), other.data.data(), size() * sizeof(float));

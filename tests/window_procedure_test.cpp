@@ -7,10 +7,10 @@
 #include <tuple>
 #include <vector>
 
-#include "host/filter_table.h"
-#include "host/parameter_store.h"
-#include "host/user32.h"
-#include "host/window_procedure.h"
+#include "plugin/filter_table.h"
+#include "plugin/parameter_store.h"
+#include "plugin/user32.h"
+#include "plugin/window_procedure.h"
 #include "standin/thread_pool.h"
 #include "standin/user32_standin.h"
 #include "tests/test_host.h"

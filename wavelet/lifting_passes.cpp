@@ -8,12 +8,12 @@ float* slice(const TransformPlane& plane, int t) {
     return plane.scratch + static_cast<int64_t>(t) * plane.scratch_per_thread;
 }
 
-void rows_pass(const TransformPlane& plane, int level, int t, int T, bool forward) {
+void rows_pass(const KernelSet& k, const TransformPlane& plane, int level, int t, int T,
+               bool forward) {
     const int32_t w_l = plane.W >> level, h_l = plane.H >> level;
     const ItemRange rows = thread_share(h_l, t, T);
     float* e = slice(plane, t);
     float* o = e + plane.W;
-    const KernelSet& k = kernels();
     for (int32_t y = rows.begin; y < rows.end; ++y) {
         float* row = plane.data + static_cast<int64_t>(y) * plane.W;
         if (forward)
@@ -23,11 +23,11 @@ void rows_pass(const TransformPlane& plane, int level, int t, int T, bool forwar
     }
 }
 
-void columns_pass(const TransformPlane& plane, int level, int t, int T, bool forward) {
+void columns_pass(const KernelSet& k, const TransformPlane& plane, int level, int t, int T,
+                  bool forward) {
     const int32_t w_l = plane.W >> level, h_l = plane.H >> level;
     const ItemRange columns = thread_share(w_l, t, T);
     if (columns.begin >= columns.end) return;
-    const KernelSet& k = kernels();
     auto* pass = forward ? k.forward_columns : k.inverse_columns;
     pass(plane.data + columns.begin, plane.W, columns.end - columns.begin, h_l / 2, slice(plane, t),
          plane.scratch_per_thread);
@@ -35,18 +35,18 @@ void columns_pass(const TransformPlane& plane, int level, int t, int T, bool for
 
 }  // namespace
 
-void forward_rows(const TransformPlane& plane, int level, int t, int T) {
-    rows_pass(plane, level, t, T, true);
+void forward_rows(const KernelSet& k, const TransformPlane& plane, int level, int t, int T) {
+    rows_pass(k, plane, level, t, T, true);
 }
 
-void forward_columns(const TransformPlane& plane, int level, int t, int T) {
-    columns_pass(plane, level, t, T, true);
+void forward_columns(const KernelSet& k, const TransformPlane& plane, int level, int t, int T) {
+    columns_pass(k, plane, level, t, T, true);
 }
 
-void inverse_columns(const TransformPlane& plane, int level, int t, int T) {
-    columns_pass(plane, level, t, T, false);
+void inverse_columns(const KernelSet& k, const TransformPlane& plane, int level, int t, int T) {
+    columns_pass(k, plane, level, t, T, false);
 }
 
-void inverse_rows(const TransformPlane& plane, int level, int t, int T) {
-    rows_pass(plane, level, t, T, false);
+void inverse_rows(const KernelSet& k, const TransformPlane& plane, int level, int t, int T) {
+    rows_pass(k, plane, level, t, T, false);
 }

@@ -2,17 +2,17 @@
 // coefficient of its 3x3 neighbourhood within the block reaches the block's threshold.
 #pragma once
 
-#include <cstdint>
-
+#include "kernels/kernel_set.h"
 #include "wavelet/transform_plane.h"
 
-// One track unit at level l in coefficient magnitude: powf(1.4142135, l) * 0.25, correctly
-// rounded, as fixed bit patterns so that no math library changes a decision.
-float threshold_scale(int level);
+// Coefficient-magnitude thresholds of the detail blocks, [level][orientation] with orientation
+// 0 = H (top right of the level's active block), 1 = V (bottom left), 2 = D (bottom right).
+// A threshold of 0 or less (or NaN) keeps every coefficient of its block.
+struct SubbandThresholds {
+    float value[kLevels][3];
+};
 
-// powf(1.4142135, l), correctly rounded.
-float sqrt2_power(int level);
-
-// Thresholds rows of every detail block of `levels` levels that fall to thread t of T, with the
-// 15 table entries `row` ([3 * level + orientation]).
-void threshold_bands(const TransformPlane& plane, const int32_t* row, int levels, int t, int T);
+// Thresholds the rows of every detail block of the finest `levels` levels that fall to
+// thread t of T.
+void threshold_bands(const KernelSet& k, const TransformPlane& plane,
+                     const SubbandThresholds& thresholds, int levels, int t, int T);

@@ -6,11 +6,17 @@
 
 struct TransformPlane {
     float* data;
-    int32_t W;  // multiple of 32
-    int32_t H;  // multiple of 32
-    float* scratch;           // slice of thread t at scratch + t * scratch_per_thread
+    int32_t W;                   // multiple of 32
+    int32_t H;                   // multiple of 32
+    float* scratch;              // slice of thread t at scratch + t * scratch_per_thread
     int32_t scratch_per_thread;  // floats; at least max(3W, 2H)
 };
+
+// Levels of the decomposition; level 0 is the finest.
+constexpr int kLevels = 5;
+
+// Planes are padded to a multiple of 32 in both directions, so that five levels halve evenly.
+inline int32_t padded_size(int32_t v) { return (v + 31) & ~31; }
 
 // Items [t*N/T, (t+1)*N/T) of N: the share of thread t of T.
 struct ItemRange {

@@ -105,12 +105,13 @@ public:
             for (int p = 0; p < f.planes(); ++p)
                 rows_[p] = o.tracks[p] ? row_from_tracks(*o.tracks[p], f.format) : ThresholdRow{};
         }
+        const int size = o.learn_size;
         if (o.strength == StrengthSource::learn &&
-            (o.learn_x + 128 > f.width || o.learn_y + 128 > f.height))
+            (o.learn_x + size > f.width || o.learn_y + size > f.height))
             throw UsageError("--learn " + std::to_string(o.learn_x) + "," +
-                             std::to_string(o.learn_y) +
-                             ": the 128x128 box does not fit into the " + std::to_string(f.width) +
-                             "x" + std::to_string(f.height) + " picture");
+                             std::to_string(o.learn_y) + ": the " + std::to_string(size) + "x" +
+                             std::to_string(size) + " box does not fit into the " +
+                             std::to_string(f.width) + "x" + std::to_string(f.height) + " picture");
     }
 
     void filter(Frame& frame, int64_t index) {
@@ -123,16 +124,18 @@ public:
         for (int p = 0; p < f_.planes(); ++p) {
             const PlaneView view = frame.plane(f_, p);
             if (!estimate && !learn && !o_.view_coefficients && is_zero(rows_[p])) continue;
-            engine().analyse(view, p);
+            engine().analyse(view);
             ThresholdRow row = rows_[p];
             if (estimate) {
                 const double working = engine().estimate_noise();
                 sigmas[p] = working / working_units_per_8bit(f_.format);
                 row = row_for_threshold(o_.k * working);
             } else if (learn) {
+                const int size = o_.learn_size;
                 row = engine().learn(
-                    std::min(o_.learn_x >> f_.shift_x(p), std::max(0, f_.plane_width(p) - 128)),
-                    std::min(o_.learn_y >> f_.shift_y(p), std::max(0, f_.plane_height(p) - 128)));
+                    std::min(o_.learn_x >> f_.shift_x(p), std::max(0, f_.plane_width(p) - size)),
+                    std::min(o_.learn_y >> f_.shift_y(p), std::max(0, f_.plane_height(p) - size)),
+                    size);
             }
             changed = changed || row != rows_[p];
             rows_[p] = row;

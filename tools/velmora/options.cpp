@@ -108,9 +108,13 @@ Options parse_options(const std::vector<std::string>& args) {
             set_source(o, StrengthSource::learn, explicit_source);
             const std::string text = take();
             const size_t comma = text.find(',');
-            if (comma == text.npos) usage("--learn '" + text + "': expected X,Y");
+            const size_t second = comma == text.npos ? text.npos : text.find(',', comma + 1);
+            if (comma == text.npos) usage("--learn '" + text + "': expected X,Y or X,Y,SIZE");
             o.learn_x = static_cast<int>(parse_count(arg, text.substr(0, comma), 0, 16384));
-            o.learn_y = static_cast<int>(parse_count(arg, text.substr(comma + 1), 0, 16384));
+            o.learn_y = static_cast<int>(
+                parse_count(arg, text.substr(comma + 1, second - comma - 1), 0, 16384));
+            if (second != text.npos)
+                o.learn_size = static_cast<int>(parse_count(arg, text.substr(second + 1), 2, 16384));
         } else if (arg == "--learn-every-frame") {
             no_value();
             o.learn_every_frame = true;
@@ -171,9 +175,9 @@ Strength (one of these; --auto when none is given):
   --tracks P:v0,...,v14
                        the plug-in's fifteen level tracks (Lv.0 H, V, D, ..., Lv.4 D) for plane
                        P (0 = Y, 1 = Cb, 2 = Cr); planes without --tracks stay untouched
-  --learn X,Y          learn the thresholds from the 128x128 box at (X,Y) on the first frame,
-                       as the plug-in's learning does (chroma planes: the box at X,Y scaled to
-                       the plane); put it on a flat, noisy area
+  --learn X,Y[,SIZE]   learn the thresholds from the SIZE x SIZE box (default 128) at (X,Y) on
+                       the first frame, as the plug-in's learning does (chroma planes: the box
+                       at X,Y scaled to the plane); put it on a flat, noisy area
   --learn-every-frame  learn again on every frame
 
 Output:

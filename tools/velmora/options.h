@@ -29,6 +29,7 @@ struct Options {
     int64_t auto_every = 0;  // re-estimate every N frames; 0: from the first frame only
     std::array<std::optional<ThresholdRow>, 3> tracks;  // the plug-in's track values
     int learn_x = 0, learn_y = 0;
+    int learn_size = 128;  // the box's side in samples of each plane
     bool learn_every_frame = false;
 
     bool view_coefficients = false;

@@ -1,20 +1,20 @@
-// The plug-in's engine applied to one plane of any size and sample format: the same stages
-// (load, five forward levels, masked thresholding, five inverse levels, store), the same
-// workers, threshold table, learning and coefficient view, run on the stand-in thread pool.
+// The engine of the command line: the plug-in's algorithm on one plane of any size and sample
+// format at a time, with its own working memory and thread pool.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <memory>
 
-#include "pipeline/plane_view.h"
-#include "wavelet/transform_plane.h"
+#include "engine/engine.h"
+#include "engine/track_units.h"
+#include "threads/thread_pool.h"
 
 namespace velmora {
 
-// Fifteen threshold table entries of one plane, [3 * level + orientation], in the working
-// units of the plane's sample format (the plug-in's track units, times threshold_factor).
-using ThresholdRow = std::array<int32_t, 15>;
+// Fifteen threshold entries of one plane, [3 * level + orientation], in track units of the
+// plane's sample format (the plug-in's track units, times threshold_factor).
+using ThresholdRow = std::array<int32_t, kTrackEntries>;
 
 bool is_zero(const ThresholdRow& row);
 
@@ -26,16 +26,15 @@ public:
     PlaneEngine(const PlaneEngine&) = delete;
     PlaneEngine& operator=(const PlaneEngine&) = delete;
 
-    // Loads `view` and decomposes it. `plane` (0..2) selects the threshold table row the later
-    // steps use.
-    void analyse(const PlaneView& view, int plane);
+    // Loads `view` and decomposes it.
+    void analyse(const PlaneView& view);
 
-    // Noise estimate in working units: the median magnitude of the finest diagonal subband
-    // over the positions that lie inside the visible plane, divided by 0.6745.
+    // Noise estimate of the analysed plane in working units.
     float estimate_noise() const;
 
-    // The plug-in's learning from the 128 x 128 box at (x, y) of the analysed plane.
-    ThresholdRow learn(int x, int y);
+    // The largest coefficients under the size x size box at (x, y) of the analysed plane, in
+    // track units, as the plug-in learns them.
+    ThresholdRow learn(int x, int y, int size);
 
     // Thresholds the analysed plane's coefficients with `row`.
     void threshold(const ThresholdRow& row);
@@ -47,17 +46,11 @@ public:
     // mapped onto the view's sample range.
     void draw_coefficients(const PlaneView& view);
 
-    // The working plane of the last analysed plane.
-    const TransformPlane& plane() const { return plane_; }
-
 private:
-    void use_plane(int32_t W, int32_t H, int plane);
-
     struct Memory;
     std::unique_ptr<Memory> memory_;
-    TransformPlane plane_ = {};
-    int width_ = 0, height_ = 0;
-    int current_ = 0;
+    ThreadPool pool_;
+    Engine engine_;
 };
 
 // A coefficient view pixel's y (0..4095 for black..white in the plug-in's scale; the 16-bit

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "standin/frame_source.h"
+#include "tools/velmora/split_mix64.h"
 
 namespace velmora {
 

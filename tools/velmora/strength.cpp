@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "wavelet/masked_threshold.h"
+#include "engine/track_units.h"
 
 namespace velmora {
 
@@ -14,7 +14,7 @@ double working_units_per_8bit(SampleFormat format) { return 16.0 * threshold_fac
 ThresholdRow row_for_threshold(double threshold) {
     ThresholdRow row;
     for (int l = 0; l < 5; ++l) {
-        const double entry = std::nearbyint(threshold / static_cast<double>(threshold_scale(l)));
+        const double entry = std::nearbyint(threshold / static_cast<double>(track_unit(l)));
         const double clamped =
             std::min(std::max(entry, 0.0), double(std::numeric_limits<int32_t>::max()));
         for (int o = 0; o < 3; ++o) row[3 * l + o] = static_cast<int32_t>(clamped);

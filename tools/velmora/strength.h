@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "pipeline/plane_view.h"
+#include "engine/plane_view.h"
 #include "tools/velmora/plane_engine.h"
 
 namespace velmora {
@@ -15,7 +15,7 @@ namespace velmora {
 double working_units_per_8bit(SampleFormat format);
 
 // Entries that make the coefficient threshold `threshold` working units at every level: one
-// entry at level l is threshold_scale(l) in coefficient magnitude; rounded to nearest.
+// entry at level l is track_unit(l) in coefficient magnitude; rounded to nearest.
 ThresholdRow row_for_threshold(double threshold);
 
 // K times the noise level sigma (in 8-bit sample steps) at every level.

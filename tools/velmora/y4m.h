@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pipeline/plane_view.h"
+#include "engine/plane_view.h"
 
 namespace velmora {
 

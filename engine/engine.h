@@ -1,0 +1,67 @@
+// The denoising engine: one plane of samples at a time through the five-level CDF 9/7 lifting
+// transform, the neighbourhood-masked thresholding and back.
+//
+// Plain structs and functions. The caller passes the working memory, the thresholds and an
+// executor that runs the workers; nothing is allocated, thrown or kept anywhere but in the
+// caller's Engine and memory, so any number of engines work at once, on any threads.
+//
+//     std::vector<float> memory(engine_memory_floats(1920, 1080, 2) + 4);  // + 16-byte slack
+//     Engine e = make_engine(best_kernels(), aligned(memory), 1920, 1080, 2);
+//     load(e, view, pool);  forward(e, pool);
+//     threshold(e, thresholds, pool);
+//     inverse(e, pool);  store(e, view, pool);
+//
+// The stages run in that order; between forward and threshold the coefficients may be measured
+// (box_maxima, estimate_noise), and after threshold drawn instead of rebuilt.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/executor.h"
+#include "engine/learning.h"
+#include "engine/plane_view.h"
+#include "kernels/kernel_set.h"
+#include "wavelet/masked_threshold.h"
+#include "wavelet/transform_plane.h"
+
+namespace velmora {
+
+// Floats of working memory for planes up to max_width x max_height worked on by `threads`
+// threads: the padded plane and one scratch slice per thread.
+int64_t engine_memory_floats(int32_t max_width, int32_t max_height, int32_t threads);
+
+struct Engine {
+    const KernelSet* kernels;
+    float* memory;  // engine_memory_floats(...) floats, 16-byte aligned, the caller's
+    int32_t max_width, max_height;
+    int32_t threads;  // the most threads an executor may run the stages on
+    int levels;       // 1..5
+
+    // The plane loaded last: its padded working layout, visible size and sample format.
+    TransformPlane plane;
+    int32_t width, height;
+    SampleFormat format;
+};
+
+// An engine over `memory`; `levels` is clamped to 1..5.
+Engine make_engine(const KernelSet& kernels, float* memory, int32_t max_width, int32_t max_height,
+                   int32_t threads, int levels = 5);
+
+// The stages. `ex.threads` must not exceed the engine's threads; a view must not be larger
+// than the engine's maximum size.
+void load(Engine& e, const PlaneView& view, const Executor& ex);
+void forward(const Engine& e, const Executor& ex);
+void threshold(const Engine& e, const SubbandThresholds& thresholds, const Executor& ex);
+void inverse(const Engine& e, const Executor& ex);
+void store(const Engine& e, const PlaneView& view, const Executor& ex);
+
+// Measurements of the forward coefficients: the largest magnitudes under `box` (plane
+// positions), and the noise level in working units.
+SubbandThresholds box_maxima(const Engine& e, const Box& box);
+float estimate_noise(const Engine& e);
+
+// The coefficients as a grey picture on `canvas` (s16 samples, 0..4095 for black..white in
+// the plug-in's scale), at the plug-in's scale whatever the loaded plane's format.
+void draw_coefficient_view(const Engine& e, const PlaneView& canvas);
+
+}  // namespace velmora

@@ -1,0 +1,98 @@
+#include "engine/plane_io.h"
+
+namespace velmora {
+
+namespace {
+
+const char* sample_row(const PlaneView& view, int32_t y) {
+    return static_cast<const char*>(view.base) + y * view.row_stride * sample_bytes(view.format);
+}
+
+float* plane_row(const TransformPlane& plane, int32_t y) {
+    return plane.data + static_cast<int64_t>(y) * plane.W;
+}
+
+// The working value of sample i of a row, as the load kernels compute it.
+float working_value(const PlaneView& view, const char* row, int32_t i) {
+    const int32_t at = i * view.sample_stride;
+    switch (view.format) {
+    case SampleFormat::s16:
+        return static_cast<float>(reinterpret_cast<const int16_t*>(row)[at]);
+    case SampleFormat::u8:
+        return static_cast<float>(int32_t{reinterpret_cast<const uint8_t*>(row)[at]}
+                                  << working_shift(view.format));
+    default:
+        return static_cast<float>(int32_t{reinterpret_cast<const uint16_t*>(row)[at]}
+                                  << working_shift(view.format));
+    }
+}
+
+void load_row(const KernelSet& k, const PlaneView& view, const char* src, float* dst) {
+    const int shift = working_shift(view.format);
+    switch (view.format) {
+    case SampleFormat::s16:
+        k.load_s16(reinterpret_cast<const int16_t*>(src), view.sample_stride, dst, view.width);
+        break;
+    case SampleFormat::u8:
+        k.load_u8(reinterpret_cast<const uint8_t*>(src), dst, view.width, shift);
+        break;
+    default:
+        k.load_u16(reinterpret_cast<const uint16_t*>(src), dst, view.width, shift);
+        break;
+    }
+}
+
+}  // namespace
+
+int32_t mirror_index(int32_t i, int32_t n) {
+    if (n <= 1) return 0;
+    const int32_t period = 2 * (n - 1);
+    i %= period;
+    return i < n ? i : period - i;
+}
+
+void load_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane, int t,
+                     int T) {
+    const int32_t w = view.width, h = view.height;
+    const ItemRange rows = thread_share(h, t, T);
+    for (int32_t y = rows.begin; y < rows.end; ++y) {
+        const char* src = sample_row(view, y);
+        float* dst = plane_row(plane, y);
+        load_row(k, view, src, dst);
+        for (int32_t x = w; x < plane.W; ++x) dst[x] = working_value(view, src, mirror_index(x, w));
+    }
+    // The bottom padding reads only the frame, so it needs nothing from the other threads.
+    const ItemRange columns = thread_share(plane.W, t, T);
+    for (int32_t y = h; y < plane.H; ++y) {
+        const char* src = sample_row(view, mirror_index(y, h));
+        float* dst = plane_row(plane, y);
+        for (int32_t x = columns.begin; x < columns.end; ++x)
+            dst[x] = working_value(view, src, mirror_index(x, w));
+    }
+}
+
+void store_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane, int t,
+                      int T) {
+    const int32_t w = view.width;
+    const int32_t rounded = w & ~15;
+    const int shift = working_shift(view.format);
+    const ItemRange rows = thread_share(view.height, t, T);
+    for (int32_t y = rows.begin; y < rows.end; ++y) {
+        char* dst = const_cast<char*>(sample_row(view, y));
+        const float* src = plane_row(plane, y);
+        switch (view.format) {
+        case SampleFormat::s16:
+            k.store_s16(src, reinterpret_cast<int16_t*>(dst), view.sample_stride, w, rounded);
+            break;
+        case SampleFormat::u8:
+            k.store_u8(src, reinterpret_cast<uint8_t*>(dst), w, rounded, shift);
+            break;
+        default:
+            k.store_u16(src, reinterpret_cast<uint16_t*>(dst), w, rounded, shift,
+                        sample_maximum(view.format));
+            break;
+        }
+    }
+}
+
+}  // namespace velmora

@@ -1,0 +1,25 @@
+// Conversion between a plane of frame samples and the padded floating-point working plane.
+#pragma once
+
+#include "engine/plane_view.h"
+#include "kernels/kernel_set.h"
+#include "wavelet/transform_plane.h"
+
+namespace velmora {
+
+// Index of the sample that position i of the padded line takes from a visible line of n samples:
+// whole-sample symmetric extension (i = n takes n-2, n+1 takes n-3, ...), reflected again at
+// each end when the padding is longer than the line.
+int32_t mirror_index(int32_t i, int32_t n);
+
+// Thread t of T: visible rows of its share, then its share of the columns of the bottom padding.
+void load_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane, int t,
+                     int T);
+
+// Thread t of T: its share of the visible rows back into the frame. The last (width mod 16)
+// columns truncate toward zero, the others round to nearest even. Planar formats then shift
+// back to their depth, rounding, and clamp to their range; s16 keeps the low 16 bits.
+void store_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane, int t,
+                      int T);
+
+}  // namespace velmora

@@ -6,12 +6,12 @@
 #                            handler gets a tenth of that), one target per core; new inputs are kept
 #                            in build/fuzz/found/TARGET and the figures in build/fuzz/TARGET.long.log.
 #                            Merge what it found into the committed corpus with
-#                            build/fuzz/fuzz/fuzz_TARGET -merge=1 fuzz/corpus/TARGET build/fuzz/found/TARGET
+#                            build/fuzz/fuzz_TARGET -merge=1 fuzz/corpus/TARGET build/fuzz/found/TARGET
 #
 # A finding leaves its input as build/fuzz/crash-* (or leak-*, timeout-*); it becomes a regular test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bin=build/fuzz/fuzz
+bin=build/fuzz
 targets=(frame_handler kernels y4m command)
 declare -A max_len=([frame_handler]=300 [kernels]=2048 [y4m]=4096 [command]=4096)
 declare -A share=([frame_handler]=10 [kernels]=1 [y4m]=1 [command]=1)

@@ -43,6 +43,33 @@ inline RunResult run_velmora(const std::vector<std::string>& args,
     return run(VELMORA_CLI, args, input_file);
 }
 
+// Runs velmora with `input` written into its standard input through a pipe.
+RunResult run_velmora_piped(const std::vector<std::string>& args, const std::string& input);
+
+// velmora reading standard input from a pipe that stays open after `bytes`, so that it waits
+// for more with its output file in place; standard error goes to /dev/null.
+class WaitingRun {
+public:
+    WaitingRun(const std::vector<std::string>& args, const std::string& bytes);
+    ~WaitingRun();  // ends it with SIGKILL if still running
+    WaitingRun(const WaitingRun&) = delete;
+    WaitingRun& operator=(const WaitingRun&) = delete;
+    int pid() const { return pid_; }
+    // Sends `sig`, waits for the end and closes the pipe: the wait status.
+    int stop(int sig);
+
+private:
+    int pid_ = -1;
+    int pipe_ = -1;
+};
+
+// The first entry of `dir` whose name begins with `prefix`, waited for up to five seconds;
+// empty when none came.
+std::string wait_for_entry(const TempDir& dir, const std::string& prefix);
+
+// The process id of a process that has ended.
+int dead_process_id();
+
 void write_file(const std::string& path, const std::string& bytes);
 std::string read_file(const std::string& path);
 

@@ -204,6 +204,8 @@ int run(const Options& o, Console& console) {
     const StreamFormat format = reader.read_header();
     Denoiser denoiser(o, format, console);
     OutputFile output(o.output);
+    for (const std::string& path : output.removed())
+        console.info("removed '" + path + "', left behind by a run that was killed");
     write_all(output.fd(), format.header.data(), format.header.size());
     const std::optional<int64_t> total =
         frames_in_file(in, reader.bytes_read(), format.frame_bytes());

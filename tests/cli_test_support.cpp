@@ -221,4 +221,44 @@ Stream read_stream(const std::string& path) {
     return stream;
 }
 
+FieldCopy copy_field(const velmora::StreamFormat& f, velmora::Frame& frame, int p, int parity) {
+    FieldCopy field;
+    field.width = f.plane_width(p);
+    field.height = (f.plane_height(p) + 1 - parity) / 2;
+    field.format = f.format;
+    const size_t line = size_t(field.width) * velmora::sample_bytes(f.format);
+    field.samples.resize(line * field.height);
+    for (int y = 0; y < field.height; ++y)
+        std::memcpy(&field.samples[y * line], frame.plane_data(f, p) + (2 * y + parity) * line,
+                    line);
+    return field;
+}
+
+void put_field(const velmora::StreamFormat& f, velmora::Frame& frame, int p, int parity,
+               const FieldCopy& field) {
+    const size_t line = size_t(field.width) * velmora::sample_bytes(f.format);
+    for (int y = 0; y < field.height; ++y)
+        std::memcpy(frame.plane_data(f, p) + (2 * y + parity) * line, &field.samples[y * line],
+                    line);
+}
+
+void filter_plane(velmora::PlaneEngine& engine, const velmora::StreamFormat& f,
+                  velmora::Frame& frame, int p, const velmora::ThresholdRow& row, bool fields) {
+    if (!fields) {
+        const PlaneView view = frame.plane(f, p);
+        engine.analyse(view);
+        engine.threshold(row);
+        engine.synthesise(view);
+        return;
+    }
+    for (int parity : {0, 1}) {
+        FieldCopy field = copy_field(f, frame, p, parity);
+        if (field.height == 0) continue;
+        engine.analyse(field.view());
+        engine.threshold(row);
+        engine.synthesise(field.view());
+        put_field(f, frame, p, parity, field);
+    }
+}
+
 }  // namespace cli_test

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/velmora/plane_engine.h"
 #include "tools/velmora/y4m.h"
 
 namespace cli_test {
@@ -85,5 +86,22 @@ Stream make_stream(int width, int height, velmora::Subsampling s, SampleFormat f
                    uint64_t seed);
 std::string serialise(const Stream& stream);
 Stream read_stream(const std::string& path);
+
+// Lines parity, parity + 2, ... of plane p of a frame, copied out into a plane of their own.
+struct FieldCopy {
+    std::vector<uint8_t> samples;
+    int width = 0, height = 0;
+    SampleFormat format = SampleFormat::u8;
+    PlaneView view() { return {samples.data(), 1, width, width, height, format}; }
+};
+FieldCopy copy_field(const velmora::StreamFormat& f, velmora::Frame& frame, int p, int parity);
+// Puts a field's lines back into the frame.
+void put_field(const velmora::StreamFormat& f, velmora::Frame& frame, int p, int parity,
+               const FieldCopy& field);
+
+// Plane p of `frame` filtered with `row` by `engine`: as one picture, or with `fields` each
+// field as a picture of its own (copied out, filtered and put back).
+void filter_plane(velmora::PlaneEngine& engine, const velmora::StreamFormat& f,
+                  velmora::Frame& frame, int p, const velmora::ThresholdRow& row, bool fields);
 
 }  // namespace cli_test

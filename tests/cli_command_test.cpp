@@ -14,7 +14,7 @@ namespace {
 using namespace cli_test;
 using velmora::Subsampling;
 
-class Command : public ::testing::Test {
+class CliCommand : public ::testing::Test {
 protected:
     TempDir dir;
     std::string in = dir.file("in.y4m"), out = dir.file("out.y4m");
@@ -38,7 +38,7 @@ bool printable_lines(const std::string& text) {
                        [](char c) { return c == '\n' || (c >= 0x20 && c < 0x7f); });
 }
 
-TEST_F(Command, WithoutArgumentsItPointsAtHelpAndItHasAVersion) {
+TEST_F(CliCommand, WithoutArgumentsItPointsAtHelpAndItHasAVersion) {
     const RunResult bare = run_velmora({});
     EXPECT_EQ(bare.status, 1);
     EXPECT_NE(bare.err.find("Usage: velmora [OPTIONS] INPUT OUTPUT"), std::string::npos);
@@ -51,7 +51,7 @@ TEST_F(Command, WithoutArgumentsItPointsAtHelpAndItHasAVersion) {
 }
 
 // Each mistake is one line naming the option, exit status 1, and nothing written.
-TEST_F(Command, MistakesInTheCommandAreNamedBeforeAnythingIsRead) {
+TEST_F(CliCommand, MistakesInTheCommandAreNamedBeforeAnythingIsRead) {
     const std::string png = dir.file("p.png");
     const struct {
         std::vector<std::string> args;
@@ -92,7 +92,7 @@ TEST_F(Command, MistakesInTheCommandAreNamedBeforeAnythingIsRead) {
 
 // What can be known from the stream's header, and from a file's length, is checked before any
 // frame is filtered: no output appears. From a pipe the frame count is known only at the end.
-TEST_F(Command, PreviewMistakesAreFoundBeforeTheRun) {
+TEST_F(CliCommand, PreviewMistakesAreFoundBeforeTheRun) {
     const struct {
         std::vector<std::string> args;
         const char* says;
@@ -122,7 +122,7 @@ TEST_F(Command, PreviewMistakesAreFoundBeforeTheRun) {
 
 // Other formats are named from their first bytes, with the command that decodes them; the
 // message holds printable characters only, whatever the input.
-TEST_F(Command, AForeignInputGetsAHintInsteadOfBinaryNoise) {
+TEST_F(CliCommand, AForeignInputGetsAHintInsteadOfBinaryNoise) {
     std::string ts;
     for (int i = 0; i < 4; ++i) ts += "\x47" + std::string(187, '\xff');
     std::string m2ts;
@@ -170,7 +170,7 @@ TEST_F(Command, AForeignInputGetsAHintInsteadOfBinaryNoise) {
 
 // The progress report for programs: one line each update and always one at the end, with the
 // total when the input is a file; the terminal line on request; none when not asked for.
-TEST_F(Command, ProgressCanBeForcedAndReadByPrograms) {
+TEST_F(CliCommand, ProgressCanBeForcedAndReadByPrograms) {
     const std::regex machine_line(
         "progress frame=[0-9]+( total=[0-9]+)? fps=[0-9.]+ elapsed=[0-9.]+( eta=[0-9.]+)?");
     const auto progress_lines = [](const std::string& err) {
@@ -206,7 +206,7 @@ TEST_F(Command, ProgressCanBeForcedAndReadByPrograms) {
 
 // --start and --frames: only those frames, filtered as in a whole run, from a file (seeked
 // over) and from a pipe (read and dropped); measurements start at the first of them.
-TEST_F(Command, ASegmentIsFilteredAlone) {
+TEST_F(CliCommand, ASegmentIsFilteredAlone) {
     const Stream whole = [&] {
         write_file(out, filtered(in));
         return read_stream(out);
@@ -247,7 +247,7 @@ TEST_F(Command, ASegmentIsFilteredAlone) {
 // A damaged input: by default no output; with --keep-partial the frames before the damage,
 // filtered as in a whole run, and the preview when its frame came before; exit status 2 and the
 // error either way.
-TEST_F(Command, KeepPartialKeepsTheFramesBeforeTheDamage) {
+TEST_F(CliCommand, KeepPartialKeepsTheFramesBeforeTheDamage) {
     const std::string good = read_file(in);
     const Stream whole = [&] {
         write_file(out, filtered(in));
@@ -295,7 +295,7 @@ TEST_F(Command, KeepPartialKeepsTheFramesBeforeTheDamage) {
 
 // A region of the frame at full size, before, after and the difference (mid-grey plus four
 // times what the filter took away, per channel), computed here from the whole pictures.
-TEST_F(Command, APreviewCanShowARegionAndTheDifference) {
+TEST_F(CliCommand, APreviewCanShowARegionAndTheDifference) {
     const std::string png = dir.file("p.png");
     const RunResult r =
         run_velmora({"--quiet", "--sigma", "6", "--preview", png, "--preview-frame", "1",

@@ -36,7 +36,7 @@ double printed_luma_sigma(const std::string& err) {
     return std::stod(err.substr(at + 14));
 }
 
-class Interlaced : public ::testing::Test {
+class CliInterlaced : public ::testing::Test {
 protected:
     TempDir dir;
     std::string in = dir.file("in.y4m"), out = dir.file("out.y4m");
@@ -65,7 +65,7 @@ protected:
 
 // Both field orders, odd heights (fields of 19 and 18 lines, 4:2:0 chroma fields of 10 and 9),
 // every kind of plane; the same frames marked progressive are filtered whole, and differ.
-TEST_F(Interlaced, EachFieldIsFilteredAsAPictureOfItsOwn) {
+TEST_F(CliInterlaced, EachFieldIsFilteredAsAPictureOfItsOwn) {
     struct Kind {
         Subsampling s;
         SampleFormat f;
@@ -86,7 +86,7 @@ TEST_F(Interlaced, EachFieldIsFilteredAsAPictureOfItsOwn) {
 
 // A frame's own tag wins over the stream's; in a mixed stream a frame without one is taken as
 // interlaced; tags velmora does not know leave it to the stream.
-TEST_F(Interlaced, EachFrameCanSayForItself) {
+TEST_F(CliInterlaced, EachFrameCanSayForItself) {
     struct Case {
         const char* stream_tag;
         std::vector<std::pair<std::string, bool>> frames;  // FRAME header, filtered as fields
@@ -142,7 +142,7 @@ Stream moving_noisy_stream(const std::string& tag) {
 
 // The noise estimate reads the first field in time, so neither the motion between the fields
 // nor the other field's noise counts; the whole frame would read the combing as noise.
-TEST_F(Interlaced, TheNoiseIsMeasuredOnTheFirstField) {
+TEST_F(CliInterlaced, TheNoiseIsMeasuredOnTheFirstField) {
     struct Case {
         const char* tag;
         const char* says;
@@ -165,7 +165,7 @@ TEST_F(Interlaced, TheNoiseIsMeasuredOnTheFirstField) {
 
 // Learning takes the box from the first field in time, its row halved; both fields are
 // filtered with what it learnt.
-TEST_F(Interlaced, LearningTakesTheBoxFromTheFirstField) {
+TEST_F(CliInterlaced, LearningTakesTheBoxFromTheFirstField) {
     std::vector<std::string> results;
     for (const char* tag : {"It", "Ib"}) {
         const Stream stream = moving_noisy_stream(tag);
@@ -192,7 +192,7 @@ TEST_F(Interlaced, LearningTakesTheBoxFromTheFirstField) {
 
 // The coefficient view draws each field's coefficients as a picture of its own, the top field's
 // in the upper half of the plane (its first (height + 1) / 2 rows) and the bottom field's below.
-TEST_F(Interlaced, TheCoefficientViewShowsEachFieldInItsOwnHalf) {
+TEST_F(CliInterlaced, TheCoefficientViewShowsEachFieldInItsOwnHalf) {
     const Stream stream =
         with_fields(make_stream(64, 37, Subsampling::s420, SampleFormat::u10, 1, 13), "Ib");
     const StreamFormat& f = stream.format;

@@ -22,7 +22,7 @@ struct stat stat_of(const std::string& path) {
     return st;
 }
 
-class OutputFile : public ::testing::Test {
+class CliOutputFile : public ::testing::Test {
 protected:
     TempDir dir;
     std::string in = dir.file("in.y4m"), out = dir.file("out.y4m");
@@ -44,7 +44,7 @@ protected:
 
 // The file a link leads to gets the output and the link stays as it was: relative and absolute
 // links, a chain of links, and a link to a file that does not exist yet.
-TEST_F(OutputFile, ASymbolicLinkIsWrittenThrough) {
+TEST_F(CliOutputFile, ASymbolicLinkIsWrittenThrough) {
     ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0755), 0);
     struct Case {
         const char* name;
@@ -86,7 +86,7 @@ TEST_F(OutputFile, ASymbolicLinkIsWrittenThrough) {
 
 // A file with two names keeps its inode: both names show the new content after a run, and the
 // old one after a failed run.
-TEST_F(OutputFile, AHardLinkedOutputKeepsItsIdentity) {
+TEST_F(CliOutputFile, AHardLinkedOutputKeepsItsIdentity) {
     const std::string other = dir.file("other.y4m");
     write_file(out, "old content");
     ASSERT_EQ(::link(out.c_str(), other.c_str()), 0);
@@ -111,7 +111,7 @@ TEST_F(OutputFile, AHardLinkedOutputKeepsItsIdentity) {
 
 // An existing output keeps its permission bits (and, as root, its owner and group); a new one
 // gets what a plain create gives.
-TEST_F(OutputFile, AnExistingFileKeepsItsModeAndOwner) {
+TEST_F(CliOutputFile, AnExistingFileKeepsItsModeAndOwner) {
     for (mode_t mode : {0640, 0600, 0755, 0444}) {
         write_file(out, "old");
         ASSERT_EQ(::chmod(out.c_str(), mode), 0);
@@ -134,7 +134,7 @@ TEST_F(OutputFile, AnExistingFileKeepsItsModeAndOwner) {
 
 // A run killed outright leaves its temporary file, named with its process id; the next run into
 // the folder removes it and says so.
-TEST_F(OutputFile, TheNextRunClearsAKilledRunsTemporaryFile) {
+TEST_F(CliOutputFile, TheNextRunClearsAKilledRunsTemporaryFile) {
     WaitingRun killed({"--sigma", "4", "-", dir.file("killed.y4m")}, read_file(in));
     const std::string temporary =
         wait_for_entry(dir, ".killed.y4m.velmora-" + std::to_string(killed.pid()) + "-");
@@ -151,7 +151,7 @@ TEST_F(OutputFile, TheNextRunClearsAKilledRunsTemporaryFile) {
 
 // Only files of velmora's naming go, and only when their process is gone and nobody holds their
 // lock (a run on another machine sharing the folder).
-TEST_F(OutputFile, OnlyTemporaryFilesOfEndedRunsAreRemoved) {
+TEST_F(CliOutputFile, OnlyTemporaryFilesOfEndedRunsAreRemoved) {
     const std::string dead = std::to_string(dead_process_id());
     const std::string alive = std::to_string(::getppid());
     const std::vector<std::string> kept = {

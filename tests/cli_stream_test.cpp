@@ -3,14 +3,13 @@
 // no partial output, a closed pipe, an interrupt, and the preview picture.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-
-#include <array>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -97,7 +96,8 @@ TEST_P(EveryKind, ThresholdsZeroGiveTheStreamBack) {
 }
 
 // Each plane is filtered at its own size by the engine: the same as the engine run on that
-// plane alone; and any thread count gives the same bytes.
+// plane alone, each field on its own (the stream is interlaced); and any thread count gives the
+// same bytes.
 TEST_P(EveryKind, EachPlaneIsFilteredAtItsOwnSize) {
     const Stream stream = stream_of(GetParam(), 77, 45, 2, 2);
     write_file(in, serialise(stream));
@@ -120,12 +120,9 @@ TEST_P(EveryKind, EachPlaneIsFilteredAtItsOwnSize) {
     for (size_t i = 0; i < stream.frames.size(); ++i) {
         EXPECT_EQ(result.frames[i].header, stream.frames[i].header);
         Frame expected = stream.frames[i];
-        for (int p = 0; p < f.planes(); ++p) {
-            const PlaneView view = expected.plane(f, p);
-            engine.analyse(view);
-            engine.threshold(velmora::row_for_sigma(p ? 9.0 : 6.0, 3.0, f.format));
-            engine.synthesise(view);
-        }
+        for (int p = 0; p < f.planes(); ++p)
+            filter_plane(engine, f, expected, p,
+                         velmora::row_for_sigma(p ? 9.0 : 6.0, 3.0, f.format), true);
         ASSERT_TRUE(result.frames[i].data == expected.data) << "frame " << i;
         ASSERT_FALSE(result.frames[i].data == stream.frames[i].data) << "nothing was filtered";
     }
@@ -297,33 +294,12 @@ TEST_F(Cli, AClosedOutputPipeEndsQuietly) {
 // Interrupted while writing: the temporary file beside the target goes too.
 TEST_F(Cli, AnInterruptLeavesNoPartialFile) {
     const Stream stream = make_stream(64, 48, Subsampling::s420, SampleFormat::u8, 1, 5);
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
-    posix_spawn_file_actions_addclose(&actions, fds[1]);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const char* argv[] = {VELMORA_CLI, "--sigma", "4", "-", out.c_str(), nullptr};
-    pid_t pid;
-    ASSERT_EQ(posix_spawn(&pid, VELMORA_CLI, &actions, nullptr, const_cast<char**>(argv), environ),
-              0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[0]);
     // One frame, then the stream stays open: the tool waits for more with its file in place.
-    const std::string bytes = serialise(stream);
-    ASSERT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    bool temporary_seen = false;
-    for (int i = 0; i < 500 && !temporary_seen; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        temporary_seen = dir.entries().size() == 1;
-    }
-    ASSERT_TRUE(temporary_seen);
-    EXPECT_NE(dir.entries()[0].find(".out.y4m."), std::string::npos) << dir.entries()[0];
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ::close(fds[1]);
+    WaitingRun interrupted({"--sigma", "4", "-", out}, serialise(stream));
+    const std::string temporary = wait_for_entry(dir, ".out.y4m.");
+    ASSERT_FALSE(temporary.empty());
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{temporary});
+    const int status = interrupted.stop(SIGTERM);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
     EXPECT_TRUE(dir.entries().empty());
 }

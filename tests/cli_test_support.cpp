@@ -6,11 +6,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "standin/frame_source.h"
 
@@ -51,14 +55,24 @@ std::string read_file(const std::string& path) {
     return s.str();
 }
 
-RunResult run(const std::string& program, const std::vector<std::string>& args,
-              const std::string& input_file) {
+namespace {
+
+// Runs `program` with standard input from `input_fd` (or `input_file`, or /dev/null), standard
+// output and error captured; `feed` runs while the program does.
+template <typename Feed>
+RunResult spawn_and_wait(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& input_file, int input_fd, int close_in_child,
+                         Feed feed) {
     TempDir capture;
     const std::string out_path = capture.file("stdout"), err_path = capture.file("stderr");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(
-        &actions, 0, input_file.empty() ? "/dev/null" : input_file.c_str(), O_RDONLY, 0);
+    if (input_fd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, input_fd, 0);
+    else
+        posix_spawn_file_actions_addopen(
+            &actions, 0, input_file.empty() ? "/dev/null" : input_file.c_str(), O_RDONLY, 0);
+    if (close_in_child >= 0) posix_spawn_file_actions_addclose(&actions, close_in_child);
     posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
@@ -71,6 +85,7 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
     const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) throw std::runtime_error("cannot run " + program);
+    feed();
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0) {
     }
@@ -79,6 +94,79 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
     result.out = read_file(out_path);
     result.err = read_file(err_path);
     return result;
+}
+
+}  // namespace
+
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const std::string& input_file) {
+    return spawn_and_wait(program, args, input_file, -1, -1, [] {});
+}
+
+RunResult run_velmora_piped(const std::vector<std::string>& args, const std::string& input) {
+    std::signal(SIGPIPE, SIG_IGN);  // velmora may stop reading before the end
+    int fds[2];
+    if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
+    return spawn_and_wait(VELMORA_CLI, args, "", fds[0], fds[1], [&] {
+        ::close(fds[0]);
+        for (size_t done = 0; done < input.size();) {
+            const ssize_t n = ::write(fds[1], input.data() + done, input.size() - done);
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
+        }
+        ::close(fds[1]);
+    });
+}
+
+WaitingRun::WaitingRun(const std::vector<std::string>& args, const std::string& bytes) {
+    int fds[2];
+    if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
+    posix_spawn_file_actions_addclose(&actions, fds[1]);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv = {const_cast<char*>(VELMORA_CLI)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const int rc = posix_spawn(&pid_, VELMORA_CLI, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[0]);
+    pipe_ = fds[1];
+    if (rc != 0) throw std::runtime_error("cannot run velmora");
+    if (::write(pipe_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+        throw std::runtime_error("cannot feed velmora");
+}
+
+WaitingRun::~WaitingRun() {
+    if (pid_ > 0) stop(SIGKILL);
+}
+
+int WaitingRun::stop(int sig) {
+    ::kill(pid_, sig);
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0) {
+    }
+    pid_ = -1;
+    ::close(pipe_);
+    return status;
+}
+
+std::string wait_for_entry(const TempDir& dir, const std::string& prefix) {
+    for (int i = 0; i < 500; ++i) {
+        for (const std::string& e : dir.entries())
+            if (e.starts_with(prefix)) return e;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return "";
+}
+
+int dead_process_id() {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(0);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return pid;
 }
 
 Stream make_stream(int width, int height, velmora::Subsampling s, SampleFormat f, int frames,
@@ -131,6 +219,46 @@ Stream read_stream(const std::string& path) {
     while (reader.read_frame(stream.format, frame)) stream.frames.push_back(frame);
     ::close(fd);
     return stream;
+}
+
+FieldCopy copy_field(const velmora::StreamFormat& f, velmora::Frame& frame, int p, int parity) {
+    FieldCopy field;
+    field.width = f.plane_width(p);
+    field.height = (f.plane_height(p) + 1 - parity) / 2;
+    field.format = f.format;
+    const size_t line = size_t(field.width) * velmora::sample_bytes(f.format);
+    field.samples.resize(line * field.height);
+    for (int y = 0; y < field.height; ++y)
+        std::memcpy(&field.samples[y * line], frame.plane_data(f, p) + (2 * y + parity) * line,
+                    line);
+    return field;
+}
+
+void put_field(const velmora::StreamFormat& f, velmora::Frame& frame, int p, int parity,
+               const FieldCopy& field) {
+    const size_t line = size_t(field.width) * velmora::sample_bytes(f.format);
+    for (int y = 0; y < field.height; ++y)
+        std::memcpy(frame.plane_data(f, p) + (2 * y + parity) * line, &field.samples[y * line],
+                    line);
+}
+
+void filter_plane(velmora::PlaneEngine& engine, const velmora::StreamFormat& f,
+                  velmora::Frame& frame, int p, const velmora::ThresholdRow& row, bool fields) {
+    if (!fields) {
+        const PlaneView view = frame.plane(f, p);
+        engine.analyse(view);
+        engine.threshold(row);
+        engine.synthesise(view);
+        return;
+    }
+    for (int parity : {0, 1}) {
+        FieldCopy field = copy_field(f, frame, p, parity);
+        if (field.height == 0) continue;
+        engine.analyse(field.view());
+        engine.threshold(row);
+        engine.synthesise(field.view());
+        put_field(f, frame, p, parity, field);
+    }
 }
 
 }  // namespace cli_test

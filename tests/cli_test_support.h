@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/velmora/plane_engine.h"
 #include "tools/velmora/y4m.h"
 
 namespace cli_test {
@@ -43,6 +44,33 @@ inline RunResult run_velmora(const std::vector<std::string>& args,
     return run(VELMORA_CLI, args, input_file);
 }
 
+// Runs velmora with `input` written into its standard input through a pipe.
+RunResult run_velmora_piped(const std::vector<std::string>& args, const std::string& input);
+
+// velmora reading standard input from a pipe that stays open after `bytes`, so that it waits
+// for more with its output file in place; standard error goes to /dev/null.
+class WaitingRun {
+public:
+    WaitingRun(const std::vector<std::string>& args, const std::string& bytes);
+    ~WaitingRun();  // ends it with SIGKILL if still running
+    WaitingRun(const WaitingRun&) = delete;
+    WaitingRun& operator=(const WaitingRun&) = delete;
+    int pid() const { return pid_; }
+    // Sends `sig`, waits for the end and closes the pipe: the wait status.
+    int stop(int sig);
+
+private:
+    int pid_ = -1;
+    int pipe_ = -1;
+};
+
+// The first entry of `dir` whose name begins with `prefix`, waited for up to five seconds;
+// empty when none came.
+std::string wait_for_entry(const TempDir& dir, const std::string& prefix);
+
+// The process id of a process that has ended.
+int dead_process_id();
+
 void write_file(const std::string& path, const std::string& bytes);
 std::string read_file(const std::string& path);
 
@@ -58,5 +86,22 @@ Stream make_stream(int width, int height, velmora::Subsampling s, SampleFormat f
                    uint64_t seed);
 std::string serialise(const Stream& stream);
 Stream read_stream(const std::string& path);
+
+// Lines parity, parity + 2, ... of plane p of a frame, copied out into a plane of their own.
+struct FieldCopy {
+    std::vector<uint8_t> samples;
+    int width = 0, height = 0;
+    SampleFormat format = SampleFormat::u8;
+    PlaneView view() { return {samples.data(), 1, width, width, height, format}; }
+};
+FieldCopy copy_field(const velmora::StreamFormat& f, velmora::Frame& frame, int p, int parity);
+// Puts a field's lines back into the frame.
+void put_field(const velmora::StreamFormat& f, velmora::Frame& frame, int p, int parity,
+               const FieldCopy& field);
+
+// Plane p of `frame` filtered with `row` by `engine`: as one picture, or with `fields` each
+// field as a picture of its own (copied out, filtered and put back).
+void filter_plane(velmora::PlaneEngine& engine, const velmora::StreamFormat& f,
+                  velmora::Frame& frame, int p, const velmora::ThresholdRow& row, bool fields);
 
 }  // namespace cli_test

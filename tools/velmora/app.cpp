@@ -12,169 +12,25 @@
 #include <new>
 #include <optional>
 
+#include "tools/velmora/console.h"
+#include "tools/velmora/denoiser.h"
+#include "tools/velmora/foreign_formats.h"
 #include "tools/velmora/options.h"
 #include "tools/velmora/output_file.h"
-#include "tools/velmora/plane_engine.h"
 #include "tools/velmora/preview.h"
-#include "tools/velmora/strength.h"
 #include "tools/velmora/y4m.h"
 
 namespace velmora {
 
 namespace {
 
-constexpr const char* kPlaneNames[3] = {"Y", "Cb", "Cr"};
-
-// Messages and the progress line on standard error. The progress line is drawn only on a
-// terminal and is cleared before any message.
-class Console {
-public:
-    explicit Console(bool quiet) : quiet_(quiet), terminal_(!quiet && ::isatty(STDERR_FILENO)) {}
-
-    void message(const std::string& text) {
-        clear();
-        std::fprintf(stderr, "velmora: %s\n", text.c_str());
-    }
-    void info(const std::string& text) {
-        if (!quiet_) message(text);
-    }
-
-    void progress(int64_t frames, std::optional<int64_t> total, bool force = false) {
-        if (!terminal_) return;
-        const auto now = std::chrono::steady_clock::now();
-        if (!force && now - last_ < std::chrono::milliseconds(250)) return;
-        last_ = now;
-        const double seconds = std::chrono::duration<double>(now - start_).count();
-        const double fps = seconds > 0 ? frames / seconds : 0.0;
-        char line[160];
-        int n = std::snprintf(line, sizeof line, "\rframe %lld", static_cast<long long>(frames));
-        if (total && *total > 0)
-            n += std::snprintf(line + n, sizeof line - n, "/%lld", static_cast<long long>(*total));
-        n += std::snprintf(line + n, sizeof line - n, "  %.1f fps", fps);
-        if (total && *total > frames && fps > 0) {
-            const long long eta = static_cast<long long>((*total - frames) / fps + 0.5);
-            n += std::snprintf(line + n, sizeof line - n, "  ETA %lld:%02lld", eta / 60, eta % 60);
-        }
-        std::fprintf(stderr, "%s\033[K", line);
-        shown_ = true;
-    }
-
-    // Leaves the last progress line standing as the summary.
-    void finish() {
-        if (shown_) std::fprintf(stderr, "\n");
-        shown_ = false;
-    }
-
-private:
-    void clear() {
-        if (!shown_) return;
-        std::fprintf(stderr, "\r\033[K");
-        shown_ = false;
-    }
-
-    bool quiet_;
-    bool terminal_;
-    bool shown_ = false;
-    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-    std::chrono::steady_clock::time_point last_ = start_;
-};
-
-std::string fixed(double v, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, v);
-    return text;
-}
-
-// Frames in a regular file, assuming plain FRAME headers; none for a pipe.
-std::optional<int64_t> frames_in_file(int fd, int64_t header_bytes, size_t frame_bytes) {
+// Frames in a regular file, assuming plain FRAME headers (for the progress line); none for a
+// pipe.
+std::optional<int64_t> estimated_frames(int fd, int64_t header_bytes, size_t frame_bytes) {
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     return (st.st_size - header_bytes) / static_cast<int64_t>(frame_bytes + 6);
 }
-
-class Denoiser {
-public:
-    Denoiser(const Options& o, const StreamFormat& f, Console& console)
-        : o_(o), f_(f), console_(console) {
-        if (o.strength == StrengthSource::sigma) {
-            for (int p = 0; p < f.planes(); ++p) {
-                const std::optional<double>& s = p == 0 ? o.sigma_luma : o.sigma_chroma;
-                rows_[p] = s ? row_for_sigma(*s, o.k, f.format) : ThresholdRow{};
-            }
-        } else if (o.strength == StrengthSource::tracks) {
-            for (int p = 0; p < f.planes(); ++p)
-                rows_[p] = o.tracks[p] ? row_from_tracks(*o.tracks[p], f.format) : ThresholdRow{};
-        }
-        const int size = o.learn_size;
-        if (o.strength == StrengthSource::learn &&
-            (o.learn_x + size > f.width || o.learn_y + size > f.height))
-            throw UsageError("--learn " + std::to_string(o.learn_x) + "," +
-                             std::to_string(o.learn_y) + ": the " + std::to_string(size) + "x" +
-                             std::to_string(size) + " box does not fit into the " +
-                             std::to_string(f.width) + "x" + std::to_string(f.height) + " picture");
-    }
-
-    void filter(Frame& frame, int64_t index) {
-        const bool estimate = o_.strength == StrengthSource::automatic &&
-                              (index == 0 || (o_.auto_every > 0 && index % o_.auto_every == 0));
-        const bool learn =
-            o_.strength == StrengthSource::learn && (index == 0 || o_.learn_every_frame);
-        std::array<double, 3> sigmas = {};
-        bool changed = false;
-        for (int p = 0; p < f_.planes(); ++p) {
-            const PlaneView view = frame.plane(f_, p);
-            if (!estimate && !learn && !o_.view_coefficients && is_zero(rows_[p])) continue;
-            engine().analyse(view);
-            ThresholdRow row = rows_[p];
-            if (estimate) {
-                const double working = engine().estimate_noise();
-                sigmas[p] = working / working_units_per_8bit(f_.format);
-                row = row_for_threshold(o_.k * working);
-            } else if (learn) {
-                const int size = o_.learn_size;
-                row = engine().learn(
-                    std::min(o_.learn_x >> f_.shift_x(p), std::max(0, f_.plane_width(p) - size)),
-                    std::min(o_.learn_y >> f_.shift_y(p), std::max(0, f_.plane_height(p) - size)),
-                    size);
-            }
-            changed = changed || row != rows_[p];
-            rows_[p] = row;
-            if (o_.view_coefficients) {
-                engine().threshold(row);
-                engine().draw_coefficients(view);
-            } else if (!is_zero(row)) {
-                engine().threshold(row);
-                engine().synthesise(view);
-            }
-        }
-        if (estimate) {
-            std::string text = "frame " + std::to_string(index) + ": noise sigma";
-            for (int p = 0; p < f_.planes(); ++p)
-                text += std::string(p ? ", " : " ") + kPlaneNames[p] + " " + fixed(sigmas[p], 2);
-            console_.info(text + " (8-bit steps)");
-        }
-        if (o_.verbose && (changed || index == 0)) {
-            console_.info("frame " + std::to_string(index) +
-                          ": thresholds in track units (Lv.0 H V D ... Lv.4 H V D)");
-            for (int p = 0; p < f_.planes(); ++p)
-                console_.info(std::string("  ") + kPlaneNames[p] + ": " +
-                              format_tracks(rows_[p], f_.format));
-        }
-    }
-
-private:
-    // Made on the first frame: a stream that ends before one arrives needs no working memory.
-    PlaneEngine& engine() {
-        if (!engine_) engine_.emplace(f_.plane_width(0), f_.plane_height(0), o_.threads);
-        return *engine_;
-    }
-
-    const Options& o_;
-    const StreamFormat& f_;
-    Console& console_;
-    std::optional<PlaneEngine> engine_;
-    std::array<ThresholdRow, 3> rows_ = {};
-};
 
 // The input file, closed when the run ends however it ends; standard input stays open.
 class InputFile {
@@ -195,6 +51,49 @@ private:
     int fd_ = STDIN_FILENO;
 };
 
+[[noreturn]] void start_beyond_stream(const Options& o, const Y4mReader& reader) {
+    throw UsageError("--start " + std::to_string(o.start) + ": the stream has only " +
+                     std::to_string(reader.frames_read()) + " frames");
+}
+
+// The checks that need the stream's header, made before any output is created.
+void check_against_stream(const Options& o, const StreamFormat& format, int fd, Y4mReader& reader,
+                          int64_t preview_frame) {
+    if (const std::optional<Region> r = o.preview_crop;
+        r && (r->x + r->width > format.width || r->y + r->height > format.height))
+        throw UsageError(
+            "--preview-crop " + std::to_string(r->width) + "x" + std::to_string(r->height) + "+" +
+            std::to_string(r->x) + "+" + std::to_string(r->y) + " does not fit into the " +
+            std::to_string(format.width) + "x" + std::to_string(format.height) + " picture");
+    for (int64_t i = 0; i < o.start; ++i)
+        if (!reader.skip_frame(format)) start_beyond_stream(o, reader);
+    // In a file the frames can be counted now; from a pipe only the run tells.
+    const std::optional<int64_t> offset = reader.file_offset();
+    if (!offset) return;
+    if (o.start > 0 && frames_in_file(fd, *offset, format.frame_bytes(), 1) == 0)
+        start_beyond_stream(o, reader);
+    if (o.preview.empty()) return;
+    const int64_t wanted = preview_frame - o.start + 1;
+    const std::optional<int64_t> found = frames_in_file(fd, *offset, format.frame_bytes(), wanted);
+    if (found && *found < wanted)
+        throw UsageError("--preview-frame " + std::to_string(preview_frame) +
+                         ": the stream has only " + std::to_string(o.start + *found) + " frames");
+}
+
+// The preview picture of one frame, before and after.
+RgbImage preview_of(const Options& o, const StreamFormat& format, const RgbImage& before,
+                    const Frame& after) {
+    RgbImage left = before;
+    RgbImage right =
+        o.view_coefficients ? plane_to_grey(format, after, 0) : frame_to_rgb(format, after);
+    if (const std::optional<Region> r = o.preview_crop) {
+        left = crop(left, r->x, r->y, r->width, r->height);
+        right = crop(right, r->x, r->y, r->width, r->height);
+    }
+    RgbImage picture = side_by_side(left, right);
+    return o.preview_difference ? side_by_side(picture, difference(left, right)) : picture;
+}
+
 int run(const Options& o, Console& console) {
     const InputFile input(o.input);
     const int in = input.fd();
@@ -203,43 +102,68 @@ int run(const Options& o, Console& console) {
     Y4mReader reader(in);
     const StreamFormat format = reader.read_header();
     Denoiser denoiser(o, format, console);
+    const int64_t preview_frame = o.preview_frame.value_or(o.start);
+    check_against_stream(o, format, in, reader, preview_frame);
+    const int64_t end = o.frames ? o.start + std::min(*o.frames, INT64_MAX - o.start) : INT64_MAX;
+
+    // Made now, so that a preview that cannot be written is found before the run.
+    std::optional<OutputFile> preview_file;
+    try {
+        if (!o.preview.empty()) preview_file.emplace(o.preview);
+    } catch (const IoError& e) {
+        throw IoError("--preview: " + std::string(e.what()));
+    }
     OutputFile output(o.output);
+    for (const OutputFile* file : {preview_file ? &*preview_file : nullptr, &output})
+        for (const std::string& path : file ? file->removed() : std::vector<std::string>{})
+            console.info("removed '" + path + "', left behind by a run that was killed");
     write_all(output.fd(), format.header.data(), format.header.size());
-    const std::optional<int64_t> total =
-        frames_in_file(in, reader.bytes_read(), format.frame_bytes());
+    std::optional<int64_t> total =
+        estimated_frames(in, static_cast<int64_t>(format.header.size()), format.frame_bytes());
+    if (total) total = std::min(std::max<int64_t>(*total - o.start, 0), end - o.start);
 
     std::optional<RgbImage> preview;
     Frame frame;
     bool pipe_closed = false;
     try {
-        for (int64_t index = 0; reader.read_frame(format, frame); ++index) {
-            const bool capture = !o.preview.empty() && index == o.preview_frame;
+        for (int64_t index = o.start; index < end && reader.read_frame(format, frame); ++index) {
+            const bool capture = !o.preview.empty() && index == preview_frame;
             std::optional<RgbImage> before;
             if (capture) before = frame_to_rgb(format, frame);
             denoiser.filter(frame, index);
-            if (capture)
-                preview =
-                    side_by_side(*before, o.view_coefficients ? plane_to_grey(format, frame, 0)
-                                                              : frame_to_rgb(format, frame));
+            if (capture) preview = preview_of(o, format, *before, frame);
             write_all(output.fd(), frame.header.data(), frame.header.size());
             write_all(output.fd(), frame.data.data(), frame.data.size());
-            console.progress(index + 1, total);
+            console.progress(index + 1 - o.start, total);
         }
     } catch (const BrokenPipe&) {
         pipe_closed = true;  // the reader has all it wanted
+    } catch (const InputError& e) {
+        if (!o.keep_partial) throw;
+        // The frames before the damage are good: they stay, and the damage is still an error.
+        console.finish();
+        output.commit();
+        if (preview) write_png(*preview_file, o.preview, *preview);
+        const int64_t kept = reader.frames_read() - o.start;
+        console.message("input: " + std::string(e.what()) +
+                        (o.output == "-" ? std::string()
+                                         : "; the " + std::to_string(kept) +
+                                               " frames before it are kept in '" + o.output + "'"));
+        return 2;
     }
-    console.progress(reader.frames_read(), total, true);
+    console.progress(reader.frames_read() - o.start, total, true);
     console.finish();
+    if (o.start > 0 && reader.frames_read() == o.start) start_beyond_stream(o, reader);
     if (!pipe_closed) output.commit();
     if (!o.preview.empty()) {
         if (!preview) {
             if (pipe_closed) return 0;
-            console.message("--preview-frame " + std::to_string(o.preview_frame) +
+            console.message("--preview-frame " + std::to_string(preview_frame) +
                             ": the stream has only " + std::to_string(reader.frames_read()) +
                             " frames; no preview written");
             return 1;
         }
-        write_png(o.preview, *preview);
+        write_png(*preview_file, o.preview, *preview);
     }
     return 0;
 }
@@ -249,6 +173,10 @@ int run(const Options& o, Console& console) {
 int velmora_main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     install_interrupt_cleanup();
+    if (argc <= 1) {
+        std::fputs(short_usage().c_str(), stderr);
+        return 1;
+    }
     Options options;
     try {
         options = parse_options(std::vector<std::string>(argv + 1, argv + argc));
@@ -260,9 +188,17 @@ int velmora_main(int argc, char** argv) {
         std::fputs(help_text().c_str(), stdout);
         return 0;
     }
-    Console console(options.quiet);
+    if (options.version) {
+        std::fputs(version_text().c_str(), stdout);
+        return 0;
+    }
+    Console console(options.quiet, options.progress);
     try {
         return run(options, console);
+    } catch (const ForeignInput& e) {
+        console.message("input: " + std::string(e.what()) + "; decode it with ffmpeg first: " +
+                        decode_hint(options.input, options.output));
+        return 2;
     } catch (const InputError& e) {
         console.message("input: " + std::string(e.what()));
         return 2;

@@ -3,7 +3,9 @@
 #include <charconv>
 #include <thread>
 
+#include "tools/velmora/foreign_formats.h"
 #include "tools/velmora/strength.h"
+#include "tools/velmora/y4m.h"
 
 namespace velmora {
 
@@ -24,9 +26,23 @@ int64_t parse_count(const std::string& option, const std::string& text, int64_t 
     int64_t v = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
     if (ec != std::errc() || end != text.data() + text.size() || v < lo || v > hi)
-        usage(option + ": '" + text + "' is not a whole number from " + std::to_string(lo) +
-              " to " + std::to_string(hi));
+        usage(option + ": '" + text + "' is not a whole number " +
+              (hi == INT64_MAX ? "of " + std::to_string(lo) + " or more"
+                               : "from " + std::to_string(lo) + " to " + std::to_string(hi)));
     return v;
+}
+
+// "WxH+X+Y".
+Region parse_region(const std::string& option, const std::string& text) {
+    const size_t by = text.find('x'), plus = text.find('+'), second = text.find('+', plus + 1);
+    if (by == text.npos || plus == text.npos || second == text.npos || by > plus)
+        usage(option + ": '" + text + "' is not WIDTHxHEIGHT+X+Y");
+    const auto part = [&](size_t from, size_t to, int64_t lo) {
+        return static_cast<int>(
+            parse_count(option, text.substr(from, to - from), lo, kMaxDimension));
+    };
+    return {part(0, by, 1), part(by + 1, plus, 1), part(plus + 1, second, 0),
+            part(second + 1, text.size(), 0)};
 }
 
 void set_source(Options& o, StrengthSource source, bool& explicit_source) {
@@ -34,6 +50,29 @@ void set_source(Options& o, StrengthSource source, bool& explicit_source) {
         usage("choose one way of setting the strength: --sigma*, --auto, --tracks or --learn");
     o.strength = source;
     explicit_source = true;
+}
+
+// The options that take no value and turn something on.
+struct Flag {
+    const char* name;
+    const char* short_name;
+    bool Options::*member;
+};
+
+const Flag* find_flag(const std::string& arg) {
+    static constexpr Flag kFlags[] = {
+        {"--help", "-h", &Options::help},
+        {"--version", nullptr, &Options::version},
+        {"--learn-every-frame", nullptr, &Options::learn_every_frame},
+        {"--preview-diff", nullptr, &Options::preview_difference},
+        {"--keep-partial", nullptr, &Options::keep_partial},
+        {"--force-y4m", nullptr, &Options::force_y4m},
+        {"--quiet", "-q", &Options::quiet},
+        {"--verbose", "-v", &Options::verbose},
+    };
+    for (const Flag& f : kFlags)
+        if (arg == f.name || (f.short_name && arg == f.short_name)) return &f;
+    return nullptr;
 }
 
 int default_threads() {
@@ -71,13 +110,12 @@ Options parse_options(const std::vector<std::string>& args) {
             if (i + 1 >= args.size()) usage(arg + " needs a value");
             return args[++i];
         };
-        auto no_value = [&] {
+        if (const Flag* flag = find_flag(arg)) {
             if (has_value) usage(arg + " takes no value");
-        };
-        if (arg == "--help" || arg == "-h") {
-            no_value();
-            o.help = true;
-        } else if (arg == "--sigma") {
+            o.*(flag->member) = true;
+            continue;
+        }
+        if (arg == "--sigma") {
             set_source(o, StrengthSource::sigma, explicit_source);
             o.sigma_luma = o.sigma_chroma = parse_number(arg, take(), 0, 255);
         } else if (arg == "--sigma-luma") {
@@ -89,7 +127,7 @@ Options parse_options(const std::vector<std::string>& args) {
         } else if (arg == "--k") {
             o.k = parse_number(arg, take(), 0, 100);
         } else if (arg == "--auto") {
-            no_value();
+            if (has_value) usage(arg + " takes no value");
             set_source(o, StrengthSource::automatic, explicit_source);
         } else if (arg == "--auto-every") {
             set_source(o, StrengthSource::automatic, explicit_source);
@@ -114,10 +152,8 @@ Options parse_options(const std::vector<std::string>& args) {
             o.learn_y = static_cast<int>(
                 parse_count(arg, text.substr(comma + 1, second - comma - 1), 0, 16384));
             if (second != text.npos)
-                o.learn_size = static_cast<int>(parse_count(arg, text.substr(second + 1), 2, 16384));
-        } else if (arg == "--learn-every-frame") {
-            no_value();
-            o.learn_every_frame = true;
+                o.learn_size =
+                    static_cast<int>(parse_count(arg, text.substr(second + 1), 2, 16384));
         } else if (arg == "--view") {
             const std::string what = take();
             if (what == "coefficients")
@@ -129,19 +165,31 @@ Options parse_options(const std::vector<std::string>& args) {
             if (o.preview.empty()) usage("--preview needs a file name");
         } else if (arg == "--preview-frame") {
             o.preview_frame = parse_count(arg, take(), 0, INT64_MAX);
+        } else if (arg == "--preview-crop") {
+            o.preview_crop = parse_region(arg, take());
+        } else if (arg == "--start") {
+            o.start = parse_count(arg, take(), 0, INT64_MAX);
+        } else if (arg == "--frames") {
+            o.frames = parse_count(arg, take(), 1, INT64_MAX);
+        } else if (arg == "--progress") {
+            const std::string mode = take();
+            if (mode == "auto")
+                o.progress = ProgressMode::automatic;
+            else if (mode == "always")
+                o.progress = ProgressMode::always;
+            else if (mode == "machine")
+                o.progress = ProgressMode::machine;
+            else if (mode == "never")
+                o.progress = ProgressMode::never;
+            else
+                usage("--progress '" + mode + "': expected auto, always, machine or never");
         } else if (arg == "--threads") {
             o.threads = static_cast<int>(parse_count(arg, take(), 1, 256));
-        } else if (arg == "--quiet" || arg == "-q") {
-            no_value();
-            o.quiet = true;
-        } else if (arg == "--verbose" || arg == "-v") {
-            no_value();
-            o.verbose = true;
         } else {
             usage("unknown option '" + arg + "' (see --help)");
         }
     }
-    if (o.help) return o;
+    if (o.help || o.version) return o;
     if (o.learn_every_frame && o.strength != StrengthSource::learn)
         usage("--learn-every-frame needs --learn X,Y");
     if (auto_every_given && o.strength != StrengthSource::automatic)
@@ -151,6 +199,24 @@ Options parse_options(const std::vector<std::string>& args) {
               std::to_string(positional.size()) + " names");
     o.input = positional[0];
     o.output = positional[1];
+    for (const auto& [given, name] : {std::pair{o.preview_frame.has_value(), "--preview-frame"},
+                                      std::pair{o.preview_crop.has_value(), "--preview-crop"},
+                                      std::pair{o.preview_difference, "--preview-diff"}})
+        if (given && o.preview.empty()) usage(std::string(name) + " needs --preview FILE.png");
+    if (o.preview_difference && o.view_coefficients)
+        usage(
+            "--preview-diff shows what the filter changed; with --view coefficients the frame "
+            "is not filtered");
+    const int64_t end = o.frames ? o.start + std::min(*o.frames, INT64_MAX - o.start) : INT64_MAX;
+    if (o.preview_frame && (*o.preview_frame < o.start || *o.preview_frame >= end))
+        usage("--preview-frame " + std::to_string(*o.preview_frame) +
+              " is not one of the frames filtered (" + std::to_string(o.start) + " to " +
+              (o.frames ? std::to_string(end - 1) : "the end") + ")");
+    if (const std::string container = container_of_name(o.output);
+        !container.empty() && !o.force_y4m)
+        usage("'" + o.output + "' would hold a YUV4MPEG2 stream, not " + container +
+              "; encode it with ffmpeg: " + encode_hint(o.input, o.output) +
+              " (or --force-y4m to write the stream under that name)");
     return o;
 }
 
@@ -180,23 +246,47 @@ Strength (one of these; --auto when none is given):
                        at X,Y scaled to the plane); put it on a flat, noisy area
   --learn-every-frame  learn again on every frame
 
+Frames:
+  --start N            filter from frame N on (counted from 0); earlier frames are skipped
+  --frames M           filter M frames only; the output holds only the frames filtered
+  --keep-partial       when the input is damaged or cut short, keep the frames before the
+                       damage in OUTPUT (the error is still reported, exit status 2)
+
 Output:
   --view coefficients  write each plane's thresholded wavelet coefficients as a picture
   --preview FILE.png   also write frame N before and after filtering, side by side (with
                        --view coefficients: the luma coefficient picture in grey)
-  --preview-frame N    the frame for --preview, counted from 0 (default 0)
+  --preview-frame N    the frame for --preview (default: the first frame filtered)
+  --preview-crop WxH+X+Y
+                       only the W x H region at (X,Y) of the picture, at full size
+  --preview-diff       add the difference picture: mid-grey where nothing changed, each 8-bit
+                       step taken away 4 levels brighter (added: darker)
+  --force-y4m          write the stream even to a name such as out.mkv (velmora writes only
+                       YUV4MPEG2; otherwise such names are refused with a hint)
 
 Other:
   --threads N          worker threads (default: the number of processors)
   --verbose            print the thresholds in use, in the plug-in's track units
   --quiet              print nothing but errors
+  --progress MODE      auto (a progress line on a terminal), always (that line anyway),
+                       machine (lines "progress frame=F total=T fps=R elapsed=S eta=S" for
+                       programs; total and eta only when known), never
   --help               this text
+  --version            the version
 
 Accepted: C420jpeg, C420paldv, C420mpeg2, C420, C411, C422, C444, Cmono, and the 10-, 12- and
 16-bit forms (C420p10 ... C444p16, Cmono10 ... Cmono16), up to 16384 x 16384. Stream and frame
-headers pass through unchanged. Exit status: 0 done, 1 command-line or file error, 2 the input
-is not a stream velmora can read (the message names the frame).
+headers pass through unchanged. Interlaced frames (It, Ib, or a frame's own I tag in an Im
+stream) are filtered field by field; the noise estimate and learning use the first field.
+Exit status: 0 done, 1 command-line or file error, 2 the input is not a stream velmora can read
+(the message names the frame).
 )";
+}
+
+std::string version_text() { return std::string("velmora ") + VELMORA_VERSION + "\n"; }
+
+std::string short_usage() {
+    return "Usage: velmora [OPTIONS] INPUT OUTPUT\nTry 'velmora --help' for the options.\n";
 }
 
 }  // namespace velmora

@@ -19,6 +19,15 @@ public:
 
 enum class StrengthSource { automatic, sigma, tracks, learn };
 
+// The progress report on standard error: a line redrawn on a terminal (automatic: when standard
+// error is one and --quiet is not given; always: whatever it is), lines for programs, or none.
+enum class ProgressMode { automatic, always, machine, never };
+
+// A region of the picture: width x height samples at (x, y) of the luma plane.
+struct Region {
+    int width = 0, height = 0, x = 0, y = 0;
+};
+
 struct Options {
     std::string input;
     std::string output;
@@ -32,19 +41,35 @@ struct Options {
     int learn_size = 128;  // the box's side in samples of each plane
     bool learn_every_frame = false;
 
+    int64_t start = 0;              // the first frame filtered
+    std::optional<int64_t> frames;  // how many, when not all to the end
+
     bool view_coefficients = false;
-    std::string preview;  // PNG file, empty for none
-    int64_t preview_frame = 0;
+    std::string preview;                   // PNG file, empty for none
+    std::optional<int64_t> preview_frame;  // default: the first frame filtered
+    std::optional<Region> preview_crop;
+    bool preview_difference = false;
+
+    bool keep_partial = false;  // commit the frames before damage in the input
+    bool force_y4m = false;     // write a stream under a name of another format
 
     int threads = 1;
     bool quiet = false;
     bool verbose = false;
+    ProgressMode progress = ProgressMode::automatic;
     bool help = false;
+    bool version = false;
 };
 
 // Throws UsageError.
 Options parse_options(const std::vector<std::string>& args);
 
 std::string help_text();
+
+// "velmora VERSION".
+std::string version_text();
+
+// What velmora says when run without arguments.
+std::string short_usage();
 
 }  // namespace velmora

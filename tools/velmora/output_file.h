@@ -2,15 +2,26 @@
 // and renamed over it on commit. Abandoned (or interrupted by SIGINT, SIGTERM or SIGHUP) it
 // leaves no file behind. "-" is standard output; an existing target that is not a regular file
 // (a device, a FIFO) is written directly.
+//
+// A symbolic link is followed: the file it leads to is replaced and the link stays. An existing
+// file keeps its permission bits (and, where the process may set them, its owner and group). A
+// file with more than one name (hard links) keeps its identity: the finished output is copied
+// into it on commit instead of renamed over it, so every name shows the new content.
+//
+// Temporary files are named ".NAME.velmora-PID-XXXXXX" and locked while written. A run killed
+// outright (SIGKILL, a power cut) cannot remove its own; the next run into the same folder does,
+// for every such file whose process is gone and whose lock is free.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace velmora {
 
 class OutputFile {
 public:
-    // Creates the temporary file. Throws IoError.
+    // Removes stale temporary files in the target's folder and creates the temporary file.
+    // Throws IoError.
     explicit OutputFile(const std::string& target);
     ~OutputFile();  // removes the temporary file unless committed
     OutputFile(const OutputFile&) = delete;
@@ -20,16 +31,30 @@ public:
     // Closes the file and gives it its name. Throws IoError.
     void commit();
 
+    // The stale temporary files the constructor removed.
+    const std::vector<std::string>& removed() const { return removed_; }
+
 private:
-    std::string target_;
+    std::string target_;     // the file written: the given name with symbolic links followed
     std::string temporary_;  // empty when writing directly
     int fd_ = -1;
-    int slot_ = -1;  // in the interrupt clean-up list
+    int target_fd_ = -1;  // the target itself, when written in place
+    int slot_ = -1;       // in the interrupt clean-up list
     bool committed_ = false;
+    bool in_place_ = false;  // copy into the target on commit (it has other names)
+    std::vector<std::string> removed_;
 };
 
 // Removes every uncommitted temporary file on SIGINT, SIGTERM and SIGHUP, then dies of the
 // signal as it would have.
 void install_interrupt_cleanup();
+
+// The file a name leads to: symbolic links followed (relative ones from their own folder), the
+// last one possibly to a file that does not exist yet. Throws IoError for a loop of links.
+std::string follow_links(const std::string& name);
+
+// Removes the temporary files of velmora's naming in `folder` ("" for the current one) whose
+// process is gone and whose lock is free; returns their paths.
+std::vector<std::string> remove_stale_temporaries(const std::string& folder);
 
 }  // namespace velmora

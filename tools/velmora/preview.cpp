@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/velmora/output_file.h"
-
 namespace velmora {
 
 namespace {
@@ -96,8 +94,24 @@ RgbImage side_by_side(const RgbImage& left, const RgbImage& right, int gap) {
     return out;
 }
 
-void write_png(const std::string& path, const RgbImage& image) {
-    OutputFile file(path);
+RgbImage crop(const RgbImage& image, int x, int y, int width, int height) {
+    RgbImage out{width, height, std::vector<uint8_t>(size_t(width) * height * 3)};
+    for (int row = 0; row < height; ++row)
+        std::memcpy(&out.pixels[size_t(row) * width * 3],
+                    &image.pixels[(size_t(y + row) * image.width + x) * 3], size_t(width) * 3);
+    return out;
+}
+
+RgbImage difference(const RgbImage& before, const RgbImage& after) {
+    RgbImage out{before.width, before.height, std::vector<uint8_t>(before.pixels.size())};
+    for (size_t i = 0; i < out.pixels.size(); ++i) {
+        const int v = 128 + kDifferenceGain * (before.pixels[i] - after.pixels[i]);
+        out.pixels[i] = static_cast<uint8_t>(std::clamp(v, 0, 255));
+    }
+    return out;
+}
+
+void write_png(OutputFile& file, const std::string& path, const RgbImage& image) {
     FILE* stream = ::fdopen(::dup(file.fd()), "wb");
     if (!stream) png_failure("cannot write", path);
     png_structp png =

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/velmora/output_file.h"
 #include "tools/velmora/y4m.h"
 
 namespace velmora {
@@ -27,8 +28,17 @@ RgbImage plane_to_grey(const StreamFormat& format, const Frame& frame, int p);
 // `left` and `right` beside each other with a grey gap between them.
 RgbImage side_by_side(const RgbImage& left, const RgbImage& right, int gap = 8);
 
-// Writes a PNG file through libpng (under a temporary name until complete). Throws IoError.
-void write_png(const std::string& path, const RgbImage& image);
+// The width x height region at (x, y), which must lie inside the image.
+RgbImage crop(const RgbImage& image, int x, int y, int width, int height);
+
+// What changed from `before` to `after` (pictures of one size), each channel on its own:
+// 128 + kDifferenceGain * (before - after), clamped to 0..255. Mid-grey where nothing changed;
+// what the filter took away shows brighter where the picture was brighter than its result.
+constexpr int kDifferenceGain = 4;
+RgbImage difference(const RgbImage& before, const RgbImage& after);
+
+// Writes a PNG picture into `file` and commits it. Throws IoError.
+void write_png(OutputFile& file, const std::string& path, const RgbImage& image);
 
 // Reads an 8-bit or 16-bit PNG into RGB (grey and palette pictures expanded, alpha dropped).
 // Throws IoError.

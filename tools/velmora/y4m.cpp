@@ -1,9 +1,12 @@
 #include "tools/velmora/y4m.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "tools/velmora/foreign_formats.h"
 
 namespace velmora {
 
@@ -12,13 +15,43 @@ namespace {
 constexpr std::string_view kMagic = "YUV4MPEG2";
 constexpr size_t kHeaderLimit = 4096;
 constexpr size_t kFirstReadBytes = size_t{1} << 20;
+// Enough of a foreign input to tell its format by (an MPEG transport stream needs three packets).
+constexpr size_t kSniffBytes = 600;
 
-// Up to 40 bytes of `text` with anything unprintable shown as '?', for messages.
-std::string excerpt(std::string_view text) {
-    std::string out;
-    for (char c : text.substr(0, 40)) out += (c >= 0x20 && c < 0x7f) ? c : '?';
-    if (text.size() > 40) out += "...";
-    return out;
+bool starts_as_magic(std::string_view bytes) {
+    const size_t n = std::min(bytes.size(), kMagic.size());
+    return bytes.substr(0, n) == kMagic.substr(0, n) &&
+           (bytes.size() <= kMagic.size() || bytes[kMagic.size()] == ' ' ||
+            bytes[kMagic.size()] == '\n');
+}
+
+[[noreturn]] void foreign_input(std::string_view first_bytes) {
+    const std::string kind = identify_format(first_bytes);
+    if (!kind.empty()) throw ForeignInput("not a YUV4MPEG2 stream but " + kind);
+    throw ForeignInput("not a YUV4MPEG2 stream (it begins with '" + printable(first_bytes, 16) +
+                       "')");
+}
+
+// The field order an I parameter's letter says; none for a letter velmora does not know.
+std::optional<FieldOrder> field_order_letter(char c) {
+    switch (c) {
+    case 't':
+    case 'T':
+        return FieldOrder::top_first;
+    case 'b':
+    case 'B':
+        return FieldOrder::bottom_first;
+    case 'm':
+        return FieldOrder::mixed;
+    case 'p':
+    case 'P':
+    case '1':  // a frame shown once, twice or three times: progressive
+    case '2':
+    case '3':
+        return FieldOrder::progressive;
+    default:
+        return std::nullopt;
+    }
 }
 
 [[noreturn]] void header_error(const std::string& what) {
@@ -27,7 +60,7 @@ std::string excerpt(std::string_view text) {
 
 int parse_dimension(std::string_view value, const char* name) {
     if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != value.npos)
-        header_error(std::string("malformed ") + name + " '" + excerpt(value) + "'");
+        header_error(std::string("malformed ") + name + " '" + printable(value) + "'");
     const long v = std::stol(std::string(value));
     if (v < 1 || v > kMaxDimension)
         header_error(std::string(name) + " " + std::to_string(v) + " outside 1.." +
@@ -47,7 +80,7 @@ SampleFormat format_for_bits(int bits, std::string_view name) {
         return SampleFormat::u16;
     }
     header_error("unsupported sample depth " + std::to_string(bits) + " bits in colour space 'C" +
-                 excerpt(name) + "' (8, 10, 12 and 16 bits are supported)");
+                 printable(name) + "' (8, 10, 12 and 16 bits are supported)");
 }
 
 void parse_colour_space(std::string_view c, StreamFormat& f) {
@@ -81,7 +114,7 @@ void parse_colour_space(std::string_view c, StreamFormat& f) {
         f.format = format_for_bits(std::stoi(std::string(rest)), c);
         return;
     }
-    header_error("unsupported colour space 'C" + excerpt(c) + "'");
+    header_error("unsupported colour space 'C" + printable(c) + "'");
 }
 
 }  // namespace
@@ -129,7 +162,7 @@ StreamFormat parse_stream_header(std::string_view line) {
     StreamFormat f;
     if (line.substr(0, kMagic.size()) != kMagic ||
         (line.size() > kMagic.size() && line[kMagic.size()] != ' '))
-        throw InputError("not a YUV4MPEG2 stream (it begins with '" + excerpt(line) + "')");
+        throw InputError("not a YUV4MPEG2 stream (it begins with '" + printable(line) + "')");
     bool have_width = false, have_height = false;
     size_t pos = kMagic.size();
     while (pos < line.size()) {
@@ -154,7 +187,13 @@ StreamFormat parse_stream_header(std::string_view line) {
         case 'X':
             if (value == "COLORRANGE=FULL") f.full_range = true;
             break;
-        default:  // frame rate, interlacing, aspect and unknown parameters pass through
+        case 'I':
+            // '?' and letters velmora does not know: progressive.
+            f.fields = value.empty()
+                           ? FieldOrder::progressive
+                           : field_order_letter(value[0]).value_or(FieldOrder::progressive);
+            break;
+        default:  // frame rate, aspect and unknown parameters pass through
             break;
         }
     }
@@ -192,6 +231,39 @@ std::string make_stream_header(int width, int height, Subsampling s, SampleForma
         header += " XYSCSS=" + upper;
     }
     return header + "\n";
+}
+
+FieldOrder frame_field_order(const StreamFormat& f, std::string_view header) {
+    if (header.ends_with('\n')) header.remove_suffix(1);
+    for (size_t pos = 0; pos < header.size();) {
+        const size_t end = std::min(header.find(' ', pos), header.size());
+        const std::string_view token = header.substr(pos, end - pos);
+        pos = end + 1;
+        if (token.size() < 2 || token[0] != 'I') continue;
+        if (token.size() >= 3 && token[2] == 'p') return FieldOrder::progressive;
+        // A letter velmora does not know, or "mixed", leaves it to the stream.
+        if (const std::optional<FieldOrder> order = field_order_letter(token[1]);
+            order && *order != FieldOrder::mixed)
+            return *order;
+    }
+    return f.fields == FieldOrder::mixed ? FieldOrder::top_first : f.fields;
+}
+
+PlaneView field_of(const PlaneView& plane, int parity) {
+    PlaneView field = plane;
+    field.base =
+        static_cast<char*>(plane.base) + parity * plane.row_stride * sample_bytes(plane.format);
+    field.row_stride = 2 * plane.row_stride;
+    field.height = (plane.height + 1 - parity) / 2;
+    return field;
+}
+
+PlaneView rows_of(const PlaneView& plane, int first, int count) {
+    PlaneView rows = plane;
+    rows.base =
+        static_cast<char*>(plane.base) + first * plane.row_stride * sample_bytes(plane.format);
+    rows.height = count;
+    return rows;
 }
 
 PlaneView Frame::plane(const StreamFormat& f, int p) {
@@ -271,13 +343,19 @@ size_t Y4mReader::read_bytes(uint8_t* dst, size_t n) {
 }
 
 StreamFormat Y4mReader::read_header() {
+    // Say "not Y4M" before "truncated" when the beginning already shows which it is; a foreign
+    // input is read a little further to tell what it is.
+    while (end_ - begin_ <= kMagic.size() && refill()) {
+    }
+    const auto buffered = [&] { return std::string_view(buffer_.get() + begin_, end_ - begin_); };
+    if (buffered().empty()) throw InputError("not a YUV4MPEG2 stream (the input is empty)");
+    if (!starts_as_magic(buffered())) {
+        while (end_ - begin_ < kSniffBytes && refill()) {
+        }
+        foreign_input(buffered().substr(0, kSniffBytes));
+    }
     std::string line = read_line(kHeaderLimit);
-    if (line.empty()) throw InputError("not a YUV4MPEG2 stream (the input is empty)");
     if (line.back() != '\n') {
-        // Say "not Y4M" before "truncated" when the beginning already shows which it is.
-        if (line.compare(0, std::min(line.size(), kMagic.size()), kMagic, 0,
-                         std::min(line.size(), kMagic.size())) != 0)
-            parse_stream_header(line);
         if (line.size() >= kHeaderLimit)
             header_error("no line end within " + std::to_string(kHeaderLimit) + " bytes");
         header_error("truncated: the stream ends inside the header");
@@ -287,13 +365,13 @@ StreamFormat Y4mReader::read_header() {
     return f;
 }
 
-bool Y4mReader::read_frame(const StreamFormat& format, Frame& frame) {
+std::string Y4mReader::read_frame_header() {
     const std::string where = "frame " + std::to_string(frames_) + ": ";
     std::string line = read_line(kHeaderLimit);
-    if (line.empty()) return false;
+    if (line.empty()) return line;
     if (line.compare(0, 5, "FRAME") != 0 &&
         !(line.size() < 5 && line.back() != '\n' && std::string_view("FRAME").starts_with(line)))
-        throw InputError(where + "expected a FRAME header, found '" + excerpt(line) + "'");
+        throw InputError(where + "expected a FRAME header, found '" + printable(line) + "'");
     if (line.back() != '\n') {
         if (line.size() >= kHeaderLimit)
             throw InputError(where + "FRAME header without a line end within " +
@@ -301,7 +379,21 @@ bool Y4mReader::read_frame(const StreamFormat& format, Frame& frame) {
         throw InputError(where + "truncated FRAME header");
     }
     if (line.size() > 6 && line[5] != ' ')
-        throw InputError(where + "expected a FRAME header, found '" + excerpt(line) + "'");
+        throw InputError(where + "expected a FRAME header, found '" + printable(line) + "'");
+    return line;
+}
+
+void Y4mReader::check_picture(size_t got, size_t size) const {
+    const std::string where = "frame " + std::to_string(frames_) + ": ";
+    if (got == 0) throw InputError(where + "FRAME header without picture data");
+    if (got < size)
+        throw InputError(where + "the stream ends inside the picture data (" + std::to_string(got) +
+                         " of " + std::to_string(size) + " bytes)");
+}
+
+bool Y4mReader::read_frame(const StreamFormat& format, Frame& frame) {
+    std::string line = read_frame_header();
+    if (line.empty()) return false;
     frame.header = std::move(line);
     const size_t size = format.frame_bytes();
     // The buffer grows with the data that actually arrives, so that a header announcing a huge
@@ -312,12 +404,64 @@ bool Y4mReader::read_frame(const StreamFormat& format, Frame& frame) {
         frame.data.resize(std::min(size, 2 * got));
         got += read_bytes(frame.data.data() + got, frame.data.size() - got);
     }
-    if (got == 0) throw InputError(where + "FRAME header without picture data");
-    if (got < size)
-        throw InputError(where + "the stream ends inside the picture data (" + std::to_string(got) +
-                         " of " + std::to_string(size) + " bytes)");
+    check_picture(got, size);
     ++frames_;
     return true;
+}
+
+bool Y4mReader::skip_frame(const StreamFormat& format) {
+    if (read_frame_header().empty()) return false;
+    const size_t size = format.frame_bytes();
+    size_t got = std::min(size, end_ - begin_);
+    begin_ += got;
+    consumed_ += static_cast<int64_t>(got);
+    if (const std::optional<int64_t> offset = file_offset()) {
+        struct stat st;
+        if (::fstat(fd_, &st) != 0)
+            throw IoError(std::string("cannot read the input: ") + strerror(errno));
+        const auto rest = static_cast<int64_t>(size - got);
+        const int64_t skip = std::min(rest, std::max<int64_t>(0, st.st_size - *offset));
+        if (::lseek(fd_, skip, SEEK_CUR) < 0)
+            throw IoError(std::string("cannot read the input: ") + strerror(errno));
+        got += static_cast<size_t>(skip);
+        consumed_ += skip;
+    } else {
+        std::vector<uint8_t> scratch(std::min(size - got, kFirstReadBytes));
+        while (got < size) {
+            const size_t n = read_bytes(scratch.data(), std::min(scratch.size(), size - got));
+            if (n == 0) break;
+            got += n;
+        }
+    }
+    check_picture(got, size);
+    ++frames_;
+    return true;
+}
+
+std::optional<int64_t> Y4mReader::file_offset() const {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    const off_t position = ::lseek(fd_, 0, SEEK_CUR);
+    if (position < 0) return std::nullopt;
+    return static_cast<int64_t>(position) - static_cast<int64_t>(end_ - begin_);
+}
+
+std::optional<int64_t> frames_in_file(int fd, int64_t offset, size_t frame_bytes, int64_t limit) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    char line[kHeaderLimit];
+    int64_t frames = 0;
+    for (; frames < limit && offset < st.st_size; ++frames) {
+        const ssize_t n = ::pread(fd, line, sizeof line, offset);
+        if (n <= 0) return std::nullopt;
+        const void* nl = std::memchr(line, '\n', static_cast<size_t>(n));
+        const std::string_view header(line, nl ? static_cast<const char*>(nl) - line : 0);
+        if (!nl || !header.starts_with("FRAME") || (header.size() > 5 && header[5] != ' '))
+            return std::nullopt;
+        offset += static_cast<int64_t>(header.size() + 1 + frame_bytes);
+        if (offset > st.st_size) return std::nullopt;
+    }
+    return frames;
 }
 
 void write_all(int fd, const void* data, size_t size) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -21,6 +22,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// An input that is not YUV4MPEG2 at all; the message says what it seems to be instead.
+class ForeignInput : public InputError {
+public:
+    using InputError::InputError;
+};
+
 // The output was closed by its reader (EPIPE).
 class BrokenPipe : public std::exception {};
 
@@ -32,6 +39,11 @@ public:
 
 enum class Subsampling { s420, s422, s444, s411, mono };
 
+// How the lines of a picture were sampled: all at one instant, or as two fields (the even and
+// the odd lines) at two instants, the top field (line 0) or the bottom field first. A stream
+// says "mixed" when each frame says for itself.
+enum class FieldOrder { progressive, top_first, bottom_first, mixed };
+
 constexpr int kMaxDimension = 16384;
 
 struct StreamFormat {
@@ -39,9 +51,10 @@ struct StreamFormat {
     int height = 0;
     Subsampling subsampling = Subsampling::s420;
     SampleFormat format = SampleFormat::u8;
-    bool full_range = false;               // XCOLORRANGE=FULL
-    std::string colour_space = "420jpeg";  // the C parameter's value, as written
-    std::string header;                    // the whole header line, line end included
+    bool full_range = false;                      // XCOLORRANGE=FULL
+    FieldOrder fields = FieldOrder::progressive;  // the I parameter
+    std::string colour_space = "420jpeg";         // the C parameter's value, as written
+    std::string header;                           // the whole header line, line end included
 
     int planes() const { return subsampling == Subsampling::mono ? 1 : 3; }
     int plane_width(int p) const;
@@ -56,6 +69,17 @@ struct StreamFormat {
 
 // Parses a stream header line (without its line end). Throws InputError.
 StreamFormat parse_stream_header(std::string_view line);
+
+// The field order of one frame (never mixed): the I tag of its FRAME header where that says it
+// (Ixyz: x = t or T top field first, b or B bottom field first, 1, 2, 3 or p progressive; y = p
+// fields sampled at one instant, so progressive), else the stream's; in a mixed stream a frame
+// without such a tag is taken as top field first.
+FieldOrder frame_field_order(const StreamFormat& f, std::string_view frame_header);
+
+// Lines parity, parity + 2, parity + 4, ... of a plane: one field, without copying.
+PlaneView field_of(const PlaneView& plane, int parity);
+// Rows first .. first + count - 1 of a plane.
+PlaneView rows_of(const PlaneView& plane, int first, int count);
 
 // The C parameter for a subsampling and sample format, as ffmpeg writes it ("420jpeg",
 // "444p16", "mono12", ...).
@@ -87,12 +111,21 @@ public:
     // The next frame into `frame` (sized to the format); false at the end of the stream. Throws
     // InputError for a malformed or truncated frame.
     bool read_frame(const StreamFormat& format, Frame& frame);
-    // Frames read so far: the number of the next frame.
+    // Passes over the next frame: its header is checked, its picture data skipped (seeked over
+    // in a regular file). False at the end of the stream; throws InputError as read_frame does.
+    bool skip_frame(const StreamFormat& format);
+    // Frames read or skipped so far: the number of the next frame.
     int64_t frames_read() const { return frames_; }
     // Bytes taken from the stream so far.
     int64_t bytes_read() const { return consumed_; }
+    // Where the next unread byte lies in the file; none when the input is not a regular file.
+    std::optional<int64_t> file_offset() const;
 
 private:
+    // The next FRAME header line; empty at the end of the stream. Throws InputError.
+    std::string read_frame_header();
+    // Throws InputError when only `got` of the frame's `size` picture bytes came.
+    void check_picture(size_t got, size_t size) const;
     // Fills the buffer; false at the end of the stream.
     bool refill();
     // A line of at most `limit` bytes, line end included. Empty at the end of the stream;
@@ -107,6 +140,11 @@ private:
     int64_t frames_ = 0;
     int64_t consumed_ = 0;
 };
+
+// Whole frames of the stream in the regular file `fd` from `offset` (the start of a FRAME header)
+// on, counting at most `limit`: each FRAME header is read and its picture data skipped. None for
+// a pipe, or when a damaged frame comes before the end or the limit (the run reports it).
+std::optional<int64_t> frames_in_file(int fd, int64_t offset, size_t frame_bytes, int64_t limit);
 
 // Writes all of `data`; throws BrokenPipe on EPIPE and IoError on any other failure.
 void write_all(int fd, const void* data, size_t size);

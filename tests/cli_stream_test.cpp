@@ -291,6 +291,47 @@ TEST_F(Cli, AClosedOutputPipeEndsQuietly) {
     EXPECT_EQ(read_file(err_path), "");
 }
 
+// The reader of the output goes away while the input stays open and quiet: reading the next
+// frame is given up, and the tool ends quietly instead of waiting for input that never comes.
+TEST_F(Cli, AClosedOutputPipeEndsTheRunWhileTheInputWaits) {
+    const Stream stream = make_stream(64, 48, Subsampling::s420, SampleFormat::u8, 3, 4);
+    int input[2], output[2];
+    ASSERT_EQ(::pipe(input), 0);
+    ASSERT_EQ(::pipe(output), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+    posix_spawn_file_actions_addclose(&actions, input[1]);
+    posix_spawn_file_actions_addclose(&actions, output[0]);
+    const char* argv[] = {VELMORA_CLI, "--quiet", "--sigma", "4", "-", "-", nullptr};
+    pid_t pid;
+    ASSERT_EQ(posix_spawn(&pid, VELMORA_CLI, &actions, nullptr, const_cast<char**>(argv), environ),
+              0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(input[0]);
+    ::close(output[1]);
+    const std::string bytes = serialise(stream);
+    ASSERT_EQ(::write(input[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    char first[16];
+    ASSERT_GT(::read(output[0], first, sizeof first), 0);
+    ::close(output[0]);  // gone: the next write fails, while the input stays open
+    int status = 0;
+    pid_t done = 0;
+    for (int wait = 0; wait < 400 && done == 0; ++wait) {
+        done = ::waitpid(pid, &status, WNOHANG);
+        if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (done == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    ::close(input[1]);
+    ASSERT_EQ(done, pid) << "still waiting for input after its output was closed";
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 // Interrupted while writing: the temporary file beside the target goes too.
 TEST_F(Cli, AnInterruptLeavesNoPartialFile) {
     const Stream stream = make_stream(64, 48, Subsampling::s420, SampleFormat::u8, 1, 5);

@@ -15,6 +15,7 @@
 #include "tools/velmora/console.h"
 #include "tools/velmora/denoiser.h"
 #include "tools/velmora/foreign_formats.h"
+#include "tools/velmora/frame_pipeline.h"
 #include "tools/velmora/options.h"
 #include "tools/velmora/output_file.h"
 #include "tools/velmora/preview.h"
@@ -123,19 +124,25 @@ int run(const Options& o, Console& console) {
     if (total) total = std::min(std::max<int64_t>(*total - o.start, 0), end - o.start);
 
     std::optional<RgbImage> preview;
-    Frame frame;
+    int64_t index = o.start;  // the input's number of the next frame to filter
     bool pipe_closed = false;
     try {
-        for (int64_t index = o.start; index < end && reader.read_frame(format, frame); ++index) {
-            const bool capture = !o.preview.empty() && index == preview_frame;
-            std::optional<RgbImage> before;
-            if (capture) before = frame_to_rgb(format, frame);
-            denoiser.filter(frame, index);
-            if (capture) preview = preview_of(o, format, *before, frame);
-            write_all(output.fd(), frame.header.data(), frame.header.size());
-            write_all(output.fd(), frame.data.data(), frame.data.size());
-            console.progress(index + 1 - o.start, total);
+        FramePipeline frames(reader, format, output.fd(), end - o.start);
+        try {
+            for (; Frame* frame = frames.next(); ++index) {
+                const bool capture = !o.preview.empty() && index == preview_frame;
+                std::optional<RgbImage> before;
+                if (capture) before = frame_to_rgb(format, *frame);
+                denoiser.filter(*frame, index);
+                if (capture) preview = preview_of(o, format, *before, *frame);
+                frames.write(frame);
+                console.progress(index + 1 - o.start, total);
+            }
+        } catch (const InputError&) {
+            frames.drain();  // the frames before the damage are written out
+            throw;
         }
+        frames.drain();
     } catch (const BrokenPipe&) {
         pipe_closed = true;  // the reader has all it wanted
     } catch (const InputError& e) {
@@ -144,22 +151,22 @@ int run(const Options& o, Console& console) {
         console.finish();
         output.commit();
         if (preview) write_png(*preview_file, o.preview, *preview);
-        const int64_t kept = reader.frames_read() - o.start;
+        const int64_t kept = index - o.start;
         console.message("input: " + std::string(e.what()) +
                         (o.output == "-" ? std::string()
                                          : "; the " + std::to_string(kept) +
                                                " frames before it are kept in '" + o.output + "'"));
         return 2;
     }
-    console.progress(reader.frames_read() - o.start, total, true);
+    console.progress(index - o.start, total, true);
     console.finish();
-    if (o.start > 0 && reader.frames_read() == o.start) start_beyond_stream(o, reader);
+    if (o.start > 0 && index == o.start) start_beyond_stream(o, reader);
     if (!pipe_closed) output.commit();
     if (!o.preview.empty()) {
         if (!preview) {
             if (pipe_closed) return 0;
             console.message("--preview-frame " + std::to_string(preview_frame) +
-                            ": the stream has only " + std::to_string(reader.frames_read()) +
+                            ": the stream has only " + std::to_string(index) +
                             " frames; no preview written");
             return 1;
         }

@@ -1,6 +1,7 @@
 #include "tools/velmora/y4m.h"
 
 #include <sys/stat.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -296,13 +297,21 @@ bool Y4mReader::refill() {
         end_ -= begin_;
         begin_ = 0;
     }
+    const size_t n = read_some(buffer_.get() + end_, kBufferBytes - end_);
+    end_ += n;
+    return n > 0;
+}
+
+size_t Y4mReader::read_some(void* dst, size_t n) {
     for (;;) {
-        const ssize_t n = ::read(fd_, buffer_.get() + end_, kBufferBytes - end_);
-        if (n > 0) {
-            end_ += static_cast<size_t>(n);
-            return true;
+        if (cancel_fd_ >= 0) {
+            pollfd fds[2] = {{fd_, POLLIN, 0}, {cancel_fd_, POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+                throw IoError(std::string("cannot read the input: ") + strerror(errno));
+            if (fds[1].revents) throw ReadCancelled();
         }
-        if (n == 0) return false;
+        const ssize_t r = ::read(fd_, dst, n);
+        if (r >= 0) return static_cast<size_t>(r);
         if (errno != EINTR) throw IoError(std::string("cannot read the input: ") + strerror(errno));
     }
 }
@@ -329,14 +338,9 @@ size_t Y4mReader::read_bytes(uint8_t* dst, size_t n) {
     std::memcpy(dst, buffer_.get() + begin_, got);
     begin_ += got;
     while (got < n) {
-        const ssize_t r = ::read(fd_, dst + got, n - got);
-        if (r > 0) {
-            got += static_cast<size_t>(r);
-        } else if (r == 0) {
-            break;
-        } else if (errno != EINTR) {
-            throw IoError(std::string("cannot read the input: ") + strerror(errno));
-        }
+        const size_t r = read_some(dst + got, n - got);
+        if (r == 0) break;
+        got += r;
     }
     consumed_ += static_cast<int64_t>(got);
     return got;

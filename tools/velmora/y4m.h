@@ -31,6 +31,9 @@ public:
 // The output was closed by its reader (EPIPE).
 class BrokenPipe : public std::exception {};
 
+// A read given up because another thread asked the reader to stop.
+class ReadCancelled : public std::exception {};
+
 // A failed read or write of a file, with the system's reason.
 class IoError : public std::runtime_error {
 public:
@@ -120,6 +123,9 @@ public:
     int64_t bytes_read() const { return consumed_; }
     // Where the next unread byte lies in the file; none when the input is not a regular file.
     std::optional<int64_t> file_offset() const;
+    // From now on a read that waits also watches `fd`: once it is readable, the read throws
+    // ReadCancelled. -1 watches nothing.
+    void cancel_when_readable(int fd) { cancel_fd_ = fd; }
 
 private:
     // The next FRAME header line; empty at the end of the stream. Throws InputError.
@@ -132,8 +138,11 @@ private:
     // without a line end when the stream ends inside it or the limit is reached.
     std::string read_line(size_t limit);
     size_t read_bytes(uint8_t* dst, size_t n);
+    // At most n bytes from the input, waiting for at least one; 0 at the end of the stream.
+    size_t read_some(void* dst, size_t n);
 
     int fd_;
+    int cancel_fd_ = -1;
     static constexpr size_t kBufferBytes = size_t{1} << 16;
     std::unique_ptr<char[]> buffer_{new char[kBufferBytes]};  // not cleared: only read where filled
     size_t begin_ = 0, end_ = 0;

@@ -1,0 +1,41 @@
+#include "frei0r/instance.h"
+
+#include <cstring>
+
+#include "frei0r/float_environment.h"
+#include "threads/thread_pool.h"
+
+namespace velmora {
+
+void Instance::set(int index, const void* value) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    set_parameter(settings_, index, value);
+}
+
+void Instance::get(int index, void* value) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    get_parameter(settings_, index, value);
+}
+
+void Instance::update(const uint32_t* in, uint32_t* out) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    // The thresholds are computed here, between the workers' stages.
+    const DefaultFloatEnvironment environment;
+    if (!workspace_ && width_ <= kMaxFrameSide && height_ <= kMaxFrameSide)
+        workspace_ = Workspace::make(static_cast<int32_t>(width_), static_cast<int32_t>(height_),
+                                     worker_threads(width_, height_));
+    if (workspace_) {
+        workspace_->filter(settings_, reinterpret_cast<const uint8_t*>(in),
+                           reinterpret_cast<uint8_t*>(out));
+    } else if (in != out) {
+        std::memcpy(out, in, static_cast<size_t>(width_) * height_ * 4);
+    }
+}
+
+int worker_threads(uint32_t width, uint32_t height) {
+    constexpr uint64_t kSmallFrame = 256 * 256;
+    if (static_cast<uint64_t>(width) * height < kSmallFrame) return 1;
+    return processor_count() < 8 ? processor_count() : 8;
+}
+
+}  // namespace velmora

@@ -443,6 +443,28 @@ TEST_F(Frei0rPlugin, OneInstanceUpdatedFromSeveralThreadsAtOnce) {
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(out[t], run_alone(w, h, s, in[t])) << t;
 }
 
+size_t thread_count() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/task"))
+        ++n;
+    return n;
+}
+
+TEST_F(Frei0rPlugin, WorkersEndWithTheirInstance) {
+    // ffmpeg unloads the library after destroying its instances: no thread may be left to run
+    // its code.
+    const size_t before = thread_count();
+    for (int k = 0; k < 3; ++k) {
+        f0r_instance_t inst = plugin().construct(640, 360);
+        const Frame in = picture(640, 360, k);
+        Frame out(in.size());
+        plugin().update(inst, 0.0, in.data(), out.data());
+        plugin().destruct(inst);
+        EXPECT_EQ(thread_count(), before);
+    }
+}
+
 TEST_F(Frei0rPlugin, HostFloatingPointModesChangeNoBitAndAreRestored) {
     const unsigned w = 200, h = 120;
     const Frame in = picture(w, h, 5);

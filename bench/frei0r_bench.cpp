@@ -45,14 +45,14 @@ double measure(int w, int h, int workers, int instances, const Settings& s, int 
     std::vector<std::unique_ptr<Workspace>> spaces;
     std::vector<std::vector<uint8_t>> outs(instances, std::vector<uint8_t>(in.size()));
     for (int i = 0; i < instances; ++i) spaces.push_back(Workspace::make(w, h, workers));
-    for (int i = 0; i < instances; ++i) spaces[i]->filter(s, in.data(), outs[i].data());
+    for (int i = 0; i < instances; ++i) spaces[i]->filter(s, in.data(), outs[i].data(), true);
     std::vector<double> times;
     for (int r = 0; r < runs; ++r) {
         const auto start = Clock::now();
         std::vector<std::thread> threads;
         for (int i = 1; i < instances; ++i)
-            threads.emplace_back([&, i] { spaces[i]->filter(s, in.data(), outs[i].data()); });
-        spaces[0]->filter(s, in.data(), outs[0].data());
+            threads.emplace_back([&, i] { spaces[i]->filter(s, in.data(), outs[i].data(), true); });
+        spaces[0]->filter(s, in.data(), outs[0].data(), true);
         for (std::thread& t : threads) t.join();
         const std::chrono::duration<double, std::milli> took = Clock::now() - start;
         times.push_back(took.count() / instances);

@@ -81,10 +81,9 @@ std::unique_ptr<Workspace> Workspace::make(int32_t width, int32_t height, int th
         w->buffers_->engine_memory = static_cast<float*>(::operator new[](
             static_cast<size_t>(floats) * sizeof(float), std::align_val_t{16}, std::nothrow));
         if (w->buffers_->engine_memory == nullptr) return nullptr;
-        if (threads > 1) w->pool_ = std::make_unique<ThreadPool>(threads);
         // VELMORA_ISA may name a narrower kernel table, for checking that it gives the same bits.
-        w->engine_ = make_engine(preferred_kernels(), w->buffers_->engine_memory, width, height,
-                                 w->threads());
+        w->engine_ =
+            make_engine(preferred_kernels(), w->buffers_->engine_memory, width, height, threads);
         return w;
     } catch (...) {
         return nullptr;
@@ -93,16 +92,24 @@ std::unique_ptr<Workspace> Workspace::make(int32_t width, int32_t height, int th
 
 Workspace::~Workspace() = default;
 
-int Workspace::threads() const { return pool_ ? pool_->threads() : 1; }
+Executor Workspace::executor(bool share) {
+    if (share && engine_.threads > 1 && !pool_) {
+        try {
+            pool_ = std::make_unique<ThreadPool>(engine_.threads);
+        } catch (...) {  // no threads to be had: the calling thread does it all
+        }
+    }
+    return share && pool_ ? pool_->executor() : serial_executor();
+}
 
-void Workspace::filter(const Settings& s, const uint8_t* in, uint8_t* out) {
+void Workspace::filter(const Settings& s, const uint8_t* in, uint8_t* out, bool share) {
     const int32_t width = engine_.max_width, height = engine_.max_height;
     const size_t plane_samples = static_cast<size_t>(width) * height;
     uint16_t* samples = buffers_->samples.data();
     const YCbCrPlanes planes = {samples, samples + plane_samples, samples + 2 * plane_samples,
                                 width, height};
 
-    EnvironmentExecutor inner = {pool_ ? pool_->executor() : serial_executor()};
+    EnvironmentExecutor inner = {executor(share)};
     const Executor ex = with_default_environment(inner);
     Conversion conversion = {in, out, planes};
     ex.run(ex.self, to_planes_worker, &conversion);

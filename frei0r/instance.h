@@ -35,8 +35,8 @@ private:
     std::unique_ptr<Workspace> workspace_;
 };
 
-// Workers for a width x height frame: the processors, but one for small frames, where waking
-// workers costs more than they save.
+// Workers an instance may use for a width x height frame: the processors (up to 8), but one for
+// small frames, where waking workers costs more than they save.
 int worker_threads(uint32_t width, uint32_t height);
 
 }  // namespace velmora

@@ -115,12 +115,12 @@ std::vector<uint8_t> filter_as_the_tool(const std::vector<uint8_t>& in, int32_t 
     return out;
 }
 
-std::vector<uint8_t> filter_with(int threads, const std::vector<uint8_t>& in, int32_t w, int32_t h,
-                                 const Settings& s) {
+std::vector<uint8_t> filter_with(int threads, bool share, const std::vector<uint8_t>& in, int32_t w,
+                                 int32_t h, const Settings& s) {
     std::unique_ptr<Workspace> workspace = Workspace::make(w, h, threads);
     EXPECT_TRUE(workspace);
     std::vector<uint8_t> out(in.size());
-    if (workspace) workspace->filter(s, in.data(), out.data());
+    if (workspace) workspace->filter(s, in.data(), out.data(), share);
     return out;
 }
 
@@ -136,9 +136,12 @@ TEST(FrameFilter, GivesTheToolsPlanesForEverySettingAndWorkerCount) {
         const std::vector<uint8_t> want = filter_as_the_tool(in, c.w, c.h, c.s);
         EXPECT_NE(want, in);
         for (int threads : {1, 2, 5}) {
-            EXPECT_EQ(filter_with(threads, in, c.w, c.h, c.s), want)
-                << c.w << "x" << c.h << " auto " << c.s.automatic << " strength " << c.s.strength
-                << " chroma " << c.s.chroma << ", " << threads << " workers";
+            for (bool share : {true, false}) {
+                EXPECT_EQ(filter_with(threads, share, in, c.w, c.h, c.s), want)
+                    << c.w << "x" << c.h << " auto " << c.s.automatic << " strength "
+                    << c.s.strength << " chroma " << c.s.chroma << ", " << threads
+                    << " workers, shared " << share;
+            }
         }
     }
 }
@@ -146,11 +149,11 @@ TEST(FrameFilter, GivesTheToolsPlanesForEverySettingAndWorkerCount) {
 TEST(FrameFilter, FilteringInPlaceGivesWhatASeparateOutputGets) {
     const int32_t w = 70, h = 45;
     const std::vector<uint8_t> in = noisy_picture(w, h, 6, 5);
-    const std::vector<uint8_t> want = filter_with(2, in, w, h, manual(0.5, 0.5));
+    const std::vector<uint8_t> want = filter_with(2, true, in, w, h, manual(0.5, 0.5));
     std::vector<uint8_t> frame = in;
     std::unique_ptr<Workspace> workspace = Workspace::make(w, h, 2);
     ASSERT_TRUE(workspace);
-    workspace->filter(manual(0.5, 0.5), frame.data(), frame.data());
+    workspace->filter(manual(0.5, 0.5), frame.data(), frame.data(), true);
     EXPECT_EQ(frame, want);
 }
 

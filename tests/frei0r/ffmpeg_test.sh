@@ -67,7 +67,7 @@ check "ffmpeg -i noisy.mp4 -vf frei0r=filter_name=velmora -pix_fmt yuv420p out.m
        -of csv=p=0 out.mp4)" = $N ]
 
 # Installed where both hosts look: PREFIX/lib/frei0r-1/velmora.so.
-q cmake --install "$BUILD" --prefix "$work/prefix" --component Unspecified >/dev/null
+q cmake --install "$BUILD" --prefix "$work/prefix" --component frei0r >/dev/null
 check "cmake --install puts velmora.so into lib/frei0r-1" [ -f prefix/lib/frei0r-1/velmora.so ]
 FREI0R_PATH=$work/prefix/lib/frei0r-1 $F -i noisy.y4m -frames:v 1 \
   -vf "frei0r=filter_name=velmora:filter_params='n|0'" -pix_fmt rgba -f rawvideo inst.rgba

@@ -5,7 +5,7 @@
 # frames ffmpeg hands the filter; strength 0 with auto off gives the frames back exactly; the
 # user's mp4 command works; and the installed plug-in loads.
 #   ffmpeg_test.sh VELMORA_FREI0R_RUN PLUGIN_DIR VELMORA_SAMPLE BUILD_DIR
-RUN=$1 PLUGIN_DIR=$2 SAMPLE=$3 BUILD=$(cd "$4" && pwd)
+RUN=$(realpath "$1") PLUGIN_DIR=$(realpath "$2") SAMPLE=$(realpath "$3") BUILD=$(realpath "$4")
 source "$(dirname "$0")/host_common.sh"
 F="q ffmpeg -hide_banner -nostdin -v error -y"
 N=6

@@ -1,6 +1,8 @@
 # Shared by the host tests: a scratch folder, the checks and their count, and the reference.
 #   RUN: velmora-frei0r-run; PLUGIN_DIR: the folder holding only velmora.so
 set -uo pipefail
+# The hosts read standard input (melt takes key commands from it); CI may run with none open.
+exec </dev/null
 PLUGIN=$PLUGIN_DIR/velmora.so
 PICTURES=/usr/lib/python3/dist-packages/skimage/data   # python3-skimage
 export FREI0R_PATH=$PLUGIN_DIR

@@ -7,7 +7,7 @@
 # lists the filter, renders with real_time=-N (N threads, no dropping) and that the filter
 # changed the frames.
 #   melt_test.sh VELMORA_FREI0R_RUN PLUGIN_DIR VELMORA_SAMPLE
-RUN=$1 PLUGIN_DIR=$2 SAMPLE=$3
+RUN=$(realpath "$1") PLUGIN_DIR=$(realpath "$2") SAMPLE=$(realpath "$3")
 source "$(dirname "$0")/host_common.sh"
 export SDL_AUDIODRIVER=dummy
 unset DISPLAY

@@ -46,7 +46,7 @@ void Instance::get(int index, void* value) {
 
 void Instance::update(const uint32_t* in, uint32_t* out) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    // The thresholds are computed here, between the workers' stages.
+    // The calling thread also measures and sets the thresholds between the workers' stages.
     const DefaultFloatEnvironment environment;
     if (!workspace_ && width_ <= kMaxFrameSide && height_ <= kMaxFrameSide)
         workspace_ = Workspace::make(static_cast<int32_t>(width_), static_cast<int32_t>(height_),

@@ -4,8 +4,9 @@
 //
 // The hosts differ from the frei0r rules in ways that shape this: MLT's slice mode calls update
 // on one instance from several threads at once, and sets parameters before every update from
-// its render threads; a mutex per instance keeps each call whole. Instances share nothing, so
-// any number of them work at once on any threads.
+// its render threads; a mutex per instance keeps each call whole. Instances share nothing but a
+// count of the frames being filtered, which decides only who does the work, so any number of
+// them work at once on any threads.
 #pragma once
 
 #include <cstdint>

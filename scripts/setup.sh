@@ -3,24 +3,30 @@
 #   --i686  also a 32-bit x86 Linux toolchain, to run the engine's 32-bit build beside the
 #           native one
 #   --wine  also 32-bit Wine, for the plug-in under the Windows host emulator
+#   --hosts also ffmpeg and melt, the frei0r hosts that velmora.so's tests run it in (about 185
+#           packages, most of them melt's)
 # With either, where the kernel cannot run 32-bit programs itself, they run through qemu's
 # user-mode emulation (scripts/qemu_i386.sh).
 set -euo pipefail
 want_wine=0
 want_i686=0
+want_hosts=0
 for arg in "$@"; do
   case "$arg" in
     --wine) want_wine=1 ;;
     --i686) want_i686=1 ;;
-    *) echo "usage: $0 [--i686] [--wine]"; exit 2 ;;
+    --hosts) want_hosts=1 ;;
+    *) echo "usage: $0 [--i686] [--wine] [--hosts]"; exit 2 ;;
   esac
 done
 
 # libpng-dev: velmora's preview pictures; python3-skimage: the photographs of its quality test;
-# clang and its runtime: the fuzz targets.
+# clang and its runtime: the fuzz targets; frei0r-plugins-dev: the frei0r interface header of
+# velmora.so.
 packages=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 python3 libpng-dev python3-skimage
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev frei0r-plugins-dev)
 [ $want_i686 = 1 ] && packages+=(g++-multilib)
+[ $want_hosts = 1 ] && packages+=(ffmpeg melt)
 if [ $want_wine = 1 ]; then
   packages+=(wine wine32)
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
@@ -32,8 +38,10 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # Another installation may hold the package lock for a while: wait for it.
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+      --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
 if [ $want_wine = 1 ] || [ $want_i686 = 1 ]; then

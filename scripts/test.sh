@@ -4,11 +4,12 @@
 # (the worker pool and the workers' disjoint writes), checks of the built dezider.udi, the
 # stand-in host built for 32-bit x86 with the plug-in's flags against the native build, a short
 # fuzzing campaign of every fuzz target on its corpus, and the real plug-in under Wine against
-# the native build (host scripts and the frame handler's fuzz corpus). Where the kernel runs no
-# 32-bit programs, they run through qemu's user-mode emulation (scripts/qemu_i386.sh).
+# the native build (host scripts and the frame handler's fuzz corpus), and the frei0r plug-in
+# velmora.so in Debian's ffmpeg and melt. Where the kernel runs no 32-bit programs, they run
+# through qemu's user-mode emulation (scripts/qemu_i386.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh --i686 --wine
+scripts/setup.sh --i686 --wine --hosts
 for preset in win32 i686 native asan tsan fuzz; do
   cmake --preset $preset >/dev/null
   cmake --build --preset $preset

@@ -44,6 +44,18 @@ refuses velmora_threads sdk/aviutl_filter.h plugin/frame_entry.h
 sees velmora_cli tools/velmora/app.h engine/engine.h threads/thread_pool.h
 refuses velmora_cli sdk/aviutl_filter.h plugin/parameter_store.h standin/frame_source.h \
         standin/thread_pool.h
+# The frei0r plug-in is built where its header is installed (frei0r-plugins-dev).
+if [ -d "$layers/velmora_frei0r" ]; then
+  sees velmora_frei0r_core frei0r/instance.h frei0r/frei0r_api.h engine/engine.h \
+       threads/thread_pool.h
+  refuses velmora_frei0r_core sdk/aviutl_filter.h plugin/parameter_store.h \
+          standin/frame_source.h tools/velmora/y4m.h
+  sees velmora_frei0r frei0r/instance.h engine/engine.h
+  refuses velmora_frei0r sdk/aviutl_filter.h plugin/frame_entry.h standin/frame_source.h \
+          tools/velmora/strength.h
+else
+  echo "velmora.so is not built here: its layers are not checked"
+fi
 
 [ $failures = 0 ] && echo "every layer sees its own and the lower layers' headers, and no others"
 exit $failures

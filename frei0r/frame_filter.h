@@ -1,0 +1,44 @@
+// One frame through the engine: RGBA to Y'CbCr planes, each plane denoised at its thresholds,
+// and back, with the working memory and workers of one filter instance.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "engine/engine.h"
+#include "frei0r/parameters.h"
+
+namespace velmora {
+
+class ThreadPool;
+
+// Largest width and height the filter works on; larger frames pass through unchanged.
+constexpr int32_t kMaxFrameSide = 16384;
+
+// The working memory of one instance: the three planes, the engine's memory and its workers.
+class Workspace {
+public:
+    // For width x height frames with up to `threads` workers (1: the calling thread alone).
+    // Null when the memory cannot be had.
+    static std::unique_ptr<Workspace> make(int32_t width, int32_t height, int threads);
+    ~Workspace();
+    Workspace(const Workspace&) = delete;
+    Workspace& operator=(const Workspace&) = delete;
+
+    // Filters `in` into `out` (width x height RGBA pixels each, rows width * 4 bytes apart; they
+    // may be the same frame). Alpha is copied. With `share` the workers (started on first use)
+    // take shares of the frame, else the calling thread does it all. The result depends on the
+    // frame and the settings alone, never on an earlier frame or on the number of workers.
+    void filter(const Settings& s, const uint8_t* in, uint8_t* out, bool share);
+
+private:
+    Workspace() = default;
+    Executor executor(bool share);
+
+    struct Buffers;
+    std::unique_ptr<Buffers> buffers_;
+    std::unique_ptr<ThreadPool> pool_;
+    Engine engine_ = {};
+};
+
+}  // namespace velmora

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every fuzz target on its committed corpus.
 #
-#   fuzz/run.sh              the short campaign CI runs: each target from a fixed seed for 50 s
+#   fuzz/run.sh              the short campaign CI runs: each target from a fixed seed for 30 s
 #   fuzz/run.sh --long N     a campaign of N inputs per target (default 10 million; the frame
 #                            handler gets a tenth of that), one target per core; new inputs are kept
 #                            in build/fuzz/found/TARGET and the figures in build/fuzz/TARGET.long.log.
@@ -53,7 +53,7 @@ for target in "${targets[@]}"; do
   # New inputs go to a scratch folder: the committed corpus is only read.
   fresh=build/fuzz/new/$target
   rm -rf "$fresh" && mkdir -p "$fresh"
-  if "$bin/fuzz_$target" $(options "$target") -seed=1 -max_total_time=50 \
+  if "$bin/fuzz_$target" $(options "$target") -seed=1 -max_total_time=30 \
        "$fresh" "fuzz/corpus/$target" > "$log" 2>&1; then
     echo "fuzz_$target: $(grep -E 'DONE' "$log" | tail -1)"
   else

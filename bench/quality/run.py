@@ -64,10 +64,9 @@ def log(*a):
 class Method:
     """One row: a velmora configuration (feature, mode, strength, temporal) or an ffmpeg filter."""
 
-    def __init__(self, name, feature=None, mode=None, strength=None, temporal=None, vf=None,
-                 group=None):
+    def __init__(self, name, feature=None, mode=None, strength=None, temporal=None, vf=None):
         self.name, self.feature, self.mode, self.strength = name, feature, mode, strength
-        self.temporal, self.vf, self.group = temporal, vf, group or name
+        self.temporal, self.vf = temporal, vf
 
     def available(self, vel):
         return self.vf is not None or vel.has(self.feature)
@@ -84,7 +83,7 @@ def picture_methods(s):
          Method('velmora best', 'best', 'best', s),
          Method('velmora best --auto', 'best-auto', 'best', 'auto')]
     for f in (0.6, 0.8, 1.0):
-        m.append(Method(f'nlmeans s={f:g}σ', vf=f'nlmeans=s={max(1.0, f * s):g}', group='nlmeans'))
+        m.append(Method(f'nlmeans s={f:g}σ', vf=f'nlmeans=s={max(1.0, f * s):g}'))
     m.append(Method('bm3d sigma=4σ', vf=f'bm3d=sigma={4 * s:g}'))
     for f in (1.5, 2, 2.5):
         m.append(Method(f'vaguedenoiser threshold={f:g}σ', vf=f'vaguedenoiser=threshold={f * s:g}'))

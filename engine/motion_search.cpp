@@ -61,24 +61,34 @@ struct Level {
 
 Level level_of(const MotionPyramid& p, int l) { return {p.level[l], p.width[l], p.height[l]}; }
 
+// Sum of absolute differences of a side x side block wholly inside both pictures.
+template <int32_t side>
+int64_t inside_sad(const uint8_t* c, int32_t c_stride, const uint8_t* r, int32_t r_stride) {
+    int32_t sum = 0;
+    for (int32_t i = 0; i < side; ++i, c += c_stride, r += r_stride)
+        for (int32_t j = 0; j < side; ++j) sum += magnitude(int32_t{c[j]} - r[j]);
+    return sum;
+}
+
 // Sum of absolute differences between the side x side block at (y, x) of `cur` and the one at
 // (y + vy, x + vx) of `ref`, edge samples repeated outside it.
 int64_t block_sad(const Level& cur, const Level& ref, int32_t y, int32_t x, int32_t side,
                   int32_t vy, int32_t vx) {
-    int64_t sum = 0;
     const int32_t ry = y + vy, rx = x + vx;
+    const uint8_t* c = cur.data + static_cast<int64_t>(y) * cur.width + x;
     if (ry >= 0 && rx >= 0 && ry + side <= ref.height && rx + side <= ref.width) {
-        for (int32_t i = 0; i < side; ++i) {
-            const uint8_t* c = cur.data + static_cast<int64_t>(y + i) * cur.width + x;
-            const uint8_t* r = ref.data + static_cast<int64_t>(ry + i) * ref.width + rx;
-            int32_t row = 0;
-            for (int32_t j = 0; j < side; ++j) row += magnitude(int32_t{c[j]} - r[j]);
-            sum += row;
+        const uint8_t* r = ref.data + static_cast<int64_t>(ry) * ref.width + rx;
+        switch (side) {
+        case 8:
+            return inside_sad<8>(c, cur.width, r, ref.width);
+        case 4:
+            return inside_sad<4>(c, cur.width, r, ref.width);
+        default:
+            return inside_sad<2>(c, cur.width, r, ref.width);
         }
-        return sum;
     }
-    for (int32_t i = 0; i < side; ++i) {
-        const uint8_t* c = cur.data + static_cast<int64_t>(y + i) * cur.width + x;
+    int64_t sum = 0;
+    for (int32_t i = 0; i < side; ++i, c += cur.width) {
         const uint8_t* r =
             ref.data + static_cast<int64_t>(clamp_index(ry + i, ref.height)) * ref.width;
         for (int32_t j = 0; j < side; ++j)
@@ -96,8 +106,9 @@ BlockVector search_block(const Level& cur, const Level& ref, int l, int32_t by, 
     int64_t best_cost = INT64_MAX;
     const auto consider = [&](int32_t dy, int32_t dx) {
         const int32_t vy = start.y + dy, vx = start.x + dx;
-        const int64_t cost = block_sad(cur, ref, by * side, bx * side, side, vy, vx) +
-                             (magnitude(vy) + magnitude(vx)) * penalty;
+        const int64_t length = (magnitude(vy) + magnitude(vx)) * penalty;
+        if (length >= best_cost) return;  // cannot be strictly lower
+        const int64_t cost = block_sad(cur, ref, by * side, bx * side, side, vy, vx) + length;
         if (cost < best_cost) {
             best_cost = cost;
             best = {vy, vx};

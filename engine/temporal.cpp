@@ -28,12 +28,6 @@ float min_float(float a, float b) { return b < a ? b : a; }
 
 int64_t aligned16(int64_t bytes) { return (bytes + 15) & ~int64_t{15}; }
 
-int32_t sample(const PlaneView& v, int32_t y, int32_t x) {
-    const ptrdiff_t at = y * v.row_stride + static_cast<ptrdiff_t>(x) * v.sample_stride;
-    if (v.format == SampleFormat::u8) return static_cast<const uint8_t*>(v.base)[at];
-    return static_cast<const uint16_t*>(v.base)[at];
-}
-
 // 8-bit steps per sample step of a format (exact: a power of two).
 float eight_bit_unit(SampleFormat f) {
     return 1.0f / static_cast<float>(int32_t{1} << (sample_bits(f) - 8));
@@ -101,20 +95,75 @@ void error_map_rows(int t, int T, void* context) {
 // ---- weights and averages
 
 // Where a plane's samples find their vectors: the luma block of the luma sample at the same
-// place, the vector shifted down to the plane's sampling.
+// place, the vector shifted down to the plane's sampling. Along a row the vector changes every
+// `run` samples (one luma block); the last block column reaches to the end of the row.
 struct PlaneMotion {
     const BlockVector* vectors;
     int32_t columns, rows;
     int shift_x, shift_y;
 
-    BlockVector at(int32_t y, int32_t x) const {
+    int32_t run() const { return kMotionBlock >> shift_x; }
+    // The runs of a row: `columns` of them, or one with the zero vector for a picture smaller
+    // than a block.
+    int32_t runs() const { return columns == 0 || rows == 0 ? 1 : columns; }
+    BlockVector at(int32_t y, int32_t run_index) const {
         if (columns == 0 || rows == 0) return {0, 0};
         const int32_t by = min32((y << shift_y) / kMotionBlock, rows - 1);
-        const int32_t bx = min32((x << shift_x) / kMotionBlock, columns - 1);
-        const BlockVector v = vectors[static_cast<int64_t>(by) * columns + bx];
+        const BlockVector v = vectors[static_cast<int64_t>(by) * columns + run_index];
         return {v.y >> shift_y, v.x >> shift_x};
     }
 };
+
+// Row y of `plane` moved by the motion: out[x] = value of sample (y + v.y, x + v.x), edges
+// repeated, as a float times `scale`.
+template <typename Sample>
+void moved_samples(const PlaneView& plane, const PlaneMotion& m, int32_t y, float scale,
+                   float* out) {
+    const int32_t w = plane.width, h = plane.height;
+    const int32_t runs = m.runs();
+    for (int32_t i = 0; i < runs; ++i) {
+        const BlockVector v = m.at(y, i);
+        const int32_t x0 = runs == 1 ? 0 : i * m.run();
+        const int32_t x1 = i == runs - 1 ? w : min32(x0 + m.run(), w);
+        const Sample* row =
+            static_cast<const Sample*>(plane.base) + clamp_index(y + v.y, h) * plane.row_stride;
+        if (plane.sample_stride == 1 && x0 + v.x >= 0 && x1 - 1 + v.x < w) {
+            const Sample* from = row + v.x;
+            for (int32_t x = x0; x < x1; ++x) out[x] = static_cast<float>(from[x]) * scale;
+        } else {
+            for (int32_t x = x0; x < x1; ++x)
+                out[x] =
+                    static_cast<float>(row[clamp_index(x + v.x, w) * plane.sample_stride]) * scale;
+        }
+    }
+}
+
+void moved_row(const PlaneView& plane, const PlaneMotion& m, int32_t y, float scale, float* out) {
+    if (plane.format == SampleFormat::u8)
+        moved_samples<uint8_t>(plane, m, y, scale, out);
+    else
+        moved_samples<uint16_t>(plane, m, y, scale, out);
+}
+
+// Row y of an error map read at the samples of row y moved by the motion.
+void moved_errors(const float* map, const ErrorMapLayout& layout, int32_t w, int32_t h,
+                  const PlaneMotion& m, int32_t y, float* out) {
+    const int shift_x = std::countr_zero(static_cast<uint32_t>(layout.block_width));
+    const int shift_y = std::countr_zero(static_cast<uint32_t>(layout.block_height));
+    const int32_t runs = m.runs();
+    for (int32_t i = 0; i < runs; ++i) {
+        const BlockVector v = m.at(y, i);
+        const int32_t x0 = runs == 1 ? 0 : i * m.run();
+        const int32_t x1 = i == runs - 1 ? w : min32(x0 + m.run(), w);
+        const float* row =
+            map + static_cast<int64_t>(clamp_index(y + v.y, h) >> shift_y) * layout.columns;
+        if (x0 + v.x >= 0 && x1 - 1 + v.x < w) {
+            for (int32_t x = x0; x < x1; ++x) out[x] = row[(x + v.x) >> shift_x];
+        } else {
+            for (int32_t x = x0; x < x1; ++x) out[x] = row[clamp_index(x + v.x, w) >> shift_x];
+        }
+    }
+}
 
 struct Shared {
     const TemporalShape* shape;
@@ -128,58 +177,57 @@ struct Shared {
     float* weight_sum[3];      // 1 + sum of w
     float* weight_squares[3];  // 1 + sum of w^2
     float* noise_ratio[3];
-    float* scratch;          // 4 rows of the widest plane per thread
+    float* scratch;          // kScratchRows rows of the widest plane per thread
     int64_t scratch_floats;  // per thread
     int64_t* guard;          // per thread: the weights' sum in 1/65536
 };
 
+constexpr int kScratchRows = 7;
+
 // One row of (B_t - B'_u)^2 summed over three neighbouring samples, edges repeated.
-void difference_row(const Shared& s, int p, int32_t y, float* squares, float* out) {
+void difference_row(const Shared& s, int p, int32_t y, float* pilot, float* moved, float* out) {
     const TemporalPlane& c = s.centre->plane[p];
-    const TemporalPlane& n = s.neighbour->plane[p];
-    const int32_t w = s.shape->width[p], h = s.shape->height[p];
+    const int32_t w = s.shape->width[p];
     const float unit = eight_bit_unit(c.pilot.format);
+    const PlaneMotion still = {nullptr, 0, 0, 0, 0};
+    moved_row(c.pilot, still, y, unit, pilot);
+    moved_row(s.neighbour->plane[p].pilot, s.motion[p], y, unit, moved);
     for (int32_t x = 0; x < w; ++x) {
-        const BlockVector v = s.motion[p].at(y, x);
-        const float a = static_cast<float>(sample(c.pilot, y, x)) * unit;
-        const float b =
-            static_cast<float>(sample(n.pilot, clamp_index(y + v.y, h), clamp_index(x + v.x, w))) *
-            unit;
-        const float d = a - b;
-        squares[x] = d * d;
+        const float d = pilot[x] - moved[x];
+        pilot[x] = d * d;
     }
-    for (int32_t x = 0; x < w; ++x)
-        out[x] = (squares[clamp_index(x - 1, w)] + squares[x]) + squares[clamp_index(x + 1, w)];
+    out[0] = (pilot[0] + pilot[0]) + pilot[w > 1 ? 1 : 0];
+    for (int32_t x = 1; x < w - 1; ++x) out[x] = (pilot[x - 1] + pilot[x]) + pilot[x + 1];
+    if (w > 1) out[w - 1] = (pilot[w - 2] + pilot[w - 1]) + pilot[w - 1];
 }
 
 // The weights of rule 2 for rows of plane p: into `weights`; for luma also the guard's sum.
 void weight_rows(const Shared& s, int p, float* weights, int t, int T) {
     const int32_t w = s.shape->width[p], h = s.shape->height[p];
     const TemporalPlane& c = s.centre->plane[p];
-    const TemporalPlane& n = s.neighbour->plane[p];
     const ErrorMapLayout layout = error_map_layout(w, h, s.shape->shift_x[p], s.shape->shift_y[p]);
     float* const base = s.scratch + t * s.scratch_floats;
-    float* squares = base;
-    float* rows[3] = {base + w, base + 2 * static_cast<int64_t>(w),
-                      base + 3 * static_cast<int64_t>(w)};
+    float* const pilot = base;
+    float* const moved = base + w;
+    float* const errors = base + 2 * static_cast<int64_t>(w);
+    float* const own = base + 3 * static_cast<int64_t>(w);
+    float* rows[3] = {base + 4 * static_cast<int64_t>(w), base + 5 * static_cast<int64_t>(w),
+                      base + 6 * static_cast<int64_t>(w)};
+    const PlaneMotion still = {nullptr, 0, 0, 0, 0};
     const ItemRange share = thread_share(h, t, T);
     int64_t guard = 0;
     if (share.begin < share.end) {
-        difference_row(s, p, clamp_index(share.begin - 1, h), squares, rows[0]);
-        difference_row(s, p, share.begin, squares, rows[1]);
+        difference_row(s, p, clamp_index(share.begin - 1, h), pilot, moved, rows[0]);
+        difference_row(s, p, share.begin, pilot, moved, rows[1]);
     }
     for (int32_t y = share.begin; y < share.end; ++y) {
-        difference_row(s, p, clamp_index(y + 1, h), squares, rows[2]);
+        difference_row(s, p, clamp_index(y + 1, h), pilot, moved, rows[2]);
+        moved_errors(s.neighbour->plane[p].error, layout, w, h, s.motion[p], y, errors);
+        moved_errors(c.error, layout, w, h, still, y, own);
         float* out = weights + static_cast<int64_t>(y) * w;
-        const float* errors_c =
-            c.error + static_cast<int64_t>(y / layout.block_height) * layout.columns;
         for (int32_t x = 0; x < w; ++x) {
-            const BlockVector v = s.motion[p].at(y, x);
-            const int32_t ry = clamp_index(y + v.y, h), rx = clamp_index(x + v.x, w);
-            const float et = errors_c[x / layout.block_width];
-            const float eu =
-                n.error[static_cast<int64_t>(ry / layout.block_height) * layout.columns +
-                        rx / layout.block_width];
+            const float et = own[x];
+            const float eu = errors[x];
             const float d = ((rows[0][x] + rows[1][x]) + rows[2][x]) * kNinth;
             const float r = d / ((et + eu) + kFloor);
             const float w1 = clamp01((3.0f - r) * 0.5f);
@@ -187,8 +235,10 @@ void weight_rows(const Shared& s, int p, float* weights, int t, int T) {
             const float ex = (unexplained > 0.0f ? unexplained : 0.0f) / (et + kFloor);
             const float w2 = clamp01(2.0f - ex);
             out[x] = min_float(w1, w2);
-            if (p == 0) guard += static_cast<int64_t>(out[x] * kGuardUnits + 0.5f);
         }
+        if (p == 0)
+            for (int32_t x = 0; x < w; ++x)
+                guard += static_cast<int64_t>(out[x] * kGuardUnits + 0.5f);
         float* first = rows[0];
         rows[0] = rows[1];
         rows[1] = rows[2];
@@ -227,17 +277,21 @@ void chroma_weight_worker(int t, int T, void* context) {
     }
 }
 
+float working_scale(const PlaneView& v) {
+    return static_cast<float>(int32_t{1} << working_shift(v.format));
+}
+
 void start_worker(int t, int T, void* context) {
     const Shared& s = *static_cast<Shared*>(context);
     const int p = s.plane;
     const int32_t w = s.shape->width[p];
     const PlaneView& noisy = s.centre->plane[p].noisy;
-    const float scale = static_cast<float>(int32_t{1} << working_shift(noisy.format));
+    const PlaneMotion still = {nullptr, 0, 0, 0, 0};
     const ItemRange share = thread_share(s.shape->height[p], t, T);
     for (int32_t y = share.begin; y < share.end; ++y) {
         const int64_t row = static_cast<int64_t>(y) * w;
+        moved_row(noisy, still, y, working_scale(noisy), s.averaged[p] + row);
         for (int32_t x = 0; x < w; ++x) {
-            s.averaged[p][row + x] = static_cast<float>(sample(noisy, y, x)) * scale;
             s.weight_sum[p][row + x] = 1.0f;
             s.weight_squares[p][row + x] = 1.0f;
         }
@@ -247,22 +301,22 @@ void start_worker(int t, int T, void* context) {
 void accumulate_worker(int t, int T, void* context) {
     const Shared& s = *static_cast<Shared*>(context);
     const int p = s.plane;
-    const int32_t w = s.shape->width[p], h = s.shape->height[p];
+    const int32_t w = s.shape->width[p];
     const PlaneView& noisy = s.neighbour->plane[p].noisy;
-    const float scale = static_cast<float>(int32_t{1} << working_shift(noisy.format));
     const float* weights = p == 0 ? s.luma_weights : s.chroma_weights;
-    const ItemRange share = thread_share(h, t, T);
+    float* const moved = s.scratch + t * s.scratch_floats;
+    const ItemRange share = thread_share(s.shape->height[p], t, T);
     for (int32_t y = share.begin; y < share.end; ++y) {
         const int64_t row = static_cast<int64_t>(y) * w;
+        moved_row(noisy, s.motion[p], y, working_scale(noisy), moved);
+        const float* wt = weights + row;
+        float* sum = s.averaged[p] + row;
+        float* ws = s.weight_sum[p] + row;
+        float* w2 = s.weight_squares[p] + row;
         for (int32_t x = 0; x < w; ++x) {
-            const float wt = weights[row + x];
-            const BlockVector v = s.motion[p].at(y, x);
-            const float moved = static_cast<float>(sample(noisy, clamp_index(y + v.y, h),
-                                                          clamp_index(x + v.x, w))) *
-                                scale;
-            s.averaged[p][row + x] = s.averaged[p][row + x] + wt * moved;
-            s.weight_sum[p][row + x] = s.weight_sum[p][row + x] + wt;
-            s.weight_squares[p][row + x] = s.weight_squares[p][row + x] + wt * wt;
+            sum[x] = sum[x] + wt[x] * moved[x];
+            ws[x] = ws[x] + wt[x];
+            w2[x] = w2[x] + wt[x] * wt[x];
         }
     }
 }
@@ -313,7 +367,8 @@ MemoryPlan plan_memory(const TemporalShape& shape, int threads) {
         m.sums[p] = shape.averaged[p] ? take(2 * static_cast<int64_t>(shape.width[p]) *
                                              shape.height[p] * int64_t{sizeof(float)})
                                       : -1;
-    m.scratch_floats = aligned16(4 * widest * int64_t{sizeof(float)}) / int64_t{sizeof(float)};
+    m.scratch_floats =
+        aligned16(kScratchRows * widest * int64_t{sizeof(float)}) / int64_t{sizeof(float)};
     m.scratch = take(m.scratch_floats * T * int64_t{sizeof(float)});
     m.guard = take(T * int64_t{sizeof(int64_t)});
     m.total = at;

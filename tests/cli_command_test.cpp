@@ -22,10 +22,11 @@ protected:
 
     void SetUp() override { write_file(in, serialise(stream)); }
 
-    // What a plain run with --sigma 4 writes for `input`.
+    // What a run with --sigma 4, each frame on its own, writes for `input`.
     std::string filtered(const std::string& input) {
         const std::string path = dir.file("reference.y4m");
-        const RunResult r = run_velmora({"--quiet", "--sigma", "4", input, path});
+        const RunResult r =
+            run_velmora({"--quiet", "--sigma", "4", "--temporal", "0", input, path});
         EXPECT_EQ(r.status, 0) << r.err;
         const std::string bytes = read_file(path);
         ::unlink(path.c_str());
@@ -85,7 +86,9 @@ TEST_F(CliCommand, MistakesInTheCommandAreNamedBeforeAnythingIsRead) {
     }
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.y4m"});
     // Forced, the stream goes under such a name.
-    ASSERT_EQ(run_velmora({"--quiet", "--sigma", "4", "--force-y4m", in, dir.file("y.mkv")}).status,
+    ASSERT_EQ(run_velmora({"--quiet", "--sigma", "4", "--temporal", "0", "--force-y4m", in,
+                           dir.file("y.mkv")})
+                  .status,
               0);
     EXPECT_TRUE(read_file(dir.file("y.mkv")) == filtered(in));
 }
@@ -213,8 +216,9 @@ TEST_F(CliCommand, ASegmentIsFilteredAlone) {
     }();
     for (bool piped : {false, true}) {
         SCOPED_TRACE(piped ? "pipe" : "file");
-        const std::vector<std::string> args = {
-            "--quiet", "--sigma", "4", "--start", "2", "--frames", "3", piped ? "-" : in, out};
+        const std::vector<std::string> args = {"--quiet", "--sigma",        "4", "--temporal",
+                                               "0",       "--start",        "2", "--frames",
+                                               "3",       piped ? "-" : in, out};
         const RunResult r = piped ? run_velmora_piped(args, read_file(in)) : run_velmora(args);
         ASSERT_EQ(r.status, 0) << r.err;
         const Stream segment = read_stream(out);
@@ -273,8 +277,8 @@ TEST_F(CliCommand, KeepPartialKeepsTheFramesBeforeTheDamage) {
         EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.y4m"});
         for (bool piped : {false, true}) {
             const std::vector<std::string> args = {
-                "--sigma",         "4", "--keep-partial", "--start", "1", "--preview", png,
-                "--preview-frame", "3", piped ? "-" : in, out};
+                "--sigma",   "4", "--temporal",      "0", "--keep-partial", "--start", "1",
+                "--preview", png, "--preview-frame", "3", piped ? "-" : in, out};
             const RunResult kept = piped ? run_velmora_piped(args, c.bytes) : run_velmora(args);
             EXPECT_EQ(kept.status, 2);
             EXPECT_NE(kept.err.find(c.says), std::string::npos) << kept.err;

@@ -45,7 +45,7 @@ protected:
     // whole planes or, where `fields[i]`, on each field of frame i.
     void expect_filtered(const Stream& stream, const std::vector<bool>& fields) {
         write_file(in, serialise(stream));
-        const RunResult r = run_velmora({"--quiet", "--sigma", "5", in, out});
+        const RunResult r = run_velmora({"--quiet", "--sigma", "5", "--temporal", "0", in, out});
         ASSERT_EQ(r.status, 0) << r.err;
         const Stream result = read_stream(out);
         const StreamFormat& f = stream.format;

@@ -24,16 +24,6 @@ const char* kPictureFolder = "/usr/lib/python3/dist-packages/skimage/data";
 const char* kPictures[] = {"astronaut.png", "chelsea.png", "coffee.png", "motorcycle_left.png",
                            "camera.png"};
 
-double luma_psnr(const StreamFormat& f, const Frame& a, const Frame& b) {
-    double sum = 0;
-    for (int y = 0; y < f.height; ++y)
-        for (int x = 0; x < f.width; ++x) {
-            const double d = double(a.sample(f, 0, x, y)) - b.sample(f, 0, x, y);
-            sum += d * d;
-        }
-    return 10.0 * std::log10(255.0 * 255.0 / (sum / (double(f.width) * f.height)));
-}
-
 struct Gains {
     double luma = 0;  // average over the pictures, dB
     double all_planes = 0;

@@ -95,22 +95,25 @@ TEST_P(EveryKind, ThresholdsZeroGiveTheStreamBack) {
     }
 }
 
-// Each plane is filtered at its own size by the engine: the same as the engine run on that
-// plane alone, each field on its own (the stream is interlaced); and any thread count gives the
-// same bytes.
+// Each plane is filtered at its own size by the engine: without --temporal the same as the
+// engine run on that plane alone, each field on its own (the stream is interlaced); and any
+// thread count gives the same bytes, with frames averaged (--temporal, the default) too.
 TEST_P(EveryKind, EachPlaneIsFilteredAtItsOwnSize) {
     const Stream stream = stream_of(GetParam(), 77, 45, 2, 2);
     write_file(in, serialise(stream));
-    std::string previous;
-    for (const char* threads : {"1", "2", "3"}) {
-        const RunResult r = run_velmora(
-            {"--quiet", "--sigma-luma", "6", "--sigma-chroma", "9", "--threads", threads, in, out});
-        ASSERT_EQ(r.status, 0) << r.err;
-        const std::string bytes = read_file(out);
-        if (!previous.empty()) {
-            EXPECT_TRUE(bytes == previous) << threads << " threads";
+    for (const char* temporal : {"3", "0"}) {
+        std::string previous;
+        for (const char* threads : {"1", "2", "3"}) {
+            const RunResult r =
+                run_velmora({"--quiet", "--sigma-luma", "6", "--sigma-chroma", "9", "--temporal",
+                             temporal, "--threads", threads, in, out});
+            ASSERT_EQ(r.status, 0) << r.err;
+            const std::string bytes = read_file(out);
+            if (!previous.empty()) {
+                EXPECT_TRUE(bytes == previous) << threads << " threads, --temporal " << temporal;
+            }
+            previous = bytes;
         }
-        previous = bytes;
     }
     const Stream result = read_stream(out);
     const StreamFormat& f = stream.format;
@@ -304,7 +307,8 @@ TEST_F(Cli, AClosedOutputPipeEndsTheRunWhileTheInputWaits) {
     posix_spawn_file_actions_adddup2(&actions, output[1], 1);
     posix_spawn_file_actions_addclose(&actions, input[1]);
     posix_spawn_file_actions_addclose(&actions, output[0]);
-    const char* argv[] = {VELMORA_CLI, "--quiet", "--sigma", "4", "-", "-", nullptr};
+    const char* argv[] = {VELMORA_CLI, "--quiet", "--sigma", "4",    "--temporal",
+                          "0",         "-",       "-",       nullptr};
     pid_t pid;
     ASSERT_EQ(posix_spawn(&pid, VELMORA_CLI, &actions, nullptr, const_cast<char**>(argv), environ),
               0);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -259,6 +260,16 @@ void filter_plane(velmora::PlaneEngine& engine, const velmora::StreamFormat& f,
         engine.synthesise(field.view());
         put_field(f, frame, p, parity, field);
     }
+}
+
+double luma_psnr(const velmora::StreamFormat& f, const velmora::Frame& a, const velmora::Frame& b) {
+    double sum = 0;
+    for (int y = 0; y < f.height; ++y)
+        for (int x = 0; x < f.width; ++x) {
+            const double d = double(a.sample(f, 0, x, y)) - b.sample(f, 0, x, y);
+            sum += d * d;
+        }
+    return 10.0 * std::log10(255.0 * 255.0 / (sum / (double(f.width) * f.height)));
 }
 
 }  // namespace cli_test

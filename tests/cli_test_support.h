@@ -87,6 +87,9 @@ Stream make_stream(int width, int height, velmora::Subsampling s, SampleFormat f
 std::string serialise(const Stream& stream);
 Stream read_stream(const std::string& path);
 
+// PSNR of the luma planes of two frames, in dB (8-bit samples).
+double luma_psnr(const velmora::StreamFormat& f, const velmora::Frame& a, const velmora::Frame& b);
+
 // Lines parity, parity + 2, ... of plane p of a frame, copied out into a plane of their own.
 struct FieldCopy {
     std::vector<uint8_t> samples;

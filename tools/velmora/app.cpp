@@ -19,6 +19,7 @@
 #include "tools/velmora/options.h"
 #include "tools/velmora/output_file.h"
 #include "tools/velmora/preview.h"
+#include "tools/velmora/temporal_filter.h"
 #include "tools/velmora/y4m.h"
 
 namespace velmora {
@@ -125,23 +126,39 @@ int run(const Options& o, Console& console) {
 
     std::optional<RgbImage> preview;
     int64_t index = o.start;  // the input's number of the next frame to filter
+    int64_t done = 0;         // frames filtered and handed on to be written
     bool pipe_closed = false;
+    std::optional<TemporalFilter> temporal;
+    if (const int radius = temporal_radius(o); radius > 0)
+        temporal.emplace(radius, format, denoiser, o.threads);
     try {
-        FramePipeline frames(reader, format, output.fd(), end - o.start);
+        FramePipeline frames(reader, format, output.fd(), end - o.start,
+                             temporal ? temporal->frames_kept() : 1);
+        std::optional<RgbImage> before;
+        const auto finished = [&](Frame* frame, int64_t i) {
+            if (before && i == preview_frame) preview = preview_of(o, format, *before, *frame);
+            frames.write(frame);
+            ++done;
+            console.progress(done, total);
+        };
         try {
             for (; Frame* frame = frames.next(); ++index) {
-                const bool capture = !o.preview.empty() && index == preview_frame;
-                std::optional<RgbImage> before;
-                if (capture) before = frame_to_rgb(format, *frame);
-                denoiser.filter(*frame, index);
-                if (capture) preview = preview_of(o, format, *before, *frame);
-                frames.write(frame);
-                console.progress(index + 1 - o.start, total);
+                if (!o.preview.empty() && index == preview_frame)
+                    before = frame_to_rgb(format, *frame);
+                if (temporal) {
+                    temporal->push(frame, index, finished);
+                } else {
+                    denoiser.filter(*frame, index);
+                    finished(frame, index);
+                }
             }
         } catch (const InputError&) {
-            frames.drain();  // the frames before the damage are written out
+            // The frames before the damage are filtered and written out.
+            if (temporal) temporal->finish(finished);
+            frames.drain();
             throw;
         }
+        if (temporal) temporal->finish(finished);
         frames.drain();
     } catch (const BrokenPipe&) {
         pipe_closed = true;  // the reader has all it wanted
@@ -151,14 +168,13 @@ int run(const Options& o, Console& console) {
         console.finish();
         output.commit();
         if (preview) write_png(*preview_file, o.preview, *preview);
-        const int64_t kept = index - o.start;
         console.message("input: " + std::string(e.what()) +
                         (o.output == "-" ? std::string()
-                                         : "; the " + std::to_string(kept) +
+                                         : "; the " + std::to_string(done) +
                                                " frames before it are kept in '" + o.output + "'"));
         return 2;
     }
-    console.progress(index - o.start, total, true);
+    console.progress(done, total, true);
     console.finish();
     if (o.start > 0 && index == o.start) start_beyond_stream(o, reader);
     if (!pipe_closed) output.commit();

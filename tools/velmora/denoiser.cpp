@@ -27,6 +27,7 @@ Denoiser::Denoiser(const Options& o, const StreamFormat& f, Console& console)
         for (int p = 0; p < f.planes(); ++p) {
             const std::optional<double>& s = p == 0 ? o.sigma_luma : o.sigma_chroma;
             rows_[p] = s ? row_for_sigma(*s, o.k, f.format) : ThresholdRow{};
+            sigma_[p] = s.value_or(0.0);
         }
     } else if (o.strength == StrengthSource::tracks) {
         for (int p = 0; p < f.planes(); ++p)
@@ -41,7 +42,7 @@ Denoiser::Denoiser(const Options& o, const StreamFormat& f, Console& console)
                          std::to_string(f.height) + " picture");
 }
 
-void Denoiser::filter(Frame& frame, int64_t index) {
+void Denoiser::filter(Frame& frame, int64_t index, const PictureHook& hook) {
     const int64_t n = index - o_.start;  // frames into those filtered
     Measure measure = Measure::none;
     if (o_.strength == StrengthSource::automatic &&
@@ -54,7 +55,7 @@ void Denoiser::filter(Frame& frame, int64_t index) {
     std::array<double, 3> sigmas = {};
     for (int p = 0; p < f_.planes(); ++p) {
         if (measure == Measure::none && !o_.view_coefficients && is_zero(rows_[p])) continue;
-        sigmas[p] = filter_plane(frame.plane(f_, p), p, order, measure);
+        sigmas[p] = filter_plane(frame.plane(f_, p), p, order, measure, hook);
     }
     if (measure == Measure::estimate) {
         std::string text = "frame " + std::to_string(index);
@@ -74,18 +75,20 @@ void Denoiser::filter(Frame& frame, int64_t index) {
     }
 }
 
-double Denoiser::filter_plane(const PlaneView& plane, int p, FieldOrder order, Measure measure) {
+double Denoiser::filter_plane(const PlaneView& plane, int p, FieldOrder order, Measure measure,
+                              const PictureHook& hook) {
     // Each picture of the plane: the samples it is read from and, for the coefficient view,
     // where it is drawn. Fields are drawn one above the other (the top field in the upper
     // half), each a picture of its own; they are read from a copy of the plane, since drawing
     // the first would overwrite lines of the second.
     struct Picture {
         PlaneView source, drawn;
+        int parity;
     };
     std::vector<Picture> pictures;
     std::vector<uint8_t> copy;
     if (order == FieldOrder::progressive) {
-        pictures.push_back({plane, plane});
+        pictures.push_back({plane, plane, -1});
     } else {
         PlaneView source = plane;
         if (o_.view_coefficients) {
@@ -96,9 +99,9 @@ double Denoiser::filter_plane(const PlaneView& plane, int p, FieldOrder order, M
             source.base = copy.data();
         }
         const int top_rows = (plane.height + 1) / 2;
-        const Picture top{field_of(source, 0), rows_of(plane, 0, top_rows)};
-        const Picture bottom{field_of(source, 1),
-                             rows_of(plane, top_rows, plane.height - top_rows)};
+        const Picture top{field_of(source, 0), rows_of(plane, 0, top_rows), 0};
+        const Picture bottom{field_of(source, 1), rows_of(plane, top_rows, plane.height - top_rows),
+                             1};
         pictures =
             order == FieldOrder::top_first ? std::vector{top, bottom} : std::vector{bottom, top};
     }
@@ -110,6 +113,7 @@ double Denoiser::filter_plane(const PlaneView& plane, int p, FieldOrder order, M
         if (measure == Measure::estimate) {
             const double working = engine().estimate_noise();
             sigma = working / working_units_per_8bit(f_.format);
+            sigma_[p] = sigma;
             rows_[p] = row_for_threshold(o_.k * working);
         } else if (measure == Measure::learn) {
             const int size = o_.learn_size;
@@ -126,10 +130,27 @@ double Denoiser::filter_plane(const PlaneView& plane, int p, FieldOrder order, M
             engine().draw_coefficients(picture.drawn);
         } else if (!is_zero(rows_[p])) {
             engine().threshold(rows_[p]);
+            if (hook) hook(p, picture.parity, engine(), sigma_[p]);
             engine().synthesise(picture.source);
         }
     }
     return sigma;
+}
+
+void Denoiser::filter_from(Frame& frame, FieldOrder order, const std::array<ThresholdRow, 3>& rows,
+                           const std::function<PlaneView(int plane, int parity)>& source) {
+    for (int p = 0; p < f_.planes(); ++p) {
+        if (is_zero(rows[p])) continue;
+        const PlaneView plane = frame.plane(f_, p);
+        for (int parity = order == FieldOrder::progressive ? -1 : 0; parity < 2; ++parity) {
+            const PlaneView target = parity < 0 ? plane : field_of(plane, parity);
+            if (target.height == 0) continue;
+            engine().analyse(source(p, parity));
+            engine().threshold(rows[p]);
+            engine().synthesise(target);
+            if (parity < 0) break;
+        }
+    }
 }
 
 PlaneEngine& Denoiser::engine() {

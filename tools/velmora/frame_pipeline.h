@@ -1,6 +1,6 @@
 // Reading, filtering and writing overlapped: a reader thread parses the next frames and a writer
-// thread writes the finished ones while the calling thread filters the current one. Frames go
-// round a fixed set of buffers and leave in the order they came.
+// thread writes the finished ones while the calling thread filters the current one (or keeps a
+// few for a while). Frames go round a fixed set of buffers and leave in the order they came.
 #pragma once
 
 #include <condition_variable>
@@ -9,6 +9,7 @@
 #include <exception>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "tools/velmora/y4m.h"
 
@@ -16,8 +17,10 @@ namespace velmora {
 
 class FramePipeline {
 public:
-    // Reads at most `count` frames of `format` from `reader`, and writes to `output`.
-    FramePipeline(Y4mReader& reader, const StreamFormat& format, int output, int64_t count);
+    // Reads at most `count` frames of `format` from `reader`, and writes to `output`. The
+    // calling thread may keep up to `kept` frames from next() before it writes the first of them.
+    FramePipeline(Y4mReader& reader, const StreamFormat& format, int output, int64_t count,
+                  int kept = 1);
     // Stops both threads, also a reader that waits for input.
     ~FramePipeline();
     FramePipeline(const FramePipeline&) = delete;
@@ -40,8 +43,8 @@ private:
     void write_frames(int output);
     void rethrow_write_failure();
 
-    static constexpr int kBuffers = 4;  // one being read, filtered and written, one spare
-    Frame buffers_[kBuffers];
+    // The kept frames, and one being read, one written and one spare.
+    std::vector<Frame> buffers_;
 
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -5,6 +5,7 @@
 
 #include "tools/velmora/foreign_formats.h"
 #include "tools/velmora/strength.h"
+#include "tools/velmora/temporal_filter.h"
 #include "tools/velmora/y4m.h"
 
 namespace velmora {
@@ -167,6 +168,9 @@ Options parse_options(const std::vector<std::string>& args) {
             o.preview_frame = parse_count(arg, take(), 0, INT64_MAX);
         } else if (arg == "--preview-crop") {
             o.preview_crop = parse_region(arg, take());
+        } else if (arg == "--temporal") {
+            o.temporal = static_cast<int>(parse_count(arg, take(), 0, kMaxTemporalRadius));
+            o.temporal_given = true;
         } else if (arg == "--start") {
             o.start = parse_count(arg, take(), 0, INT64_MAX);
         } else if (arg == "--frames") {
@@ -207,6 +211,14 @@ Options parse_options(const std::vector<std::string>& args) {
         usage(
             "--preview-diff shows what the filter changed; with --view coefficients the frame "
             "is not filtered");
+    if (o.temporal_given && o.temporal > 0) {
+        if (o.view_coefficients)
+            usage(
+                "--temporal averages frames before filtering; --view coefficients shows one "
+                "frame's coefficients (add --temporal 0)");
+        if (o.strength == StrengthSource::tracks || o.strength == StrengthSource::learn)
+            usage("--temporal needs a noise level (--sigma*, --auto), not --tracks or --learn");
+    }
     const int64_t end = o.frames ? o.start + std::min(*o.frames, INT64_MAX - o.start) : INT64_MAX;
     if (o.preview_frame && (*o.preview_frame < o.start || *o.preview_frame >= end))
         usage("--preview-frame " + std::to_string(*o.preview_frame) +
@@ -218,6 +230,12 @@ Options parse_options(const std::vector<std::string>& args) {
               "; encode it with ffmpeg: " + encode_hint(o.input, o.output) +
               " (or --force-y4m to write the stream under that name)");
     return o;
+}
+
+int temporal_radius(const Options& o) {
+    const bool level =
+        o.strength == StrengthSource::sigma || o.strength == StrengthSource::automatic;
+    return level && !o.view_coefficients ? o.temporal : 0;
 }
 
 std::string help_text() {
@@ -249,6 +267,9 @@ Strength (one of these; --auto when none is given):
 Frames:
   --start N            filter from frame N on (counted from 0); earlier frames are skipped
   --frames M           filter M frames only; the output holds only the frames filtered
+  --temporal R         average each frame with the R frames before and after it (0 to 8,
+                       default 3; 0: each frame on its own), moved to follow motion and
+                       weighted by how well they match; needs --sigma* or --auto
   --keep-partial       when the input is damaged or cut short, keep the frames before the
                        damage in OUTPUT (the error is still reported, exit status 2)
 

@@ -41,6 +41,11 @@ struct Options {
     int learn_size = 128;  // the box's side in samples of each plane
     bool learn_every_frame = false;
 
+    // Frames before and after each frame averaged into it (0: none). Used with a noise level
+    // (--sigma*, --auto); --tracks, --learn and --view coefficients filter frames on their own.
+    int temporal = 3;
+    bool temporal_given = false;
+
     int64_t start = 0;              // the first frame filtered
     std::optional<int64_t> frames;  // how many, when not all to the end
 
@@ -63,6 +68,9 @@ struct Options {
 
 // Throws UsageError.
 Options parse_options(const std::vector<std::string>& args);
+
+// The --temporal radius in effect: 0 where frames are filtered on their own.
+int temporal_radius(const Options& o);
 
 std::string help_text();
 

@@ -55,6 +55,10 @@ void PlaneEngine::synthesise(const PlaneView& view) {
     store(engine_, view, ex);
 }
 
+void PlaneEngine::error_map(float sigma, const ErrorMapLayout& layout, float* map) {
+    thresholded_error_map(engine_, sigma, layout, map, pool_.executor());
+}
+
 uint32_t coefficient_view_sample(int16_t y, SampleFormat format) {
     const uint32_t level = std::min<uint32_t>(static_cast<uint16_t>(y), 4095);
     const uint32_t maximum = static_cast<uint32_t>(sample_maximum(format));

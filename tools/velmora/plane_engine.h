@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "engine/engine.h"
+#include "engine/temporal.h"
 #include "engine/track_units.h"
 #include "threads/thread_pool.h"
 
@@ -39,8 +40,12 @@ public:
     // Thresholds the analysed plane's coefficients with `row`.
     void threshold(const ThresholdRow& row);
 
-    // Rebuilds the plane and stores it into `view` (the view given to analyse).
+    // Rebuilds the plane and stores it into `view` (the view given to analyse, or another of
+    // its size).
     void synthesise(const PlaneView& view);
+
+    // The error map of the thresholded plane, whose noise level is `sigma` 8-bit steps.
+    void error_map(float sigma, const ErrorMapLayout& layout, float* map);
 
     // The plug-in's coefficient view of the analysed (and thresholded) plane, its y values
     // mapped onto the view's sample range.

@@ -1,0 +1,453 @@
+#include "engine/temporal.h"
+
+#include <bit>
+
+#include "wavelet/transform_plane.h"
+
+namespace velmora {
+
+namespace {
+
+// Noise gains of the five-level transform's subbands, [level][H, V, D], and of the low band
+// left after five levels (float32 bit patterns).
+constexpr uint32_t kGainBits[kLevels][3] = {{0x3F8171D6, 0x3F8171D6, 0x3F7BA2D7},
+                                            {0x3F86F5E0, 0x3F86F5E0, 0x3F8F2FA8},
+                                            {0x3F80E2CA, 0x3F80E2CA, 0x3F85AC35},
+                                            {0x3F7BBAAF, 0x3F7BBAAF, 0x3F80794E},
+                                            {0x3F79BBC0, 0x3F79BBC0, 0x3F7D7408}};
+constexpr uint32_t kLowGainBits = 0x3F761172;
+constexpr float kFloor = std::bit_cast<float>(0x3D4CCCCDu);  // 0.05
+constexpr float kNinth = std::bit_cast<float>(0x3DE38E39u);  // 1/9
+constexpr float kGuardUnits = 65536.0f;                      // weights rounded to 1/65536
+
+int32_t clamp_index(int32_t i, int32_t n) { return i < 0 ? 0 : i >= n ? n - 1 : i; }
+int32_t min32(int32_t a, int32_t b) { return a < b ? a : b; }
+int32_t max32(int32_t a, int32_t b) { return a > b ? a : b; }
+float clamp01(float v) { return v < 0.0f ? 0.0f : v > 1.0f ? 1.0f : v; }
+float min_float(float a, float b) { return b < a ? b : a; }
+
+int64_t aligned16(int64_t bytes) { return (bytes + 15) & ~int64_t{15}; }
+
+// 8-bit steps per sample step of a format (exact: a power of two).
+float eight_bit_unit(SampleFormat f) {
+    return 1.0f / static_cast<float>(int32_t{1} << (sample_bits(f) - 8));
+}
+
+// ---- error maps
+
+struct ErrorMapStage {
+    const Engine* e;
+    float sigma;
+    const ErrorMapLayout* layout;
+    float* map;
+};
+
+// Samples of [begin, end) within the span of coefficient i at level l (span 2^(l+1)).
+int32_t overlap(int32_t i, int l, int32_t begin, int32_t end) {
+    const int32_t lo = max32(begin, i << (l + 1)), hi = min32(end, (i + 1) << (l + 1));
+    return hi - lo;
+}
+
+void error_map_rows(int t, int T, void* context) {
+    const ErrorMapStage& s = *static_cast<ErrorMapStage*>(context);
+    const TransformPlane& plane = s.e->plane;
+    const ErrorMapLayout& layout = *s.layout;
+    const float low = std::bit_cast<float>(kLowGainBits);
+    const float low_term = low * low * (1.0f / 1024.0f);
+    float factor[kLevels][3];
+    for (int l = 0; l < kLevels; ++l)
+        for (int o = 0; o < 3; ++o) {
+            const float g = std::bit_cast<float>(kGainBits[l][o]);
+            factor[l][o] = g * g * (1.0f / static_cast<float>(int32_t{1} << (2 * l + 2)));
+        }
+    const float variance = s.sigma * s.sigma;
+    const ItemRange rows = thread_share(layout.rows, t, T);
+    for (int32_t by = rows.begin; by < rows.end; ++by) {
+        const int32_t y0 = by * layout.block_height;
+        const int32_t y1 = min32(y0 + layout.block_height, s.e->height);
+        for (int32_t bx = 0; bx < layout.columns; ++bx) {
+            const int32_t x0 = bx * layout.block_width;
+            const int32_t x1 = min32(x0 + layout.block_width, s.e->width);
+            float sum = 0.0f;
+            for (int l = 0; l < kLevels; ++l) {
+                const int32_t w2 = plane.W >> (l + 1), h2 = plane.H >> (l + 1);
+                const float* const bands[3] = {
+                    plane.data + w2, plane.data + static_cast<int64_t>(h2) * plane.W,
+                    plane.data + static_cast<int64_t>(h2) * plane.W + w2};
+                for (int o = 0; o < 3; ++o) {
+                    int32_t count = 0;  // samples of the block covered by surviving coefficients
+                    for (int32_t i = y0 >> (l + 1); i <= (y1 - 1) >> (l + 1); ++i) {
+                        const float* row = bands[o] + static_cast<int64_t>(i) * plane.W;
+                        const int32_t oy = overlap(i, l, y0, y1);
+                        for (int32_t j = x0 >> (l + 1); j <= (x1 - 1) >> (l + 1); ++j)
+                            if (row[j] != 0.0f) count += oy * overlap(j, l, x0, x1);
+                    }
+                    sum = sum + static_cast<float>(count) * factor[l][o];
+                }
+            }
+            const float samples = static_cast<float>((y1 - y0) * (x1 - x0));
+            s.map[static_cast<int64_t>(by) * layout.columns + bx] =
+                (sum / samples + low_term) * variance;
+        }
+    }
+}
+
+// ---- weights and averages
+
+// Where a plane's samples find their vectors: the luma block of the luma sample at the same
+// place, the vector shifted down to the plane's sampling. Along a row the vector changes every
+// `run` samples (one luma block); the last block column reaches to the end of the row.
+struct PlaneMotion {
+    const BlockVector* vectors;
+    int32_t columns, rows;
+    int shift_x, shift_y;
+
+    int32_t run() const { return kMotionBlock >> shift_x; }
+    // The runs of a row: `columns` of them, or one with the zero vector for a picture smaller
+    // than a block.
+    int32_t runs() const { return columns == 0 || rows == 0 ? 1 : columns; }
+    BlockVector at(int32_t y, int32_t run_index) const {
+        if (columns == 0 || rows == 0) return {0, 0};
+        const int32_t by = min32((y << shift_y) / kMotionBlock, rows - 1);
+        const BlockVector v = vectors[static_cast<int64_t>(by) * columns + run_index];
+        return {v.y >> shift_y, v.x >> shift_x};
+    }
+};
+
+// Row y of `plane` moved by the motion: out[x] = value of sample (y + v.y, x + v.x), edges
+// repeated, as a float times `scale`.
+template <typename Sample>
+void moved_samples(const PlaneView& plane, const PlaneMotion& m, int32_t y, float scale,
+                   float* out) {
+    const int32_t w = plane.width, h = plane.height;
+    const int32_t runs = m.runs();
+    for (int32_t i = 0; i < runs; ++i) {
+        const BlockVector v = m.at(y, i);
+        const int32_t x0 = runs == 1 ? 0 : i * m.run();
+        const int32_t x1 = i == runs - 1 ? w : min32(x0 + m.run(), w);
+        const Sample* row =
+            static_cast<const Sample*>(plane.base) + clamp_index(y + v.y, h) * plane.row_stride;
+        if (plane.sample_stride == 1 && x0 + v.x >= 0 && x1 - 1 + v.x < w) {
+            const Sample* from = row + v.x;
+            for (int32_t x = x0; x < x1; ++x) out[x] = static_cast<float>(from[x]) * scale;
+        } else {
+            for (int32_t x = x0; x < x1; ++x)
+                out[x] =
+                    static_cast<float>(row[clamp_index(x + v.x, w) * plane.sample_stride]) * scale;
+        }
+    }
+}
+
+void moved_row(const PlaneView& plane, const PlaneMotion& m, int32_t y, float scale, float* out) {
+    if (plane.format == SampleFormat::u8)
+        moved_samples<uint8_t>(plane, m, y, scale, out);
+    else
+        moved_samples<uint16_t>(plane, m, y, scale, out);
+}
+
+// Row y of an error map read at the samples of row y moved by the motion.
+void moved_errors(const float* map, const ErrorMapLayout& layout, int32_t w, int32_t h,
+                  const PlaneMotion& m, int32_t y, float* out) {
+    const int shift_x = std::countr_zero(static_cast<uint32_t>(layout.block_width));
+    const int shift_y = std::countr_zero(static_cast<uint32_t>(layout.block_height));
+    const int32_t runs = m.runs();
+    for (int32_t i = 0; i < runs; ++i) {
+        const BlockVector v = m.at(y, i);
+        const int32_t x0 = runs == 1 ? 0 : i * m.run();
+        const int32_t x1 = i == runs - 1 ? w : min32(x0 + m.run(), w);
+        const float* row =
+            map + static_cast<int64_t>(clamp_index(y + v.y, h) >> shift_y) * layout.columns;
+        if (x0 + v.x >= 0 && x1 - 1 + v.x < w) {
+            for (int32_t x = x0; x < x1; ++x) out[x] = row[(x + v.x) >> shift_x];
+        } else {
+            for (int32_t x = x0; x < x1; ++x) out[x] = row[clamp_index(x + v.x, w) >> shift_x];
+        }
+    }
+}
+
+struct Shared {
+    const TemporalShape* shape;
+    const TemporalPicture* centre;
+    const TemporalPicture* neighbour;
+    PlaneMotion motion[3];
+    int plane;                 // the plane of the stage
+    float* luma_weights;       // shape->width[0] x height[0]
+    float* chroma_weights;     // the chroma plane's size
+    float* averaged[3];        // sums of weighted samples until the last stage
+    float* weight_sum[3];      // 1 + sum of w
+    float* weight_squares[3];  // 1 + sum of w^2
+    float* noise_ratio[3];
+    float* scratch;          // kScratchRows rows of the widest plane per thread
+    int64_t scratch_floats;  // per thread
+    int64_t* guard;          // per thread: the weights' sum in 1/65536
+};
+
+constexpr int kScratchRows = 7;
+
+// One row of (B_t - B'_u)^2 summed over three neighbouring samples, edges repeated.
+void difference_row(const Shared& s, int p, int32_t y, float* pilot, float* moved, float* out) {
+    const TemporalPlane& c = s.centre->plane[p];
+    const int32_t w = s.shape->width[p];
+    const float unit = eight_bit_unit(c.pilot.format);
+    const PlaneMotion still = {nullptr, 0, 0, 0, 0};
+    moved_row(c.pilot, still, y, unit, pilot);
+    moved_row(s.neighbour->plane[p].pilot, s.motion[p], y, unit, moved);
+    for (int32_t x = 0; x < w; ++x) {
+        const float d = pilot[x] - moved[x];
+        pilot[x] = d * d;
+    }
+    out[0] = (pilot[0] + pilot[0]) + pilot[w > 1 ? 1 : 0];
+    for (int32_t x = 1; x < w - 1; ++x) out[x] = (pilot[x - 1] + pilot[x]) + pilot[x + 1];
+    if (w > 1) out[w - 1] = (pilot[w - 2] + pilot[w - 1]) + pilot[w - 1];
+}
+
+// The weights of rule 2 for rows of plane p: into `weights`; for luma also the guard's sum.
+void weight_rows(const Shared& s, int p, float* weights, int t, int T) {
+    const int32_t w = s.shape->width[p], h = s.shape->height[p];
+    const TemporalPlane& c = s.centre->plane[p];
+    const ErrorMapLayout layout = error_map_layout(w, h, s.shape->shift_x[p], s.shape->shift_y[p]);
+    float* const base = s.scratch + t * s.scratch_floats;
+    float* const pilot = base;
+    float* const moved = base + w;
+    float* const errors = base + 2 * static_cast<int64_t>(w);
+    float* const own = base + 3 * static_cast<int64_t>(w);
+    float* rows[3] = {base + 4 * static_cast<int64_t>(w), base + 5 * static_cast<int64_t>(w),
+                      base + 6 * static_cast<int64_t>(w)};
+    const PlaneMotion still = {nullptr, 0, 0, 0, 0};
+    const ItemRange share = thread_share(h, t, T);
+    int64_t guard = 0;
+    if (share.begin < share.end) {
+        difference_row(s, p, clamp_index(share.begin - 1, h), pilot, moved, rows[0]);
+        difference_row(s, p, share.begin, pilot, moved, rows[1]);
+    }
+    for (int32_t y = share.begin; y < share.end; ++y) {
+        difference_row(s, p, clamp_index(y + 1, h), pilot, moved, rows[2]);
+        moved_errors(s.neighbour->plane[p].error, layout, w, h, s.motion[p], y, errors);
+        moved_errors(c.error, layout, w, h, still, y, own);
+        float* out = weights + static_cast<int64_t>(y) * w;
+        for (int32_t x = 0; x < w; ++x) {
+            const float et = own[x];
+            const float eu = errors[x];
+            const float d = ((rows[0][x] + rows[1][x]) + rows[2][x]) * kNinth;
+            const float r = d / ((et + eu) + kFloor);
+            const float w1 = clamp01((3.0f - r) * 0.5f);
+            const float unexplained = (d - et) - eu;
+            const float ex = (unexplained > 0.0f ? unexplained : 0.0f) / (et + kFloor);
+            const float w2 = clamp01(2.0f - ex);
+            out[x] = min_float(w1, w2);
+        }
+        if (p == 0)
+            for (int32_t x = 0; x < w; ++x)
+                guard += static_cast<int64_t>(out[x] * kGuardUnits + 0.5f);
+        float* first = rows[0];
+        rows[0] = rows[1];
+        rows[1] = rows[2];
+        rows[2] = first;
+    }
+    if (p == 0) s.guard[t] = guard;
+}
+
+void luma_weight_worker(int t, int T, void* context) {
+    const Shared& s = *static_cast<Shared*>(context);
+    weight_rows(s, 0, s.luma_weights, t, T);
+}
+
+// Chroma: the mean weight of the luma samples covered, and the plane's own test.
+void chroma_weight_worker(int t, int T, void* context) {
+    const Shared& s = *static_cast<Shared*>(context);
+    const int p = s.plane;
+    weight_rows(s, p, s.chroma_weights, t, T);
+    const int32_t w = s.shape->width[p], h = s.shape->height[p];
+    const int32_t lw = s.shape->width[0], lh = s.shape->height[0];
+    const int sx = s.shape->shift_x[p], sy = s.shape->shift_y[p];
+    const float scale = 1.0f / static_cast<float>(int32_t{1} << (sx + sy));
+    const ItemRange share = thread_share(h, t, T);
+    for (int32_t y = share.begin; y < share.end; ++y) {
+        float* out = s.chroma_weights + static_cast<int64_t>(y) * w;
+        for (int32_t x = 0; x < w; ++x) {
+            float sum = 0.0f;
+            for (int32_t i = 0; i < (1 << sy); ++i) {
+                const float* luma =
+                    s.luma_weights + static_cast<int64_t>(clamp_index((y << sy) + i, lh)) * lw;
+                for (int32_t j = 0; j < (1 << sx); ++j)
+                    sum = sum + luma[clamp_index((x << sx) + j, lw)];
+            }
+            out[x] = min_float(sum * scale, out[x]);
+        }
+    }
+}
+
+float working_scale(const PlaneView& v) {
+    return static_cast<float>(int32_t{1} << working_shift(v.format));
+}
+
+void start_worker(int t, int T, void* context) {
+    const Shared& s = *static_cast<Shared*>(context);
+    const int p = s.plane;
+    const int32_t w = s.shape->width[p];
+    const PlaneView& noisy = s.centre->plane[p].noisy;
+    const PlaneMotion still = {nullptr, 0, 0, 0, 0};
+    const ItemRange share = thread_share(s.shape->height[p], t, T);
+    for (int32_t y = share.begin; y < share.end; ++y) {
+        const int64_t row = static_cast<int64_t>(y) * w;
+        moved_row(noisy, still, y, working_scale(noisy), s.averaged[p] + row);
+        for (int32_t x = 0; x < w; ++x) {
+            s.weight_sum[p][row + x] = 1.0f;
+            s.weight_squares[p][row + x] = 1.0f;
+        }
+    }
+}
+
+void accumulate_worker(int t, int T, void* context) {
+    const Shared& s = *static_cast<Shared*>(context);
+    const int p = s.plane;
+    const int32_t w = s.shape->width[p];
+    const PlaneView& noisy = s.neighbour->plane[p].noisy;
+    const float* weights = p == 0 ? s.luma_weights : s.chroma_weights;
+    float* const moved = s.scratch + t * s.scratch_floats;
+    const ItemRange share = thread_share(s.shape->height[p], t, T);
+    for (int32_t y = share.begin; y < share.end; ++y) {
+        const int64_t row = static_cast<int64_t>(y) * w;
+        moved_row(noisy, s.motion[p], y, working_scale(noisy), moved);
+        const float* wt = weights + row;
+        float* sum = s.averaged[p] + row;
+        float* ws = s.weight_sum[p] + row;
+        float* w2 = s.weight_squares[p] + row;
+        for (int32_t x = 0; x < w; ++x) {
+            sum[x] = sum[x] + wt[x] * moved[x];
+            ws[x] = ws[x] + wt[x];
+            w2[x] = w2[x] + wt[x] * wt[x];
+        }
+    }
+}
+
+void finish_worker(int t, int T, void* context) {
+    const Shared& s = *static_cast<Shared*>(context);
+    const int p = s.plane;
+    const int32_t w = s.shape->width[p];
+    const ItemRange share = thread_share(s.shape->height[p], t, T);
+    for (int32_t y = share.begin; y < share.end; ++y) {
+        const int64_t row = static_cast<int64_t>(y) * w;
+        for (int32_t x = 0; x < w; ++x) {
+            const float sum = s.weight_sum[p][row + x];
+            s.averaged[p][row + x] = s.averaged[p][row + x] / sum;
+            if (s.noise_ratio[p])
+                s.noise_ratio[p][row + x] = s.weight_squares[p][row + x] / (sum * sum);
+        }
+    }
+}
+
+struct MemoryPlan {
+    int64_t vectors, luma_weights, chroma_weights, sums[3], scratch, guard, total;
+    int64_t scratch_floats;
+};
+
+MemoryPlan plan_memory(const TemporalShape& shape, int threads) {
+    MemoryPlan m = {};
+    const int T = threads < 1 ? 1 : threads;
+    int64_t at = 0;
+    const auto take = [&](int64_t bytes) {
+        const int64_t start = at;
+        at += aligned16(bytes);
+        return start;
+    };
+    const int64_t blocks =
+        static_cast<int64_t>(motion_columns(shape.width[0])) * motion_rows(shape.height[0]);
+    m.vectors = take((blocks > 0 ? blocks : 1) * static_cast<int64_t>(sizeof(BlockVector)));
+    int64_t widest = 1, largest_chroma = 1;
+    for (int p = 0; p < shape.planes; ++p) {
+        const int64_t samples = static_cast<int64_t>(shape.width[p]) * shape.height[p];
+        widest = shape.width[p] > widest ? shape.width[p] : widest;
+        if (p > 0 && samples > largest_chroma) largest_chroma = samples;
+    }
+    m.luma_weights =
+        take(static_cast<int64_t>(shape.width[0]) * shape.height[0] * int64_t{sizeof(float)});
+    m.chroma_weights = take(largest_chroma * int64_t{sizeof(float)});
+    for (int p = 0; p < shape.planes; ++p)
+        m.sums[p] = shape.averaged[p] ? take(2 * static_cast<int64_t>(shape.width[p]) *
+                                             shape.height[p] * int64_t{sizeof(float)})
+                                      : -1;
+    m.scratch_floats =
+        aligned16(kScratchRows * widest * int64_t{sizeof(float)}) / int64_t{sizeof(float)};
+    m.scratch = take(m.scratch_floats * T * int64_t{sizeof(float)});
+    m.guard = take(T * int64_t{sizeof(int64_t)});
+    m.total = at;
+    return m;
+}
+
+void run(const Executor& ex, WorkerFunction fn, Shared& s) { ex.run(ex.self, fn, &s); }
+
+}  // namespace
+
+ErrorMapLayout error_map_layout(int32_t width, int32_t height, int shift_x, int shift_y) {
+    ErrorMapLayout l;
+    l.block_width = kMotionBlock >> shift_x;
+    l.block_height = kMotionBlock >> shift_y;
+    l.columns = (width + l.block_width - 1) / l.block_width;
+    l.rows = (height + l.block_height - 1) / l.block_height;
+    return l;
+}
+
+void thresholded_error_map(const Engine& e, float sigma, const ErrorMapLayout& layout, float* map,
+                           const Executor& ex) {
+    ErrorMapStage stage = {&e, sigma, &layout, map};
+    ex.run(ex.self, error_map_rows, &stage);
+}
+
+int64_t temporal_memory_bytes(const TemporalShape& shape, int threads) {
+    return plan_memory(shape, threads).total;
+}
+
+int temporal_average(const TemporalShape& shape, const TemporalPicture& centre,
+                     const TemporalPicture* neighbours, const int* distances, int count,
+                     float* const averaged[3], float* const noise_ratio[3], void* memory,
+                     const Executor& ex) {
+    const MemoryPlan m = plan_memory(shape, ex.threads);
+    char* base = static_cast<char*>(memory);
+    Shared s = {};
+    s.shape = &shape;
+    s.centre = &centre;
+    BlockVector* vectors = reinterpret_cast<BlockVector*>(base + m.vectors);
+    for (int p = 0; p < shape.planes; ++p)
+        s.motion[p] = {vectors, motion_columns(shape.width[0]), motion_rows(shape.height[0]),
+                       shape.shift_x[p], shape.shift_y[p]};
+    s.luma_weights = reinterpret_cast<float*>(base + m.luma_weights);
+    s.chroma_weights = reinterpret_cast<float*>(base + m.chroma_weights);
+    for (int p = 0; p < shape.planes; ++p) {
+        if (!shape.averaged[p]) continue;
+        const int64_t samples = static_cast<int64_t>(shape.width[p]) * shape.height[p];
+        s.averaged[p] = averaged[p];
+        s.weight_sum[p] = reinterpret_cast<float*>(base + m.sums[p]);
+        s.weight_squares[p] = s.weight_sum[p] + samples;
+        s.noise_ratio[p] = noise_ratio ? noise_ratio[p] : nullptr;
+    }
+    s.scratch = reinterpret_cast<float*>(base + m.scratch);
+    s.scratch_floats = m.scratch_floats;
+    s.guard = reinterpret_cast<int64_t*>(base + m.guard);
+
+    for (s.plane = 0; s.plane < shape.planes; ++s.plane)
+        if (shape.averaged[s.plane]) run(ex, start_worker, s);
+
+    const int64_t luma_samples = static_cast<int64_t>(shape.width[0]) * shape.height[0];
+    int used = 0;
+    for (int i = 0; i < count; ++i) {
+        s.neighbour = &neighbours[i];
+        search_motion(*centre.pyramid, *neighbours[i].pyramid, distances[i], vectors, ex);
+        run(ex, luma_weight_worker, s);
+        int64_t sum = 0;
+        for (int t = 0; t < ex.threads; ++t) sum += s.guard[t];
+        // The mean weight below 1/2: the neighbour is left out.
+        if (2 * sum < static_cast<int64_t>(kGuardUnits) * luma_samples) continue;
+        ++used;
+        for (s.plane = 0; s.plane < shape.planes; ++s.plane) {
+            if (!shape.averaged[s.plane]) continue;
+            if (s.plane > 0) run(ex, chroma_weight_worker, s);
+            run(ex, accumulate_worker, s);
+        }
+    }
+    for (s.plane = 0; s.plane < shape.planes; ++s.plane)
+        if (shape.averaged[s.plane]) run(ex, finish_worker, s);
+    return used;
+}
+
+}  // namespace velmora

@@ -1,0 +1,99 @@
+// Temporal averaging: the noisy pictures around a picture, moved by block motion and weighted
+// per sample by how well they match, averaged into one plane with less noise, which a spatial
+// denoiser then filters.
+//
+// Each picture of the window comes with its spatially denoised planes (the "pilots", made by any
+// spatial denoiser), the predicted error variance of each pilot (an error map, below) and the
+// motion pyramid of its luma pilot. For a neighbour u of the centre picture t:
+//
+//   1. The vectors of t's 8 x 8 blocks into u (search_motion on the pyramids).
+//   2. Per luma sample, with B the pilots in 8-bit steps, B' and e' the neighbour's pilot and
+//      error map read at the sample moved by its block's vector (edges repeated):
+//        D  = mean of (B_t - B'_u)^2 over the 3 x 3 samples around (edges repeated),
+//        r  = D / (e_t + e'_u + 0.05),        w1 = clamp((3 - r) / 2, 0, 1),
+//        ex = max(D - e_t - e'_u, 0) / (e_t + 0.05),   w2 = clamp(2 - ex, 0, 1),
+//        w  = min(w1, w2):
+//      the pilots may differ by what their own errors explain, and what they do not explain
+//      must stay below the centre pilot's own error.
+//   3. A neighbour whose mean luma weight is below 1/2 is left out entirely (a scene cut, a
+//      flash, motion the search could not follow): the mean is taken over the weights rounded
+//      to 1/65536, summed as integers.
+//   4. A chroma sample's weight is the smaller of the mean weight of the luma samples it covers
+//      and its own weight by rule 2 on the chroma pilots and error maps; its vector is the luma
+//      vector shifted right by the subsampling (arithmetic shift).
+//   5. A = (Y_t + sum of w_u Y'_u) / (1 + sum of w_u), summed over u in the order given; the
+//      noise variance of A relative to one picture's is m = (1 + sum w_u^2) / (1 + sum w_u)^2.
+//
+// All single precision, every operation rounded, in the order written; the result is the same
+// for every thread count. The caller passes the memory (temporal_memory_bytes) and an executor.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/engine.h"
+#include "engine/executor.h"
+#include "engine/motion_search.h"
+#include "engine/plane_view.h"
+
+namespace velmora {
+
+// An error map holds the predicted error variance of a pilot, in 8-bit steps squared, per block
+// of (8 >> shift_x) x (8 >> shift_y) samples of a plane (one motion block of luma), blocks at
+// the right and bottom edges cut to the picture.
+struct ErrorMapLayout {
+    int32_t block_width, block_height;
+    int32_t columns, rows;
+};
+
+ErrorMapLayout error_map_layout(int32_t width, int32_t height, int shift_x, int shift_y);
+inline int64_t error_map_floats(const ErrorMapLayout& l) {
+    return static_cast<int64_t>(l.columns) * l.rows;
+}
+
+// The error map of a pilot made by thresholding: `e` holds the thresholded coefficients of a
+// five-level transform of the plane (after threshold(), before inverse()), whose noise was
+// `sigma` 8-bit steps. A coefficient that survived carries its noise, one that was removed none
+// (its error is a bias that neighbouring pictures share); each spreads its variance evenly over
+// the 2^(l+1) x 2^(l+1) samples it stands for. Per sample
+//   e = sigma^2 * (G_A^2 / 4^5 + sum over surviving coefficients of G[l][o]^2 / 4^(l+1)),
+// with G the subbands' noise gains (the standard deviation of a coefficient for unit white
+// noise), averaged over each block.
+void thresholded_error_map(const Engine& e, float sigma, const ErrorMapLayout& layout, float* map,
+                           const Executor& ex);
+
+// One plane of one picture of the window.
+struct TemporalPlane {
+    PlaneView noisy;     // u8, u10, u12 or u16
+    PlaneView pilot;     // the same format and size
+    const float* error;  // its error map (error_map_layout of the plane)
+};
+
+// One picture (a frame, or one field of an interlaced frame).
+struct TemporalPicture {
+    TemporalPlane plane[3];
+    const MotionPyramid* pyramid;  // of plane 0's pilot
+};
+
+// The planes of the pictures: sizes, subsampling, and which planes are averaged (the others
+// only lend luma its weights, or are not read at all).
+struct TemporalShape {
+    int planes;  // 1 or 3
+    int32_t width[3], height[3];
+    int shift_x[3], shift_y[3];
+    bool averaged[3];
+};
+
+// Bytes of memory temporal_average needs for `threads` threads.
+int64_t temporal_memory_bytes(const TemporalShape& shape, int threads);
+
+// The averaged planes of `centre` from its `count` neighbours (in the order given;
+// distances[i] is the number of pictures between neighbour i and the centre), in working
+// values (the engine's scale, sample << working_shift), width x height each, row stride =
+// width. `noise_ratio` (m above) is written for the planes where it is not null. Returns the
+// number of neighbours that passed the cut guard. `memory` is 16-byte aligned.
+int temporal_average(const TemporalShape& shape, const TemporalPicture& centre,
+                     const TemporalPicture* neighbours, const int* distances, int count,
+                     float* const averaged[3], float* const noise_ratio[3], void* memory,
+                     const Executor& ex);
+
+}  // namespace velmora

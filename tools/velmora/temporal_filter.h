@@ -1,0 +1,84 @@
+// --temporal R: each frame filtered with the R frames before and after it. A sliding window of
+// 2R + 1 frames keeps each frame's noisy samples, its pilot (the frame filtered on its own, made
+// once when the frame comes in), the pilot's error maps and motion pyramids. When a frame's
+// window is complete (or the stream has ended) its neighbours are averaged into it
+// (engine/temporal.h) and the average is filtered again with the frame's own thresholds.
+//
+// The first and last frames use the neighbours that exist. An interlaced frame is averaged
+// field by field with the same fields (the same line parity) of its neighbours; a neighbour
+// that is progressive where the frame is interlaced, or the other way round, is not used.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <vector>
+
+#include "engine/motion_search.h"
+#include "engine/temporal.h"
+#include "threads/thread_pool.h"
+#include "tools/velmora/denoiser.h"
+#include "tools/velmora/y4m.h"
+
+namespace velmora {
+
+// The largest --temporal.
+constexpr int kMaxTemporalRadius = 8;
+
+class TemporalFilter {
+public:
+    // Frames are passed on as soon as they are finished: the frame given to push() (its
+    // samples replaced by the result) and its index.
+    using Emit = std::function<void(Frame* frame, int64_t index)>;
+
+    TemporalFilter(int radius, const StreamFormat& format, Denoiser& denoiser, int threads);
+
+    // Takes frame `index` (consecutive from the first pushed). The frame is kept, unchanged,
+    // until it is emitted, at most radius + 1 frames later.
+    void push(Frame* frame, int64_t index, const Emit& emit);
+
+    // The stream has ended: emits the frames still kept.
+    void finish(const Emit& emit);
+
+    // Frames kept at most at once between push() calls.
+    int frames_kept() const { return radius_ + 1; }
+
+private:
+    // One picture of a frame: the whole frame, or one of its fields.
+    struct Picture {
+        std::array<std::vector<float>, 3> error;
+        std::vector<uint8_t> pyramid_memory;
+        MotionPyramid pyramid = {};
+    };
+    struct Slot {
+        int64_t index = -1;
+        FieldOrder order = FieldOrder::progressive;
+        Frame noisy, pilot;
+        std::array<ThresholdRow, 3> rows = {};
+        std::array<Picture, 2> pictures;  // [0] the frame or its top field, [1] the bottom field
+    };
+
+    Slot& slot(int64_t index) { return slots_[static_cast<size_t>(index % slots_.size())]; }
+    PlaneView view(Frame& frame, int p, int parity);
+    void make_pilot(Slot& s, int64_t index);
+    void finish_frame(int64_t index, const Emit& emit);
+    void average_picture(int64_t index, int parity);
+
+    int radius_;
+    const StreamFormat& f_;
+    Denoiser& denoiser_;
+    ThreadPool pool_;
+    std::vector<Slot> slots_;
+    std::deque<std::pair<Frame*, int64_t>> kept_;
+    int64_t first_ = -1, last_ = -1;  // the frames pushed so far
+
+    // The averaged planes of the picture being finished, in working values as floats, and as
+    // 16-bit working values the spatial filter reads, per picture.
+    std::array<std::vector<float>, 3> averaged_;
+    std::array<std::array<std::vector<uint16_t>, 3>, 2> rounded_;
+    std::vector<std::max_align_t> memory_;
+};
+
+}  // namespace velmora

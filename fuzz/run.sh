@@ -57,7 +57,7 @@ for target in "${targets[@]}"; do
        "$fresh" "fuzz/corpus/$target" > "$log" 2>&1; then
     echo "fuzz_$target: $(grep -E 'DONE' "$log" | tail -1)"
   else
-    grep -E "ERROR|SUMMARY|#[0-9]+ " "$log" | head -20
+    grep -E "ERROR|SUMMARY|DONE|Test unit written|^#[0-9]+[[:space:]]" "$log" | tail -20
     echo "fuzz_$target found a fault (input in build/fuzz/, log in $log)"
     exit 1
   fi

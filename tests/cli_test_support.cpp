@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "standin/frame_source.h"
+#include "tools/velmora/strength.h"
 
 extern char** environ;
 
@@ -257,6 +258,22 @@ void filter_plane(velmora::PlaneEngine& engine, const velmora::StreamFormat& f,
         engine.analyse(field.view());
         engine.threshold(row);
         engine.synthesise(field.view());
+        put_field(f, frame, p, parity, field);
+    }
+}
+
+void filter_plane_best(velmora::PlaneEngine& engine, const velmora::StreamFormat& f,
+                       velmora::Frame& frame, int p, double sigma, bool fields) {
+    const float working = static_cast<float>(sigma * velmora::working_units_per_8bit(f.format));
+    const velmora::PlaneKind kind = p == 0 ? velmora::PlaneKind::luma : velmora::PlaneKind::chroma;
+    if (!fields) {
+        engine.denoise_best(frame.plane(f, p), working, kind);
+        return;
+    }
+    for (int parity : {0, 1}) {
+        FieldCopy field = copy_field(f, frame, p, parity);
+        if (field.height == 0) continue;
+        engine.denoise_best(field.view(), working, kind);
         put_field(f, frame, p, parity, field);
     }
 }

@@ -104,4 +104,9 @@ void put_field(const velmora::StreamFormat& f, velmora::Frame& frame, int p, int
 void filter_plane(velmora::PlaneEngine& engine, const velmora::StreamFormat& f,
                   velmora::Frame& frame, int p, const velmora::ThresholdRow& row, bool fields);
 
+// The same in best mode with noise `sigma` in 8-bit steps (luma settings for plane 0, chroma
+// settings for the others).
+void filter_plane_best(velmora::PlaneEngine& engine, const velmora::StreamFormat& f,
+                       velmora::Frame& frame, int p, double sigma, bool fields);
+
 }  // namespace cli_test

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <new>
 #include <optional>
 
@@ -127,19 +128,33 @@ int run(const Options& o, Console& console) {
     int64_t index = o.start;  // the input's number of the next frame to filter
     bool pipe_closed = false;
     try {
-        FramePipeline frames(reader, format, output.fd(), end - o.start);
+        // Frames read and measured, not yet filtered: the denoiser's look-ahead.
+        const int64_t lookahead = denoiser.lookahead();
+        FramePipeline frames(reader, format, output.fd(), end - o.start, lookahead);
+        std::deque<Frame*> held;
+        const auto filter_first = [&] {
+            Frame* frame = held.front();
+            held.pop_front();
+            const bool capture = !o.preview.empty() && index == preview_frame;
+            std::optional<RgbImage> before;
+            if (capture) before = frame_to_rgb(format, *frame);
+            denoiser.filter(*frame, index);
+            if (capture) preview = preview_of(o, format, *before, *frame);
+            frames.write(frame);
+            console.progress(index + 1 - o.start, total);
+            ++index;
+        };
         try {
-            for (; Frame* frame = frames.next(); ++index) {
-                const bool capture = !o.preview.empty() && index == preview_frame;
-                std::optional<RgbImage> before;
-                if (capture) before = frame_to_rgb(format, *frame);
-                denoiser.filter(*frame, index);
-                if (capture) preview = preview_of(o, format, *before, *frame);
-                frames.write(frame);
-                console.progress(index + 1 - o.start, total);
+            while (Frame* frame = frames.next()) {
+                denoiser.observe(*frame, index + static_cast<int64_t>(held.size()));
+                held.push_back(frame);
+                if (static_cast<int64_t>(held.size()) >= lookahead) filter_first();
             }
+            while (!held.empty()) filter_first();
         } catch (const InputError&) {
-            frames.drain();  // the frames before the damage are written out
+            // The frames before the damage are filtered and written out.
+            while (!held.empty()) filter_first();
+            frames.drain();
             throw;
         }
         frames.drain();

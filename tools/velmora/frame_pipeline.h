@@ -9,6 +9,7 @@
 #include <exception>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "tools/velmora/y4m.h"
 
@@ -16,8 +17,10 @@ namespace velmora {
 
 class FramePipeline {
 public:
-    // Reads at most `count` frames of `format` from `reader`, and writes to `output`.
-    FramePipeline(Y4mReader& reader, const StreamFormat& format, int output, int64_t count);
+    // Reads at most `count` frames of `format` from `reader`, and writes to `output`. The
+    // caller may hold up to `held` frames from next() at once before handing them on.
+    FramePipeline(Y4mReader& reader, const StreamFormat& format, int output, int64_t count,
+                  int64_t held = 1);
     // Stops both threads, also a reader that waits for input.
     ~FramePipeline();
     FramePipeline(const FramePipeline&) = delete;
@@ -40,8 +43,8 @@ private:
     void write_frames(int output);
     void rethrow_write_failure();
 
-    static constexpr int kBuffers = 4;  // one being read, filtered and written, one spare
-    Frame buffers_[kBuffers];
+    // The caller's frames, one being read, one written, one spare.
+    std::vector<Frame> buffers_;
 
     std::mutex mutex_;
     std::condition_variable changed_;

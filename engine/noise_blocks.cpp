@@ -144,13 +144,16 @@ int64_t spatial_noise_values(const NoiseBlocks& frame, float* values) {
 
 int64_t temporal_noise_values(const NoiseBlocks& previous, const PlaneView& previous_view,
                               const NoiseBlocks& current, const PlaneView& current_view,
-                              float* values) {
-    int64_t count = 0;
+                              float* values, int64_t* unchanged) {
+    int64_t count = 0, same = 0;
     for (int32_t by = 0; by < current.rows; ++by) {
         for (int32_t bx = 0; bx < current.columns; ++bx) {
             const int64_t at = static_cast<int64_t>(by) * current.columns + bx;
             if (previous.left_out[at] || current.left_out[at]) continue;
-            if (same_samples(previous_view, current_view, bx, by)) continue;
+            if (same_samples(previous_view, current_view, bx, by)) {
+                ++same;
+                continue;
+            }
             float sum = 0.0f;
             bool first = true;
             for (int32_t i = 0; i < kNoiseBlockCoefficients; ++i) {
@@ -165,6 +168,7 @@ int64_t temporal_noise_values(const NoiseBlocks& previous, const PlaneView& prev
             values[count++] = sum * kThirtySecond;
         }
     }
+    if (unchanged) *unchanged = same;
     return count;
 }
 

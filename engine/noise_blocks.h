@@ -47,9 +47,10 @@ int64_t spatial_noise_values(const NoiseBlocks& frame, float* values);
 // Half the mean square of the change of the coefficients between two consecutive frames of the
 // same picture size, for every block left out in neither frame whose 8 x 8 samples are not all
 // the same in both (a repeated frame or a codec's skipped block tells nothing about the noise).
-// `previous_view` and `current_view` hold the two frames' samples.
+// `previous_view` and `current_view` hold the two frames' samples. `unchanged`, when given,
+// receives how many blocks were left out only for not having changed.
 int64_t temporal_noise_values(const NoiseBlocks& previous, const PlaneView& previous_view,
                               const NoiseBlocks& current, const PlaneView& current_view,
-                              float* values);
+                              float* values, int64_t* unchanged = nullptr);
 
 }  // namespace velmora

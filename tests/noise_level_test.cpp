@@ -1,7 +1,6 @@
 // The noise measurement: which blocks tell nothing, the block values from the finest diagonal
 // details, the levels pooled from them over frames, and the integer square root behind them.
 #include "engine/noise_level.h"
-#include "engine/plane_io.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,7 @@
 
 #include "engine/best_mode.h"
 #include "engine/noise_blocks.h"
+#include "engine/plane_io.h"
 #include "engine/square_root.h"
 #include "tests/wavelet_test_support.h"
 #include "threads/thread_pool.h"
@@ -86,10 +86,10 @@ struct Frame {
     }
 };
 
-std::vector<float> temporal(Frame& previous, Frame& current) {
+std::vector<float> temporal(Frame& previous, Frame& current, int64_t* unchanged = nullptr) {
     std::vector<float> v(current.left_out.size());
-    v.resize(static_cast<size_t>(temporal_noise_values(previous.blocks, previous.view(),
-                                                       current.blocks, current.view(), v.data())));
+    v.resize(static_cast<size_t>(temporal_noise_values(
+        previous.blocks, previous.view(), current.blocks, current.view(), v.data(), unchanged)));
     return v;
 }
 
@@ -233,11 +233,14 @@ TEST(NoiseLevel, BlocksThatDidNotChangeGiveNoTemporalValue) {
     auto level = [](int x, int y) { return 60.0 + x / 4 + y / 3; };
     const std::vector<uint16_t> s = picture(128, 64, SampleFormat::u8, 5.0, 10, level);
     Frame a(s, 128, 64, SampleFormat::u8), again(s, 128, 64, SampleFormat::u8);
-    EXPECT_TRUE(temporal(a, again).empty());
+    int64_t unchanged = -1;
+    EXPECT_TRUE(temporal(a, again, &unchanged).empty());
+    EXPECT_EQ(unchanged, 16 * 8);
     std::vector<uint16_t> half = picture(128, 64, SampleFormat::u8, 5.0, 11, level);
     std::copy(s.begin() + 32 * 128, s.end(), half.begin() + 32 * 128);  // bottom half as before
     Frame b(half, 128, 64, SampleFormat::u8);
-    EXPECT_EQ(temporal(a, b).size(), 16u * 4u);
+    EXPECT_EQ(temporal(a, b, &unchanged).size(), 16u * 4u);
+    EXPECT_EQ(unchanged, 16 * 4);
 }
 
 // The arithmetic of the level: the floor(0.1 (n - 1))-th smallest value, over the constant,

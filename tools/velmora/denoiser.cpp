@@ -92,7 +92,8 @@ void Denoiser::update_levels(int64_t n, int64_t index, FieldOrder order) {
     for (int p = 0; p < f_.planes(); ++p) {
         if (!windows_[p]) continue;
         int64_t measured = n;
-        const NoiseLevel level = windows_[p]->level_at(n, measured);
+        bool still = false;
+        const NoiseLevel level = windows_[p]->level_at(n, measured, still);
         const int64_t plane_last = index + measured - n;
         last = std::max(last, plane_last);
         const double unit = working_units_per_8bit(f_.format);
@@ -112,7 +113,9 @@ void Denoiser::update_levels(int64_t n, int64_t index, FieldOrder order) {
             state = none_found;
             set_level(p, 0);
             measured_before_[p] = true;
-            notices.push_back(name + "no noise found (estimate " + fixed(sigma, 2) + " over " +
+            notices.push_back(name + "no noise found (" +
+                              (still ? std::string("the picture does not change in ")
+                                     : "estimate " + fixed(sigma, 2) + " over ") +
                               frames_text(index, plane_last) + "); left unfiltered");
         } else {
             state = level_said;

@@ -45,26 +45,35 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
     if (pair) {
         m.temporal.resize(b.left_out.size());
         NoiseBlocks before = previous_.blocks();
-        m.temporal.resize(static_cast<size_t>(
-            temporal_noise_values(before, previous_.view(), blocks, b.view(), m.temporal.data())));
+        m.temporal.resize(static_cast<size_t>(temporal_noise_values(
+            before, previous_.view(), blocks, b.view(), m.temporal.data(), &m.unchanged)));
     }
     frames_[n] = std::move(m);
     std::swap(previous_, current_);
     previous_frame_ = n;
 }
 
-NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last) {
+NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
     frames_.erase(frames_.begin(), frames_.lower_bound(n));
     std::vector<float> spatial, temporal;
+    int64_t unchanged = 0;
     last = n;
     for (auto it = frames_.begin(); it != frames_.end() && it->first <= last_of(n); ++it) {
         last = it->first;
         spatial.insert(spatial.end(), it->second.spatial.begin(), it->second.spatial.end());
-        if (it->first > n)
+        if (it->first > n) {
             temporal.insert(temporal.end(), it->second.temporal.begin(), it->second.temporal.end());
+            unchanged += it->second.unchanged;
+        }
     }
-    return noise_level(spatial.data(), static_cast<int64_t>(spatial.size()), temporal.data(),
-                       static_cast<int64_t>(temporal.size()));
+    NoiseLevel level = noise_level(spatial.data(), static_cast<int64_t>(spatial.size()),
+                                   temporal.data(), static_cast<int64_t>(temporal.size()));
+    still = temporal.empty() && unchanged >= kNoiseLevelBlocks;
+    if (still) {
+        level.found = true;
+        level.sigma = 0.0f;
+    }
+    return level;
 }
 
 }  // namespace velmora

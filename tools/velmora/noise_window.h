@@ -31,12 +31,14 @@ public:
 
     // The level of the window starting at frame n, from those of its frames measured (all of
     // them, unless the stream ended first), the last of which is put in `last`. Forgets the
-    // frames before n.
-    NoiseLevel level_at(int64_t n, int64_t& last);
+    // frames before n. A window of frames that repeat one picture, without a block that
+    // changes, has no noise that changes in time: its level is found and 0, and `still` is set.
+    NoiseLevel level_at(int64_t n, int64_t& last, bool& still);
 
 private:
     struct Measured {
         std::vector<float> spatial, temporal;  // temporal: with frame n - 1
+        int64_t unchanged = 0;                 // blocks the same as in frame n - 1
     };
     struct Blocks {
         int32_t width = 0, height = 0;

@@ -258,4 +258,23 @@ TEST_F(CliModes, WindowsRefreshTheLevelAlongTheStream) {
     for (int i = 0; i < 5; ++i) EXPECT_TRUE(tail.frames[i].data == whole.frames[5 + i].data) << i;
 }
 
+// A picture frozen after noisy frames keeps the level found before (the frozen noise is still
+// noise); frozen from the start, it would be taken for a clean still.
+TEST_F(CliModes, AFrozenPictureKeepsTheLevelFoundBefore) {
+    Stream stream = stream_of(
+        96, 64, 10, smooth, [](int) { return 6.0; }, 14);
+    for (int i = 6; i < 10; ++i) stream.frames[i] = stream.frames[5];
+    write_file(in, serialise(stream));
+    const RunResult r = run_velmora(
+        {"--verbose", "--auto-every", "5", "--sigma-chroma", "0", "--sigma-luma", "auto", in, out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("plane Y: the picture does not change in frames 5-9; the level found "
+                         "before stays"),
+              std::string::npos)
+        << r.err;
+    const Stream result = read_stream(out);
+    for (int i = 5; i < 10; ++i)
+        EXPECT_FALSE(result.frames[i].data == stream.frames[i].data) << "frame " << i;
+}
+
 }  // namespace

@@ -100,10 +100,12 @@ void Denoiser::update_levels(int64_t n, int64_t index, FieldOrder order) {
         const double sigma = level.found ? level.sigma / unit : 0.0;
         const std::string name = std::string("plane ") + kPlaneNames[p] + ": ";
         int state;
-        if (!level.found && measured_before_[p]) {
+        if ((!level.found || still) && measured_before_[p]) {
             state = said_[p];  // the level found before stays
-            notices.push_back(name + "nothing measurable in " + frames_text(index, plane_last) +
-                              " (flat or clipped); the level found before stays");
+            notices.push_back(
+                name + (still ? "the picture does not change in " : "nothing measurable in ") +
+                frames_text(index, plane_last) + (still ? "" : " (flat or clipped)") +
+                "; the level found before stays");
         } else if (!level.found) {
             state = none_measurable;
             set_level(p, 0);

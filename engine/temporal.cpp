@@ -8,21 +8,12 @@ namespace velmora {
 
 namespace {
 
-// Noise gains of the five-level transform's subbands, [level][H, V, D], and of the low band
-// left after five levels (float32 bit patterns).
-constexpr uint32_t kGainBits[kLevels][3] = {{0x3F8171D6, 0x3F8171D6, 0x3F7BA2D7},
-                                            {0x3F86F5E0, 0x3F86F5E0, 0x3F8F2FA8},
-                                            {0x3F80E2CA, 0x3F80E2CA, 0x3F85AC35},
-                                            {0x3F7BBAAF, 0x3F7BBAAF, 0x3F80794E},
-                                            {0x3F79BBC0, 0x3F79BBC0, 0x3F7D7408}};
-constexpr uint32_t kLowGainBits = 0x3F761172;
 constexpr float kFloor = std::bit_cast<float>(0x3D4CCCCDu);  // 0.05
 constexpr float kNinth = std::bit_cast<float>(0x3DE38E39u);  // 1/9
 constexpr float kGuardUnits = 65536.0f;                      // weights rounded to 1/65536
 
 int32_t clamp_index(int32_t i, int32_t n) { return i < 0 ? 0 : i >= n ? n - 1 : i; }
 int32_t min32(int32_t a, int32_t b) { return a < b ? a : b; }
-int32_t max32(int32_t a, int32_t b) { return a > b ? a : b; }
 float clamp01(float v) { return v < 0.0f ? 0.0f : v > 1.0f ? 1.0f : v; }
 float min_float(float a, float b) { return b < a ? b : a; }
 
@@ -31,65 +22,6 @@ int64_t aligned16(int64_t bytes) { return (bytes + 15) & ~int64_t{15}; }
 // 8-bit steps per sample step of a format (exact: a power of two).
 float eight_bit_unit(SampleFormat f) {
     return 1.0f / static_cast<float>(int32_t{1} << (sample_bits(f) - 8));
-}
-
-// ---- error maps
-
-struct ErrorMapStage {
-    const Engine* e;
-    float sigma;
-    const ErrorMapLayout* layout;
-    float* map;
-};
-
-// Samples of [begin, end) within the span of coefficient i at level l (span 2^(l+1)).
-int32_t overlap(int32_t i, int l, int32_t begin, int32_t end) {
-    const int32_t lo = max32(begin, i << (l + 1)), hi = min32(end, (i + 1) << (l + 1));
-    return hi - lo;
-}
-
-void error_map_rows(int t, int T, void* context) {
-    const ErrorMapStage& s = *static_cast<ErrorMapStage*>(context);
-    const TransformPlane& plane = s.e->plane;
-    const ErrorMapLayout& layout = *s.layout;
-    const float low = std::bit_cast<float>(kLowGainBits);
-    const float low_term = low * low * (1.0f / 1024.0f);
-    float factor[kLevels][3];
-    for (int l = 0; l < kLevels; ++l)
-        for (int o = 0; o < 3; ++o) {
-            const float g = std::bit_cast<float>(kGainBits[l][o]);
-            factor[l][o] = g * g * (1.0f / static_cast<float>(int32_t{1} << (2 * l + 2)));
-        }
-    const float variance = s.sigma * s.sigma;
-    const ItemRange rows = thread_share(layout.rows, t, T);
-    for (int32_t by = rows.begin; by < rows.end; ++by) {
-        const int32_t y0 = by * layout.block_height;
-        const int32_t y1 = min32(y0 + layout.block_height, s.e->height);
-        for (int32_t bx = 0; bx < layout.columns; ++bx) {
-            const int32_t x0 = bx * layout.block_width;
-            const int32_t x1 = min32(x0 + layout.block_width, s.e->width);
-            float sum = 0.0f;
-            for (int l = 0; l < kLevels; ++l) {
-                const int32_t w2 = plane.W >> (l + 1), h2 = plane.H >> (l + 1);
-                const float* const bands[3] = {
-                    plane.data + w2, plane.data + static_cast<int64_t>(h2) * plane.W,
-                    plane.data + static_cast<int64_t>(h2) * plane.W + w2};
-                for (int o = 0; o < 3; ++o) {
-                    int32_t count = 0;  // samples of the block covered by surviving coefficients
-                    for (int32_t i = y0 >> (l + 1); i <= (y1 - 1) >> (l + 1); ++i) {
-                        const float* row = bands[o] + static_cast<int64_t>(i) * plane.W;
-                        const int32_t oy = overlap(i, l, y0, y1);
-                        for (int32_t j = x0 >> (l + 1); j <= (x1 - 1) >> (l + 1); ++j)
-                            if (row[j] != 0.0f) count += oy * overlap(j, l, x0, x1);
-                    }
-                    sum = sum + static_cast<float>(count) * factor[l][o];
-                }
-            }
-            const float samples = static_cast<float>((y1 - y0) * (x1 - x0));
-            s.map[static_cast<int64_t>(by) * layout.columns + bx] =
-                (sum / samples + low_term) * variance;
-        }
-    }
 }
 
 // ---- weights and averages
@@ -378,21 +310,6 @@ MemoryPlan plan_memory(const TemporalShape& shape, int threads) {
 void run(const Executor& ex, WorkerFunction fn, Shared& s) { ex.run(ex.self, fn, &s); }
 
 }  // namespace
-
-ErrorMapLayout error_map_layout(int32_t width, int32_t height, int shift_x, int shift_y) {
-    ErrorMapLayout l;
-    l.block_width = kMotionBlock >> shift_x;
-    l.block_height = kMotionBlock >> shift_y;
-    l.columns = (width + l.block_width - 1) / l.block_width;
-    l.rows = (height + l.block_height - 1) / l.block_height;
-    return l;
-}
-
-void thresholded_error_map(const Engine& e, float sigma, const ErrorMapLayout& layout, float* map,
-                           const Executor& ex) {
-    ErrorMapStage stage = {&e, sigma, &layout, map};
-    ex.run(ex.self, error_map_rows, &stage);
-}
 
 int64_t temporal_memory_bytes(const TemporalShape& shape, int threads) {
     return plan_memory(shape, threads).total;

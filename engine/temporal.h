@@ -3,8 +3,8 @@
 // denoiser then filters.
 //
 // Each picture of the window comes with its spatially denoised planes (the "pilots", made by any
-// spatial denoiser), the predicted error variance of each pilot (an error map, below) and the
-// motion pyramid of its luma pilot. For a neighbour u of the centre picture t:
+// spatial denoiser), the predicted error variance of each pilot (an error map, error_map.h) and
+// the motion pyramid of its luma pilot. For a neighbour u of the centre picture t:
 //
 //   1. The vectors of t's 8 x 8 blocks into u (search_motion on the pyramids).
 //   2. Per luma sample, with B the pilots in 8-bit steps, B' and e' the neighbour's pilot and
@@ -31,35 +31,12 @@
 #include <cstdint>
 
 #include "engine/engine.h"
+#include "engine/error_map.h"
 #include "engine/executor.h"
 #include "engine/motion_search.h"
 #include "engine/plane_view.h"
 
 namespace velmora {
-
-// An error map holds the predicted error variance of a pilot, in 8-bit steps squared, per block
-// of (8 >> shift_x) x (8 >> shift_y) samples of a plane (one motion block of luma), blocks at
-// the right and bottom edges cut to the picture.
-struct ErrorMapLayout {
-    int32_t block_width, block_height;
-    int32_t columns, rows;
-};
-
-ErrorMapLayout error_map_layout(int32_t width, int32_t height, int shift_x, int shift_y);
-inline int64_t error_map_floats(const ErrorMapLayout& l) {
-    return static_cast<int64_t>(l.columns) * l.rows;
-}
-
-// The error map of a pilot made by thresholding: `e` holds the thresholded coefficients of a
-// five-level transform of the plane (after threshold(), before inverse()), whose noise was
-// `sigma` 8-bit steps. A coefficient that survived carries its noise, one that was removed none
-// (its error is a bias that neighbouring pictures share); each spreads its variance evenly over
-// the 2^(l+1) x 2^(l+1) samples it stands for. Per sample
-//   e = sigma^2 * (G_A^2 / 4^5 + sum over surviving coefficients of G[l][o]^2 / 4^(l+1)),
-// with G the subbands' noise gains (the standard deviation of a coefficient for unit white
-// noise), averaged over each block.
-void thresholded_error_map(const Engine& e, float sigma, const ErrorMapLayout& layout, float* map,
-                           const Executor& ex);
 
 // One plane of one picture of the window.
 struct TemporalPlane {

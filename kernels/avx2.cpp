@@ -21,6 +21,10 @@ struct Avx {
     static F set1(float v) { return _mm256_set1_ps(v); }
     static F add(F a, F b) { return _mm256_add_ps(a, b); }
     static F mul(F a, F b) { return _mm256_mul_ps(a, b); }
+    static F sub(F a, F b) { return _mm256_sub_ps(a, b); }
+    static F div(F a, F b) { return _mm256_div_ps(a, b); }
+    // d > 0 ? d : +0 (the second operand of max wins for NaN and for -0).
+    static F positive(F d) { return _mm256_max_ps(d, _mm256_setzero_ps()); }
     static F abs(F v) { return _mm256_andnot_ps(_mm256_set1_ps(-0.0f), v); }
     static F reaches(F c, F x) { return _mm256_cmp_ps(abs(c), x, _CMP_GE_OQ); }  // false for NaN
     static F or_masks(F a, F b) { return _mm256_or_ps(a, b); }
@@ -75,4 +79,12 @@ const KernelSet avx2_kernels = {
     sse41_kernels.load_u16,
     sse41_kernels.store_u8,
     sse41_kernels.store_u16,
+    square_row<Avx>,
+    box_sum_row<Avx>,
+    box_sum_rows<Avx>,
+    pilot_energy_row<Avx>,
+    wiener_row<Avx>,
+    pilot_energy_ratio_row<Avx>,
+    wiener_gain_row<Avx>,
+    accumulate_row<Avx>,
 };

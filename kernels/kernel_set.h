@@ -47,6 +47,34 @@ struct KernelSet {
     void (*store_u8)(const float* src, uint8_t* dst, int count, int rounded, int shift);
     void (*store_u16)(const float* src, uint16_t* dst, int count, int rounded, int shift,
                       int32_t maximum);
+
+    // The band shrink of the best mode and its accumulation, element by element in the order
+    // written; each result is one expression of its inputs, so the vector forms only decide how
+    // many are computed at once.
+    // dst[j] = src[j] * src[j].
+    void (*square_row)(const float* src, float* dst, int n);
+    // dst[j] = ((src[c(j-r)] + src[c(j-r+1)]) + ...) + src[c(j+r)], left to right, with
+    // c(i) = min(max(i, 0), n-1); `radius` r is at least 1. dst does not overlap src.
+    void (*box_sum_row)(const float* src, float* dst, int n, int radius);
+    // dst[j] = ((rows[0][j] + rows[1][j]) + ...) + rows[count-1][j], top to bottom.
+    void (*box_sum_rows)(const float* const* rows, int count, float* dst, int n);
+    // The locally adaptive Wiener pilot's energy: m = sums[j] * inv_window; d = m - noise;
+    // v = d > 0 ? d : +0; p = c[j] * (v / (v + noise)); energy[j] = p * p.
+    void (*pilot_energy_row)(const float* sums, const float* c, float* energy, int n,
+                             float inv_window, float noise);
+    // The empirical Wiener gain: m = sums[j] * inv_window; c[j] = c[j] * (m / (m + noise)).
+    void (*wiener_row)(const float* sums, float* c, int n, float inv_window, float noise);
+    // pilot_energy_row with each coefficient's own noise: nm = noise * ratio[j];
+    // m = sums[j] * inv_window; d = m - nm; v = d > 0 ? d : +0; p = c[j] * (v / (v + nm));
+    // energy[j] = p * p.
+    void (*pilot_energy_ratio_row)(const float* sums, const float* c, const float* ratio,
+                                   float* energy, int n, float inv_window, float noise);
+    // wiener_row with each coefficient's own noise, keeping the gains: nm = noise * ratio[j];
+    // m = sums[j] * inv_window; g = m / (m + nm); gains[j] = g; c[j] = c[j] * g.
+    void (*wiener_gain_row)(const float* sums, float* c, const float* ratio, float* gains, int n,
+                            float inv_window, float noise);
+    // acc[j] = (acc[j] + src[j]) * scale.
+    void (*accumulate_row)(float* acc, const float* src, int n, float scale);
 };
 
 extern const KernelSet scalar_kernels;

@@ -20,6 +20,10 @@ struct Sse {
     static F set1(float v) { return _mm_set1_ps(v); }
     static F add(F a, F b) { return _mm_add_ps(a, b); }
     static F mul(F a, F b) { return _mm_mul_ps(a, b); }
+    static F sub(F a, F b) { return _mm_sub_ps(a, b); }
+    static F div(F a, F b) { return _mm_div_ps(a, b); }
+    // d > 0 ? d : +0 (the second operand of max wins for NaN and for -0).
+    static F positive(F d) { return _mm_max_ps(d, _mm_setzero_ps()); }
     static F abs(F v) { return _mm_andnot_ps(_mm_set1_ps(-0.0f), v); }
     static F reaches(F c, F x) { return _mm_cmpge_ps(abs(c), x); }  // false for NaN
     static F or_masks(F a, F b) { return _mm_or_ps(a, b); }
@@ -94,8 +98,8 @@ inline void store_eight(float* dst, __m128i packed) {
 
 // The low 16 bits of eight 32-bit integers, packed.
 inline __m128i low_halves(__m128i a, __m128i b) {
-    const __m128i pick = _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -128, -128, -128, -128, -128,
-                                       -128, -128, -128);
+    const __m128i pick =
+        _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -128, -128, -128, -128, -128, -128, -128, -128);
     return _mm_unpacklo_epi64(_mm_shuffle_epi8(a, pick), _mm_shuffle_epi8(b, pick));
 }
 
@@ -109,8 +113,8 @@ void load_s16(const int16_t* src, int sample_stride, float* dst, int count) {
             const __m128i* q = reinterpret_cast<const __m128i*>(src + 3 * i);
             __m128i packed = _mm_setzero_si128();
             for (int r = 0; r < 3; ++r)
-                packed = _mm_or_si128(
-                    packed, _mm_shuffle_epi8(_mm_loadu_si128(q + r), control(interleave.gather[r])));
+                packed = _mm_or_si128(packed, _mm_shuffle_epi8(_mm_loadu_si128(q + r),
+                                                               control(interleave.gather[r])));
             store_eight(dst + i, packed);
         }
     } else if (sample_stride == 1) {
@@ -226,4 +230,12 @@ const KernelSet sse41_kernels = {
     load_u16,
     store_u8,
     store_u16,
+    square_row<Sse>,
+    box_sum_row<Sse>,
+    box_sum_rows<Sse>,
+    pilot_energy_row<Sse>,
+    wiener_row<Sse>,
+    pilot_energy_ratio_row<Sse>,
+    wiener_gain_row<Sse>,
+    accumulate_row<Sse>,
 };

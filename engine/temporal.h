@@ -25,7 +25,10 @@
 //      noise variance of A relative to one picture's is m = (1 + sum w_u^2) / (1 + sum w_u)^2.
 //
 // All single precision, every operation rounded, in the order written; the result is the same
-// for every thread count. The caller passes the memory (temporal_memory_bytes) and an executor.
+// for every thread count and kernel table (the hot loops are the table's block_sads,
+// difference_square_row, box_sum_row, temporal_weight_row, temporal_accumulate_row,
+// temporal_finish_row and sample loads). The caller passes the memory (temporal_memory_bytes),
+// the kernel table and an executor.
 #pragma once
 
 #include <cstdint>
@@ -68,7 +71,7 @@ int64_t temporal_memory_bytes(const TemporalShape& shape, int threads);
 // values (the engine's scale, sample << working_shift), width x height each, row stride =
 // width. `noise_ratio` (m above) is written for the planes where it is not null. Returns the
 // number of neighbours that passed the cut guard. `memory` is 16-byte aligned.
-int temporal_average(const TemporalShape& shape, const TemporalPicture& centre,
+int temporal_average(const KernelSet& k, const TemporalShape& shape, const TemporalPicture& centre,
                      const TemporalPicture* neighbours, const int* distances, int count,
                      float* const averaged[3], float* const noise_ratio[3], void* memory,
                      const Executor& ex);

@@ -75,6 +75,39 @@ struct KernelSet {
                             float inv_window, float noise);
     // acc[j] = (acc[j] + src[j]) * scale.
     void (*accumulate_row)(float* acc, const float* src, int n, float scale);
+
+    // The temporal averaging's block motion and weights.
+    // Sums of absolute differences of the side x side block of 8-bit samples at `cur` (side 2, 4
+    // or 8) and the blocks at ref + r * ref_stride + k, r = 0 .. rows - 1, k = 0 .. count - 1
+    // (rows and count 1 to 64):
+    //   sads[r * count + k] = sum over i, j < side of
+    //                         |cur[i * cur_stride + j] - ref[(r + i) * ref_stride + j + k]|
+    // (integers: the order does not matter). The vector forms read up to 32 bytes past
+    // ref[(r + i) * ref_stride + count + side - 2] in each row: the caller's memory must hold
+    // them.
+    void (*block_sads)(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref,
+                       int32_t ref_stride, int side, int count, int rows, int32_t* sads);
+    // out[j] = t * t with t = (a[j] - b[j]) * scale; out may be a or b.
+    void (*difference_square_row)(const float* a, const float* b, float* out, int n, float scale);
+    // A temporal weight per sample from three rows of 3-sample sums of squared pilot
+    // differences (r0, r1, r2 from top to bottom) and the two pilots' error variances:
+    //   d = ((r0[j] + r1[j]) + r2[j]) * ninth;  r = d / ((own[j] + other[j]) + floor);
+    //   w1 = clamp01((3 - r) * 0.5);  u = (d - own[j]) - other[j];
+    //   ex = (u > 0 ? u : +0) / (own[j] + floor);  w2 = clamp01(2 - ex);
+    //   w[j] = w2 < w1 ? w2 : w1,
+    // clamp01(v) = v < 0 ? 0 : (v > 1 ? 1 : v), the constants as in the arguments. Returns the
+    // sum over j of w[j] >= 0 ? (int32_t)(w[j] * 65536 + 0.5) : 0 (truncated; for w in 0..1).
+    int64_t (*temporal_weight_row)(const float* r0, const float* r1, const float* r2,
+                                   const float* own, const float* other, float* w, int n,
+                                   float ninth, float floor);
+    // sum[j] = sum[j] + w[j] * v[j]; weights[j] = weights[j] + w[j];
+    // squares[j] = squares[j] + w[j] * w[j].
+    void (*temporal_accumulate_row)(const float* w, const float* v, float* sum, float* weights,
+                                    float* squares, int n);
+    // sum[j] = sum[j] / weights[j]; where `ratio` is not null,
+    // ratio[j] = squares[j] / (weights[j] * weights[j]).
+    void (*temporal_finish_row)(float* sum, const float* weights, const float* squares,
+                                float* ratio, int n);
 };
 
 extern const KernelSet scalar_kernels;

@@ -197,12 +197,90 @@ void accumulate_row(float* acc, const float* src, int n, float scale) {
     for (int j = 0; j < n; ++j) acc[j] = (acc[j] + src[j]) * scale;
 }
 
+void block_sads(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, int32_t ref_stride,
+                int side, int count, int rows, int32_t* sads) {
+    for (int r = 0; r < rows; ++r)
+        for (int k = 0; k < count; ++k) {
+            int32_t sum = 0;
+            for (int i = 0; i < side; ++i)
+                for (int j = 0; j < side; ++j) {
+                    const int32_t d =
+                        int32_t{cur[i * cur_stride + j]} - ref[(r + i) * ref_stride + j + k];
+                    sum += d < 0 ? -d : d;
+                }
+            sads[r * count + k] = sum;
+        }
+}
+
+void difference_square_row(const float* a, const float* b, float* out, int n, float scale) {
+    for (int j = 0; j < n; ++j) {
+        const float t = (a[j] - b[j]) * scale;
+        out[j] = t * t;
+    }
+}
+
+float clamp01(float v) { return v < 0.0f ? 0.0f : v > 1.0f ? 1.0f : v; }
+
+int64_t temporal_weight_row(const float* r0, const float* r1, const float* r2, const float* own,
+                            const float* other, float* w, int n, float ninth, float floor) {
+    int64_t guard = 0;
+    for (int j = 0; j < n; ++j) {
+        const float d = ((r0[j] + r1[j]) + r2[j]) * ninth;
+        const float r = d / ((own[j] + other[j]) + floor);
+        const float w1 = clamp01((3.0f - r) * 0.5f);
+        const float u = (d - own[j]) - other[j];
+        const float ex = (u > 0.0f ? u : 0.0f) / (own[j] + floor);
+        const float w2 = clamp01(2.0f - ex);
+        w[j] = w2 < w1 ? w2 : w1;
+        if (w[j] >= 0.0f) guard += static_cast<int32_t>(w[j] * 65536.0f + 0.5f);
+    }
+    return guard;
+}
+
+void temporal_accumulate_row(const float* w, const float* v, float* sum, float* weights,
+                             float* squares, int n) {
+    for (int j = 0; j < n; ++j) {
+        sum[j] = sum[j] + w[j] * v[j];
+        weights[j] = weights[j] + w[j];
+        squares[j] = squares[j] + w[j] * w[j];
+    }
+}
+
+void temporal_finish_row(float* sum, const float* weights, const float* squares, float* ratio,
+                         int n) {
+    for (int j = 0; j < n; ++j) sum[j] = sum[j] / weights[j];
+    if (ratio)
+        for (int j = 0; j < n; ++j) ratio[j] = squares[j] / (weights[j] * weights[j]);
+}
+
 }  // namespace
 
 const KernelSet scalar_kernels = {
-    Isa::scalar,     "scalar",        forward_row,      inverse_row, forward_columns,
-    inverse_columns, threshold_strip, load_s16,         store_s16,   max_abs,
-    load_u8,         load_u16,        store_u8,         store_u16,   square_row,
-    box_sum_row,     box_sum_rows,    pilot_energy_row, wiener_row,  pilot_energy_ratio_row,
-    wiener_gain_row, accumulate_row,
+    Isa::scalar,
+    "scalar",
+    forward_row,
+    inverse_row,
+    forward_columns,
+    inverse_columns,
+    threshold_strip,
+    load_s16,
+    store_s16,
+    max_abs,
+    load_u8,
+    load_u16,
+    store_u8,
+    store_u16,
+    square_row,
+    box_sum_row,
+    box_sum_rows,
+    pilot_energy_row,
+    wiener_row,
+    pilot_energy_ratio_row,
+    wiener_gain_row,
+    accumulate_row,
+    block_sads,
+    difference_square_row,
+    temporal_weight_row,
+    temporal_accumulate_row,
+    temporal_finish_row,
 };

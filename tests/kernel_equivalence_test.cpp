@@ -354,6 +354,81 @@ TEST_P(VectorKernels, AccumulationMatchesForEveryLength) {
     }
 }
 
+// Block sums of absolute differences for every block side, row of candidates and count of
+// rows, at odd strides and offsets; the memory past the last candidate is filled as the kernel
+// may read it.
+TEST_P(VectorKernels, BlockSadsMatchForEverySideCountAndRows) {
+    SplitMix64 rng{21};
+    for (int side : {2, 4, 8}) {
+        for (int count = 1; count <= 64; count += (count < 20 ? 1 : 7)) {
+            for (int rows : {1, 2, 5, 17}) {
+                const int ref_stride = count + side + 37, cur_stride = side + 3;
+                std::vector<uint8_t> ref(static_cast<size_t>(rows + side) * ref_stride + 64);
+                std::vector<uint8_t> cur(static_cast<size_t>(side) * cur_stride + 1);
+                for (uint8_t& v : ref) v = static_cast<uint8_t>(rng.uniform(0, 255));
+                for (uint8_t& v : cur) v = static_cast<uint8_t>(rng.uniform(0, 1) ? 0 : 255);
+                std::vector<int32_t> a(static_cast<size_t>(rows) * count + 1, -7);
+                std::vector<int32_t> b = a;
+                plain.block_sads(cur.data() + 1, cur_stride, ref.data() + 3, ref_stride, side,
+                                 count, rows, a.data());
+                vec->block_sads(cur.data() + 1, cur_stride, ref.data() + 3, ref_stride, side, count,
+                                rows, b.data());
+                ASSERT_EQ(a, b) << "side " << side << " count " << count << " rows " << rows;
+            }
+        }
+    }
+}
+
+// The temporal weights divide and clamp: ties at both limits, zeros, and the awkward values;
+// the guard sum counts every weight the same way.
+TEST_P(VectorKernels, TemporalWeightsAccumulationAndFinishMatchForEveryLength) {
+    SplitMix64 rng{22};
+    for (int n = 1; n <= 45; ++n) {
+        SCOPED_TRACE(testing::Message() << "n " << n);
+        std::vector<std::vector<float>> in;
+        for (int i = 0; i < 5; ++i) in.push_back(shrink_values(rng, n + 1));
+        for (int j = 0; j < n; j += 4) {  // differences at exactly one and three error variances
+            in[3][j] = 2.0f;
+            in[4][j] = 1.0f;
+            in[0][j] = in[1][j] = in[2][j] = j % 8 ? 9.0f : 3.0f;
+        }
+        std::vector<float> a(n + 4, -7.0f), b(n + 4, -7.0f);
+        const int64_t guard_a =
+            plain.temporal_weight_row(in[0].data(), in[1].data() + 1, in[2].data(), in[3].data(),
+                                      in[4].data() + 1, a.data() + 1, n, 1.0f / 9.0f, 1.0e-6f);
+        const int64_t guard_b =
+            vec->temporal_weight_row(in[0].data(), in[1].data() + 1, in[2].data(), in[3].data(),
+                                     in[4].data() + 1, b.data() + 1, n, 1.0f / 9.0f, 1.0e-6f);
+        ASSERT_EQ(first_difference_but_nan(a.data(), b.data(), a.size()), -1);
+        ASSERT_EQ(guard_a, guard_b);
+
+        std::vector<float> d = shrink_values(rng, n + 2), e = d;
+        plain.difference_square_row(in[0].data(), in[1].data(), d.data() + 1, n, 0.25f);
+        vec->difference_square_row(in[0].data(), in[1].data(), e.data() + 1, n, 0.25f);
+        ASSERT_EQ(first_difference_but_nan(d.data(), e.data(), d.size()), -1);
+
+        std::vector<std::vector<float>> acc_a;
+        for (int i = 0; i < 3; ++i) acc_a.push_back(shrink_values(rng, n + 2));
+        std::vector<std::vector<float>> acc_b = acc_a;
+        plain.temporal_accumulate_row(a.data() + 1, in[2].data(), acc_a[0].data() + 1,
+                                      acc_a[1].data(), acc_a[2].data() + 1, n);
+        vec->temporal_accumulate_row(a.data() + 1, in[2].data(), acc_b[0].data() + 1,
+                                     acc_b[1].data(), acc_b[2].data() + 1, n);
+        for (int i = 0; i < 3; ++i)
+            ASSERT_EQ(first_difference_but_nan(acc_a[i].data(), acc_b[i].data(), n + 2), -1) << i;
+        for (bool with_ratio : {false, true}) {
+            std::vector<float> sum_a = acc_a[0], sum_b = acc_a[0];
+            std::vector<float> ratio_a(n + 2, -7.0f), ratio_b = ratio_a;
+            plain.temporal_finish_row(sum_a.data() + 1, acc_a[1].data(), acc_a[2].data() + 1,
+                                      with_ratio ? ratio_a.data() + 1 : nullptr, n);
+            vec->temporal_finish_row(sum_b.data() + 1, acc_a[1].data(), acc_a[2].data() + 1,
+                                     with_ratio ? ratio_b.data() + 1 : nullptr, n);
+            ASSERT_EQ(first_difference_but_nan(sum_a.data(), sum_b.data(), n + 2), -1);
+            ASSERT_EQ(first_difference_but_nan(ratio_a.data(), ratio_b.data(), n + 2), -1);
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Isa, VectorKernels, ::testing::Values(Isa::sse41, Isa::avx2),
                          [](const ::testing::TestParamInfo<Isa>& info) {
                              return std::string(info.param == Isa::sse41 ? "sse41" : "avx2");

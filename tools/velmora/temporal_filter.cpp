@@ -128,7 +128,7 @@ int TemporalFilter::average_picture(int64_t index, int parity) {
         ratio[p] = best ? ratio_[k][p].data() : nullptr;
     }
     const int used =
-        temporal_average(shape, centre, neighbours.data(), distances.data(),
+        temporal_average(preferred_kernels(), shape, centre, neighbours.data(), distances.data(),
                          static_cast<int>(neighbours.size()), out, ratio, memory_.data(), ex);
     if (used == 0) return 0;
     // The spatial filter reads whole working values: 16-bit words that hold the working scale

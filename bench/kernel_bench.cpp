@@ -90,11 +90,19 @@ int main(int argc, char** argv) {
             row_kernel(p + static_cast<size_t>(y) * W, W / 2, b.aligned_scratch(),
                        b.aligned_scratch() + W);
     };
+    // A box sum along each row into the scratch, copied back over the row.
+    auto every_box_row = [&](Buffers& b, const KernelSet& k, int radius) {
+        float* p = b.aligned_plane();
+        for (int y = 0; y < H; ++y) {
+            float* row = p + static_cast<size_t>(y) * W;
+            k.box_sum_row(row, b.aligned_scratch(), W, radius);
+            std::memcpy(row, b.aligned_scratch(), static_cast<size_t>(W) * sizeof(float));
+        }
+    };
     auto plane_bytes = [&](Buffers& b) { return bytes_of(b.aligned_plane(), plane_size); };
     auto sample_bytes = [&](Buffers& b) { return bytes_of(b.samples.data(), b.samples.size()); };
     const std::vector<KernelCase> cases = {
-        {"forward rows",
-         [&](const KernelSet& k, Buffers& b) { every_row(b, k.forward_row); },
+        {"forward rows", [&](const KernelSet& k, Buffers& b) { every_row(b, k.forward_row); },
          plane_bytes},
         {"forward columns",
          [&](const KernelSet& k, Buffers& b) {
@@ -106,8 +114,7 @@ int main(int argc, char** argv) {
              k.inverse_columns(b.aligned_plane(), W, W, H / 2, b.aligned_scratch(), 32 * H);
          },
          plane_bytes},
-        {"inverse rows",
-         [&](const KernelSet& k, Buffers& b) { every_row(b, k.inverse_row); },
+        {"inverse rows", [&](const KernelSet& k, Buffers& b) { every_row(b, k.inverse_row); },
          plane_bytes},
         {"threshold strip",
          [&](const KernelSet& k, Buffers& b) {
@@ -130,6 +137,73 @@ int main(int argc, char** argv) {
                              b.samples.data() + 3 * static_cast<size_t>(y) * W + 2, 3, W, W & ~15);
          },
          sample_bytes},
+        {"square rows",
+         [&](const KernelSet& k, Buffers& b) {
+             float* p = b.aligned_plane();
+             for (int y = 0; y + 1 < H; y += 2)
+                 k.square_row(p + static_cast<size_t>(y) * W, p + static_cast<size_t>(y + 1) * W,
+                              W);
+         },
+         plane_bytes},
+        {"box sum rows r2", [&](const KernelSet& k, Buffers& b) { every_box_row(b, k, 2); },
+         plane_bytes},
+        {"box sum rows r1", [&](const KernelSet& k, Buffers& b) { every_box_row(b, k, 1); },
+         plane_bytes},
+        {"box sum cols x5",
+         [&](const KernelSet& k, Buffers& b) {
+             float* p = b.aligned_plane();
+             for (int y = 0; y + 5 < H; ++y) {
+                 const float* rows[5];
+                 for (int r = 0; r < 5; ++r) rows[r] = p + static_cast<size_t>(y + 1 + r) * W;
+                 k.box_sum_rows(rows, 5, p + static_cast<size_t>(y) * W, W);
+             }
+         },
+         plane_bytes},
+        {"pilot energy",
+         [&](const KernelSet& k, Buffers& b) {
+             float* p = b.aligned_plane();
+             for (int y = 0; y + 2 < H; y += 2)
+                 k.pilot_energy_row(p + static_cast<size_t>(y) * W,
+                                    p + static_cast<size_t>(y + 1) * W,
+                                    p + static_cast<size_t>(y) * W, W, 0.04f, 6400.0f);
+         },
+         plane_bytes},
+        {"wiener gain",
+         [&](const KernelSet& k, Buffers& b) {
+             float* p = b.aligned_plane();
+             for (int y = 0; y + 1 < H; y += 2)
+                 k.wiener_row(p + static_cast<size_t>(y) * W, p + static_cast<size_t>(y + 1) * W, W,
+                              0.11111111f, 5120.0f);
+         },
+         plane_bytes},
+        {"pilot energy, ratio",
+         [&](const KernelSet& k, Buffers& b) {
+             float* p = b.aligned_plane();
+             for (int y = 0; y + 3 < H; y += 3)
+                 k.pilot_energy_ratio_row(p + static_cast<size_t>(y) * W,
+                                          p + static_cast<size_t>(y + 1) * W,
+                                          p + static_cast<size_t>(y + 2) * W,
+                                          p + static_cast<size_t>(y) * W, W, 0.04f, 6400.0f);
+         },
+         plane_bytes},
+        {"wiener gain, ratio, kept",
+         [&](const KernelSet& k, Buffers& b) {
+             float* p = b.aligned_plane();
+             for (int y = 0; y + 3 < H; y += 3)
+                 k.wiener_gain_row(p + static_cast<size_t>(y) * W,
+                                   p + static_cast<size_t>(y + 1) * W,
+                                   p + static_cast<size_t>(y + 2) * W,
+                                   p + static_cast<size_t>(y) * W, W, 0.11111111f, 5120.0f);
+         },
+         plane_bytes},
+        {"accumulate",
+         [&](const KernelSet& k, Buffers& b) {
+             float* p = b.aligned_plane();
+             for (int y = 0; y + 1 < H; y += 2)
+                 k.accumulate_row(p + static_cast<size_t>(y) * W,
+                                  p + static_cast<size_t>(y + 1) * W + 1, W - 1, 0.25f);
+         },
+         plane_bytes},
         {"max abs",
          [&](const KernelSet& k, Buffers& b) {
              float m = 0;

@@ -1,5 +1,6 @@
 #include "engine/motion_search.h"
 
+#include "kernels/kernel_set.h"
 #include "wavelet/transform_plane.h"
 
 namespace velmora {
@@ -97,18 +98,52 @@ int64_t block_sad(const Level& cur, const Level& ref, int32_t y, int32_t x, int3
     return sum;
 }
 
-// The best vector of block (by, bx) at level l within +-range of `start`.
-BlockVector search_block(const Level& cur, const Level& ref, int l, int32_t by, int32_t bx,
-                         int32_t range, BlockVector start) {
+// The widest row of candidates block_sads takes.
+constexpr int32_t kMostCandidates = 64;
+
+// The best vector of block (by, bx) at level l within +-range of `start`. Where every candidate
+// block lies inside the reference, the sums of absolute differences of the whole window come
+// from the kernel table at once; elsewhere each is summed with the reference's edges repeated,
+// in the order of the candidates. Either way the sums, and so the vector, are the same.
+BlockVector search_block(const KernelSet& k, const Level& cur, const Level& ref, int l, int32_t by,
+                         int32_t bx, int32_t range, BlockVector start) {
     const int32_t side = kMotionBlock >> l;
     const int64_t penalty = side * side / 16;
+    const int32_t y = by * side, x = bx * side, width = 2 * range + 1;
+    const bool inside = width <= kMostCandidates && y + start.y - range >= 0 &&
+                        x + start.x - range >= 0 && y + start.y + range + side <= ref.height &&
+                        x + start.x + range + side <= ref.width;
     BlockVector best = start;
     int64_t best_cost = INT64_MAX;
+    if (inside) {
+        int32_t sads[kMostCandidates * kMostCandidates];
+        k.block_sads(
+            cur.data + static_cast<int64_t>(y) * cur.width + x, cur.width,
+            ref.data + static_cast<int64_t>(y + start.y - range) * ref.width + x + start.x - range,
+            ref.width, side, width, width, sads);
+        // The first of the least cost in the order below is the one of the least
+        // (cost, |dy| + |dx|, dy, dx): going by dy, then dx, a later candidate replaces the best
+        // only with a lower cost, or the same cost and a shorter offset.
+        int32_t best_offset = 0;
+        for (int32_t dy = -range; dy <= range; ++dy)
+            for (int32_t dx = -range; dx <= range; ++dx) {
+                const int32_t vy = start.y + dy, vx = start.x + dx;
+                const int64_t cost = sads[(dy + range) * width + dx + range] +
+                                     (magnitude(vy) + magnitude(vx)) * penalty;
+                const int32_t offset = magnitude(dy) + magnitude(dx);
+                if (cost < best_cost || (cost == best_cost && offset < best_offset)) {
+                    best_cost = cost;
+                    best_offset = offset;
+                    best = {vy, vx};
+                }
+            }
+        return best;
+    }
     const auto consider = [&](int32_t dy, int32_t dx) {
         const int32_t vy = start.y + dy, vx = start.x + dx;
         const int64_t length = (magnitude(vy) + magnitude(vx)) * penalty;
         if (length >= best_cost) return;  // cannot be strictly lower
-        const int64_t cost = block_sad(cur, ref, by * side, bx * side, side, vy, vx) + length;
+        const int64_t cost = block_sad(cur, ref, y, x, side, vy, vx) + length;
         if (cost < best_cost) {
             best_cost = cost;
             best = {vy, vx};
@@ -127,6 +162,7 @@ BlockVector search_block(const Level& cur, const Level& ref, int l, int32_t by, 
 }
 
 struct SearchStage {
+    const KernelSet* k;
     const MotionPyramid* current;
     const MotionPyramid* reference;
     int distance;
@@ -142,8 +178,8 @@ void search_rows(int t, int T, void* context) {
             BlockVector v = {0, 0};
             for (int l = kPyramidLevels - 1; l >= 0; --l) {
                 const int32_t range = l == kPyramidLevels - 1 ? 2 + s.distance : 2;
-                v = search_block(level_of(*s.current, l), level_of(*s.reference, l), l, by, bx,
-                                 range, v);
+                v = search_block(*s.k, level_of(*s.current, l), level_of(*s.reference, l), l, by,
+                                 bx, range, v);
                 if (l > 0) v = {2 * v.y, 2 * v.x};
             }
             s.vectors[static_cast<int64_t>(by) * columns + bx] = v;
@@ -154,7 +190,7 @@ void search_rows(int t, int T, void* context) {
 }  // namespace
 
 int64_t motion_pyramid_bytes(int32_t width, int32_t height) {
-    int64_t bytes = 0;
+    int64_t bytes = kPyramidSlack;
     for (int l = 0; l < kPyramidLevels; ++l)
         bytes += static_cast<int64_t>(width >> l) * (height >> l);
     return bytes;
@@ -179,9 +215,9 @@ void build_motion_pyramid(const PlaneView& pilot, const MotionPyramid& pyramid,
         ex.run(ex.self, halve_rows, &stage);
 }
 
-void search_motion(const MotionPyramid& current, const MotionPyramid& reference, int distance,
-                   BlockVector* vectors, const Executor& ex) {
-    SearchStage stage = {&current, &reference, distance < 1 ? 1 : distance, vectors};
+void search_motion(const KernelSet& k, const MotionPyramid& current, const MotionPyramid& reference,
+                   int distance, BlockVector* vectors, const Executor& ex) {
+    SearchStage stage = {&k, &current, &reference, distance < 1 ? 1 : distance, vectors};
     ex.run(ex.self, search_rows, &stage);
 }
 

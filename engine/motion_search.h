@@ -2,13 +2,14 @@
 // planes ("pilots"): integer-sample vectors of 8 x 8 blocks from a three-level pyramid search.
 //
 // Everything is integer arithmetic with a fixed order of candidates, so the vectors are the same
-// for every thread count and processor. The caller passes the memory and an executor.
+// for every thread count, kernel table and processor. The caller passes the memory and an executor.
 #pragma once
 
 #include <cstdint>
 
 #include "engine/executor.h"
 #include "engine/plane_view.h"
+#include "kernels/kernel_set.h"
 
 namespace velmora {
 
@@ -22,7 +23,9 @@ struct MotionPyramid {
     int32_t height[kPyramidLevels];
 };
 
-// Bytes of a pyramid of a width x height picture.
+// Bytes of a pyramid of a width x height picture: its levels and kPyramidSlack bytes after them,
+// which the vector kernels may read past the last row of a block (kernel_set.h, block_sads).
+constexpr int64_t kPyramidSlack = 32;
 int64_t motion_pyramid_bytes(int32_t width, int32_t height);
 
 // The pyramid's levels laid out in `memory` (motion_pyramid_bytes of them).
@@ -44,7 +47,8 @@ struct BlockVector {
 inline int32_t motion_columns(int32_t width) { return width / kMotionBlock; }
 inline int32_t motion_rows(int32_t height) { return height / kMotionBlock; }
 
-// The vector of every motion block of `current` into `reference` (rows x columns, row-major):
+// The vector of every motion block of `current` into `reference` (rows x columns, row-major),
+// the sums of absolute differences from the kernel table `k` where the candidates lie inside:
 // at a quarter size a full search of +-(2 + distance) around zero on 2 x 2 blocks, then at half
 // and full size +-2 around twice the coarser vector on 4 x 4 and 8 x 8 blocks. The cost of a
 // vector is the sum of absolute differences plus (|y| + |x|) * side * side / 16 (4 per unit of
@@ -52,7 +56,7 @@ inline int32_t motion_rows(int32_t height) { return height / kMotionBlock; }
 // its nearest edge. Candidates are tried by increasing |dy| + |dx| of their offset, then by
 // (dy, dx), and only a strictly lower cost replaces the best so far. `distance` is the number
 // of pictures between the two (at least 1).
-void search_motion(const MotionPyramid& current, const MotionPyramid& reference, int distance,
-                   BlockVector* vectors, const Executor& ex);
+void search_motion(const KernelSet& k, const MotionPyramid& current, const MotionPyramid& reference,
+                   int distance, BlockVector* vectors, const Executor& ex);
 
 }  // namespace velmora

@@ -27,17 +27,40 @@ float working_value(const PlaneView& view, const char* row, int32_t i) {
     }
 }
 
-void load_row(const KernelSet& k, const PlaneView& view, const char* src, float* dst) {
+// The first `count` samples of a row (count <= width).
+void load_row(const KernelSet& k, const PlaneView& view, const char* src, float* dst,
+              int32_t count) {
     const int shift = working_shift(view.format);
     switch (view.format) {
     case SampleFormat::s16:
-        k.load_s16(reinterpret_cast<const int16_t*>(src), view.sample_stride, dst, view.width);
+        k.load_s16(reinterpret_cast<const int16_t*>(src), view.sample_stride, dst, count);
         break;
     case SampleFormat::u8:
-        k.load_u8(reinterpret_cast<const uint8_t*>(src), dst, view.width, shift);
+        k.load_u8(reinterpret_cast<const uint8_t*>(src), dst, count, shift);
         break;
     default:
-        k.load_u16(reinterpret_cast<const uint16_t*>(src), dst, view.width, shift);
+        k.load_u16(reinterpret_cast<const uint16_t*>(src), dst, count, shift);
+        break;
+    }
+}
+
+// Row y of the view from `src`: the first `rounded` values rounded to nearest even, the others
+// truncated, then brought back to the format's samples.
+void store_row(const KernelSet& k, const PlaneView& view, int32_t y, const float* src,
+               int32_t rounded) {
+    const int32_t w = view.width;
+    const int shift = working_shift(view.format);
+    char* dst = const_cast<char*>(sample_row(view, y));
+    switch (view.format) {
+    case SampleFormat::s16:
+        k.store_s16(src, reinterpret_cast<int16_t*>(dst), view.sample_stride, w, rounded);
+        break;
+    case SampleFormat::u8:
+        k.store_u8(src, reinterpret_cast<uint8_t*>(dst), w, rounded, shift);
+        break;
+    default:
+        k.store_u16(src, reinterpret_cast<uint16_t*>(dst), w, rounded, shift,
+                    sample_maximum(view.format));
         break;
     }
 }
@@ -51,6 +74,28 @@ int32_t mirror_index(int32_t i, int32_t n) {
     return i < n ? i : period - i;
 }
 
+int32_t symmetric_index(int32_t i, int32_t n) { return mirror_index(i < 0 ? -i : i, n); }
+
+void load_shifted_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane,
+                             int32_t dy, int32_t dx, int t, int T) {
+    const int32_t w = view.width, h = view.height;
+    const ItemRange rows = thread_share(plane.H, t, T);
+    for (int32_t y = rows.begin; y < rows.end; ++y) {
+        const char* src = sample_row(view, symmetric_index(y - dy, h));
+        float* dst = plane_row(plane, y);
+        const int32_t end = dx + w < plane.W ? dx + w : plane.W;
+        for (int32_t x = 0; x < dx && x < plane.W; ++x)
+            dst[x] = working_value(view, src, symmetric_index(x - dx, w));
+        if (end > dx) load_row(k, view, src, dst + dx, end - dx);
+        for (int32_t x = end; x < plane.W; ++x)
+            dst[x] = working_value(view, src, symmetric_index(x - dx, w));
+    }
+}
+
+void store_rounded_row(const KernelSet& k, const PlaneView& view, int32_t y, const float* src) {
+    store_row(k, view, y, src, view.width);
+}
+
 void load_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane, int t,
                      int T) {
     const int32_t w = view.width, h = view.height;
@@ -58,7 +103,7 @@ void load_plane_band(const KernelSet& k, const PlaneView& view, const TransformP
     for (int32_t y = rows.begin; y < rows.end; ++y) {
         const char* src = sample_row(view, y);
         float* dst = plane_row(plane, y);
-        load_row(k, view, src, dst);
+        load_row(k, view, src, dst, view.width);
         for (int32_t x = w; x < plane.W; ++x) dst[x] = working_value(view, src, mirror_index(x, w));
     }
     // The bottom padding reads only the frame, so it needs nothing from the other threads.
@@ -73,26 +118,9 @@ void load_plane_band(const KernelSet& k, const PlaneView& view, const TransformP
 
 void store_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane, int t,
                       int T) {
-    const int32_t w = view.width;
-    const int32_t rounded = w & ~15;
-    const int shift = working_shift(view.format);
     const ItemRange rows = thread_share(view.height, t, T);
-    for (int32_t y = rows.begin; y < rows.end; ++y) {
-        char* dst = const_cast<char*>(sample_row(view, y));
-        const float* src = plane_row(plane, y);
-        switch (view.format) {
-        case SampleFormat::s16:
-            k.store_s16(src, reinterpret_cast<int16_t*>(dst), view.sample_stride, w, rounded);
-            break;
-        case SampleFormat::u8:
-            k.store_u8(src, reinterpret_cast<uint8_t*>(dst), w, rounded, shift);
-            break;
-        default:
-            k.store_u16(src, reinterpret_cast<uint16_t*>(dst), w, rounded, shift,
-                        sample_maximum(view.format));
-            break;
-        }
-    }
+    for (int32_t y = rows.begin; y < rows.end; ++y)
+        store_row(k, view, y, plane_row(plane, y), view.width & ~15);
 }
 
 }  // namespace velmora

@@ -12,6 +12,20 @@ namespace velmora {
 // each end when the padding is longer than the line.
 int32_t mirror_index(int32_t i, int32_t n);
 
+// mirror_index extended to positions before the line: i < 0 takes -i (whole-sample symmetry
+// about sample 0).
+int32_t symmetric_index(int32_t i, int32_t n);
+
+// Thread t of T: its share of the plane's rows, with the picture moved right by dx and down by
+// dy (0 or more): position (x, y) takes the sample at (symmetric_index(x - dx, width),
+// symmetric_index(y - dy, height)).
+void load_shifted_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane,
+                             int32_t dy, int32_t dx, int t, int T);
+
+// Row y of the view from `src` (view.width floats): every value rounded to nearest even, then
+// as store_plane_band.
+void store_rounded_row(const KernelSet& k, const PlaneView& view, int32_t y, const float* src);
+
 // Thread t of T: visible rows of its share, then its share of the columns of the bottom padding.
 void load_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane, int t,
                      int T);

@@ -1,5 +1,6 @@
 #include "engine/temporal.h"
 
+#include <algorithm>
 #include <bit>
 
 #include "wavelet/transform_plane.h"
@@ -8,22 +9,12 @@ namespace velmora {
 
 namespace {
 
-// Noise gains of the five-level transform's subbands, [level][H, V, D], and of the low band
-// left after five levels (float32 bit patterns).
-constexpr uint32_t kGainBits[kLevels][3] = {{0x3F8171D6, 0x3F8171D6, 0x3F7BA2D7},
-                                            {0x3F86F5E0, 0x3F86F5E0, 0x3F8F2FA8},
-                                            {0x3F80E2CA, 0x3F80E2CA, 0x3F85AC35},
-                                            {0x3F7BBAAF, 0x3F7BBAAF, 0x3F80794E},
-                                            {0x3F79BBC0, 0x3F79BBC0, 0x3F7D7408}};
-constexpr uint32_t kLowGainBits = 0x3F761172;
 constexpr float kFloor = std::bit_cast<float>(0x3D4CCCCDu);  // 0.05
 constexpr float kNinth = std::bit_cast<float>(0x3DE38E39u);  // 1/9
-constexpr float kGuardUnits = 65536.0f;                      // weights rounded to 1/65536
+constexpr int64_t kGuardUnits = 65536;                       // weights rounded to 1/65536
 
 int32_t clamp_index(int32_t i, int32_t n) { return i < 0 ? 0 : i >= n ? n - 1 : i; }
 int32_t min32(int32_t a, int32_t b) { return a < b ? a : b; }
-int32_t max32(int32_t a, int32_t b) { return a > b ? a : b; }
-float clamp01(float v) { return v < 0.0f ? 0.0f : v > 1.0f ? 1.0f : v; }
 float min_float(float a, float b) { return b < a ? b : a; }
 
 int64_t aligned16(int64_t bytes) { return (bytes + 15) & ~int64_t{15}; }
@@ -31,65 +22,6 @@ int64_t aligned16(int64_t bytes) { return (bytes + 15) & ~int64_t{15}; }
 // 8-bit steps per sample step of a format (exact: a power of two).
 float eight_bit_unit(SampleFormat f) {
     return 1.0f / static_cast<float>(int32_t{1} << (sample_bits(f) - 8));
-}
-
-// ---- error maps
-
-struct ErrorMapStage {
-    const Engine* e;
-    float sigma;
-    const ErrorMapLayout* layout;
-    float* map;
-};
-
-// Samples of [begin, end) within the span of coefficient i at level l (span 2^(l+1)).
-int32_t overlap(int32_t i, int l, int32_t begin, int32_t end) {
-    const int32_t lo = max32(begin, i << (l + 1)), hi = min32(end, (i + 1) << (l + 1));
-    return hi - lo;
-}
-
-void error_map_rows(int t, int T, void* context) {
-    const ErrorMapStage& s = *static_cast<ErrorMapStage*>(context);
-    const TransformPlane& plane = s.e->plane;
-    const ErrorMapLayout& layout = *s.layout;
-    const float low = std::bit_cast<float>(kLowGainBits);
-    const float low_term = low * low * (1.0f / 1024.0f);
-    float factor[kLevels][3];
-    for (int l = 0; l < kLevels; ++l)
-        for (int o = 0; o < 3; ++o) {
-            const float g = std::bit_cast<float>(kGainBits[l][o]);
-            factor[l][o] = g * g * (1.0f / static_cast<float>(int32_t{1} << (2 * l + 2)));
-        }
-    const float variance = s.sigma * s.sigma;
-    const ItemRange rows = thread_share(layout.rows, t, T);
-    for (int32_t by = rows.begin; by < rows.end; ++by) {
-        const int32_t y0 = by * layout.block_height;
-        const int32_t y1 = min32(y0 + layout.block_height, s.e->height);
-        for (int32_t bx = 0; bx < layout.columns; ++bx) {
-            const int32_t x0 = bx * layout.block_width;
-            const int32_t x1 = min32(x0 + layout.block_width, s.e->width);
-            float sum = 0.0f;
-            for (int l = 0; l < kLevels; ++l) {
-                const int32_t w2 = plane.W >> (l + 1), h2 = plane.H >> (l + 1);
-                const float* const bands[3] = {
-                    plane.data + w2, plane.data + static_cast<int64_t>(h2) * plane.W,
-                    plane.data + static_cast<int64_t>(h2) * plane.W + w2};
-                for (int o = 0; o < 3; ++o) {
-                    int32_t count = 0;  // samples of the block covered by surviving coefficients
-                    for (int32_t i = y0 >> (l + 1); i <= (y1 - 1) >> (l + 1); ++i) {
-                        const float* row = bands[o] + static_cast<int64_t>(i) * plane.W;
-                        const int32_t oy = overlap(i, l, y0, y1);
-                        for (int32_t j = x0 >> (l + 1); j <= (x1 - 1) >> (l + 1); ++j)
-                            if (row[j] != 0.0f) count += oy * overlap(j, l, x0, x1);
-                    }
-                    sum = sum + static_cast<float>(count) * factor[l][o];
-                }
-            }
-            const float samples = static_cast<float>((y1 - y0) * (x1 - x0));
-            s.map[static_cast<int64_t>(by) * layout.columns + bx] =
-                (sum / samples + low_term) * variance;
-        }
-    }
 }
 
 // ---- weights and averages
@@ -115,12 +47,13 @@ struct PlaneMotion {
 };
 
 // Row y of `plane` moved by the motion: out[x] = value of sample (y + v.y, x + v.x), edges
-// repeated, as a float times `scale`.
+// repeated, shifted left by `shift`, as a float (exact: the loads of the kernel table).
 template <typename Sample>
-void moved_samples(const PlaneView& plane, const PlaneMotion& m, int32_t y, float scale,
-                   float* out) {
+void moved_samples(const KernelSet& k, const PlaneView& plane, const PlaneMotion& m, int32_t y,
+                   int shift, float* out) {
     const int32_t w = plane.width, h = plane.height;
     const int32_t runs = m.runs();
+    const float scale = static_cast<float>(int32_t{1} << shift);
     for (int32_t i = 0; i < runs; ++i) {
         const BlockVector v = m.at(y, i);
         const int32_t x0 = runs == 1 ? 0 : i * m.run();
@@ -128,8 +61,10 @@ void moved_samples(const PlaneView& plane, const PlaneMotion& m, int32_t y, floa
         const Sample* row =
             static_cast<const Sample*>(plane.base) + clamp_index(y + v.y, h) * plane.row_stride;
         if (plane.sample_stride == 1 && x0 + v.x >= 0 && x1 - 1 + v.x < w) {
-            const Sample* from = row + v.x;
-            for (int32_t x = x0; x < x1; ++x) out[x] = static_cast<float>(from[x]) * scale;
+            if constexpr (sizeof(Sample) == 1)
+                k.load_u8(row + x0 + v.x, out + x0, x1 - x0, shift);
+            else
+                k.load_u16(row + x0 + v.x, out + x0, x1 - x0, shift);
         } else {
             for (int32_t x = x0; x < x1; ++x)
                 out[x] =
@@ -138,11 +73,12 @@ void moved_samples(const PlaneView& plane, const PlaneMotion& m, int32_t y, floa
     }
 }
 
-void moved_row(const PlaneView& plane, const PlaneMotion& m, int32_t y, float scale, float* out) {
+void moved_row(const KernelSet& k, const PlaneView& plane, const PlaneMotion& m, int32_t y,
+               int shift, float* out) {
     if (plane.format == SampleFormat::u8)
-        moved_samples<uint8_t>(plane, m, y, scale, out);
+        moved_samples<uint8_t>(k, plane, m, y, shift, out);
     else
-        moved_samples<uint16_t>(plane, m, y, scale, out);
+        moved_samples<uint16_t>(k, plane, m, y, shift, out);
 }
 
 // Row y of an error map read at the samples of row y moved by the motion.
@@ -166,6 +102,7 @@ void moved_errors(const float* map, const ErrorMapLayout& layout, int32_t w, int
 }
 
 struct Shared {
+    const KernelSet* k;
     const TemporalShape* shape;
     const TemporalPicture* centre;
     const TemporalPicture* neighbour;
@@ -184,21 +121,17 @@ struct Shared {
 
 constexpr int kScratchRows = 7;
 
-// One row of (B_t - B'_u)^2 summed over three neighbouring samples, edges repeated.
+// One row of (B_t - B'_u)^2 summed over three neighbouring samples, edges repeated. The pilots
+// are read as samples and their difference scaled to 8-bit steps: the same as scaling each
+// first, since both are exact.
 void difference_row(const Shared& s, int p, int32_t y, float* pilot, float* moved, float* out) {
     const TemporalPlane& c = s.centre->plane[p];
     const int32_t w = s.shape->width[p];
-    const float unit = eight_bit_unit(c.pilot.format);
     const PlaneMotion still = {nullptr, 0, 0, 0, 0};
-    moved_row(c.pilot, still, y, unit, pilot);
-    moved_row(s.neighbour->plane[p].pilot, s.motion[p], y, unit, moved);
-    for (int32_t x = 0; x < w; ++x) {
-        const float d = pilot[x] - moved[x];
-        pilot[x] = d * d;
-    }
-    out[0] = (pilot[0] + pilot[0]) + pilot[w > 1 ? 1 : 0];
-    for (int32_t x = 1; x < w - 1; ++x) out[x] = (pilot[x - 1] + pilot[x]) + pilot[x + 1];
-    if (w > 1) out[w - 1] = (pilot[w - 2] + pilot[w - 1]) + pilot[w - 1];
+    moved_row(*s.k, c.pilot, still, y, 0, pilot);
+    moved_row(*s.k, s.neighbour->plane[p].pilot, s.motion[p], y, 0, moved);
+    s.k->difference_square_row(pilot, moved, pilot, w, eight_bit_unit(c.pilot.format));
+    s.k->box_sum_row(pilot, out, w, 1);
 }
 
 // The weights of rule 2 for rows of plane p: into `weights`; for luma also the guard's sum.
@@ -225,20 +158,8 @@ void weight_rows(const Shared& s, int p, float* weights, int t, int T) {
         moved_errors(s.neighbour->plane[p].error, layout, w, h, s.motion[p], y, errors);
         moved_errors(c.error, layout, w, h, still, y, own);
         float* out = weights + static_cast<int64_t>(y) * w;
-        for (int32_t x = 0; x < w; ++x) {
-            const float et = own[x];
-            const float eu = errors[x];
-            const float d = ((rows[0][x] + rows[1][x]) + rows[2][x]) * kNinth;
-            const float r = d / ((et + eu) + kFloor);
-            const float w1 = clamp01((3.0f - r) * 0.5f);
-            const float unexplained = (d - et) - eu;
-            const float ex = (unexplained > 0.0f ? unexplained : 0.0f) / (et + kFloor);
-            const float w2 = clamp01(2.0f - ex);
-            out[x] = min_float(w1, w2);
-        }
-        if (p == 0)
-            for (int32_t x = 0; x < w; ++x)
-                guard += static_cast<int64_t>(out[x] * kGuardUnits + 0.5f);
+        guard += s.k->temporal_weight_row(rows[0], rows[1], rows[2], own, errors, out, w, kNinth,
+                                          kFloor);
         float* first = rows[0];
         rows[0] = rows[1];
         rows[1] = rows[2];
@@ -277,10 +198,6 @@ void chroma_weight_worker(int t, int T, void* context) {
     }
 }
 
-float working_scale(const PlaneView& v) {
-    return static_cast<float>(int32_t{1} << working_shift(v.format));
-}
-
 void start_worker(int t, int T, void* context) {
     const Shared& s = *static_cast<Shared*>(context);
     const int p = s.plane;
@@ -290,11 +207,9 @@ void start_worker(int t, int T, void* context) {
     const ItemRange share = thread_share(s.shape->height[p], t, T);
     for (int32_t y = share.begin; y < share.end; ++y) {
         const int64_t row = static_cast<int64_t>(y) * w;
-        moved_row(noisy, still, y, working_scale(noisy), s.averaged[p] + row);
-        for (int32_t x = 0; x < w; ++x) {
-            s.weight_sum[p][row + x] = 1.0f;
-            s.weight_squares[p][row + x] = 1.0f;
-        }
+        moved_row(*s.k, noisy, still, y, working_shift(noisy.format), s.averaged[p] + row);
+        std::fill_n(s.weight_sum[p] + row, w, 1.0f);
+        std::fill_n(s.weight_squares[p] + row, w, 1.0f);
     }
 }
 
@@ -308,16 +223,9 @@ void accumulate_worker(int t, int T, void* context) {
     const ItemRange share = thread_share(s.shape->height[p], t, T);
     for (int32_t y = share.begin; y < share.end; ++y) {
         const int64_t row = static_cast<int64_t>(y) * w;
-        moved_row(noisy, s.motion[p], y, working_scale(noisy), moved);
-        const float* wt = weights + row;
-        float* sum = s.averaged[p] + row;
-        float* ws = s.weight_sum[p] + row;
-        float* w2 = s.weight_squares[p] + row;
-        for (int32_t x = 0; x < w; ++x) {
-            sum[x] = sum[x] + wt[x] * moved[x];
-            ws[x] = ws[x] + wt[x];
-            w2[x] = w2[x] + wt[x] * wt[x];
-        }
+        moved_row(*s.k, noisy, s.motion[p], y, working_shift(noisy.format), moved);
+        s.k->temporal_accumulate_row(weights + row, moved, s.averaged[p] + row,
+                                     s.weight_sum[p] + row, s.weight_squares[p] + row, w);
     }
 }
 
@@ -328,12 +236,9 @@ void finish_worker(int t, int T, void* context) {
     const ItemRange share = thread_share(s.shape->height[p], t, T);
     for (int32_t y = share.begin; y < share.end; ++y) {
         const int64_t row = static_cast<int64_t>(y) * w;
-        for (int32_t x = 0; x < w; ++x) {
-            const float sum = s.weight_sum[p][row + x];
-            s.averaged[p][row + x] = s.averaged[p][row + x] / sum;
-            if (s.noise_ratio[p])
-                s.noise_ratio[p][row + x] = s.weight_squares[p][row + x] / (sum * sum);
-        }
+        s.k->temporal_finish_row(s.averaged[p] + row, s.weight_sum[p] + row,
+                                 s.weight_squares[p] + row,
+                                 s.noise_ratio[p] ? s.noise_ratio[p] + row : nullptr, w);
     }
 }
 
@@ -379,32 +284,18 @@ void run(const Executor& ex, WorkerFunction fn, Shared& s) { ex.run(ex.self, fn,
 
 }  // namespace
 
-ErrorMapLayout error_map_layout(int32_t width, int32_t height, int shift_x, int shift_y) {
-    ErrorMapLayout l;
-    l.block_width = kMotionBlock >> shift_x;
-    l.block_height = kMotionBlock >> shift_y;
-    l.columns = (width + l.block_width - 1) / l.block_width;
-    l.rows = (height + l.block_height - 1) / l.block_height;
-    return l;
-}
-
-void thresholded_error_map(const Engine& e, float sigma, const ErrorMapLayout& layout, float* map,
-                           const Executor& ex) {
-    ErrorMapStage stage = {&e, sigma, &layout, map};
-    ex.run(ex.self, error_map_rows, &stage);
-}
-
 int64_t temporal_memory_bytes(const TemporalShape& shape, int threads) {
     return plan_memory(shape, threads).total;
 }
 
-int temporal_average(const TemporalShape& shape, const TemporalPicture& centre,
+int temporal_average(const KernelSet& k, const TemporalShape& shape, const TemporalPicture& centre,
                      const TemporalPicture* neighbours, const int* distances, int count,
                      float* const averaged[3], float* const noise_ratio[3], void* memory,
                      const Executor& ex) {
     const MemoryPlan m = plan_memory(shape, ex.threads);
     char* base = static_cast<char*>(memory);
     Shared s = {};
+    s.k = &k;
     s.shape = &shape;
     s.centre = &centre;
     BlockVector* vectors = reinterpret_cast<BlockVector*>(base + m.vectors);
@@ -432,12 +323,12 @@ int temporal_average(const TemporalShape& shape, const TemporalPicture& centre,
     int used = 0;
     for (int i = 0; i < count; ++i) {
         s.neighbour = &neighbours[i];
-        search_motion(*centre.pyramid, *neighbours[i].pyramid, distances[i], vectors, ex);
+        search_motion(k, *centre.pyramid, *neighbours[i].pyramid, distances[i], vectors, ex);
         run(ex, luma_weight_worker, s);
         int64_t sum = 0;
         for (int t = 0; t < ex.threads; ++t) sum += s.guard[t];
         // The mean weight below 1/2: the neighbour is left out.
-        if (2 * sum < static_cast<int64_t>(kGuardUnits) * luma_samples) continue;
+        if (2 * sum < kGuardUnits * luma_samples) continue;
         ++used;
         for (s.plane = 0; s.plane < shape.planes; ++s.plane) {
             if (!shape.averaged[s.plane]) continue;

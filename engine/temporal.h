@@ -3,8 +3,8 @@
 // denoiser then filters.
 //
 // Each picture of the window comes with its spatially denoised planes (the "pilots", made by any
-// spatial denoiser), the predicted error variance of each pilot (an error map, below) and the
-// motion pyramid of its luma pilot. For a neighbour u of the centre picture t:
+// spatial denoiser), the predicted error variance of each pilot (an error map, error_map.h) and
+// the motion pyramid of its luma pilot. For a neighbour u of the centre picture t:
 //
 //   1. The vectors of t's 8 x 8 blocks into u (search_motion on the pyramids).
 //   2. Per luma sample, with B the pilots in 8-bit steps, B' and e' the neighbour's pilot and
@@ -25,41 +25,21 @@
 //      noise variance of A relative to one picture's is m = (1 + sum w_u^2) / (1 + sum w_u)^2.
 //
 // All single precision, every operation rounded, in the order written; the result is the same
-// for every thread count. The caller passes the memory (temporal_memory_bytes) and an executor.
+// for every thread count and kernel table (the hot loops are the table's block_sads,
+// difference_square_row, box_sum_row, temporal_weight_row, temporal_accumulate_row,
+// temporal_finish_row and sample loads). The caller passes the memory (temporal_memory_bytes),
+// the kernel table and an executor.
 #pragma once
 
 #include <cstdint>
 
 #include "engine/engine.h"
+#include "engine/error_map.h"
 #include "engine/executor.h"
 #include "engine/motion_search.h"
 #include "engine/plane_view.h"
 
 namespace velmora {
-
-// An error map holds the predicted error variance of a pilot, in 8-bit steps squared, per block
-// of (8 >> shift_x) x (8 >> shift_y) samples of a plane (one motion block of luma), blocks at
-// the right and bottom edges cut to the picture.
-struct ErrorMapLayout {
-    int32_t block_width, block_height;
-    int32_t columns, rows;
-};
-
-ErrorMapLayout error_map_layout(int32_t width, int32_t height, int shift_x, int shift_y);
-inline int64_t error_map_floats(const ErrorMapLayout& l) {
-    return static_cast<int64_t>(l.columns) * l.rows;
-}
-
-// The error map of a pilot made by thresholding: `e` holds the thresholded coefficients of a
-// five-level transform of the plane (after threshold(), before inverse()), whose noise was
-// `sigma` 8-bit steps. A coefficient that survived carries its noise, one that was removed none
-// (its error is a bias that neighbouring pictures share); each spreads its variance evenly over
-// the 2^(l+1) x 2^(l+1) samples it stands for. Per sample
-//   e = sigma^2 * (G_A^2 / 4^5 + sum over surviving coefficients of G[l][o]^2 / 4^(l+1)),
-// with G the subbands' noise gains (the standard deviation of a coefficient for unit white
-// noise), averaged over each block.
-void thresholded_error_map(const Engine& e, float sigma, const ErrorMapLayout& layout, float* map,
-                           const Executor& ex);
 
 // One plane of one picture of the window.
 struct TemporalPlane {
@@ -91,7 +71,7 @@ int64_t temporal_memory_bytes(const TemporalShape& shape, int threads);
 // values (the engine's scale, sample << working_shift), width x height each, row stride =
 // width. `noise_ratio` (m above) is written for the planes where it is not null. Returns the
 // number of neighbours that passed the cut guard. `memory` is 16-byte aligned.
-int temporal_average(const TemporalShape& shape, const TemporalPicture& centre,
+int temporal_average(const KernelSet& k, const TemporalShape& shape, const TemporalPicture& centre,
                      const TemporalPicture* neighbours, const int* distances, int count,
                      float* const averaged[3], float* const noise_ratio[3], void* memory,
                      const Executor& ex);

@@ -61,9 +61,14 @@ std::vector<std::string> options(FuzzInput& in, bool& keep_partial) {
     default:
         break;
     }
+    // Bits 48 and 96: exact mode chosen outright; measured luma with given chroma.
+    if ((strength / 48) & 1) args.insert(args.end(), {"--mode", "exact"});
     switch (strength % 6) {
     case 0:
-        args.insert(args.end(), {"--sigma", number(in, 0, 40)});
+        if ((strength / 96) & 1)
+            args.insert(args.end(), {"--sigma-luma", "auto", "--sigma-chroma", number(in, 0, 40)});
+        else
+            args.insert(args.end(), {"--sigma", number(in, 0, 40)});
         break;
     case 1:
         args.insert(args.end(), {"--sigma-luma", number(in, 0, 40), "--k", number(in, 0, 9)});

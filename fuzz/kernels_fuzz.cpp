@@ -1,9 +1,10 @@
 // Every vector kernel against its scalar form on lines, strips and bands of random sizes and
-// contents: any difference in the bits is a finding.
+// contents, the band shrink's box sums and gains too: any difference in the bits is a finding.
+#include <algorithm>
 #include <vector>
 
-#include "standin/fuzz_input.h"
 #include "kernels/kernel_set.h"
+#include "standin/fuzz_input.h"
 
 namespace {
 
@@ -102,6 +103,47 @@ void compare(const KernelSet& k, FuzzInput& in) {
     scalar_kernels.load_u16(wa.data(), la.data(), count, shift);
     k.load_u16(wa.data(), lb.data(), count, shift);
     check(same_bits(la, lb));
+    // the band shrink of the best mode: box sums along a line and down `rows` lines, the two
+    // gains and the accumulation
+    const int radius = in.range(1, 4), rows = std::min(in.range(1, 7), 2 * n);
+    std::vector<float> xa(std::max(n, count) + 8), xb(xa.size());
+    scalar_kernels.box_sum_row(source.data() + 1, xa.data(), n, radius);
+    k.box_sum_row(source.data() + 1, xb.data(), n, radius);
+    check(same_bits(xa, xb));
+    scalar_kernels.square_row(source.data() + 2, xa.data(), n);
+    k.square_row(source.data() + 2, xb.data(), n);
+    check(same_bits(xa, xb));
+    const float* lines[7];
+    for (int r = 0; r < rows; ++r) lines[r] = source.data() + r * stride + (r & 1);
+    scalar_kernels.box_sum_rows(lines, rows, xa.data(), count);
+    k.box_sum_rows(lines, rows, xb.data(), count);
+    check(same_bits(xa, xb));
+    const float noise = static_cast<float>(in.range(0, 1 << 20)) / 16.0f;
+    const float inv_window = in.byte() & 1 ? 0.04f : 0.11111111f;
+    scalar_kernels.pilot_energy_row(source.data() + 3, source.data(), xa.data(), n, inv_window,
+                                    noise);
+    k.pilot_energy_row(source.data() + 3, source.data(), xb.data(), n, inv_window, noise);
+    check(same_bits(xa, xb));
+    std::vector<float> ca(source.begin(), source.begin() + n + 8), cb = ca;
+    scalar_kernels.wiener_row(source.data() + 4, ca.data(), n, inv_window, noise);
+    k.wiener_row(source.data() + 4, cb.data(), n, inv_window, noise);
+    check(same_bits(ca, cb));
+    // with each coefficient's noise scaled by a ratio, the gains kept
+    const float* ratio = source.data() + 6;
+    scalar_kernels.pilot_energy_ratio_row(source.data() + 3, source.data(), ratio, xa.data(), n,
+                                          inv_window, noise);
+    k.pilot_energy_ratio_row(source.data() + 3, source.data(), ratio, xb.data(), n, inv_window,
+                             noise);
+    check(same_bits(xa, xb));
+    scalar_kernels.wiener_gain_row(source.data() + 4, ca.data(), ratio, xa.data(), n, inv_window,
+                                   noise);
+    k.wiener_gain_row(source.data() + 4, cb.data(), ratio, xb.data(), n, inv_window, noise);
+    check(same_bits(ca, cb));
+    check(same_bits(xa, xb));
+    const float scale = in.byte() & 1 ? 1.0f : 0.25f;
+    scalar_kernels.accumulate_row(ca.data(), source.data() + 5, n, scale);
+    k.accumulate_row(cb.data(), source.data() + 5, n, scale);
+    check(same_bits(ca, cb));
 }
 
 }  // namespace

@@ -47,6 +47,67 @@ struct KernelSet {
     void (*store_u8)(const float* src, uint8_t* dst, int count, int rounded, int shift);
     void (*store_u16)(const float* src, uint16_t* dst, int count, int rounded, int shift,
                       int32_t maximum);
+
+    // The band shrink of the best mode and its accumulation, element by element in the order
+    // written; each result is one expression of its inputs, so the vector forms only decide how
+    // many are computed at once.
+    // dst[j] = src[j] * src[j].
+    void (*square_row)(const float* src, float* dst, int n);
+    // dst[j] = ((src[c(j-r)] + src[c(j-r+1)]) + ...) + src[c(j+r)], left to right, with
+    // c(i) = min(max(i, 0), n-1); `radius` r is at least 1. dst does not overlap src.
+    void (*box_sum_row)(const float* src, float* dst, int n, int radius);
+    // dst[j] = ((rows[0][j] + rows[1][j]) + ...) + rows[count-1][j], top to bottom.
+    void (*box_sum_rows)(const float* const* rows, int count, float* dst, int n);
+    // The locally adaptive Wiener pilot's energy: m = sums[j] * inv_window; d = m - noise;
+    // v = d > 0 ? d : +0; p = c[j] * (v / (v + noise)); energy[j] = p * p.
+    void (*pilot_energy_row)(const float* sums, const float* c, float* energy, int n,
+                             float inv_window, float noise);
+    // The empirical Wiener gain: m = sums[j] * inv_window; c[j] = c[j] * (m / (m + noise)).
+    void (*wiener_row)(const float* sums, float* c, int n, float inv_window, float noise);
+    // pilot_energy_row with each coefficient's own noise: nm = noise * ratio[j];
+    // m = sums[j] * inv_window; d = m - nm; v = d > 0 ? d : +0; p = c[j] * (v / (v + nm));
+    // energy[j] = p * p.
+    void (*pilot_energy_ratio_row)(const float* sums, const float* c, const float* ratio,
+                                   float* energy, int n, float inv_window, float noise);
+    // wiener_row with each coefficient's own noise, keeping the gains: nm = noise * ratio[j];
+    // m = sums[j] * inv_window; g = m / (m + nm); gains[j] = g; c[j] = c[j] * g.
+    void (*wiener_gain_row)(const float* sums, float* c, const float* ratio, float* gains, int n,
+                            float inv_window, float noise);
+    // acc[j] = (acc[j] + src[j]) * scale.
+    void (*accumulate_row)(float* acc, const float* src, int n, float scale);
+
+    // The temporal averaging's block motion and weights.
+    // Sums of absolute differences of the side x side block of 8-bit samples at `cur` (side 2, 4
+    // or 8) and the blocks at ref + r * ref_stride + k, r = 0 .. rows - 1, k = 0 .. count - 1
+    // (rows and count 1 to 64):
+    //   sads[r * count + k] = sum over i, j < side of
+    //                         |cur[i * cur_stride + j] - ref[(r + i) * ref_stride + j + k]|
+    // (integers: the order does not matter). The vector forms read up to 32 bytes past
+    // ref[(r + i) * ref_stride + count + side - 2] in each row: the caller's memory must hold
+    // them.
+    void (*block_sads)(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref,
+                       int32_t ref_stride, int side, int count, int rows, int32_t* sads);
+    // out[j] = t * t with t = (a[j] - b[j]) * scale; out may be a or b.
+    void (*difference_square_row)(const float* a, const float* b, float* out, int n, float scale);
+    // A temporal weight per sample from three rows of 3-sample sums of squared pilot
+    // differences (r0, r1, r2 from top to bottom) and the two pilots' error variances:
+    //   d = ((r0[j] + r1[j]) + r2[j]) * ninth;  r = d / ((own[j] + other[j]) + floor);
+    //   w1 = clamp01((3 - r) * 0.5);  u = (d - own[j]) - other[j];
+    //   ex = (u > 0 ? u : +0) / (own[j] + floor);  w2 = clamp01(2 - ex);
+    //   w[j] = w2 < w1 ? w2 : w1,
+    // clamp01(v) = v < 0 ? 0 : (v > 1 ? 1 : v), the constants as in the arguments. Returns the
+    // sum over j of w[j] >= 0 ? (int32_t)(w[j] * 65536 + 0.5) : 0 (truncated; for w in 0..1).
+    int64_t (*temporal_weight_row)(const float* r0, const float* r1, const float* r2,
+                                   const float* own, const float* other, float* w, int n,
+                                   float ninth, float floor);
+    // sum[j] = sum[j] + w[j] * v[j]; weights[j] = weights[j] + w[j];
+    // squares[j] = squares[j] + w[j] * w[j].
+    void (*temporal_accumulate_row)(const float* w, const float* v, float* sum, float* weights,
+                                    float* squares, int n);
+    // sum[j] = sum[j] / weights[j]; where `ratio` is not null,
+    // ratio[j] = squares[j] / (weights[j] * weights[j]).
+    void (*temporal_finish_row)(float* sum, const float* weights, const float* squares,
+                                float* ratio, int n);
 };
 
 extern const KernelSet scalar_kernels;

@@ -68,7 +68,8 @@ void inverse_columns(float* top, ptrdiff_t stride, int count, int n, float* scra
 // Sets entries j-1, j, j+1 of `count` mask rows for every coefficient of the row reaching x.
 void mark_row(const float* row, int n, float x, int32_t* const* masks, int count) {
     for (int j = 0; j < n; ++j)
-        if (std::fabs(row[j]) >= x) set_marks(masks, count, j > 0 ? j - 1 : j, j < n - 1 ? j + 1 : j);
+        if (std::fabs(row[j]) >= x)
+            set_marks(masks, count, j > 0 ? j - 1 : j, j < n - 1 ? j + 1 : j);
 }
 
 // Zeroes the coefficients whose mask entry is clear, then clears the mask for the next row.
@@ -79,8 +80,8 @@ void zero_unmarked(float* row, int32_t* mask, int n) {
     }
 }
 
-void threshold_strip(float* block, ptrdiff_t stride, int32_t* mask, int mask_stride, int r0,
-                     int r1, float x, int n, int m) {
+void threshold_strip(float* block, ptrdiff_t stride, int32_t* mask, int mask_stride, int r0, int r1,
+                     float x, int n, int m) {
     threshold_band(block, stride, mask, mask_stride, r0, r1, x, n, m, mark_row, zero_unmarked);
 }
 
@@ -130,10 +131,156 @@ void store_u16(const float* src, uint16_t* dst, int count, int rounded, int shif
         dst[i] = static_cast<uint16_t>(planar_sample(src[i], i < rounded, shift, maximum));
 }
 
+void square_row(const float* src, float* dst, int n) {
+    for (int j = 0; j < n; ++j) dst[j] = src[j] * src[j];
+}
+
+void box_sum_row(const float* src, float* dst, int n, int radius) {
+    const auto at = [&](int i) { return src[i < 0 ? 0 : i >= n ? n - 1 : i]; };
+    for (int j = 0; j < n; ++j) {
+        float s = at(j - radius);
+        for (int i = j - radius + 1; i <= j + radius; ++i) s = s + at(i);
+        dst[j] = s;
+    }
+}
+
+void box_sum_rows(const float* const* rows, int count, float* dst, int n) {
+    for (int j = 0; j < n; ++j) {
+        float s = rows[0][j];
+        for (int r = 1; r < count; ++r) s = s + rows[r][j];
+        dst[j] = s;
+    }
+}
+
+void pilot_energy_row(const float* sums, const float* c, float* energy, int n, float inv_window,
+                      float noise) {
+    for (int j = 0; j < n; ++j) {
+        const float m = sums[j] * inv_window;
+        const float d = m - noise;
+        const float v = d > 0.0f ? d : 0.0f;
+        const float p = c[j] * (v / (v + noise));
+        energy[j] = p * p;
+    }
+}
+
+void wiener_row(const float* sums, float* c, int n, float inv_window, float noise) {
+    for (int j = 0; j < n; ++j) {
+        const float m = sums[j] * inv_window;
+        c[j] = c[j] * (m / (m + noise));
+    }
+}
+
+void pilot_energy_ratio_row(const float* sums, const float* c, const float* ratio, float* energy,
+                            int n, float inv_window, float noise) {
+    for (int j = 0; j < n; ++j) {
+        const float nm = noise * ratio[j];
+        const float m = sums[j] * inv_window;
+        const float d = m - nm;
+        const float v = d > 0.0f ? d : 0.0f;
+        const float p = c[j] * (v / (v + nm));
+        energy[j] = p * p;
+    }
+}
+
+void wiener_gain_row(const float* sums, float* c, const float* ratio, float* gains, int n,
+                     float inv_window, float noise) {
+    for (int j = 0; j < n; ++j) {
+        const float nm = noise * ratio[j];
+        const float m = sums[j] * inv_window;
+        const float g = m / (m + nm);
+        gains[j] = g;
+        c[j] = c[j] * g;
+    }
+}
+
+void accumulate_row(float* acc, const float* src, int n, float scale) {
+    for (int j = 0; j < n; ++j) acc[j] = (acc[j] + src[j]) * scale;
+}
+
+void block_sads(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, int32_t ref_stride,
+                int side, int count, int rows, int32_t* sads) {
+    for (int r = 0; r < rows; ++r)
+        for (int k = 0; k < count; ++k) {
+            int32_t sum = 0;
+            for (int i = 0; i < side; ++i)
+                for (int j = 0; j < side; ++j) {
+                    const int32_t d =
+                        int32_t{cur[i * cur_stride + j]} - ref[(r + i) * ref_stride + j + k];
+                    sum += d < 0 ? -d : d;
+                }
+            sads[r * count + k] = sum;
+        }
+}
+
+void difference_square_row(const float* a, const float* b, float* out, int n, float scale) {
+    for (int j = 0; j < n; ++j) {
+        const float t = (a[j] - b[j]) * scale;
+        out[j] = t * t;
+    }
+}
+
+float clamp01(float v) { return v < 0.0f ? 0.0f : v > 1.0f ? 1.0f : v; }
+
+int64_t temporal_weight_row(const float* r0, const float* r1, const float* r2, const float* own,
+                            const float* other, float* w, int n, float ninth, float floor) {
+    int64_t guard = 0;
+    for (int j = 0; j < n; ++j) {
+        const float d = ((r0[j] + r1[j]) + r2[j]) * ninth;
+        const float r = d / ((own[j] + other[j]) + floor);
+        const float w1 = clamp01((3.0f - r) * 0.5f);
+        const float u = (d - own[j]) - other[j];
+        const float ex = (u > 0.0f ? u : 0.0f) / (own[j] + floor);
+        const float w2 = clamp01(2.0f - ex);
+        w[j] = w2 < w1 ? w2 : w1;
+        if (w[j] >= 0.0f) guard += static_cast<int32_t>(w[j] * 65536.0f + 0.5f);
+    }
+    return guard;
+}
+
+void temporal_accumulate_row(const float* w, const float* v, float* sum, float* weights,
+                             float* squares, int n) {
+    for (int j = 0; j < n; ++j) {
+        sum[j] = sum[j] + w[j] * v[j];
+        weights[j] = weights[j] + w[j];
+        squares[j] = squares[j] + w[j] * w[j];
+    }
+}
+
+void temporal_finish_row(float* sum, const float* weights, const float* squares, float* ratio,
+                         int n) {
+    for (int j = 0; j < n; ++j) sum[j] = sum[j] / weights[j];
+    if (ratio)
+        for (int j = 0; j < n; ++j) ratio[j] = squares[j] / (weights[j] * weights[j]);
+}
+
 }  // namespace
 
 const KernelSet scalar_kernels = {
-    Isa::scalar,     "scalar",        forward_row, inverse_row, forward_columns,
-    inverse_columns, threshold_strip, load_s16,    store_s16,   max_abs,
-    load_u8,         load_u16,        store_u8,    store_u16,
+    Isa::scalar,
+    "scalar",
+    forward_row,
+    inverse_row,
+    forward_columns,
+    inverse_columns,
+    threshold_strip,
+    load_s16,
+    store_s16,
+    max_abs,
+    load_u8,
+    load_u16,
+    store_u8,
+    store_u16,
+    square_row,
+    box_sum_row,
+    box_sum_rows,
+    pilot_energy_row,
+    wiener_row,
+    pilot_energy_ratio_row,
+    wiener_gain_row,
+    accumulate_row,
+    block_sads,
+    difference_square_row,
+    temporal_weight_row,
+    temporal_accumulate_row,
+    temporal_finish_row,
 };

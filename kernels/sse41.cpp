@@ -3,6 +3,7 @@
 #include <smmintrin.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "kernels/band_rows.h"
 #include "kernels/kernel_set.h"
@@ -20,6 +21,24 @@ struct Sse {
     static F set1(float v) { return _mm_set1_ps(v); }
     static F add(F a, F b) { return _mm_add_ps(a, b); }
     static F mul(F a, F b) { return _mm_mul_ps(a, b); }
+    static F sub(F a, F b) { return _mm_sub_ps(a, b); }
+    static F div(F a, F b) { return _mm_div_ps(a, b); }
+    // d > 0 ? d : +0 (the second operand of max wins for NaN and for -0).
+    static F positive(F d) { return _mm_max_ps(d, _mm_setzero_ps()); }
+    static F min(F a, F b) { return _mm_min_ps(a, b); }  // a < b ? a : b
+    static F max(F a, F b) { return _mm_max_ps(a, b); }  // a > b ? a : b
+    using I = __m128i;
+    static I izero() { return _mm_setzero_si128(); }
+    static I iadd(I a, I b) { return _mm_add_epi32(a, b); }
+    static int64_t isum(I v) {
+        return int64_t{_mm_extract_epi32(v, 0)} + _mm_extract_epi32(v, 1) +
+               _mm_extract_epi32(v, 2) + _mm_extract_epi32(v, 3);
+    }
+    // w >= 0 ? (int32)(w * units + half) : 0.
+    static I guard_units(F w, F units, F half) {
+        const I v = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(w, units), half));
+        return _mm_and_si128(v, _mm_castps_si128(_mm_cmpge_ps(w, _mm_setzero_ps())));
+    }
     static F abs(F v) { return _mm_andnot_ps(_mm_set1_ps(-0.0f), v); }
     static F reaches(F c, F x) { return _mm_cmpge_ps(abs(c), x); }  // false for NaN
     static F or_masks(F a, F b) { return _mm_or_ps(a, b); }
@@ -94,8 +113,8 @@ inline void store_eight(float* dst, __m128i packed) {
 
 // The low 16 bits of eight 32-bit integers, packed.
 inline __m128i low_halves(__m128i a, __m128i b) {
-    const __m128i pick = _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -128, -128, -128, -128, -128,
-                                       -128, -128, -128);
+    const __m128i pick =
+        _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -128, -128, -128, -128, -128, -128, -128, -128);
     return _mm_unpacklo_epi64(_mm_shuffle_epi8(a, pick), _mm_shuffle_epi8(b, pick));
 }
 
@@ -109,8 +128,8 @@ void load_s16(const int16_t* src, int sample_stride, float* dst, int count) {
             const __m128i* q = reinterpret_cast<const __m128i*>(src + 3 * i);
             __m128i packed = _mm_setzero_si128();
             for (int r = 0; r < 3; ++r)
-                packed = _mm_or_si128(
-                    packed, _mm_shuffle_epi8(_mm_loadu_si128(q + r), control(interleave.gather[r])));
+                packed = _mm_or_si128(packed, _mm_shuffle_epi8(_mm_loadu_si128(q + r),
+                                                               control(interleave.gather[r])));
             store_eight(dst + i, packed);
         }
     } else if (sample_stride == 1) {
@@ -209,6 +228,74 @@ void store_u16(const float* src, uint16_t* dst, int count, int rounded, int shif
     scalar_kernels.store_u16(src + i, dst + i, count - i, rounded - i, shift, maximum);
 }
 
+// Eight 16-bit sums as 32-bit values into sads[0 .. count), count 1 or more.
+inline void store_sums(__m128i sums, int32_t* sads, int count) {
+    const __m128i lo = _mm_cvtepu16_epi32(sums), hi = _mm_cvtepu16_epi32(_mm_srli_si128(sums, 8));
+    if (count >= 8) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sads), lo);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sads + 4), hi);
+        return;
+    }
+    int32_t all[8];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(all), lo);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(all + 4), hi);
+    for (int k = 0; k < count; ++k) sads[k] = all[k];
+}
+
+inline uint32_t four_bytes(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// Side 4 and 8: MPSADBW sums four absolute differences at eight offsets at once (16-bit sums:
+// at most 64 x 255). Side 2: each of the four samples against 16 offsets, summed in 16 bits.
+// One row of candidates.
+void block_sads_row(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, int32_t ref_stride,
+                    int side, int count, int32_t* sads) {
+    if (side == 2) {
+        for (int k0 = 0; k0 < count; k0 += 16) {
+            __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
+            for (int i = 0; i < 2; ++i)
+                for (int j = 0; j < 2; ++j) {
+                    const __m128i r = _mm_loadu_si128(
+                        reinterpret_cast<const __m128i*>(ref + i * ref_stride + j + k0));
+                    const __m128i c = _mm_set1_epi8(static_cast<char>(cur[i * cur_stride + j]));
+                    const __m128i d = _mm_or_si128(_mm_subs_epu8(r, c), _mm_subs_epu8(c, r));
+                    lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(d, _mm_setzero_si128()));
+                    hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(d, _mm_setzero_si128()));
+                }
+            store_sums(lo, sads + k0, count - k0);
+            if (count - k0 > 8) store_sums(hi, sads + k0 + 8, count - k0 - 8);
+        }
+        return;
+    }
+    for (int k0 = 0; k0 < count; k0 += 8) {
+        __m128i sums = _mm_setzero_si128();
+        for (int i = 0; i < side; ++i) {
+            const __m128i r =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(ref + i * ref_stride + k0));
+            const uint8_t* c = cur + i * cur_stride;
+            if (side == 8) {
+                const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c));
+                sums = _mm_add_epi16(sums, _mm_mpsadbw_epu8(r, b, 0));  // bytes 0-3 at k
+                sums = _mm_add_epi16(sums, _mm_mpsadbw_epu8(r, b, 5));  // bytes 4-7 at k + 4
+            } else {
+                const __m128i b = _mm_cvtsi32_si128(static_cast<int>(four_bytes(c)));
+                sums = _mm_add_epi16(sums, _mm_mpsadbw_epu8(r, b, 0));
+            }
+        }
+        store_sums(sums, sads + k0, count - k0);
+    }
+}
+
+void block_sads(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, int32_t ref_stride,
+                int side, int count, int rows, int32_t* sads) {
+    for (int r = 0; r < rows; ++r)
+        block_sads_row(cur, cur_stride, ref + r * ref_stride, ref_stride, side, count,
+                       sads + r * count);
+}
+
 }  // namespace
 
 const KernelSet sse41_kernels = {
@@ -226,4 +313,17 @@ const KernelSet sse41_kernels = {
     load_u16,
     store_u8,
     store_u16,
+    square_row<Sse>,
+    box_sum_row<Sse>,
+    box_sum_rows<Sse>,
+    pilot_energy_row<Sse>,
+    wiener_row<Sse>,
+    pilot_energy_ratio_row<Sse>,
+    wiener_gain_row<Sse>,
+    accumulate_row<Sse>,
+    block_sads,
+    difference_square_row<Sse>,
+    temporal_weight_row<Sse>,
+    temporal_accumulate_row<Sse>,
+    temporal_finish_row<Sse>,
 };

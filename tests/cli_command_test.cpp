@@ -226,11 +226,11 @@ TEST_F(CliCommand, ASegmentIsFilteredAlone) {
         ASSERT_EQ(segment.frames.size(), 3u);
         for (int i = 0; i < 3; ++i) EXPECT_TRUE(segment.frames[i].data == whole.frames[2 + i].data);
     }
-    // To the end when fewer frames are left; the noise estimate on the first frame filtered.
+    // To the end when fewer frames are left; the noise measured from the first frame filtered.
     const RunResult tail = run_velmora({"--auto", "--start", "4", "--frames", "10", in, out});
     ASSERT_EQ(tail.status, 0) << tail.err;
     EXPECT_EQ(read_stream(out).frames.size(), 2u);
-    EXPECT_NE(tail.err.find("frame 4: noise sigma"), std::string::npos) << tail.err;
+    EXPECT_NE(tail.err.find("frames 4-5"), std::string::npos) << tail.err;
     EXPECT_EQ(tail.err.find("frame 0:"), std::string::npos) << tail.err;
     // Damage among the frames skipped is still damage; a pipe too short for the start is said.
     const std::string bytes = read_file(in);

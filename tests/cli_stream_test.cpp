@@ -96,38 +96,47 @@ TEST_P(EveryKind, ThresholdsZeroGiveTheStreamBack) {
 }
 
 // Each plane is filtered at its own size by the engine: without --temporal the same as the
-// engine run on that plane alone, each field on its own (the stream is interlaced); and any
-// thread count gives the same bytes, with frames averaged (--temporal, the default) too.
+// engine run on that plane alone, each field on its own (the stream is interlaced), in either
+// mode; and any thread count gives the same bytes, with frames averaged (--temporal 3) too.
 TEST_P(EveryKind, EachPlaneIsFilteredAtItsOwnSize) {
     const Stream stream = stream_of(GetParam(), 77, 45, 2, 2);
     write_file(in, serialise(stream));
-    for (const char* temporal : {"3", "0"}) {
-        std::string previous;
-        for (const char* threads : {"1", "2", "3"}) {
-            const RunResult r =
-                run_velmora({"--quiet", "--sigma-luma", "6", "--sigma-chroma", "9", "--temporal",
-                             temporal, "--threads", threads, in, out});
-            ASSERT_EQ(r.status, 0) << r.err;
-            const std::string bytes = read_file(out);
-            if (!previous.empty()) {
-                EXPECT_TRUE(bytes == previous) << threads << " threads, --temporal " << temporal;
+    for (const char* mode : {"exact", "best"}) {
+        SCOPED_TRACE(mode);
+        const bool exact = mode[0] == 'e';
+        for (const char* temporal : {"3", "0"}) {
+            std::string previous;
+            for (const char* threads : {"1", "2", "3"}) {
+                const RunResult r =
+                    run_velmora({"--quiet", "--mode", mode, "--sigma-luma", "6", "--sigma-chroma",
+                                 "9", "--temporal", temporal, "--threads", threads, in, out});
+                ASSERT_EQ(r.status, 0) << r.err;
+                const std::string bytes = read_file(out);
+                if (!previous.empty()) {
+                    EXPECT_TRUE(bytes == previous)
+                        << threads << " threads, --temporal " << temporal;
+                }
+                previous = bytes;
             }
-            previous = bytes;
         }
-    }
-    const Stream result = read_stream(out);
-    const StreamFormat& f = stream.format;
-    ASSERT_EQ(result.format.header, f.header);
-    ASSERT_EQ(result.frames.size(), stream.frames.size());
-    velmora::PlaneEngine engine(77, 45, 2);
-    for (size_t i = 0; i < stream.frames.size(); ++i) {
-        EXPECT_EQ(result.frames[i].header, stream.frames[i].header);
-        Frame expected = stream.frames[i];
-        for (int p = 0; p < f.planes(); ++p)
-            filter_plane(engine, f, expected, p,
-                         velmora::row_for_sigma(p ? 9.0 : 6.0, 3.0, f.format), true);
-        ASSERT_TRUE(result.frames[i].data == expected.data) << "frame " << i;
-        ASSERT_FALSE(result.frames[i].data == stream.frames[i].data) << "nothing was filtered";
+        const Stream result = read_stream(out);
+        const StreamFormat& f = stream.format;
+        ASSERT_EQ(result.format.header, f.header);
+        ASSERT_EQ(result.frames.size(), stream.frames.size());
+        velmora::PlaneEngine engine(77, 45, 2);
+        for (size_t i = 0; i < stream.frames.size(); ++i) {
+            EXPECT_EQ(result.frames[i].header, stream.frames[i].header);
+            Frame expected = stream.frames[i];
+            for (int p = 0; p < f.planes(); ++p) {
+                if (exact)
+                    filter_plane(engine, f, expected, p,
+                                 velmora::row_for_sigma(p ? 9.0 : 6.0, 3.0, f.format), true);
+                else
+                    filter_plane_best(engine, f, expected, p, p ? 9.0 : 6.0, true);
+            }
+            ASSERT_TRUE(result.frames[i].data == expected.data) << "frame " << i;
+            ASSERT_FALSE(result.frames[i].data == stream.frames[i].data) << "nothing was filtered";
+        }
     }
 }
 
@@ -381,11 +390,18 @@ TEST_F(Cli, PreviewShowsTheChosenFrameBeforeAndAfter) {
 TEST_F(Cli, MessagesOnStandardError) {
     const Stream stream = make_stream(64, 40, Subsampling::s420, SampleFormat::u16, 3, 7);
     write_file(in, serialise(stream));
-    const RunResult automatic = run_velmora({"--auto-every", "2", in, out});
+    // Measured over windows of up to 5 frames, from frame 0 and every 2 frames: each
+    // measurement with --verbose, the first one without it.
+    const RunResult automatic = run_velmora({"--verbose", "--auto-every", "2", in, out});
     ASSERT_EQ(automatic.status, 0) << automatic.err;
-    EXPECT_NE(automatic.err.find("frame 0: noise sigma Y "), std::string::npos) << automatic.err;
+    EXPECT_NE(automatic.err.find("frames 0-2: noise sigma Y "), std::string::npos) << automatic.err;
     EXPECT_NE(automatic.err.find("frame 2: noise sigma Y "), std::string::npos) << automatic.err;
+    EXPECT_NE(automatic.err.find("frame 2: noise levels in use Y "), std::string::npos)
+        << automatic.err;
     EXPECT_EQ(automatic.err.find("frame 1:"), std::string::npos) << automatic.err;
+    const RunResult first = run_velmora({"--auto-every", "2", in, out});
+    EXPECT_NE(first.err.find("frames 0-2: noise sigma Y "), std::string::npos) << first.err;
+    EXPECT_EQ(first.err.find("frame 2:"), std::string::npos) << first.err;
 
     const RunResult verbose = run_velmora(
         {"--verbose", "--tracks", "0:7,8,9,10,11,12,13,14,15,16,17,18,19,20,4096", in, out});

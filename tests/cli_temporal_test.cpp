@@ -1,7 +1,7 @@
-// --temporal in-process: synthetic streams (a still scene, a scene moving several samples a
-// frame, an object moving over a still background, a cut, interlaced fields) filtered frame by
-// frame and with their neighbours, compared with the clean pictures; the stream's edges; the
-// same bits for every thread count and kernel table.
+// --temporal in-process, in both modes: synthetic streams (a still scene, a scene moving several
+// samples a frame, an object moving over a still background, a cut, interlaced fields) filtered
+// frame by frame and with their neighbours, compared with the clean pictures; the stream's
+// edges; the same bits for every thread count and kernel table; the options.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -65,9 +65,11 @@ Scene moving_scene(const StreamFormat& f, int count, int dy, int dx, uint64_t se
     return s;
 }
 
-Options options(int radius, int threads) {
+Options options(Mode mode, int radius, int threads) {
     Options o;
+    o.mode = mode;
     o.strength = StrengthSource::sigma;
+    o.measure_luma = o.measure_chroma = false;
     o.sigma_luma = o.sigma_chroma = 10.0;
     o.temporal = radius;
     o.threads = threads;
@@ -75,9 +77,11 @@ Options options(int radius, int threads) {
     return o;
 }
 
+class CliTemporal : public ::testing::TestWithParam<Mode> {};
+
 // Every frame filtered on its own.
 std::vector<Frame> spatial(const Scene& s) {
-    const Options o = options(0, 2);
+    const Options o = options(CliTemporal::GetParam(), 0, 2);
     Console console(true, ProgressMode::never);
     Denoiser d(o, s.f, console);
     std::vector<Frame> out = s.noisy;
@@ -87,7 +91,7 @@ std::vector<Frame> spatial(const Scene& s) {
 
 // Every frame with its neighbours; checks that frames leave in order and in time.
 std::vector<Frame> temporal(const Scene& s, int radius, int threads = 2) {
-    const Options o = options(radius, threads);
+    const Options o = options(CliTemporal::GetParam(), radius, threads);
     Console console(true, ProgressMode::never);
     Denoiser d(o, s.f, console);
     TemporalFilter filter(radius, s.f, d, threads);
@@ -108,7 +112,7 @@ std::vector<Frame> temporal(const Scene& s, int radius, int threads = 2) {
     return out;
 }
 
-TEST(CliTemporal, StillSceneGainsClearlyOverEachFrameOnItsOwn) {
+TEST_P(CliTemporal, StillSceneGainsClearlyOverEachFrameOnItsOwn) {
     const Scene s = moving_scene(format_of(128, 96), 7, 0, 0);
     const std::vector<Frame> one = spatial(s), many = temporal(s, 3);
     for (size_t i = 0; i < s.clean.size(); ++i) {
@@ -120,7 +124,7 @@ TEST(CliTemporal, StillSceneGainsClearlyOverEachFrameOnItsOwn) {
     }
 }
 
-TEST(CliTemporal, ASceneMovingSeveralSamplesAFrameIsNeverWorse) {
+TEST_P(CliTemporal, ASceneMovingSeveralSamplesAFrameIsNeverWorse) {
     for (const auto& [dy, dx] : {std::pair{3, 5}, std::pair{-4, 2}, std::pair{6, -6}}) {
         const Scene s = moving_scene(format_of(128, 96), 6, dy, dx);
         const std::vector<Frame> one = spatial(s), many = temporal(s, 2);
@@ -134,7 +138,7 @@ TEST(CliTemporal, ASceneMovingSeveralSamplesAFrameIsNeverWorse) {
 
 // A bright square crossing a still background, 6 samples a frame: where it was a frame before
 // or will be a frame after, the background must come back as clean as without neighbours.
-TEST(CliTemporal, AMovingObjectLeavesNoTrail) {
+TEST_P(CliTemporal, AMovingObjectLeavesNoTrail) {
     const StreamFormat f = format_of(128, 96);
     Scene s = moving_scene(f, 7, 0, 0, 9);
     const auto square_x = [](size_t i) { return 20 + 6 * static_cast<int>(i); };
@@ -162,7 +166,7 @@ TEST(CliTemporal, AMovingObjectLeavesNoTrail) {
     }
 }
 
-TEST(CliTemporal, FramesBesideACutAreNotMixed) {
+TEST_P(CliTemporal, FramesBesideACutAreNotMixed) {
     const StreamFormat f = format_of(128, 96);
     Scene a = moving_scene(f, 4, 0, 0, 11), b = moving_scene(f, 4, 0, 0, 12);
     Scene s{f, a.clean, a.noisy};
@@ -174,7 +178,7 @@ TEST(CliTemporal, FramesBesideACutAreNotMixed) {
             << "frame " << i;
 }
 
-TEST(CliTemporal, StreamEdgesOneFrameTwoFramesAndARadiusLongerThanTheStream) {
+TEST_P(CliTemporal, StreamEdgesOneFrameTwoFramesAndARadiusLongerThanTheStream) {
     const Scene s = moving_scene(format_of(64, 48), 3, 0, 0);
     // One frame: no neighbour, the frame on its own exactly.
     const Scene first{s.f, {s.clean[0]}, {s.noisy[0]}};
@@ -191,7 +195,7 @@ TEST(CliTemporal, StreamEdgesOneFrameTwoFramesAndARadiusLongerThanTheStream) {
     }
 }
 
-TEST(CliTemporal, SameBitsForEveryThreadCountAndKernelTable) {
+TEST_P(CliTemporal, SameBitsForEveryThreadCountAndKernelTable) {
     const Scene s = moving_scene(format_of(96, 72), 5, 2, -3);
     const std::vector<Frame> reference = temporal(s, 2, 1);
     for (int threads = 2; threads <= 4; ++threads) {
@@ -210,7 +214,7 @@ TEST(CliTemporal, SameBitsForEveryThreadCountAndKernelTable) {
 
 // Interlaced frames whose two fields show different pictures (a field is a picture of its own
 // instant): each field is averaged with the same field of its neighbours only.
-TEST(CliTemporal, InterlacedFieldsAreAveragedWithTheSameFieldOnly) {
+TEST_P(CliTemporal, InterlacedFieldsAreAveragedWithTheSameFieldOnly) {
     const StreamFormat f = format_of(96, 64, " It");
     const Scene top = moving_scene(f, 5, 0, 0, 21), bottom = moving_scene(f, 5, 0, 0, 22);
     Scene s{f, top.clean, top.noisy};
@@ -227,7 +231,14 @@ TEST(CliTemporal, InterlacedFieldsAreAveragedWithTheSameFieldOnly) {
             << "frame " << i;
 }
 
-TEST(CliTemporal, OptionsTurnItOffAndRefuseWhatCannotBeAveraged) {
+INSTANTIATE_TEST_SUITE_P(Modes, CliTemporal, ::testing::Values(Mode::best, Mode::exact),
+                         [](const auto& info) {
+                             return std::string(info.param == Mode::best ? "best" : "exact");
+                         });
+
+// Best mode averages three frames each side by default, exact mode none; exact mode averages when
+// told to; what has no noise level to average with is refused.
+TEST(CliTemporalOptions, OptionsTurnItOffAndRefuseWhatCannotBeAveraged) {
     const std::vector<std::string> files = {"in.y4m", "out.y4m"};
     const auto parse = [&](std::vector<std::string> args) {
         args.insert(args.end(), files.begin(), files.end());
@@ -235,6 +246,9 @@ TEST(CliTemporal, OptionsTurnItOffAndRefuseWhatCannotBeAveraged) {
     };
     EXPECT_EQ(temporal_radius(parse({"--sigma", "4"})), 3);
     EXPECT_EQ(temporal_radius(parse({})), 3);  // --auto
+    EXPECT_EQ(temporal_radius(parse({"--mode", "exact", "--sigma", "4"})), 0);
+    EXPECT_EQ(temporal_radius(parse({"--sigma", "4", "--k", "2.5"})), 0);  // exact mode
+    EXPECT_EQ(temporal_radius(parse({"--mode", "exact", "--temporal", "2"})), 2);
     EXPECT_EQ(temporal_radius(parse({"--sigma", "4", "--temporal", "0"})), 0);
     EXPECT_EQ(temporal_radius(parse({"--temporal", "8"})), 8);
     EXPECT_EQ(temporal_radius(parse({"--tracks", "0:1,1,1,1,1,1,1,1,1,1,1,1,1,1,1"})), 0);

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "standin/frame_source.h"
+#include "tools/velmora/strength.h"
 
 extern char** environ;
 
@@ -269,7 +270,24 @@ double luma_psnr(const velmora::StreamFormat& f, const velmora::Frame& a, const 
             const double d = double(a.sample(f, 0, x, y)) - b.sample(f, 0, x, y);
             sum += d * d;
         }
-    return 10.0 * std::log10(255.0 * 255.0 / (sum / (double(f.width) * f.height)));
+    return sum == 0 ? 99.0
+                    : 10.0 * std::log10(255.0 * 255.0 / (sum / (double(f.width) * f.height)));
+}
+
+void filter_plane_best(velmora::PlaneEngine& engine, const velmora::StreamFormat& f,
+                       velmora::Frame& frame, int p, double sigma, bool fields) {
+    const float working = static_cast<float>(sigma * velmora::working_units_per_8bit(f.format));
+    const velmora::PlaneKind kind = p == 0 ? velmora::PlaneKind::luma : velmora::PlaneKind::chroma;
+    if (!fields) {
+        engine.denoise_best(frame.plane(f, p), working, kind);
+        return;
+    }
+    for (int parity : {0, 1}) {
+        FieldCopy field = copy_field(f, frame, p, parity);
+        if (field.height == 0) continue;
+        engine.denoise_best(field.view(), working, kind);
+        put_field(f, frame, p, parity, field);
+    }
 }
 
 }  // namespace cli_test

@@ -87,7 +87,7 @@ Stream make_stream(int width, int height, velmora::Subsampling s, SampleFormat f
 std::string serialise(const Stream& stream);
 Stream read_stream(const std::string& path);
 
-// PSNR of the luma planes of two frames, in dB (8-bit samples).
+// PSNR of the luma planes of two frames, in dB (8-bit samples; 99 for equal planes).
 double luma_psnr(const velmora::StreamFormat& f, const velmora::Frame& a, const velmora::Frame& b);
 
 // Lines parity, parity + 2, ... of plane p of a frame, copied out into a plane of their own.
@@ -106,5 +106,10 @@ void put_field(const velmora::StreamFormat& f, velmora::Frame& frame, int p, int
 // field as a picture of its own (copied out, filtered and put back).
 void filter_plane(velmora::PlaneEngine& engine, const velmora::StreamFormat& f,
                   velmora::Frame& frame, int p, const velmora::ThresholdRow& row, bool fields);
+
+// The same in best mode with noise `sigma` in 8-bit steps (luma settings for plane 0, chroma
+// settings for the others).
+void filter_plane_best(velmora::PlaneEngine& engine, const velmora::StreamFormat& f,
+                       velmora::Frame& frame, int p, double sigma, bool fields);
 
 }  // namespace cli_test

@@ -213,6 +213,222 @@ TEST_P(VectorKernels, MaxAbsMatchesForCountsAndUnalignedStarts) {
     }
 }
 
+// Index of the first float that differs, NaNs of any payload counting as equal (which NaN an
+// operation passes on depends on its operands' order, which the compiler may swap in the plain
+// forms); -1 when all agree.
+long first_difference_but_nan(const float* a, const float* b, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        if (a[i] != a[i] && b[i] != b[i]) continue;
+        if (bits_of(a[i]) != bits_of(b[i])) return static_cast<long>(i);
+    }
+    return -1;
+}
+
+// Box sums, gains and energies see coefficients, their squares and sums of those: a mix of
+// ordinary magnitudes with zeros of both signs, tiny and huge values, infinities and NaN.
+float shrink_value(SplitMix64& rng) {
+    switch (rng.uniform(0, 19)) {
+    case 0:
+        return kNaN;
+    case 1:
+        return rng.uniform(0, 1) ? kInf : -kInf;
+    case 2:
+        return -0.0f;
+    case 3:
+        return 0.0f;
+    case 4:
+        return 1.0e-40f;
+    case 5:
+        return 3.0e38f;
+    default:
+        return mixed_value(rng);
+    }
+}
+
+std::vector<float> shrink_values(SplitMix64& rng, size_t count) {
+    std::vector<float> v(count);
+    for (float& f : v) f = shrink_value(rng);
+    return v;
+}
+
+// Every length through the vector bodies and the clamped ends, every radius, at unaligned
+// starts; nothing past the row may change.
+TEST_P(VectorKernels, RowBoxSumsAndSquaresMatchForEveryLengthAndRadius) {
+    SplitMix64 rng{17};
+    for (int n = 1; n <= 70; ++n) {
+        for (int start = 0; start < 3; ++start) {
+            const std::vector<float> src = shrink_values(rng, n + start + 4);
+            for (int radius = 1; radius <= 4; ++radius) {
+                SCOPED_TRACE(testing::Message()
+                             << "n " << n << " start " << start << " radius " << radius);
+                std::vector<float> a(n + 8, -7.0f), b(n + 8, -7.0f);
+                plain.box_sum_row(src.data() + start, a.data() + start, n, radius);
+                vec->box_sum_row(src.data() + start, b.data() + start, n, radius);
+                ASSERT_EQ(first_difference_but_nan(a.data(), b.data(), a.size()), -1);
+            }
+            std::vector<float> a(n + 8, -7.0f), b(n + 8, -7.0f);
+            plain.square_row(src.data() + start, a.data() + start, n);
+            vec->square_row(src.data() + start, b.data() + start, n);
+            ASSERT_EQ(first_difference_but_nan(a.data(), b.data(), a.size()), -1) << n;
+        }
+    }
+}
+
+TEST_P(VectorKernels, ColumnBoxSumsMatchForEveryLengthAndCount) {
+    SplitMix64 rng{18};
+    for (int n = 1; n <= 45; ++n) {
+        for (int count = 1; count <= 7; ++count) {
+            std::vector<std::vector<float>> rows;
+            for (int r = 0; r < count; ++r) rows.push_back(shrink_values(rng, n + 1));
+            std::vector<const float*> pointers;
+            // Offsets differ per row, as rows of a block at any place in a plane do.
+            for (int r = 0; r < count; ++r) pointers.push_back(rows[r].data() + (r % 2));
+            std::vector<float> a(n + 4, -7.0f), b(n + 4, -7.0f);
+            plain.box_sum_rows(pointers.data(), count, a.data() + 1, n);
+            vec->box_sum_rows(pointers.data(), count, b.data() + 1, n);
+            ASSERT_EQ(first_difference_but_nan(a.data(), b.data(), a.size()), -1)
+                << "n " << n << " count " << count;
+        }
+    }
+}
+
+// The gains divide: ties at the noise level, sums below it (clamped to +0), both zeros, and
+// the awkward values, for noise levels from tiny to large.
+TEST_P(VectorKernels, PilotAndWienerGainsMatchForEveryLength) {
+    SplitMix64 rng{19};
+    for (int n = 1; n <= 45; ++n) {
+        for (float noise : {1.0e-30f, 0.75f, 6400.0f, 2.5e7f}) {
+            std::vector<float> sums = shrink_values(rng, n + 1), c = shrink_values(rng, n + 1);
+            for (int j = 0; j < n; j += 3) sums[j] = noise * 25.0f;  // mean exactly the noise
+            for (int j = 1; j < n; j += 5) sums[j] = noise;          // below it
+            for (float inv_window : {0.04f, 0.11111111f}) {
+                SCOPED_TRACE(testing::Message()
+                             << "n " << n << " noise " << noise << " window " << inv_window);
+                std::vector<float> a(n + 4, -7.0f), b(n + 4, -7.0f);
+                plain.pilot_energy_row(sums.data() + 1, c.data(), a.data() + 1, n, inv_window,
+                                       noise);
+                vec->pilot_energy_row(sums.data() + 1, c.data(), b.data() + 1, n, inv_window,
+                                      noise);
+                ASSERT_EQ(first_difference_but_nan(a.data(), b.data(), a.size()), -1);
+                std::vector<float> p = c, q = c;
+                plain.wiener_row(sums.data(), p.data() + 1, n, inv_window, noise);
+                vec->wiener_row(sums.data(), q.data() + 1, n, inv_window, noise);
+                ASSERT_EQ(first_difference_but_nan(p.data(), q.data(), p.size()), -1);
+                // With each coefficient's own noise: ratios of a temporal average (1/7 to 1)
+                // and the awkward values.
+                std::vector<float> ratio = shrink_values(rng, n + 1);
+                for (int j = 0; j < n; j += 2) ratio[j] = 1.0f / static_cast<float>(1 + j % 7);
+                a.assign(n + 4, -7.0f);
+                b.assign(n + 4, -7.0f);
+                plain.pilot_energy_ratio_row(sums.data() + 1, c.data(), ratio.data(), a.data() + 1,
+                                             n, inv_window, noise);
+                vec->pilot_energy_ratio_row(sums.data() + 1, c.data(), ratio.data(), b.data() + 1,
+                                            n, inv_window, noise);
+                ASSERT_EQ(first_difference_but_nan(a.data(), b.data(), a.size()), -1);
+                p = c;
+                q = c;
+                a.assign(n + 4, -7.0f);
+                b.assign(n + 4, -7.0f);
+                plain.wiener_gain_row(sums.data(), p.data() + 1, ratio.data() + 1, a.data() + 2, n,
+                                      inv_window, noise);
+                vec->wiener_gain_row(sums.data(), q.data() + 1, ratio.data() + 1, b.data() + 2, n,
+                                     inv_window, noise);
+                ASSERT_EQ(first_difference_but_nan(p.data(), q.data(), p.size()), -1);
+                ASSERT_EQ(first_difference_but_nan(a.data(), b.data(), a.size()), -1);
+            }
+        }
+    }
+}
+
+TEST_P(VectorKernels, AccumulationMatchesForEveryLength) {
+    SplitMix64 rng{20};
+    for (int n = 1; n <= 45; ++n) {
+        const std::vector<float> acc = shrink_values(rng, n + 2), src = shrink_values(rng, n + 2);
+        for (float scale : {1.0f, 0.25f}) {
+            std::vector<float> a = acc, b = acc;
+            plain.accumulate_row(a.data() + 1, src.data(), n, scale);
+            vec->accumulate_row(b.data() + 1, src.data(), n, scale);
+            ASSERT_EQ(first_difference_but_nan(a.data(), b.data(), a.size()), -1)
+                << "n " << n << " scale " << scale;
+        }
+    }
+}
+
+// Block sums of absolute differences for every block side, row of candidates and count of
+// rows, at odd strides and offsets; the memory past the last candidate is filled as the kernel
+// may read it.
+TEST_P(VectorKernels, BlockSadsMatchForEverySideCountAndRows) {
+    SplitMix64 rng{21};
+    for (int side : {2, 4, 8}) {
+        for (int count = 1; count <= 64; count += (count < 20 ? 1 : 7)) {
+            for (int rows : {1, 2, 5, 17}) {
+                const int ref_stride = count + side + 37, cur_stride = side + 3;
+                std::vector<uint8_t> ref(static_cast<size_t>(rows + side) * ref_stride + 64);
+                std::vector<uint8_t> cur(static_cast<size_t>(side) * cur_stride + 1);
+                for (uint8_t& v : ref) v = static_cast<uint8_t>(rng.uniform(0, 255));
+                for (uint8_t& v : cur) v = static_cast<uint8_t>(rng.uniform(0, 1) ? 0 : 255);
+                std::vector<int32_t> a(static_cast<size_t>(rows) * count + 1, -7);
+                std::vector<int32_t> b = a;
+                plain.block_sads(cur.data() + 1, cur_stride, ref.data() + 3, ref_stride, side,
+                                 count, rows, a.data());
+                vec->block_sads(cur.data() + 1, cur_stride, ref.data() + 3, ref_stride, side, count,
+                                rows, b.data());
+                ASSERT_EQ(a, b) << "side " << side << " count " << count << " rows " << rows;
+            }
+        }
+    }
+}
+
+// The temporal weights divide and clamp: ties at both limits, zeros, and the awkward values;
+// the guard sum counts every weight the same way.
+TEST_P(VectorKernels, TemporalWeightsAccumulationAndFinishMatchForEveryLength) {
+    SplitMix64 rng{22};
+    for (int n = 1; n <= 45; ++n) {
+        SCOPED_TRACE(testing::Message() << "n " << n);
+        std::vector<std::vector<float>> in;
+        for (int i = 0; i < 5; ++i) in.push_back(shrink_values(rng, n + 1));
+        for (int j = 0; j < n; j += 4) {  // differences at exactly one and three error variances
+            in[3][j] = 2.0f;
+            in[4][j] = 1.0f;
+            in[0][j] = in[1][j] = in[2][j] = j % 8 ? 9.0f : 3.0f;
+        }
+        std::vector<float> a(n + 4, -7.0f), b(n + 4, -7.0f);
+        const int64_t guard_a =
+            plain.temporal_weight_row(in[0].data(), in[1].data() + 1, in[2].data(), in[3].data(),
+                                      in[4].data() + 1, a.data() + 1, n, 1.0f / 9.0f, 1.0e-6f);
+        const int64_t guard_b =
+            vec->temporal_weight_row(in[0].data(), in[1].data() + 1, in[2].data(), in[3].data(),
+                                     in[4].data() + 1, b.data() + 1, n, 1.0f / 9.0f, 1.0e-6f);
+        ASSERT_EQ(first_difference_but_nan(a.data(), b.data(), a.size()), -1);
+        ASSERT_EQ(guard_a, guard_b);
+
+        std::vector<float> d = shrink_values(rng, n + 2), e = d;
+        plain.difference_square_row(in[0].data(), in[1].data(), d.data() + 1, n, 0.25f);
+        vec->difference_square_row(in[0].data(), in[1].data(), e.data() + 1, n, 0.25f);
+        ASSERT_EQ(first_difference_but_nan(d.data(), e.data(), d.size()), -1);
+
+        std::vector<std::vector<float>> acc_a;
+        for (int i = 0; i < 3; ++i) acc_a.push_back(shrink_values(rng, n + 2));
+        std::vector<std::vector<float>> acc_b = acc_a;
+        plain.temporal_accumulate_row(a.data() + 1, in[2].data(), acc_a[0].data() + 1,
+                                      acc_a[1].data(), acc_a[2].data() + 1, n);
+        vec->temporal_accumulate_row(a.data() + 1, in[2].data(), acc_b[0].data() + 1,
+                                     acc_b[1].data(), acc_b[2].data() + 1, n);
+        for (int i = 0; i < 3; ++i)
+            ASSERT_EQ(first_difference_but_nan(acc_a[i].data(), acc_b[i].data(), n + 2), -1) << i;
+        for (bool with_ratio : {false, true}) {
+            std::vector<float> sum_a = acc_a[0], sum_b = acc_a[0];
+            std::vector<float> ratio_a(n + 2, -7.0f), ratio_b = ratio_a;
+            plain.temporal_finish_row(sum_a.data() + 1, acc_a[1].data(), acc_a[2].data() + 1,
+                                      with_ratio ? ratio_a.data() + 1 : nullptr, n);
+            vec->temporal_finish_row(sum_b.data() + 1, acc_a[1].data(), acc_a[2].data() + 1,
+                                     with_ratio ? ratio_b.data() + 1 : nullptr, n);
+            ASSERT_EQ(first_difference_but_nan(sum_a.data(), sum_b.data(), n + 2), -1);
+            ASSERT_EQ(first_difference_but_nan(ratio_a.data(), ratio_b.data(), n + 2), -1);
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Isa, VectorKernels, ::testing::Values(Isa::sse41, Isa::avx2),
                          [](const ::testing::TestParamInfo<Isa>& info) {
                              return std::string(info.param == Isa::sse41 ? "sse41" : "avx2");
@@ -266,6 +482,66 @@ TEST(MaxAbs, IsTheLargestMagnitude) {
             v[at] = 1.0f;
         }
         EXPECT_EQ(table->max_abs(v.data(), 0), 0.0f);
+    }
+}
+
+// The plain forms compute what they state: clamped boxes summed left to right, the pilot's
+// positive part taken as +0, the gains as written.
+TEST(ShrinkKernels, StateTheirArithmetic) {
+    for (const KernelSet* table : available_tables()) {
+        SCOPED_TRACE(table->name);
+        // 9 values: the vector bodies take some, the ends the rest.
+        const std::vector<float> src = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+        std::vector<float> out(9);
+        table->box_sum_row(src.data(), out.data(), 9, 2);
+        EXPECT_EQ(out, (std::vector<float>{1 + 1 + 1 + 2 + 3, 1 + 1 + 2 + 3 + 4, 15, 20, 25, 30, 35,
+                                           6 + 7 + 8 + 9 + 9, 7 + 8 + 9 + 9 + 9}));
+        table->box_sum_row(src.data(), out.data(), 1, 3);
+        EXPECT_EQ(out[0], 7.0f);  // a one-value row: seven times its value
+        // Left to right: (1 + 1e8) - 1e8 loses the 1 in single precision; the other order
+        // would keep it.
+        const std::vector<float> order = {1.0f, 1.0e8f, -1.0e8f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+        table->box_sum_row(order.data(), out.data(), 8, 1);
+        EXPECT_EQ(out[1], 0.0f);
+        const float* rows[3] = {order.data(), order.data() + 1, order.data() + 2};
+        table->box_sum_rows(rows, 3, out.data(), 1);
+        EXPECT_EQ(out[0], 0.0f);
+
+        // sums 25 * 9 = mean 9 over a 5 x 5 box, noise 4: v = 5, gain 5/9; c = 3 -> p = 15/9.
+        const std::vector<float> sums(8, 225.0f), c(8, 3.0f);
+        std::vector<float> energy(8);
+        table->pilot_energy_row(sums.data(), c.data(), energy.data(), 8, 0.04f, 4.0f);
+        const float p = 3.0f * (5.0f / 9.0f);
+        EXPECT_EQ(energy[0], p * p);
+        EXPECT_EQ(energy[7], p * p);
+        // A mean below the noise gives a zero pilot, of either sign of c.
+        const std::vector<float> low(8, 25.0f), signs = {-3, 3, -3, 3, -3, 3, -3, 3};
+        table->pilot_energy_row(low.data(), signs.data(), energy.data(), 8, 0.04f, 4.0f);
+        for (float e : energy) EXPECT_EQ(bits_of(e), 0u);
+
+        std::vector<float> coefficients(8, 6.0f);
+        table->wiener_row(sums.data(), coefficients.data(), 8, 0.04f, 1.0f);
+        EXPECT_EQ(coefficients[3], 6.0f * (9.0f / 10.0f));
+
+        // Each coefficient's noise scaled by its ratio: noise 8 x 0.5 is the noise 4 above; a
+        // ratio of 1 is the plain gain, and the gain is kept.
+        const std::vector<float> halves(8, 0.5f), ones(8, 1.0f);
+        table->pilot_energy_ratio_row(sums.data(), c.data(), halves.data(), energy.data(), 8, 0.04f,
+                                      8.0f);
+        EXPECT_EQ(energy[0], p * p);
+        EXPECT_EQ(energy[7], p * p);
+        std::vector<float> kept(8, -1.0f), again(8, 6.0f);
+        table->wiener_gain_row(sums.data(), again.data(), ones.data(), kept.data(), 8, 0.04f, 1.0f);
+        EXPECT_EQ(again, coefficients);
+        EXPECT_EQ(kept[6], 9.0f / 10.0f);
+        table->wiener_gain_row(sums.data(), again.data(), halves.data(), kept.data(), 8, 0.04f,
+                               18.0f);
+        EXPECT_EQ(kept[2], 0.5f);  // mean 9, noise 18 x 0.5
+        EXPECT_EQ(again[2], 6.0f * 0.9f * 0.5f);
+
+        std::vector<float> acc(8, 10.0f);
+        table->accumulate_row(acc.data(), c.data(), 8, 0.25f);
+        EXPECT_EQ(acc[5], 3.25f);
     }
 }
 

@@ -50,7 +50,8 @@ class Velmora:
 
     Modes: 'exact' (the masked thresholding; `--mode exact` where the binary has --mode, else
     plain `--sigma S --k 3`), 'best' (`--mode best`). Strength: a number (`--sigma S`) or 'auto'
-    (`--auto`). Temporal: `--temporal R` on best mode. Each feature is taken as available when
+    (`--auto`). Temporal: `--temporal R` on best mode; without it a mode runs alone (`--temporal 0`
+    where the binary has --temporal, whose default may average frames). Each feature is taken as available when
     `velmora --help` names it and a run on a small stream accepts it; a feature that --help names
     but that fails on the small stream is reported as failed, not skipped."""
 
@@ -62,6 +63,7 @@ class Velmora:
         self.version = subprocess.run([path, '--version'], capture_output=True,
                                       text=True).stdout.strip()
         self.has_mode = re.search(r'--mode\b', self.help) is not None
+        self.has_temporal = re.search(r'--temporal\b', self.help) is not None
         self.state = {}  # feature: (True, '') or (False, why)
 
     def _advertised(self, feature):
@@ -103,6 +105,8 @@ class Velmora:
                 a += ['--k', '3']
         if temporal is not None:
             a += ['--temporal', str(temporal)]
+        elif self.has_temporal:  # a mode alone: a velmora that averages by default is told not to
+            a += ['--temporal', '0']
         return a
 
     def probe(self, small_stream, scratch):

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <new>
 #include <optional>
 
@@ -125,15 +126,21 @@ int run(const Options& o, Console& console) {
     if (total) total = std::min(std::max<int64_t>(*total - o.start, 0), end - o.start);
 
     std::optional<RgbImage> preview;
-    int64_t index = o.start;  // the input's number of the next frame to filter
+    int64_t index = o.start;  // the input's number of the next frame read
     int64_t done = 0;         // frames filtered and handed on to be written
     bool pipe_closed = false;
     std::optional<TemporalFilter> temporal;
     if (const int radius = temporal_radius(o); radius > 0)
         temporal.emplace(radius, format, denoiser, o.threads);
     try {
-        FramePipeline frames(reader, format, output.fd(), end - o.start,
-                             temporal ? temporal->frames_kept() : 1);
+        // Frames are read and measured first (the denoiser's look-ahead), then filtered, and
+        // with --temporal kept until their later neighbours have come: the pipeline's buffers
+        // hold all of them at once.
+        const int64_t lookahead = denoiser.lookahead();
+        const int64_t kept = temporal ? temporal->frames_kept() - 1 : 0;
+        FramePipeline frames(reader, format, output.fd(), end - o.start, lookahead + kept);
+        std::deque<Frame*> held;     // read and measured, not yet filtered
+        int64_t filtered = o.start;  // the input's number of the next frame to filter
         std::optional<RgbImage> before;
         const auto finished = [&](Frame* frame, int64_t i) {
             if (before && i == preview_frame) preview = preview_of(o, format, *before, *frame);
@@ -141,24 +148,36 @@ int run(const Options& o, Console& console) {
             ++done;
             console.progress(done, total);
         };
+        const auto filter_first = [&] {
+            Frame* frame = held.front();
+            held.pop_front();
+            const int64_t i = filtered++;
+            if (temporal) {
+                temporal->push(frame, i, finished);
+            } else {
+                denoiser.filter(*frame, i);
+                finished(frame, i);
+            }
+        };
+        const auto filter_rest = [&] {
+            while (!held.empty()) filter_first();
+            if (temporal) temporal->finish(finished);
+        };
         try {
             for (; Frame* frame = frames.next(); ++index) {
                 if (!o.preview.empty() && index == preview_frame)
                     before = frame_to_rgb(format, *frame);
-                if (temporal) {
-                    temporal->push(frame, index, finished);
-                } else {
-                    denoiser.filter(*frame, index);
-                    finished(frame, index);
-                }
+                denoiser.observe(*frame, index);
+                held.push_back(frame);
+                if (static_cast<int64_t>(held.size()) >= lookahead) filter_first();
             }
+            filter_rest();
         } catch (const InputError&) {
             // The frames before the damage are filtered and written out.
-            if (temporal) temporal->finish(finished);
+            filter_rest();
             frames.drain();
             throw;
         }
-        if (temporal) temporal->finish(finished);
         frames.drain();
     } catch (const BrokenPipe&) {
         pipe_closed = true;  // the reader has all it wanted

@@ -1,6 +1,9 @@
-// The filtering of velmora's frames: thresholds from the strength options, measured on the
-// first frame filtered (and again as asked), each plane filtered as one picture or, in an
-// interlaced frame, as its two fields.
+// The filtering of velmora's frames: each plane in the mode chosen, with noise levels given or
+// measured over windows of frames (exact mode: thresholds from them, or from tracks or a
+// learning box), each plane filtered as one picture or, in an interlaced frame, as its two
+// fields. The temporal filter (temporal_filter.h) uses it twice per frame: for the frame's
+// pilot with its error maps, and for the final pass over the frame averaged with its
+// neighbours.
 #pragma once
 
 #include <array>
@@ -9,42 +12,74 @@
 #include <optional>
 
 #include "tools/velmora/console.h"
+#include "tools/velmora/noise_window.h"
 #include "tools/velmora/options.h"
 #include "tools/velmora/plane_engine.h"
 #include "tools/velmora/y4m.h"
 
 namespace velmora {
 
+// What a frame's planes were filtered with: exact mode's thresholds, best mode's noise levels
+// (working units), and either mode's noise levels in 8-bit steps (0 where none is known).
+struct PlaneLevels {
+    Mode mode = Mode::best;
+    std::array<ThresholdRow, 3> rows = {};
+    std::array<float, 3> sigmas = {};
+    std::array<double, 3> eight_bit = {};
+
+    // Whether plane p is filtered at all.
+    bool filtered(int p) const {
+        return mode == Mode::exact ? !is_zero(rows[p]) : sigmas[p] > 0.0f;
+    }
+};
+
 class Denoiser {
 public:
     // Throws UsageError for a learning box that does not fit into the picture.
     Denoiser(const Options& o, const StreamFormat& f, Console& console);
 
-    // Called for each picture of a plane once thresholded, before it is rebuilt: the plane,
-    // the field's parity (-1 for a whole plane), the engine holding the thresholded
-    // coefficients, and the plane's noise level in 8-bit steps.
-    using PictureHook =
-        std::function<void(int plane, int parity, PlaneEngine& engine, double sigma)>;
+    // How many frames must have been read (and observed) before the first one is filtered:
+    // the first measurement window, or 1.
+    int64_t lookahead() const;
 
-    // Filters frame `index` of the stream in place (or draws its coefficients).
-    void filter(Frame& frame, int64_t index, const PictureHook& hook = {});
+    // Every frame, in order, as soon as it is read and before it is filtered: measured when it
+    // belongs to a measurement window. The frame is not changed.
+    void observe(Frame& frame, int64_t index);
 
-    // The thresholds in force after the last filter().
-    const std::array<ThresholdRow, 3>& thresholds() const { return rows_; }
+    // Where filter() writes the error map of a picture of plane p (parity -1 for a whole
+    // plane): error_map_layout() of the picture, in 8-bit steps squared; null for none. Asked
+    // only for planes that are filtered, and only with noise levels (not --tracks, --learn).
+    using ErrorMaps = std::function<float*(int plane, int parity)>;
 
-    // Filters the pictures of `frame` (as `order` divides it) with `rows`, each read from
-    // source(plane, parity) (parity -1 for a whole plane) instead of the frame and stored into
-    // it. Planes whose rows are zero are left as they are.
-    void filter_from(Frame& frame, FieldOrder order, const std::array<ThresholdRow, 3>& rows,
-                     const std::function<PlaneView(int plane, int parity)>& source);
+    // Filters frame `index` of the stream in place (or draws its coefficients), with the
+    // error maps of its pictures where `maps` asks for them.
+    void filter(Frame& frame, int64_t index, const ErrorMaps& maps = {});
+
+    // The levels in force after the last filter().
+    PlaneLevels levels() const;
+
+    // Filters one picture of plane p with `levels`, read from `source` (of the target's size;
+    // s16 holds working values) and stored into `target`. Best mode multiplies the noise
+    // energy by `noise_ratio` (target.width x target.height, row stride the width; null for
+    // none); exact mode does not read it.
+    void filter_picture(const PlaneView& source, const PlaneView& target, int p,
+                        const PlaneLevels& levels, const float* noise_ratio);
 
 private:
-    enum class Measure { none, estimate, learn };
+    enum class Measure { none, learn };
 
-    // One plane: the whole plane, or its fields in time order; the first is measured as asked.
-    // Returns the noise level measured, in 8-bit steps.
-    double filter_plane(const PlaneView& plane, int p, FieldOrder order, Measure measure,
-                        const PictureHook& hook);
+    // Exact mode, one plane: the whole plane, or its fields in time order; the first is
+    // learnt from when asked.
+    void filter_exact(const PlaneView& plane, int p, FieldOrder order, Measure measure,
+                      const ErrorMaps& maps);
+    // Best mode, one plane, whole or field by field.
+    void filter_best(const PlaneView& plane, int p, FieldOrder order, const ErrorMaps& maps);
+
+    // The measured planes' levels for the window starting at frame `index`, with what they
+    // found said on standard error.
+    void update_levels(int64_t n, int64_t index, FieldOrder order);
+    // Sets plane p's level: `working` units, 0 for none.
+    void set_level(int p, double working);
 
     // Made on the first frame: a stream that ends before one arrives needs no working memory.
     PlaneEngine& engine();
@@ -53,8 +88,11 @@ private:
     const StreamFormat& f_;
     Console& console_;
     std::optional<PlaneEngine> engine_;
-    std::array<ThresholdRow, 3> rows_ = {};
-    std::array<double, 3> sigma_ = {};  // each plane's noise level, as given or measured
+    std::array<ThresholdRow, 3> rows_ = {};              // exact mode
+    std::array<float, 3> sigmas_ = {};                   // working units; 0: none known
+    std::array<std::optional<NoiseWindow>, 3> windows_;  // the measured planes
+    std::array<bool, 3> measured_before_ = {};           // a level has been found for the plane
+    std::array<int, 3> said_ = {};                       // what was last said of a plane (see .cpp)
 };
 
 }  // namespace velmora

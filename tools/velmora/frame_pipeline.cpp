@@ -9,8 +9,8 @@
 namespace velmora {
 
 FramePipeline::FramePipeline(Y4mReader& reader, const StreamFormat& format, int output,
-                             int64_t count, int kept)
-    : buffers_(static_cast<size_t>(kept < 1 ? 1 : kept) + 3) {
+                             int64_t count, int64_t held)
+    : buffers_(static_cast<size_t>(held < 1 ? 1 : held) + 3) {
     if (::pipe2(wake_reader_, O_CLOEXEC) != 0)
         throw IoError(std::string("cannot start reading: ") + strerror(errno));
     for (Frame& f : buffers_) free_.push_back(&f);

@@ -18,9 +18,9 @@ namespace velmora {
 class FramePipeline {
 public:
     // Reads at most `count` frames of `format` from `reader`, and writes to `output`. The
-    // calling thread may keep up to `kept` frames from next() before it writes the first of them.
+    // caller may hold up to `held` frames from next() at once before handing them on.
     FramePipeline(Y4mReader& reader, const StreamFormat& format, int output, int64_t count,
-                  int kept = 1);
+                  int64_t held = 1);
     // Stops both threads, also a reader that waits for input.
     ~FramePipeline();
     FramePipeline(const FramePipeline&) = delete;
@@ -43,7 +43,7 @@ private:
     void write_frames(int output);
     void rethrow_write_failure();
 
-    // The kept frames, and one being read, one written and one spare.
+    // The caller's frames, one being read, one written, one spare.
     std::vector<Frame> buffers_;
 
     std::mutex mutex_;

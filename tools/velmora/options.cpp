@@ -46,11 +46,27 @@ Region parse_region(const std::string& option, const std::string& text) {
             part(second + 1, text.size(), 0)};
 }
 
+// Noise levels given or measured are one way; --tracks and --learn are the others.
 void set_source(Options& o, StrengthSource source, bool& explicit_source) {
-    if (explicit_source && o.strength != source)
-        usage("choose one way of setting the strength: --sigma*, --auto, --tracks or --learn");
+    const auto family = [](StrengthSource s) {
+        return s == StrengthSource::automatic ? StrengthSource::sigma : s;
+    };
+    if (explicit_source && family(o.strength) != family(source))
+        usage("choose one way of setting the strength: --sigma*/--auto, --tracks or --learn");
     o.strength = source;
     explicit_source = true;
+}
+
+// A plane kind's level as given: a number of 8-bit steps, or "auto".
+struct LevelText {
+    std::string option, text;
+};
+
+void resolve_level(const std::string& option, const std::string& text, std::optional<double>& sigma,
+                   bool& measure) {
+    measure = text == "auto";
+    sigma.reset();
+    if (!measure) sigma = parse_number(option, text, 0, 255);
 }
 
 // The options that take no value and turn something on.
@@ -88,6 +104,9 @@ Options parse_options(const std::vector<std::string>& args) {
     o.threads = default_threads();
     bool explicit_source = false;
     bool auto_every_given = false;
+    std::optional<Mode> mode;
+    std::optional<LevelText> luma, chroma;  // the last one given for each plane kind
+    bool auto_given = false, sigma_given = false, k_given = false, view_given = false;
     std::vector<std::string> positional;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
@@ -116,20 +135,28 @@ Options parse_options(const std::vector<std::string>& args) {
             o.*(flag->member) = true;
             continue;
         }
-        if (arg == "--sigma") {
+        if (arg == "--sigma" || arg == "--sigma-luma" || arg == "--sigma-chroma") {
             set_source(o, StrengthSource::sigma, explicit_source);
-            o.sigma_luma = o.sigma_chroma = parse_number(arg, take(), 0, 255);
-        } else if (arg == "--sigma-luma") {
-            set_source(o, StrengthSource::sigma, explicit_source);
-            o.sigma_luma = parse_number(arg, take(), 0, 255);
-        } else if (arg == "--sigma-chroma") {
-            set_source(o, StrengthSource::sigma, explicit_source);
-            o.sigma_chroma = parse_number(arg, take(), 0, 255);
+            const LevelText level{arg, take()};
+            if (level.text != "auto") parse_number(arg, level.text, 0, 255);
+            if (arg != "--sigma-chroma") luma = level;
+            if (arg != "--sigma-luma") chroma = level;
+            if (arg == "--sigma") sigma_given = true;
         } else if (arg == "--k") {
             o.k = parse_number(arg, take(), 0, 100);
+            k_given = true;
+        } else if (arg == "--mode") {
+            const std::string name = take();
+            if (name == "best")
+                mode = Mode::best;
+            else if (name == "exact")
+                mode = Mode::exact;
+            else
+                usage("--mode '" + name + "': expected best or exact");
         } else if (arg == "--auto") {
             if (has_value) usage(arg + " takes no value");
             set_source(o, StrengthSource::automatic, explicit_source);
+            auto_given = true;
         } else if (arg == "--auto-every") {
             set_source(o, StrengthSource::automatic, explicit_source);
             o.auto_every = parse_count(arg, take(), 1, INT64_MAX);
@@ -161,6 +188,7 @@ Options parse_options(const std::vector<std::string>& args) {
                 o.view_coefficients = true;
             else if (what != "denoised")
                 usage("--view '" + what + "': expected 'coefficients' or 'denoised'");
+            view_given = o.view_coefficients;
         } else if (arg == "--preview") {
             o.preview = take();
             if (o.preview.empty()) usage("--preview needs a file name");
@@ -196,8 +224,41 @@ Options parse_options(const std::vector<std::string>& args) {
     if (o.help || o.version) return o;
     if (o.learn_every_frame && o.strength != StrengthSource::learn)
         usage("--learn-every-frame needs --learn X,Y");
+    // The levels: --auto measures every plane kind not given its own level.
+    if (auto_given && sigma_given)
+        usage(
+            "--auto and --sigma both set every plane's level; use --sigma-luma or "
+            "--sigma-chroma to give one kind of plane its own");
+    const bool levels =
+        o.strength == StrengthSource::automatic || o.strength == StrengthSource::sigma;
+    const bool nothing_given = !luma && !chroma;
+    if (luma)
+        resolve_level(luma->option, luma->text, o.sigma_luma, o.measure_luma);
+    else
+        o.measure_luma = levels && (auto_given || nothing_given);
+    if (chroma)
+        resolve_level(chroma->option, chroma->text, o.sigma_chroma, o.measure_chroma);
+    else
+        o.measure_chroma = levels && (auto_given || nothing_given);
+    if (levels)
+        o.strength =
+            o.measure_luma || o.measure_chroma ? StrengthSource::automatic : StrengthSource::sigma;
     if (auto_every_given && o.strength != StrengthSource::automatic)
-        usage("--auto-every goes with --auto");
+        usage("--auto-every goes with --auto or a level of 'auto'");
+    // The mode: exact-mode options choose exact mode, and are refused with best mode.
+    const char* exact_only = o.strength == StrengthSource::tracks  ? "--tracks"
+                             : o.strength == StrengthSource::learn ? "--learn"
+                             : view_given                          ? "--view coefficients"
+                             : k_given                             ? "--k"
+                                                                   : nullptr;
+    if (mode == Mode::best && exact_only)
+        usage(std::string(exact_only) +
+              " belongs to --mode exact (the plug-in's thresholds); best mode takes noise levels "
+              "only");
+    o.mode = mode.value_or(exact_only ? Mode::exact : Mode::best);
+    // Best mode averages frames unless told otherwise; exact mode, the plug-in's algorithm,
+    // filters each frame on its own unless --temporal is given.
+    if (!o.temporal_given) o.temporal = o.mode == Mode::best ? kDefaultTemporalRadius : 0;
     if (positional.size() != 2)
         usage("expected an input and an output (a file or '-' for each), got " +
               std::to_string(positional.size()) + " names");
@@ -241,40 +302,51 @@ int temporal_radius(const Options& o) {
 std::string help_text() {
     return R"(Usage: velmora [OPTIONS] INPUT OUTPUT
 
-Removes noise from a YUV4MPEG2 video with five-level wavelet thresholding, each plane at its own
-size, with the same engine and the same results as the Velmora plug-in. INPUT and OUTPUT are
-files or '-' for standard input and output:
+Removes noise from a YUV4MPEG2 video in the wavelet domain, each plane at its own size. INPUT
+and OUTPUT are files or '-' for standard input and output:
 
   ffmpeg -i in.mkv -f yuv4mpegpipe - | velmora --sigma 4 - - | ffmpeg -f yuv4mpegpipe -i - out.mkv
-  velmora --auto in.y4m out.y4m
+  velmora in.y4m out.y4m                         (best mode, noise measured)
+  velmora --sigma-luma auto --sigma-chroma 0 in.y4m out.y4m
   velmora --preview frame.png --preview-frame 30 in.y4m out.y4m
 
-Strength (one of these; --auto when none is given):
-  --sigma S            noise level S in 8-bit sample steps, for every plane
-  --sigma-luma S       ... for the luma plane only (planes without a level stay untouched)
-  --sigma-chroma S     ... for the two chroma planes only
-  --k K                threshold at K times the noise level, at every level (default 3)
-  --auto               estimate the noise level of each plane on the first frame
-  --auto-every N       estimate again every N frames
+Mode:
+  --mode best          (default) the mean of four shifted transforms, each with a two-step
+                       Wiener shrink of its details; needs only the noise level of each plane
+  --mode exact         the Velmora plug-in's masked thresholds, with the same results; chosen
+                       by --tracks, --learn, --k and --view coefficients
+
+Strength (noise levels, or in exact mode --tracks or --learn; measured when none is given):
+  --sigma S            noise level S in 8-bit sample steps, for every plane; 'auto' measures it
+  --sigma-luma S       ... for the luma plane only: a number, 0 (untouched) or 'auto'
+  --sigma-chroma S     ... for the two chroma planes only (planes without a level stay
+                       untouched, unless --auto is given)
+  --auto               measure the noise level of every plane not given one (the default when
+                       no strength is given): from the first 5 frames, and again every 25
+  --auto-every N       measure again every N frames (from the N-th frame's window of 5)
+  --k K                exact mode: threshold at K times the noise level (default 3)
   --tracks P:v0,...,v14
-                       the plug-in's fifteen level tracks (Lv.0 H, V, D, ..., Lv.4 D) for plane
-                       P (0 = Y, 1 = Cb, 2 = Cr); planes without --tracks stay untouched
-  --learn X,Y[,SIZE]   learn the thresholds from the SIZE x SIZE box (default 128) at (X,Y) on
-                       the first frame, as the plug-in's learning does (chroma planes: the box
-                       at X,Y scaled to the plane); put it on a flat, noisy area
+                       exact mode: the plug-in's fifteen level tracks (Lv.0 H, V, D, ...,
+                       Lv.4 D) for plane P (0 = Y, 1 = Cb, 2 = Cr); planes without --tracks
+                       stay untouched
+  --learn X,Y[,SIZE]   exact mode: learn the thresholds from the SIZE x SIZE box (default 128)
+                       at (X,Y) on the first frame, as the plug-in's learning does (chroma
+                       planes: the box at X,Y scaled to the plane); put it on a flat, noisy area
   --learn-every-frame  learn again on every frame
 
 Frames:
   --start N            filter from frame N on (counted from 0); earlier frames are skipped
   --frames M           filter M frames only; the output holds only the frames filtered
-  --temporal R         average each frame with the R frames before and after it (0 to 8,
-                       default 3; 0: each frame on its own), moved to follow motion and
-                       weighted by how well they match; needs --sigma* or --auto
+  --temporal R         average each frame with the R frames before and after it (0 to 8;
+                       default 3 in best mode, 0 in exact mode: each frame on its own), moved
+                       to follow motion and weighted by how well they match, then filter the
+                       average; needs noise levels (not --tracks, --learn)
   --keep-partial       when the input is damaged or cut short, keep the frames before the
                        damage in OUTPUT (the error is still reported, exit status 2)
 
 Output:
-  --view coefficients  write each plane's thresholded wavelet coefficients as a picture
+  --view coefficients  exact mode: write each plane's thresholded wavelet coefficients as a
+                       picture
   --preview FILE.png   also write frame N before and after filtering, side by side (with
                        --view coefficients: the luma coefficient picture in grey)
   --preview-frame N    the frame for --preview (default: the first frame filtered)
@@ -287,7 +359,8 @@ Output:
 
 Other:
   --threads N          worker threads (default: the number of processors)
-  --verbose            print the thresholds in use, in the plug-in's track units
+  --verbose            print the noise levels in use (exact mode: the thresholds in the
+                       plug-in's track units) and every new measurement
   --quiet              print nothing but errors
   --progress MODE      auto (a progress line on a terminal), always (that line anyway),
                        machine (lines "progress frame=F total=T fps=R elapsed=S eta=S" for
@@ -298,7 +371,7 @@ Other:
 Accepted: C420jpeg, C420paldv, C420mpeg2, C420, C411, C422, C444, Cmono, and the 10-, 12- and
 16-bit forms (C420p10 ... C444p16, Cmono10 ... Cmono16), up to 16384 x 16384. Stream and frame
 headers pass through unchanged. Interlaced frames (It, Ib, or a frame's own I tag in an Im
-stream) are filtered field by field; the noise estimate and learning use the first field.
+stream) are filtered field by field; noise measurement and learning use the first field.
 Exit status: 0 done, 1 command-line or file error, 2 the input is not a stream velmora can read
 (the message names the frame).
 )";

@@ -17,7 +17,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// How strength is set: noise levels per plane (automatic: at least one plane measured, sigma:
+// every plane given or off), the plug-in's tracks, or learning from a box.
 enum class StrengthSource { automatic, sigma, tracks, learn };
+
+// best: the mean of four moved transforms with a two-step band shrink, driven by noise levels.
+// exact: the plug-in's masked thresholds, bit for bit; --tracks, --learn, --k and
+// --view coefficients belong to it.
+enum class Mode { best, exact };
 
 // The progress report on standard error: a line redrawn on a terminal (automatic: when standard
 // error is one and --quiet is not given; always: whatever it is), lines for programs, or none.
@@ -32,17 +39,25 @@ struct Options {
     std::string input;
     std::string output;
 
+    Mode mode = Mode::best;
     StrengthSource strength = StrengthSource::automatic;
-    std::optional<double> sigma_luma, sigma_chroma;  // 8-bit sample steps
-    double k = 3.0;
-    int64_t auto_every = 0;  // re-estimate every N frames; 0: from the first frame only
+    // A plane kind's level is given (sigma_*, 8-bit sample steps), measured (measure_*), or
+    // neither: then its planes are left untouched.
+    std::optional<double> sigma_luma, sigma_chroma;
+    bool measure_luma = true, measure_chroma = true;
+    double k = 3.0;  // exact mode's thresholds: K times the noise level
+    // Measured levels: from a window of this many frames, measured again every auto_every
+    // frames (the window starting there).
+    int64_t auto_window = 5;
+    int64_t auto_every = 25;
     std::array<std::optional<ThresholdRow>, 3> tracks;  // the plug-in's track values
     int learn_x = 0, learn_y = 0;
     int learn_size = 128;  // the box's side in samples of each plane
     bool learn_every_frame = false;
 
-    // Frames before and after each frame averaged into it (0: none). Used with a noise level
-    // (--sigma*, --auto); --tracks, --learn and --view coefficients filter frames on their own.
+    // Frames before and after each frame averaged into it (0: none); by default 3 in best mode
+    // and 0 in exact mode. Used with a noise level (--sigma*, --auto); --tracks, --learn and
+    // --view coefficients filter frames on their own.
     int temporal = 3;
     bool temporal_given = false;
 

@@ -21,17 +21,43 @@ struct PlaneEngine::Memory {
 };
 
 PlaneEngine::PlaneEngine(int max_width, int max_height, int threads)
-    : memory_(std::make_unique<Memory>(engine_memory_floats(max_width, max_height, threads))),
-      pool_(threads),
-      engine_(make_engine(preferred_kernels(), memory_->floats, max_width, max_height,
-                          pool_.threads())) {}
+    : max_width_(max_width), max_height_(max_height), pool_(threads), engine_() {}
 
 PlaneEngine::~PlaneEngine() = default;
 
+float* PlaneEngine::memory(int64_t floats) {
+    if (floats > memory_floats_) {
+        memory_.reset();
+        memory_ = std::make_unique<Memory>(floats);
+        memory_floats_ = floats;
+    }
+    return memory_->floats;
+}
+
 void PlaneEngine::analyse(const PlaneView& view) {
+    const int threads = pool_.threads();
+    engine_ = make_engine(preferred_kernels(),
+                          memory(engine_memory_floats(max_width_, max_height_, threads)),
+                          max_width_, max_height_, threads);
     const Executor ex = pool_.executor();
     load(engine_, view, ex);
     forward(engine_, ex);
+}
+
+void PlaneEngine::denoise_best(const PlaneView& view, float sigma, PlaneKind kind,
+                               const BestModeExtras& extras) {
+    const int threads = pool_.threads();
+    const BestMode b = make_best_mode(
+        preferred_kernels(), memory(best_mode_memory_floats(max_width_, max_height_, threads)),
+        max_width_, max_height_, threads);
+    velmora::denoise_best(b, view, sigma, kind, pool_.executor(), extras);
+}
+
+void PlaneEngine::measure_noise(const PlaneView& view, NoiseBlocks& out) {
+    const int threads = pool_.threads();
+    measure_noise_blocks(preferred_kernels(),
+                         memory(noise_blocks_memory_floats(max_width_, max_height_, threads)),
+                         threads, view, pool_.executor(), out);
 }
 
 float PlaneEngine::estimate_noise() const { return velmora::estimate_noise(engine_); }

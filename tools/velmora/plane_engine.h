@@ -1,13 +1,16 @@
-// The engine of the command line: the plug-in's algorithm on one plane of any size and sample
-// format at a time, with its own working memory and thread pool.
+// The engine of the command line: one plane of any size and sample format at a time, through the
+// plug-in's algorithm or the best mode, with its own working memory and thread pool. The memory
+// grows to what the modes used need.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <memory>
 
+#include "engine/best_mode.h"
 #include "engine/engine.h"
-#include "engine/temporal.h"
+#include "engine/error_map.h"
+#include "engine/noise_blocks.h"
 #include "engine/track_units.h"
 #include "threads/thread_pool.h"
 
@@ -51,9 +54,22 @@ public:
     // mapped onto the view's sample range.
     void draw_coefficients(const PlaneView& view);
 
+    // Best mode: filters `view` in place with noise `sigma` in working units (or from another
+    // source, with a noise ratio map and an error map: BestModeExtras).
+    void denoise_best(const PlaneView& view, float sigma, PlaneKind kind,
+                      const BestModeExtras& extras = {});
+
+    // The noise blocks of `view` into `out` (whose counts are the view's).
+    void measure_noise(const PlaneView& view, NoiseBlocks& out);
+
 private:
     struct Memory;
+    // At least `floats` of working memory; the engines are made again over new memory.
+    float* memory(int64_t floats);
+
+    int max_width_, max_height_;
     std::unique_ptr<Memory> memory_;
+    int64_t memory_floats_ = 0;
     ThreadPool pool_;
     Engine engine_;
 };

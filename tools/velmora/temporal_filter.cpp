@@ -1,6 +1,7 @@
 #include "tools/velmora/temporal_filter.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "kernels/sample_conversion.h"
 
@@ -9,6 +10,16 @@ namespace velmora {
 namespace {
 
 bool interlaced(FieldOrder order) { return order != FieldOrder::progressive; }
+
+// Samples of one view into another of the same size and format, rows of planar samples.
+void copy_plane(const PlaneView& from, const PlaneView& to) {
+    const size_t bytes = static_cast<size_t>(sample_bytes(to.format));
+    for (int32_t y = 0; y < to.height; ++y)
+        std::memcpy(
+            static_cast<char*>(to.base) + static_cast<size_t>(y) * to.row_stride * bytes,
+            static_cast<const char*>(from.base) + static_cast<size_t>(y) * from.row_stride * bytes,
+            static_cast<size_t>(to.width) * bytes);
+}
 
 }  // namespace
 
@@ -40,14 +51,10 @@ void TemporalFilter::make_pilot(Slot& s, int64_t index) {
             s.pictures[k].error[p].assign(static_cast<size_t>(error_map_floats(layout)), 0.0f);
         }
     }
-    denoiser_.filter(s.pilot, index, [&](int p, int parity, PlaneEngine& engine, double sigma) {
-        const PlaneView v = view(s.pilot, p, parity);
-        const ErrorMapLayout layout =
-            error_map_layout(v.width, v.height, f_.shift_x(p), f_.shift_y(p));
-        engine.error_map(static_cast<float>(sigma), layout,
-                         s.pictures[parity < 0 ? 0 : parity].error[p].data());
+    denoiser_.filter(s.pilot, index, [&](int p, int parity) {
+        return s.pictures[parity < 0 ? 0 : parity].error[p].data();
     });
-    s.rows = denoiser_.thresholds();
+    s.levels = denoiser_.levels();
     for (int k = 0; k < pictures; ++k) {
         const PlaneView luma = view(s.pilot, 0, interlaced(s.order) ? k : -1);
         Picture& picture = s.pictures[k];
@@ -76,7 +83,7 @@ void TemporalFilter::finish(const Emit& emit) {
     while (!kept_.empty()) finish_frame(kept_.front().second, emit);
 }
 
-void TemporalFilter::average_picture(int64_t index, int parity) {
+int TemporalFilter::average_picture(int64_t index, int parity) {
     Slot& c = slot(index);
     const int k = parity < 0 ? 0 : parity;
     TemporalShape shape = {};
@@ -89,7 +96,7 @@ void TemporalFilter::average_picture(int64_t index, int parity) {
         shape.height[p] = v.height;
         shape.shift_x[p] = f_.shift_x(p);
         shape.shift_y[p] = f_.shift_y(p);
-        shape.averaged[p] = !is_zero(c.rows[p]);
+        shape.averaged[p] = c.levels.filtered(p);
         centre.plane[p] = {v, view(c.pilot, p, parity), c.pictures[k].error[p].data()};
     }
     std::vector<TemporalPicture> neighbours;
@@ -111,12 +118,19 @@ void TemporalFilter::average_picture(int64_t index, int parity) {
     const size_t units = (bytes + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t);
     if (memory_.size() < units) memory_.resize(units);
     float* out[3] = {};
+    float* ratio[3] = {};
+    const bool best = c.levels.mode == Mode::best;  // exact mode's thresholds take no ratio
     for (int p = 0; p < f_.planes(); ++p) {
-        averaged_[p].resize(static_cast<size_t>(shape.width[p]) * shape.height[p]);
+        const size_t samples = static_cast<size_t>(shape.width[p]) * shape.height[p];
+        averaged_[p].resize(samples);
         out[p] = averaged_[p].data();
+        ratio_[k][p].resize(best ? samples : 0);
+        ratio[p] = best ? ratio_[k][p].data() : nullptr;
     }
-    temporal_average(shape, centre, neighbours.data(), distances.data(),
-                     static_cast<int>(neighbours.size()), out, nullptr, memory_.data(), ex);
+    const int used =
+        temporal_average(preferred_kernels(), shape, centre, neighbours.data(), distances.data(),
+                         static_cast<int>(neighbours.size()), out, ratio, memory_.data(), ex);
+    if (used == 0) return 0;
     // The spatial filter reads whole working values: 16-bit words that hold the working scale
     // up to 12 bits (read as s16) and the samples themselves at 16 bits.
     for (int p = 0; p < f_.planes(); ++p) {
@@ -127,21 +141,33 @@ void TemporalFilter::average_picture(int64_t index, int parity) {
         for (size_t i = 0; i < words.size(); ++i)
             words[i] = static_cast<uint16_t>(std::clamp(convert_round(averaged_[p][i]), 0, top));
     }
+    return used;
 }
 
 void TemporalFilter::finish_frame(int64_t index, const Emit& emit) {
     Slot& c = slot(index);
-    const int pictures = interlaced(c.order) ? 2 : 1;
-    for (int k = 0; k < pictures; ++k) average_picture(index, interlaced(c.order) ? k : -1);
     Frame* frame = kept_.front().first;
     kept_.pop_front();
     const SampleFormat words =
         f_.format == SampleFormat::u16 ? SampleFormat::u16 : SampleFormat::s16;
-    denoiser_.filter_from(*frame, c.order, c.rows, [&](int p, int parity) {
-        const PlaneView v = view(c.noisy, p, parity);
-        return PlaneView{
-            rounded_[parity < 0 ? 0 : parity][p].data(), 1, v.width, v.width, v.height, words};
-    });
+    const int pictures = interlaced(c.order) ? 2 : 1;
+    for (int k = 0; k < pictures; ++k) {
+        const int parity = interlaced(c.order) ? k : -1;
+        const bool averaged = average_picture(index, parity) > 0;
+        for (int p = 0; p < f_.planes(); ++p) {
+            if (!c.levels.filtered(p)) continue;
+            const PlaneView target = view(*frame, p, parity);
+            if (target.height == 0) continue;  // the second field of a one-line plane
+            if (!averaged) {
+                copy_plane(view(c.pilot, p, parity), target);
+                continue;
+            }
+            const PlaneView source = {rounded_[k][p].data(), 1,    target.width, target.width,
+                                      target.height,         words};
+            denoiser_.filter_picture(source, target, p, c.levels,
+                                     ratio_[k][p].empty() ? nullptr : ratio_[k][p].data());
+        }
+    }
     emit(frame, index);
 }
 

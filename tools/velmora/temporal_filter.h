@@ -1,8 +1,10 @@
 // --temporal R: each frame filtered with the R frames before and after it. A sliding window of
-// 2R + 1 frames keeps each frame's noisy samples, its pilot (the frame filtered on its own, made
-// once when the frame comes in), the pilot's error maps and motion pyramids. When a frame's
-// window is complete (or the stream has ended) its neighbours are averaged into it
-// (engine/temporal.h) and the average is filtered again with the frame's own thresholds.
+// 2R + 1 frames keeps each frame's noisy samples, its pilot (the frame filtered on its own by the
+// mode in use, made once when the frame comes in), the pilot's error maps and motion pyramids.
+// When a frame's window is complete (or the stream has ended) its neighbours are averaged into
+// it (engine/temporal.h) and the average is filtered again with the frame's own levels: in best
+// mode with the noise energy scaled by the average's noise ratio m, in exact mode with the
+// frame's thresholds. A picture to which no neighbour was added is its pilot.
 //
 // The first and last frames use the neighbours that exist. An interlaced frame is averaged
 // field by field with the same fields (the same line parity) of its neighbours; a neighbour
@@ -24,8 +26,9 @@
 
 namespace velmora {
 
-// The largest --temporal.
+// The largest --temporal, and best mode's default.
 constexpr int kMaxTemporalRadius = 8;
+constexpr int kDefaultTemporalRadius = 3;
 
 class TemporalFilter {
 public:
@@ -56,7 +59,7 @@ private:
         int64_t index = -1;
         FieldOrder order = FieldOrder::progressive;
         Frame noisy, pilot;
-        std::array<ThresholdRow, 3> rows = {};
+        PlaneLevels levels;
         std::array<Picture, 2> pictures;  // [0] the frame or its top field, [1] the bottom field
     };
 
@@ -64,7 +67,8 @@ private:
     PlaneView view(Frame& frame, int p, int parity);
     void make_pilot(Slot& s, int64_t index);
     void finish_frame(int64_t index, const Emit& emit);
-    void average_picture(int64_t index, int parity);
+    // Returns the number of neighbours averaged into the picture.
+    int average_picture(int64_t index, int parity);
 
     int radius_;
     const StreamFormat& f_;
@@ -75,9 +79,10 @@ private:
     int64_t first_ = -1, last_ = -1;  // the frames pushed so far
 
     // The averaged planes of the picture being finished, in working values as floats, and as
-    // 16-bit working values the spatial filter reads, per picture.
+    // 16-bit working values the spatial filter reads, and their noise ratios, per picture.
     std::array<std::vector<float>, 3> averaged_;
     std::array<std::array<std::vector<uint16_t>, 3>, 2> rounded_;
+    std::array<std::array<std::vector<float>, 3>, 2> ratio_;
     std::vector<std::max_align_t> memory_;
 };
 

@@ -1,0 +1,273 @@
+// The noise measurement: which blocks tell nothing, the block values from the finest diagonal
+// details, the levels pooled from them over frames, and the integer square root behind them.
+#include "engine/noise_level.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "engine/best_mode.h"
+#include "engine/noise_blocks.h"
+#include "engine/plane_io.h"
+#include "engine/square_root.h"
+#include "tests/wavelet_test_support.h"
+#include "threads/thread_pool.h"
+#include "wavelet/band_shrink.h"
+
+namespace {
+
+using namespace velmora;
+
+TEST(SquareRoot, IsTheCorrectlyRoundedRoot) {
+    SplitMix64 rng{21};
+    for (int i = 0; i < 300000; ++i) {
+        // Every exponent, subnormals included.
+        const uint32_t bits = static_cast<uint32_t>(rng.next()) % 0x7F800000u;
+        const float v = __builtin_bit_cast(float, bits);
+        ASSERT_EQ(bits_of(square_root(v)), bits_of(std::sqrt(v))) << std::hexfloat << v;
+    }
+    for (float v : {1.0f, 4.0f, 2.0f, 0.25f, 1.0e-45f, 3.4028235e38f, 1.0000001f, 0.99999994f})
+        EXPECT_EQ(bits_of(square_root(v)), bits_of(std::sqrt(v))) << v;
+    EXPECT_EQ(square_root(0.0f), 0.0f);
+    EXPECT_EQ(square_root(-4.0f), 0.0f);
+    EXPECT_EQ(square_root(INFINITY), INFINITY);
+}
+
+// Gaussian noise of standard deviation `sigma` (in samples) around `level(x, y)`, rounded and
+// clamped to the format.
+template <class Level>
+std::vector<uint16_t> picture(int w, int h, SampleFormat f, double sigma, uint64_t seed,
+                              Level level) {
+    SplitMix64 rng{seed};
+    std::vector<uint16_t> s(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double u1 = (static_cast<double>(rng.next() >> 11) + 0.5) / 9007199254740992.0;
+            const double u2 = static_cast<double>(rng.next() >> 11) / 9007199254740992.0;
+            const double n = std::sqrt(-2 * std::log(u1)) * std::cos(2 * M_PI * u2);
+            const double v = std::round(level(x, y) + sigma * n);
+            s[static_cast<size_t>(y) * w + x] =
+                static_cast<uint16_t>(std::clamp(v, 0.0, double(sample_maximum(f))));
+        }
+    return s;
+}
+
+// One frame's blocks with their own memory.
+struct Frame {
+    int w, h;
+    SampleFormat format;
+    std::vector<uint16_t> words;
+    std::vector<uint8_t> bytes;
+    std::vector<float> coefficients;
+    std::vector<uint8_t> left_out;
+    NoiseBlocks blocks;
+
+    Frame(const std::vector<uint16_t>& s, int w_, int h_, SampleFormat f,
+          const KernelSet& k = best_kernels(), int threads = 2)
+        : w(w_), h(h_), format(f), words(s), bytes(s.begin(), s.end()) {
+        const int32_t columns = noise_blocks_along(w), rows = noise_blocks_along(h);
+        coefficients.assign(static_cast<size_t>(columns) * rows * 16, -1.0f);
+        left_out.assign(static_cast<size_t>(columns) * rows, 7);
+        blocks = {columns, rows, coefficients.data(), left_out.data()};
+        AlignedFloats memory(static_cast<size_t>(noise_blocks_memory_floats(w, h, threads)));
+        ThreadPool pool(threads);
+        measure_noise_blocks(k, memory.data(), threads, view(), pool.executor(), blocks);
+    }
+    PlaneView view() {
+        void* base = format == SampleFormat::u8 ? static_cast<void*>(bytes.data()) : words.data();
+        return {base, 1, w, w, h, format};
+    }
+    std::vector<float> spatial() const {
+        std::vector<float> v(left_out.size());
+        v.resize(static_cast<size_t>(spatial_noise_values(blocks, v.data())));
+        return v;
+    }
+};
+
+std::vector<float> temporal(Frame& previous, Frame& current, int64_t* unchanged = nullptr) {
+    std::vector<float> v(current.left_out.size());
+    v.resize(static_cast<size_t>(temporal_noise_values(
+        previous.blocks, previous.view(), current.blocks, current.view(), v.data(), unchanged)));
+    return v;
+}
+
+// In 8-bit steps.
+double level_of(const std::vector<float>& spatial, const std::vector<float>& temporal,
+                SampleFormat f) {
+    const NoiseLevel l = noise_level(spatial.data(), static_cast<int64_t>(spatial.size()),
+                                     temporal.data(), static_cast<int64_t>(temporal.size()));
+    EXPECT_TRUE(l.found);
+    return l.sigma / (f == SampleFormat::u16 ? 256.0 : 16.0);
+}
+
+// A block whose 64 samples are equal, and every block whose 12 x 12 area reaches a clipped
+// sample, are left out; at 10 bits 255 is an ordinary value and 1023 the clipped one.
+TEST(NoiseBlocks, FlatAndClippedBlocksAreLeftOut) {
+    for (SampleFormat f : {SampleFormat::u8, SampleFormat::u10}) {
+        const int top = sample_maximum(f), mid = (top + 1) / 2;
+        std::vector<uint16_t> s =
+            picture(64, 48, f, top / 40.0, 3, [&](int, int) { return double(mid); });
+        for (int y = 8; y < 16; ++y)
+            for (int x = 8; x < 16; ++x) s[static_cast<size_t>(y) * 64 + x] = 90;  // block (1, 1)
+        s[9 * 64 + 40] = static_cast<uint16_t>(top);  // in the areas of blocks 4 and 5 of rows 0, 1
+        s[40 * 64 + 2] = 255;  // clipped at 8 bits only: blocks (0, 4), (0, 5)
+        const Frame frame(s, 64, 48, f);
+        ASSERT_EQ(frame.blocks.columns, 8);
+        ASSERT_EQ(frame.blocks.rows, 6);
+        for (int by = 0; by < 6; ++by)
+            for (int bx = 0; bx < 8; ++bx) {
+                const bool flat = bx == 1 && by == 1;
+                const bool clipped = ((bx == 4 || bx == 5) && by <= 1) ||
+                                     (f == SampleFormat::u8 && bx == 0 && by >= 4);
+                EXPECT_EQ(frame.left_out[static_cast<size_t>(by) * 8 + bx], flat || clipped ? 1 : 0)
+                    << sample_bits(f) << " bits, block " << bx << "," << by;
+            }
+    }
+}
+
+// The finest diagonal details of the unmoved transform, as the engine's transform of the best
+// mode's working plane gives them; the spatial value of a block is the mean of their squares.
+TEST(NoiseBlocks, ValuesAreMeanSquaresOfTheFinestDiagonalDetails) {
+    const int w = 75, h = 41;  // 9 x 5 whole blocks, parts of blocks at the right and bottom
+    const std::vector<uint16_t> s =
+        picture(w, h, SampleFormat::u8, 6.0, 4, [](int x, int y) { return 40.0 + x + 2 * y; });
+    Frame frame(s, w, h, SampleFormat::u8);
+    TestPlane plane(best_padded_size(w), best_padded_size(h), 1, scalar_kernels);
+    for (int y = 0; y < plane.H; ++y)
+        for (int x = 0; x < plane.W; ++x)
+            plane.at(x, y) = static_cast<float>(
+                s[static_cast<size_t>(symmetric_index(y, h)) * w + symmetric_index(x, w)] * 16);
+    plane.forward_level(0, 1);
+    std::vector<double> expected;
+    for (int by = 0; by < 5; ++by)
+        for (int bx = 0; bx < 9; ++bx) {
+            double sum = 0;
+            for (int i = 0; i < 4; ++i)
+                for (int j = 0; j < 4; ++j) {
+                    const float c = plane.at(plane.W / 2 + 4 * bx + j, plane.H / 2 + 4 * by + i);
+                    ASSERT_EQ(bits_of(c),
+                              bits_of(frame.coefficients[(4 * by + i) * 36 + 4 * bx + j]));
+                    sum += double(c) * c;
+                }
+            expected.push_back(sum / 16);
+        }
+    const std::vector<float> values = frame.spatial();
+    ASSERT_EQ(values.size(), expected.size());
+    for (size_t i = 0; i < values.size(); ++i)
+        EXPECT_NEAR(values[i], expected[i], expected[i] * 1e-5) << "block " << i;
+}
+
+TEST(NoiseBlocks, SameForEveryThreadCountAndKernelTable) {
+    const std::vector<uint16_t> s = picture(130, 97, SampleFormat::u16, 900.0, 5, [](int x, int y) {
+        return 300.0 * ((x / 9 + y / 7) % 5);
+    });
+    const Frame reference(s, 130, 97, SampleFormat::u16, scalar_kernels, 1);
+    for (const KernelSet* table : available_tables())
+        for (int threads = 1; threads <= 4; ++threads) {
+            const Frame other(s, 130, 97, SampleFormat::u16, *table, threads);
+            ASSERT_EQ(first_difference(other.coefficients.data(), reference.coefficients.data(),
+                                       reference.coefficients.size()),
+                      -1)
+                << table->name << ", " << threads << " threads";
+            ASSERT_EQ(other.left_out, reference.left_out);
+        }
+}
+
+// Pure Gaussian noise on a smooth picture: one frame gives the level within a few percent, and
+// so does the difference of two frames; 8 and 16 bits alike.
+TEST(NoiseLevel, FindsGaussianNoise) {
+    for (SampleFormat f : {SampleFormat::u8, SampleFormat::u16}) {
+        const double scale = f == SampleFormat::u16 ? 256.0 : 1.0;
+        for (double sigma : {2.0, 5.0, 10.0, 20.0}) {
+            SCOPED_TRACE(testing::Message() << sample_bits(f) << " bits, sigma " << sigma);
+            auto level = [&](int x, int y) { return scale * (100.0 + 0.1 * x + 0.05 * y); };
+            Frame a(picture(256, 192, f, sigma * scale, 6, level), 256, 192, f);
+            Frame b(picture(256, 192, f, sigma * scale, 7, level), 256, 192, f);
+            EXPECT_NEAR(level_of(a.spatial(), {}, f), sigma, 0.04 * sigma);
+            EXPECT_NEAR(level_of({}, temporal(a, b), f), sigma, 0.04 * sigma);
+        }
+    }
+}
+
+// A still, finely textured picture with fresh noise in each frame: the texture raises the
+// spatial values of a single frame, the frame difference sees the noise alone, and the level
+// is the smaller.
+TEST(NoiseLevel, TextureThatDoesNotMoveIsMeasuredOnTheFrameDifference) {
+    SplitMix64 rng{8};
+    std::vector<double> texture(256 * 192);
+    for (double& t : texture) t = 128 + rng.uniform(-30, 30);
+    auto level = [&](int x, int y) { return texture[static_cast<size_t>(y) * 256 + x]; };
+    std::vector<Frame> frames;
+    for (int i = 0; i < 3; ++i)
+        frames.emplace_back(picture(256, 192, SampleFormat::u8, 4.0, 20 + i, level), 256, 192,
+                            SampleFormat::u8);
+    std::vector<float> spatial, changes;
+    for (int i = 0; i < 3; ++i) {
+        const std::vector<float> s = frames[i].spatial();
+        spatial.insert(spatial.end(), s.begin(), s.end());
+        if (i == 0) continue;
+        const std::vector<float> t = temporal(frames[i - 1], frames[i]);
+        changes.insert(changes.end(), t.begin(), t.end());
+    }
+    EXPECT_GT(level_of(spatial, {}, SampleFormat::u8), 8.0);
+    EXPECT_NEAR(level_of(spatial, changes, SampleFormat::u8), 4.0, 0.2);
+}
+
+// A dark picture whose noise is cut off at 0 over three quarters of it: the clipped blocks are
+// left out and the rest gives the level; with them the level would be far too low.
+TEST(NoiseLevel, ClippedAreasAreLeftOut) {
+    auto level = [](int x, int) { return x < 192 ? 3.0 : 128.0; };
+    const Frame frame(picture(256, 128, SampleFormat::u8, 10.0, 9, level), 256, 128,
+                      SampleFormat::u8);
+    const std::vector<float> values = frame.spatial();
+    EXPECT_LE(values.size(), 8u * 16u);  // at most the 8 right block columns
+    EXPECT_GE(values.size(), 7u * 16u);
+    EXPECT_NEAR(level_of(values, {}, SampleFormat::u8), 10.0, 0.6);
+}
+
+// A repeated frame, or the part of a frame a codec left as it was, says nothing about the
+// noise: blocks whose samples did not change give no temporal value.
+TEST(NoiseLevel, BlocksThatDidNotChangeGiveNoTemporalValue) {
+    auto level = [](int x, int y) { return 60.0 + x / 4 + y / 3; };
+    const std::vector<uint16_t> s = picture(128, 64, SampleFormat::u8, 5.0, 10, level);
+    Frame a(s, 128, 64, SampleFormat::u8), again(s, 128, 64, SampleFormat::u8);
+    int64_t unchanged = -1;
+    EXPECT_TRUE(temporal(a, again, &unchanged).empty());
+    EXPECT_EQ(unchanged, 16 * 8);
+    std::vector<uint16_t> half = picture(128, 64, SampleFormat::u8, 5.0, 11, level);
+    std::copy(s.begin() + 32 * 128, s.end(), half.begin() + 32 * 128);  // bottom half as before
+    Frame b(half, 128, 64, SampleFormat::u8);
+    EXPECT_EQ(temporal(a, b, &unchanged).size(), 16u * 4u);
+    EXPECT_EQ(unchanged, 16 * 4);
+}
+
+// The arithmetic of the level: the floor(0.1 (n - 1))-th smallest value, over the constant,
+// its root over the finest diagonal gain; the smaller kind wins; fewer than 16 values of a kind
+// do not count.
+TEST(NoiseLevel, IsTheTenthPercentileOverTheCalibration) {
+    std::vector<float> spatial, temporal;
+    for (int i = 99; i >= 0; --i) spatial.push_back(1000.0f + 10.0f * static_cast<float>(i));
+    for (int i = 0; i < 31; ++i) temporal.push_back(5000.0f - static_cast<float>(i));
+    const float gain = noise_gain(0, 2);
+    const float s = square_root(1090.0f / 0.5802f) / gain;  // rank 9 of 100
+    const float t = square_root(4973.0f / 0.5786f) / gain;  // rank 3 of 31
+    ASSERT_LT(s, t);
+    const NoiseLevel both = noise_level(spatial.data(), 100, temporal.data(), 31);
+    ASSERT_TRUE(both.found);
+    EXPECT_EQ(bits_of(both.sigma), bits_of(s));
+    EXPECT_EQ(both.spatial_values, 100);
+    EXPECT_EQ(both.temporal_values, 31);
+    // Smaller temporal values win.
+    for (float& v : temporal) v = v / 10.0f;
+    const NoiseLevel moved = noise_level(spatial.data(), 100, temporal.data(), 31);
+    EXPECT_EQ(bits_of(moved.sigma), bits_of(square_root((4973.0f / 10.0f) / 0.5786f) / gain));
+    EXPECT_LT(moved.sigma, s);
+    EXPECT_FALSE(noise_level(spatial.data(), 15, temporal.data(), 15).found);
+    const NoiseLevel one_kind = noise_level(spatial.data(), 15, temporal.data(), 16);
+    ASSERT_TRUE(one_kind.found);
+    EXPECT_FALSE(noise_level(nullptr, 0, nullptr, 0).found);
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+// The measured noise level of one plane along a stream. Windows of `window` frames start at the
+// first frame filtered and at every `every`-th frame after it; the level of a window is used
+// from its first frame on, until the next window's. Every frame of a window is measured when it
+// is read, before anything is filtered, so a run holds a window's frames back until its last
+// has been read.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "engine/noise_blocks.h"
+#include "engine/noise_level.h"
+#include "tools/velmora/plane_engine.h"
+
+namespace velmora {
+
+class NoiseWindow {
+public:
+    NoiseWindow(int64_t window, int64_t every);
+
+    // Whether frame n (counted from the first frame filtered) belongs to a window.
+    bool wants(int64_t n) const;
+    // Whether a window starts at frame n.
+    bool starts(int64_t n) const { return n % every_ == 0; }
+    // The last frame of the window starting at n.
+    int64_t last_of(int64_t n) const { return n + window_ - 1; }
+
+    // Measures frame n's picture of this plane (n in a window, frames in order).
+    void observe(PlaneEngine& engine, const PlaneView& picture, int64_t n);
+
+    // The level of the window starting at frame n, from those of its frames measured (all of
+    // them, unless the stream ended first), the last of which is put in `last`. Forgets the
+    // frames before n. A window of frames that repeat one picture, without a block that
+    // changes, has no noise that changes in time: its level is found and 0, and `still` is set.
+    NoiseLevel level_at(int64_t n, int64_t& last, bool& still);
+
+private:
+    struct Measured {
+        std::vector<float> spatial, temporal;  // temporal: with frame n - 1
+        int64_t unchanged = 0;                 // blocks the same as in frame n - 1
+    };
+    struct Blocks {
+        int32_t width = 0, height = 0;
+        SampleFormat format = SampleFormat::u8;
+        std::vector<float> coefficients;
+        std::vector<uint8_t> left_out;
+        std::vector<uint8_t> samples;  // a packed copy of the picture
+        NoiseBlocks blocks() {
+            return {width / 8, height / 8, coefficients.data(), left_out.data()};
+        }
+        PlaneView view();
+    };
+
+    int64_t window_, every_;
+    std::map<int64_t, Measured> frames_;
+    Blocks previous_, current_;
+    int64_t previous_frame_ = -2;
+};
+
+}  // namespace velmora

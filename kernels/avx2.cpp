@@ -28,6 +28,15 @@ struct Avx {
         auto* p = reinterpret_cast<__m256i*>(m);
         _mm256_storeu_si256(p, _mm256_or_si256(_mm256_loadu_si256(p), _mm256_castps_si256(keep)));
     }
+    static int reach_bits(F c, F x) { return _mm256_movemask_ps(reaches(c, x)); }
+    static __m256i broadcast_bits(uint32_t bits) {
+        return _mm256_set1_epi32(static_cast<int32_t>(bits));
+    }
+    static F keep_bits(F v, __m256i bits, int g) {
+        const __m256i lanes = _mm256_slli_epi32(_mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128), g);
+        const __m256i set = _mm256_and_si256(bits, lanes);
+        return _mm256_and_ps(v, _mm256_castsi256_ps(_mm256_cmpeq_epi32(set, lanes)));
+    }
     static void zero_unmarked(float* row, int32_t* mask) {
         auto* p = reinterpret_cast<__m256i*>(mask);
         const F keep = _mm256_castsi256_ps(_mm256_loadu_si256(p));
@@ -75,4 +84,11 @@ const KernelSet avx2_kernels = {
     sse41_kernels.load_u16,
     sse41_kernels.store_u8,
     sse41_kernels.store_u16,
+    lift_lines<Avx>,
+    lift_line_end<Avx>,
+    scale_line<Avx>,
+    forward_column_step<Avx>,
+    inverse_column_step<Avx>,
+    mark_reaches<Avx>,
+    keep_scaled<Avx>,
 };

@@ -10,25 +10,25 @@ namespace {
 
 using namespace lifting;
 
-void forward_row(float* row, int n, float* e, float* o) {
+void forward_row(const float* src, float* dst, int n, float* e, float* o) {
     for (int k = 0; k < n; ++k) {
-        e[k] = row[2 * k];
-        o[k] = row[2 * k + 1];
+        e[k] = src[2 * k];
+        o[k] = src[2 * k + 1];
     }
     scalar_lifting::forward_steps(e, o, n);
-    for (int k = 0; k < n; ++k) row[k] = e[k] * kK;
-    for (int k = 0; k < n; ++k) row[n + k] = o[k] * kInvK;
+    for (int k = 0; k < n; ++k) dst[k] = e[k] * kK;
+    for (int k = 0; k < n; ++k) dst[n + k] = o[k] * kInvK;
 }
 
-void inverse_row(float* row, int n, float* e, float* o) {
+void inverse_row(const float* src, float* dst, int n, float* e, float* o) {
     for (int k = 0; k < n; ++k) {
-        e[k] = row[k] * kInvK;
-        o[k] = row[n + k] * kK;
+        e[k] = src[k] * kInvK;
+        o[k] = src[n + k] * kK;
     }
     scalar_lifting::inverse_steps(e, o, n);
     for (int k = 0; k < n; ++k) {
-        row[2 * k] = e[k];
-        row[2 * k + 1] = o[k];
+        dst[2 * k] = e[k];
+        dst[2 * k + 1] = o[k];
     }
 }
 
@@ -68,7 +68,8 @@ void inverse_columns(float* top, ptrdiff_t stride, int count, int n, float* scra
 // Sets entries j-1, j, j+1 of `count` mask rows for every coefficient of the row reaching x.
 void mark_row(const float* row, int n, float x, int32_t* const* masks, int count) {
     for (int j = 0; j < n; ++j)
-        if (std::fabs(row[j]) >= x) set_marks(masks, count, j > 0 ? j - 1 : j, j < n - 1 ? j + 1 : j);
+        if (std::fabs(row[j]) >= x)
+            set_marks(masks, count, j > 0 ? j - 1 : j, j < n - 1 ? j + 1 : j);
 }
 
 // Zeroes the coefficients whose mask entry is clear, then clears the mask for the next row.
@@ -79,8 +80,8 @@ void zero_unmarked(float* row, int32_t* mask, int n) {
     }
 }
 
-void threshold_strip(float* block, ptrdiff_t stride, int32_t* mask, int mask_stride, int r0,
-                     int r1, float x, int n, int m) {
+void threshold_strip(float* block, ptrdiff_t stride, int32_t* mask, int mask_stride, int r0, int r1,
+                     float x, int n, int m) {
     threshold_band(block, stride, mask, mask_stride, r0, r1, x, n, m, mark_row, zero_unmarked);
 }
 
@@ -130,10 +131,72 @@ void store_u16(const float* src, uint16_t* dst, int count, int rounded, int shif
         dst[i] = static_cast<uint16_t>(planar_sample(src[i], i < rounded, shift, maximum));
 }
 
+void scale_line(const float* src, float* dst, float s, int count) {
+    for (int i = 0; i < count; ++i) dst[i] = src[i] * s;
+}
+
+// The four lifting steps of a column, each over the whole line before the next.
+void forward_column_step(float* const* lines, float* low, float* high, int count) {
+    float *e0 = lines[0], *e1 = lines[1], *o1 = lines[2], *e2 = lines[3], *o2 = lines[4],
+          *o3 = lines[5];
+    scalar_lifting::lift_lines(o1, e1, e0, kAlpha, count);
+    scalar_lifting::lift_lines(e1, o2, o1, kBeta, count);
+    scalar_lifting::lift_lines(o2, e2, e1, kGamma, count);
+    scalar_lifting::lift_lines(e2, o3, o2, kDelta, count);
+    scale_line(e2, low, kK, count);
+    scale_line(o2, high, kInvK, count);
+}
+
+void inverse_column_step(float* const* lines, int count) {
+    float *e0 = lines[0], *o0 = lines[1], *e1 = lines[2], *o1 = lines[3], *e2 = lines[4],
+          *o2 = lines[5];
+    scalar_lifting::lift_lines(e0, o1, o0, -kDelta, count);
+    scalar_lifting::lift_lines(o1, e1, e0, -kGamma, count);
+    scalar_lifting::lift_lines(e1, o2, o1, -kBeta, count);
+    scalar_lifting::lift_lines(o2, e2, e1, -kAlpha, count);
+}
+
+void mark_reaches(const float* row, int n, float x, uint32_t* marks) {
+    for (int w = 0; w < (n + 31) / 32; ++w) marks[w] = 0;
+    for (int j = 0; j < n; ++j) {
+        const bool keep = std::fabs(row[j]) >= x || (j > 0 && std::fabs(row[j - 1]) >= x) ||
+                          (j + 1 < n && std::fabs(row[j + 1]) >= x);
+        if (keep) marks[j / 32] |= uint32_t{1} << (j % 32);
+    }
+}
+
+void keep_scaled(const float* row, const uint32_t* above, const uint32_t* here,
+                 const uint32_t* below, float s, float* dst, int n) {
+    for (int j = 0; j < n; ++j) {
+        const uint32_t bit = uint32_t{1} << (j % 32);
+        const bool keep = ((above[j / 32] | here[j / 32] | below[j / 32]) & bit) != 0;
+        const float v = keep ? row[j] : 0.0f;
+        dst[j] = v * s;
+    }
+}
+
 }  // namespace
 
 const KernelSet scalar_kernels = {
-    Isa::scalar,     "scalar",        forward_row, inverse_row, forward_columns,
-    inverse_columns, threshold_strip, load_s16,    store_s16,   max_abs,
-    load_u8,         load_u16,        store_u8,    store_u16,
+    Isa::scalar,
+    "scalar",
+    forward_row,
+    inverse_row,
+    forward_columns,
+    inverse_columns,
+    threshold_strip,
+    load_s16,
+    store_s16,
+    max_abs,
+    load_u8,
+    load_u16,
+    store_u8,
+    store_u16,
+    scalar_lifting::lift_lines,
+    scalar_lifting::lift_line_end,
+    scale_line,
+    forward_column_step,
+    inverse_column_step,
+    mark_reaches,
+    keep_scaled,
 };

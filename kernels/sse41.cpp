@@ -27,6 +27,15 @@ struct Sse {
         auto* p = reinterpret_cast<__m128i*>(m);
         _mm_storeu_si128(p, _mm_or_si128(_mm_loadu_si128(p), _mm_castps_si128(keep)));
     }
+    static int reach_bits(F c, F x) { return _mm_movemask_ps(reaches(c, x)); }
+    static __m128i broadcast_bits(uint32_t bits) {
+        return _mm_set1_epi32(static_cast<int32_t>(bits));
+    }
+    static F keep_bits(F v, __m128i bits, int g) {
+        const __m128i lanes = _mm_slli_epi32(_mm_setr_epi32(1, 2, 4, 8), g);
+        const __m128i set = _mm_and_si128(bits, lanes);
+        return _mm_and_ps(v, _mm_castsi128_ps(_mm_cmpeq_epi32(set, lanes)));
+    }
     static void zero_unmarked(float* row, int32_t* mask) {
         auto* p = reinterpret_cast<__m128i*>(mask);
         _mm_storeu_ps(row, _mm_and_ps(_mm_loadu_ps(row), _mm_castsi128_ps(_mm_loadu_si128(p))));
@@ -94,8 +103,8 @@ inline void store_eight(float* dst, __m128i packed) {
 
 // The low 16 bits of eight 32-bit integers, packed.
 inline __m128i low_halves(__m128i a, __m128i b) {
-    const __m128i pick = _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -128, -128, -128, -128, -128,
-                                       -128, -128, -128);
+    const __m128i pick =
+        _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -128, -128, -128, -128, -128, -128, -128, -128);
     return _mm_unpacklo_epi64(_mm_shuffle_epi8(a, pick), _mm_shuffle_epi8(b, pick));
 }
 
@@ -109,8 +118,8 @@ void load_s16(const int16_t* src, int sample_stride, float* dst, int count) {
             const __m128i* q = reinterpret_cast<const __m128i*>(src + 3 * i);
             __m128i packed = _mm_setzero_si128();
             for (int r = 0; r < 3; ++r)
-                packed = _mm_or_si128(
-                    packed, _mm_shuffle_epi8(_mm_loadu_si128(q + r), control(interleave.gather[r])));
+                packed = _mm_or_si128(packed, _mm_shuffle_epi8(_mm_loadu_si128(q + r),
+                                                               control(interleave.gather[r])));
             store_eight(dst + i, packed);
         }
     } else if (sample_stride == 1) {
@@ -226,4 +235,11 @@ const KernelSet sse41_kernels = {
     load_u16,
     store_u8,
     store_u16,
+    lift_lines<Sse>,
+    lift_line_end<Sse>,
+    scale_line<Sse>,
+    forward_column_step<Sse>,
+    inverse_column_step<Sse>,
+    mark_reaches<Sse>,
+    keep_scaled<Sse>,
 };

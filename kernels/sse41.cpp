@@ -41,7 +41,15 @@ struct Sse {
         _mm_storeu_ps(row, _mm_and_ps(_mm_loadu_ps(row), _mm_castsi128_ps(_mm_loadu_si128(p))));
         _mm_storeu_si128(p, _mm_setzero_si128());
     }
-    static F max_keep(F a, F m) { return _mm_max_ps(a, m); }  // keeps m where a is a NaN
+    // [a1 a2 a3 b0] and [a3 b0 b1 b2]: a row's next and previous neighbours of each lane.
+    static F next_of(F a, F b) {
+        return _mm_castsi128_ps(_mm_alignr_epi8(_mm_castps_si128(b), _mm_castps_si128(a), 4));
+    }
+    static F previous_of(F a, F b) {
+        return _mm_castsi128_ps(_mm_alignr_epi8(_mm_castps_si128(b), _mm_castps_si128(a), 12));
+    }
+    static F first_from(F a, F b) { return _mm_blend_ps(a, b, 1); }  // [b0 a1 a2 a3]
+    static F max_keep(F a, F m) { return _mm_max_ps(a, m); }         // keeps m where a is a NaN
     static float hmax(F v) {
         v = _mm_max_ps(v, _mm_movehl_ps(v, v));
         return _mm_cvtss_f32(_mm_max_ss(v, _mm_shuffle_ps(v, v, 1)));

@@ -1,5 +1,6 @@
 // Eight-wide AVX2 forms of the lifting, thresholding and maximum kernels (never FMA: every
-// product is rounded before it is added). Sample conversion stays with the SSE4.1 forms.
+// product is rounded before it is added) and of the planar sample conversions. The plug-in's
+// interleaved samples stay with the SSE4.1 forms.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -77,6 +78,72 @@ constexpr int kWidestStrip = 64;
 
 #include "kernels/vector_kernels.inc"
 
+// ---- planar unsigned samples --------------------------------------------------------------
+
+inline void store_eight(float* dst, __m256i v, __m128i shift) {
+    _mm256_storeu_ps(dst, _mm256_cvtepi32_ps(_mm256_sll_epi32(v, shift)));
+}
+
+void load_u8(const uint8_t* src, float* dst, int count, int shift) {
+    const __m128i s = _mm_cvtsi32_si128(shift);
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + i));
+        store_eight(dst + i, _mm256_cvtepu8_epi32(bytes), s);
+    }
+    sse41_kernels.load_u8(src + i, dst + i, count - i, shift);
+}
+
+void load_u16(const uint16_t* src, float* dst, int count, int shift) {
+    const __m128i s = _mm_cvtsi32_si128(shift);
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        store_eight(dst + i, _mm256_cvtepu16_epi32(words), s);
+    }
+    sse41_kernels.load_u16(src + i, dst + i, count - i, shift);
+}
+
+// Eight rounded conversions shifted down with rounding and capped at `maximum`; negative
+// results (a NaN or an out-of-range value converts to INT32_MIN) are cleared by the unsigned
+// saturation of the packing that follows.
+inline __m256i planar_eight(const float* src, __m256i half, __m128i shift, __m256i maximum) {
+    const __m256i v = _mm256_add_epi32(_mm256_cvtps_epi32(_mm256_loadu_ps(src)), half);
+    return _mm256_min_epi32(_mm256_sra_epi32(v, shift), maximum);
+}
+
+void store_u8(const float* src, uint8_t* dst, int count, int rounded, int shift) {
+    const __m256i half = _mm256_set1_epi32((1 << shift) >> 1), maximum = _mm256_set1_epi32(255);
+    const __m128i s = _mm_cvtsi32_si128(shift);
+    // The packs work within 128-bit lanes: this puts the four groups of four back in order.
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    int i = 0;
+    for (; i + 32 <= rounded; i += 32) {
+        const __m256i low = _mm256_packus_epi32(planar_eight(src + i, half, s, maximum),
+                                                planar_eight(src + i + 8, half, s, maximum));
+        const __m256i high = _mm256_packus_epi32(planar_eight(src + i + 16, half, s, maximum),
+                                                 planar_eight(src + i + 24, half, s, maximum));
+        const __m256i bytes = _mm256_packus_epi16(low, high);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i),
+                            _mm256_permutevar8x32_epi32(bytes, order));
+    }
+    sse41_kernels.store_u8(src + i, dst + i, count - i, rounded - i, shift);
+}
+
+void store_u16(const float* src, uint16_t* dst, int count, int rounded, int shift,
+               int32_t maximum) {
+    const __m256i half = _mm256_set1_epi32((1 << shift) >> 1), top = _mm256_set1_epi32(maximum);
+    const __m128i s = _mm_cvtsi32_si128(shift);
+    int i = 0;
+    for (; i + 16 <= rounded; i += 16) {
+        const __m256i words = _mm256_packus_epi32(planar_eight(src + i, half, s, top),
+                                                  planar_eight(src + i + 8, half, s, top));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i),
+                            _mm256_permute4x64_epi64(words, 0xD8));
+    }
+    sse41_kernels.store_u16(src + i, dst + i, count - i, rounded - i, shift, maximum);
+}
+
 }  // namespace
 
 const KernelSet avx2_kernels = {
@@ -90,10 +157,10 @@ const KernelSet avx2_kernels = {
     sse41_kernels.load_s16,
     sse41_kernels.store_s16,
     max_abs<Avx>,
-    sse41_kernels.load_u8,
-    sse41_kernels.load_u16,
-    sse41_kernels.store_u8,
-    sse41_kernels.store_u16,
+    load_u8,
+    load_u16,
+    store_u8,
+    store_u16,
     lift_lines<Avx>,
     lift_line_end<Avx>,
     scale_line<Avx>,

@@ -51,16 +51,38 @@ int32_t mirror_index(int32_t i, int32_t n) {
     return i < n ? i : period - i;
 }
 
+void load_padded_row(const KernelSet& k, const PlaneView& view, int32_t W, int32_t y, float* line) {
+    const char* src = sample_row(view, mirror_index(y, view.height));
+    load_row(k, view, src, line);
+    for (int32_t x = view.width; x < W; ++x)
+        line[x] = working_value(view, src, mirror_index(x, view.width));
+}
+
+void store_row(const KernelSet& k, const PlaneView& view, int32_t y, const float* line) {
+    const int32_t w = view.width;
+    const int32_t rounded = w & ~15;
+    const int shift = working_shift(view.format);
+    char* dst = const_cast<char*>(sample_row(view, y));
+    switch (view.format) {
+    case SampleFormat::s16:
+        k.store_s16(line, reinterpret_cast<int16_t*>(dst), view.sample_stride, w, rounded);
+        break;
+    case SampleFormat::u8:
+        k.store_u8(line, reinterpret_cast<uint8_t*>(dst), w, rounded, shift);
+        break;
+    default:
+        k.store_u16(line, reinterpret_cast<uint16_t*>(dst), w, rounded, shift,
+                    sample_maximum(view.format));
+        break;
+    }
+}
+
 void load_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane, int t,
                      int T) {
     const int32_t w = view.width, h = view.height;
     const ItemRange rows = thread_share(h, t, T);
-    for (int32_t y = rows.begin; y < rows.end; ++y) {
-        const char* src = sample_row(view, y);
-        float* dst = plane_row(plane, y);
-        load_row(k, view, src, dst);
-        for (int32_t x = w; x < plane.W; ++x) dst[x] = working_value(view, src, mirror_index(x, w));
-    }
+    for (int32_t y = rows.begin; y < rows.end; ++y)
+        load_padded_row(k, view, plane.W, y, plane_row(plane, y));
     // The bottom padding reads only the frame, so it needs nothing from the other threads.
     const ItemRange columns = thread_share(plane.W, t, T);
     for (int32_t y = h; y < plane.H; ++y) {
@@ -73,26 +95,8 @@ void load_plane_band(const KernelSet& k, const PlaneView& view, const TransformP
 
 void store_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane, int t,
                       int T) {
-    const int32_t w = view.width;
-    const int32_t rounded = w & ~15;
-    const int shift = working_shift(view.format);
     const ItemRange rows = thread_share(view.height, t, T);
-    for (int32_t y = rows.begin; y < rows.end; ++y) {
-        char* dst = const_cast<char*>(sample_row(view, y));
-        const float* src = plane_row(plane, y);
-        switch (view.format) {
-        case SampleFormat::s16:
-            k.store_s16(src, reinterpret_cast<int16_t*>(dst), view.sample_stride, w, rounded);
-            break;
-        case SampleFormat::u8:
-            k.store_u8(src, reinterpret_cast<uint8_t*>(dst), w, rounded, shift);
-            break;
-        default:
-            k.store_u16(src, reinterpret_cast<uint16_t*>(dst), w, rounded, shift,
-                        sample_maximum(view.format));
-            break;
-        }
-    }
+    for (int32_t y = rows.begin; y < rows.end; ++y) store_row(k, view, y, plane_row(plane, y));
 }
 
 }  // namespace velmora

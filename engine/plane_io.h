@@ -12,6 +12,13 @@ namespace velmora {
 // each end when the padding is longer than the line.
 int32_t mirror_index(int32_t i, int32_t n);
 
+// Row y (0 <= y < W's plane height) of a padded plane W wide, made from the view's samples into
+// `line`: the mirrored row below the picture, the mirrored samples right of it.
+void load_padded_row(const KernelSet& k, const PlaneView& view, int32_t W, int32_t y, float* line);
+
+// Visible row y of a plane from `line` into the view, as store_plane_band stores it.
+void store_row(const KernelSet& k, const PlaneView& view, int32_t y, const float* line);
+
 // Thread t of T: visible rows of its share, then its share of the columns of the bottom padding.
 void load_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane, int t,
                      int T);

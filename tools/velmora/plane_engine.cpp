@@ -29,9 +29,8 @@ PlaneEngine::PlaneEngine(int max_width, int max_height, int threads)
 PlaneEngine::~PlaneEngine() = default;
 
 void PlaneEngine::analyse(const PlaneView& view) {
-    const Executor ex = pool_.executor();
-    load(engine_, view, ex);
-    forward(engine_, ex);
+    thresholds_ = {};
+    velmora::analyse(engine_, view, pool_.executor());
 }
 
 float PlaneEngine::estimate_noise() const { return velmora::estimate_noise(engine_); }
@@ -45,14 +44,11 @@ ThresholdRow PlaneEngine::learn(int x, int y, int size) {
 }
 
 void PlaneEngine::threshold(const ThresholdRow& row) {
-    velmora::threshold(engine_, thresholds_from_tracks(row.data(), engine_.levels),
-                       pool_.executor());
+    thresholds_ = thresholds_from_tracks(row.data(), engine_.levels);
 }
 
 void PlaneEngine::synthesise(const PlaneView& view) {
-    const Executor ex = pool_.executor();
-    inverse(engine_, ex);
-    store(engine_, view, ex);
+    velmora::synthesise(engine_, thresholds_, view, pool_.executor());
 }
 
 uint32_t coefficient_view_sample(int16_t y, SampleFormat format) {
@@ -62,6 +58,9 @@ uint32_t coefficient_view_sample(int16_t y, SampleFormat format) {
 }
 
 void PlaneEngine::draw_coefficients(const PlaneView& view) {
+    // The view shows the thresholded coefficients: the plane takes its thresholds in place.
+    velmora::threshold(engine_, thresholds_, pool_.executor());
+    thresholds_ = {};
     std::vector<int16_t> picture(static_cast<size_t>(view.width) * view.height);
     draw_coefficient_view(
         engine_, {picture.data(), 1, view.width, view.width, view.height, SampleFormat::s16});

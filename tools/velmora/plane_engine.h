@@ -26,7 +26,7 @@ public:
     PlaneEngine(const PlaneEngine&) = delete;
     PlaneEngine& operator=(const PlaneEngine&) = delete;
 
-    // Loads `view` and decomposes it.
+    // Loads `view` and decomposes it (the engine's fused analyse).
     void analyse(const PlaneView& view);
 
     // Noise estimate of the analysed plane in working units.
@@ -36,10 +36,12 @@ public:
     // track units, as the plug-in learns them.
     ThresholdRow learn(int x, int y, int size);
 
-    // Thresholds the analysed plane's coefficients with `row`.
+    // Thresholds the analysed plane's coefficients with `row`: synthesise thresholds them as it
+    // rebuilds the plane, draw_coefficients before it draws them.
     void threshold(const ThresholdRow& row);
 
-    // Rebuilds the plane and stores it into `view` (the view given to analyse).
+    // Rebuilds the plane and stores it into `view` (the view given to analyse), in the
+    // engine's fused synthesise.
     void synthesise(const PlaneView& view);
 
     // The plug-in's coefficient view of the analysed (and thresholded) plane, its y values
@@ -51,6 +53,7 @@ private:
     std::unique_ptr<Memory> memory_;
     ThreadPool pool_;
     Engine engine_;
+    SubbandThresholds thresholds_ = {};  // not yet applied to the analysed plane
 };
 
 // A coefficient view pixel's y (0..4095 for black..white in the plug-in's scale; the 16-bit

@@ -73,13 +73,19 @@ struct SampleRows {
     int32_t W;
 };
 
+// The rows a band converts a few pairs from now are asked for as it converts this one, as the
+// passes ask for the plane's rows.
+constexpr int32_t kRowsAhead = 8;
+
 void load_sample_row(void* c, int32_t y, float* line) {
     const SampleRows& s = *static_cast<SampleRows*>(c);
+    prefetch_row(*s.view, y + kRowsAhead, false);
     load_padded_row(*s.k, *s.view, s.W, y, line);
 }
 
 void store_sample_row(void* c, int32_t y, float* line) {
     const SampleRows& s = *static_cast<SampleRows*>(c);
+    prefetch_row(*s.view, y + kRowsAhead, true);
     store_row(*s.k, *s.view, y, line);
 }
 

@@ -19,6 +19,9 @@ void load_padded_row(const KernelSet& k, const PlaneView& view, int32_t W, int32
 // Visible row y of a plane from `line` into the view, as store_plane_band stores it.
 void store_row(const KernelSet& k, const PlaneView& view, int32_t y, const float* line);
 
+// Asks the caches for the samples of row y (if the view has it), to be read or written soon.
+void prefetch_row(const PlaneView& view, int32_t y, bool write);
+
 // Thread t of T: visible rows of its share, then its share of the columns of the bottom padding.
 void load_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane, int t,
                      int T);

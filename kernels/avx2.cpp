@@ -53,8 +53,9 @@ struct Avx {
         const __m256i t = _mm256_castps_si256(_mm256_permute2f128_ps(a, b, 0x21));
         return _mm256_castsi256_ps(_mm256_alignr_epi8(_mm256_castps_si256(b), t, 12));
     }
-    static F first_from(F a, F b) { return _mm256_blend_ps(a, b, 1); }  // [b0 a1 .. a7]
-    static F max_keep(F a, F m) { return _mm256_max_ps(a, m); }         // keeps m where a is a NaN
+    static F first_from(F a, F b) { return _mm256_blend_ps(a, b, 1); }    // [b0 a1 .. a7]
+    static F last_from(F a, F b) { return _mm256_blend_ps(a, b, 0x80); }  // [a0 .. a6 b7]
+    static F max_keep(F a, F m) { return _mm256_max_ps(a, m); }  // keeps m where a is a NaN
     static float hmax(F v) {
         __m128 h = _mm_max_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
         h = _mm_max_ps(h, _mm_movehl_ps(h, h));

@@ -49,6 +49,7 @@ struct Sse {
         return _mm_castsi128_ps(_mm_alignr_epi8(_mm_castps_si128(b), _mm_castps_si128(a), 12));
     }
     static F first_from(F a, F b) { return _mm_blend_ps(a, b, 1); }  // [b0 a1 a2 a3]
+    static F last_from(F a, F b) { return _mm_blend_ps(a, b, 8); }   // [a0 a1 a2 b3]
     static F max_keep(F a, F m) { return _mm_max_ps(a, m); }         // keeps m where a is a NaN
     static float hmax(F v) {
         v = _mm_max_ps(v, _mm_movehl_ps(v, v));

@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
     auto row = [&](Buffers& b, int y) { return b.aligned_plane() + static_cast<size_t>(y) * W; };
     // The plane's rows as a sliding window: the column step at pair p lifts rows of pairs
     // p-3 .. p in place and puts its outputs into `out`.
-    auto every_pair = [&](Buffers& b, const KernelSet& k, bool inverse) {
+    auto every_pair = [&](Buffers& b, const KernelSet& k, bool inverse, bool streamed = false) {
         for (int p = 3; p < H / 2; ++p) {
             auto even = [&](int q) { return row(b, 2 * q); };
             auto odd = [&](int q) { return row(b, 2 * q + 1); };
@@ -117,8 +117,9 @@ int main(int argc, char** argv) {
             } else {
                 float* const lines[6] = {even(p),     even(p - 1), odd(p - 1),
                                          even(p - 2), odd(p - 2),  odd(p - 3)};
-                float* out = b.out.data() + static_cast<size_t>(p) * W;
-                k.forward_column_step(lines, out, out + W / 2, W / 2);
+                float* out = Buffers::align(b.out) + static_cast<size_t>(p) * W;
+                (streamed ? k.forward_column_step_streaming : k.forward_column_step)(
+                    lines, out, out + W / 2, W / 2);
             }
         }
     };
@@ -182,6 +183,8 @@ int main(int argc, char** argv) {
          plane_bytes},
         {"fwd column step", [&](const KernelSet& k, Buffers& b) { every_pair(b, k, false); },
          plane_and_out},
+        {"fwd step streamed",
+         [&](const KernelSet& k, Buffers& b) { every_pair(b, k, false, true); }, plane_and_out},
         {"inv column step", [&](const KernelSet& k, Buffers& b) { every_pair(b, k, true); },
          plane_bytes},
         {"mark reaches",

@@ -70,7 +70,7 @@ void compare(const KernelSet& k, FuzzInput& in) {
         int offsets[8];
         for (int& o : offsets) o = in.range(0, 7);
         const float c = static_cast<float>(static_cast<int32_t>(in.u32())) * 1.0e-9f;
-        const int kind = in.range(0, 4);
+        const int kind = in.range(0, 5);
         for (std::vector<float>* m : {&a, &b}) {
             const KernelSet& t = m == &a ? scalar_kernels : k;
             float* lines[8];
@@ -83,6 +83,8 @@ void compare(const KernelSet& k, FuzzInput& in) {
                 t.scale_line(lines[1], lines[0], c, 2 * n);
             else if (kind == 3)
                 t.forward_column_step(lines, lines[6], lines[7], 2 * n);
+            else if (kind == 4)
+                t.forward_column_step_streaming(lines, lines[6], lines[7], 2 * n);
             else
                 t.inverse_column_step(lines, 2 * n);
         }

@@ -55,6 +55,8 @@ struct Avx {
     }
     static F first_from(F a, F b) { return _mm256_blend_ps(a, b, 1); }    // [b0 a1 .. a7]
     static F last_from(F a, F b) { return _mm256_blend_ps(a, b, 0x80); }  // [a0 .. a6 b7]
+    static void stream(float* p, F v) { _mm256_stream_ps(p, v); }
+    static void fence() { _mm_sfence(); }
     static F max_keep(F a, F m) { return _mm256_max_ps(a, m); }  // keeps m where a is a NaN
     static float hmax(F v) {
         __m128 h = _mm_max_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
@@ -166,6 +168,7 @@ const KernelSet avx2_kernels = {
     lift_line_end<Avx>,
     scale_line<Avx>,
     forward_column_step<Avx>,
+    forward_column_step_streaming<Avx>,
     inverse_column_step<Avx>,
     mark_reaches<Avx>,
     keep_scaled<Avx>,

@@ -60,6 +60,10 @@ struct KernelSet {
     // o2 += gamma (e2 + e1), e2 += delta (o3 + o2); then the finished pair goes out scaled:
     // low = e2 * K, high = o2 * 1/K. Each line keeps its lifted value.
     void (*forward_column_step)(float* const* lines, float* low, float* high, int count);
+    // The same, for outputs not read again soon: `low` and `high` are written past the caches
+    // where the vector form can (both aligned to its width), and are visible to other threads
+    // when it returns.
+    void (*forward_column_step_streaming)(float* const* lines, float* low, float* high, int count);
     // The same for the inverse lifting, lines = {e0, o0, e1, o1, e2, o2} (the new pair first):
     // e0 -= delta (o1 + o0), o1 -= gamma (e1 + e0), e1 -= beta (o2 + o1),
     // o2 -= alpha (e2 + e1), each as + (a + b) * -c; the pair (e2, o2) is then finished.

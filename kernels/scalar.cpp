@@ -196,6 +196,7 @@ const KernelSet scalar_kernels = {
     scalar_lifting::lift_line_end,
     scale_line,
     forward_column_step,
+    forward_column_step,
     inverse_column_step,
     mark_reaches,
     keep_scaled,

@@ -50,7 +50,9 @@ struct Sse {
     }
     static F first_from(F a, F b) { return _mm_blend_ps(a, b, 1); }  // [b0 a1 a2 a3]
     static F last_from(F a, F b) { return _mm_blend_ps(a, b, 8); }   // [a0 a1 a2 b3]
-    static F max_keep(F a, F m) { return _mm_max_ps(a, m); }         // keeps m where a is a NaN
+    static void stream(float* p, F v) { _mm_stream_ps(p, v); }
+    static void fence() { _mm_sfence(); }
+    static F max_keep(F a, F m) { return _mm_max_ps(a, m); }  // keeps m where a is a NaN
     static float hmax(F v) {
         v = _mm_max_ps(v, _mm_movehl_ps(v, v));
         return _mm_cvtss_f32(_mm_max_ss(v, _mm_shuffle_ps(v, v, 1)));
@@ -248,6 +250,7 @@ const KernelSet sse41_kernels = {
     lift_line_end<Sse>,
     scale_line<Sse>,
     forward_column_step<Sse>,
+    forward_column_step_streaming<Sse>,
     inverse_column_step<Sse>,
     mark_reaches<Sse>,
     keep_scaled<Sse>,

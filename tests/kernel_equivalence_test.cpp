@@ -84,32 +84,43 @@ TEST_P(VectorKernels, LineLiftingMatchesForCountsAndOffsets) {
     }
 }
 
-// The window's six lines and the two outputs at unrelated offsets; every line is compared
-// afterwards, since the next pair's step reads them.
+// The window's six lines and the two outputs at unrelated offsets, the streaming form's outputs
+// also aligned; every line is compared afterwards, since the next pair's step reads them.
 TEST_P(VectorKernels, ColumnStepsMatchForCountsAndOffsets) {
     SplitMix64 rng{18};
     for (int count = 0; count <= 70; ++count) {
         for (int shift = 0; shift < 3; ++shift) {
             SCOPED_TRACE(testing::Message() << "count " << count << " shift " << shift);
-            const size_t line = count + 12, size = 8 * line;
+            const size_t line = (count + 12 + 7) & ~size_t{7}, size = 8 * line;
             std::vector<float> original(size);
             for (float& v : original) v = mixed_value(rng);
-            for (int inverse = 0; inverse < 2; ++inverse) {
-                std::vector<float> a = original, b = original;
-                for (std::vector<float>* m : {&a, &b}) {
-                    float* base = m->data();
+            for (int kind = 0; kind < 3; ++kind) {
+                AlignedFloats a(size + 8), b(size + 8);
+                // 32-byte aligned, so that the streaming form's aligned outputs are met
+                auto aligned = [](AlignedFloats& m) {
+                    float* p = m.data();
+                    while (reinterpret_cast<uintptr_t>(p) % 32) ++p;
+                    return p;
+                };
+                float* const bases[2] = {aligned(a), aligned(b)};
+                for (int side = 0; side < 2; ++side) {
+                    float* base = bases[side];
+                    std::copy(original.begin(), original.end(), base);
                     float* lines[6];
                     for (int i = 0; i < 6; ++i) lines[i] = base + i * line + (i * shift) % 4;
-                    const KernelSet* k = m == &a ? &plain : vec;
-                    if (inverse)
+                    const KernelSet* k = side == 0 ? &plain : vec;
+                    float* low = base + 6 * line + (kind == 2 ? 0 : shift);
+                    float* high = base + 7 * line + (kind == 2 ? 0 : 1);
+                    if (kind == 0)
                         k->inverse_column_step(lines, count);
+                    else if (kind == 1)
+                        k->forward_column_step(lines, low, high, count);
                     else
-                        k->forward_column_step(lines, base + 6 * line + shift, base + 7 * line + 1,
-                                               count);
+                        k->forward_column_step_streaming(lines, low, high, count);
                 }
-                ASSERT_EQ(first_difference(a.data(), b.data(), size), -1) << "inverse " << inverse;
+                ASSERT_EQ(first_difference(bases[0], bases[1], size), -1) << "kind " << kind;
                 if (count > 0) {
-                    ASSERT_NE(first_difference(a.data(), original.data(), size), -1);
+                    ASSERT_NE(first_difference(bases[0], original.data(), size), -1);
                 }
             }
         }

@@ -98,14 +98,22 @@ protected:
 
 class ForwardWindow : Window {
 public:
+    // The finest level's H and D blocks, half the plane, are read again only by the inverse
+    // passes after every coarser level: they are streamed past the caches. The low pass, which
+    // the next level reads at once, and the V block beside it stay in the caches.
     ForwardWindow(const KernelSet& k, const TransformPlane& plane, const Band& band, float* scratch,
                   FloatRows in, const RowConversion* load, FloatRows low)
-        : Window(k, plane, band, scratch, 4), in_(in), load_(load), low_(low) {}
+        : Window(k, plane, band, scratch, 4),
+          in_(in),
+          load_(load),
+          low_(low),
+          stream_(load != nullptr),
+          right_step_(stream_ ? k.forward_column_step_streaming : k.forward_column_step) {}
 
     void run() {
         for (int32_t p = b_.first; p <= b_.last; ++p) {
             const int32_t ahead = p - 2 + kPairsAhead;
-            if (ahead >= b_.begin && ahead < b_.end) {
+            if (!stream_ && ahead >= b_.begin && ahead < b_.end) {
                 prefetch(low_.row(ahead), b_.half, true);
                 prefetch(plane_.row(ahead) + b_.half, b_.half, true);
                 prefetch(high(ahead), b_.w, true);
@@ -139,14 +147,15 @@ private:
         if (b_.own(q)) emit(q);
     }
 
-    // The same with no end term and every row at hand, a vector of columns at a time.
+    // The same with no end term and every row at hand, a vector of columns at a time: the left
+    // half into the low pass and the V block, the right half into the H and D blocks.
     void step(int32_t p) {
         const int32_t q = p - 2;
         float* const left[6] = {even(p), even(p - 1), odd(p - 1), even(q), odd(q), odd(q - 1)};
         k_.forward_column_step(left, low_.row(q), high(q), b_.half);
         float* const right[6] = {left[0] + b_.half, left[1] + b_.half, left[2] + b_.half,
                                  left[3] + b_.half, left[4] + b_.half, left[5] + b_.half};
-        k_.forward_column_step(right, plane_.row(q) + b_.half, high(q) + b_.half, b_.half);
+        right_step_(right, plane_.row(q) + b_.half, high(q) + b_.half, b_.half);
     }
 
     // The bottom of the plane: the end terms close the last pair.
@@ -175,6 +184,8 @@ private:
     const FloatRows in_;
     const RowConversion* const load_;
     const FloatRows low_;
+    const bool stream_;
+    void (*const right_step_)(float* const*, float*, float*, int);
 };
 
 // ---- inverse ------------------------------------------------------------------------------

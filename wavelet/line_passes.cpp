@@ -198,6 +198,7 @@ public:
         : Window(k, plane, band, scratch, 3),
           mark_stride_(mark_words(band.half)),
           marks_(reinterpret_cast<uint32_t*>(after_lines())),
+          finished_(after_lines() + 9 * static_cast<int64_t>(mark_stride_)),
           x_(thresholds),
           low_(low),
           out_(out),
@@ -283,8 +284,8 @@ private:
     void put_row(int32_t y, float* line) {
         if (y >= rows_) return;
         if (store_) {
-            k_.inverse_row(line, line, b_.half, e_, o_);
-            store_->convert(store_->context, y, line);
+            k_.inverse_row(line, finished_, b_.half, e_, o_);
+            store_->convert(store_->context, y, finished_);
         } else {
             k_.inverse_row(line, out_.row(y), b_.half, e_, o_);
         }
@@ -292,6 +293,7 @@ private:
 
     const int32_t mark_stride_;
     uint32_t* const marks_;
+    float* const finished_;  // a finished row of the finest level, on its way to the samples
     const float* const x_;
     const FloatRows low_;
     const FloatRows out_;

@@ -39,11 +39,11 @@ inline int32_t mark_words(int32_t n) { return line_stride((n + 31) / 32); }
 
 // Floats of scratch each thread needs for the fused passes of a plane W wide: the window of
 // lines (eight forward, six inverse), the row kernels' pair, and the inverse pass's three rows
-// of keep marks for each of the three detail blocks.
+// of keep marks for each of the three detail blocks and its line for a finished row.
 inline int64_t line_pass_floats(int32_t W) {
     const int64_t line = line_stride(W), half = line_stride(W / 2);
     const int64_t forward = 8 * line + 2 * half,
-                  inverse = 6 * line + 2 * half + 9 * mark_words(W / 2);
+                  inverse = 7 * line + 2 * half + 9 * mark_words(W / 2);
     return forward > inverse ? forward : inverse;
 }
 

@@ -219,6 +219,15 @@ int main(int argc, char** argv) {
                              65535);
          },
          [&](Buffers& b) { return bytes_of(b.words.data(), b.words.size()); }},
+        {"split u16 + rows",
+         [&](const KernelSet& k, Buffers& b) {
+             float* e = b.aligned_scratch();
+             for (int y = 0; y < H; ++y) {
+                 k.split_u16(b.words.data() + static_cast<size_t>(y) * W, e, e + W, W / 2, 0);
+                 k.forward_row_split(e, e + W, row(b, y), W / 2);
+             }
+         },
+         plane_bytes},
         {"load u8",
          [&](const KernelSet& k, Buffers& b) {
              for (int y = 0; y < H; ++y)

@@ -83,6 +83,12 @@ void load_sample_row(void* c, int32_t y, float* line) {
     load_padded_row(*s.k, *s.view, s.W, y, line);
 }
 
+void split_sample_row(void* c, int32_t y, float* e, float* o) {
+    const SampleRows& s = *static_cast<SampleRows*>(c);
+    prefetch_row(*s.view, y + kRowsAhead, false);
+    load_split_row(*s.k, *s.view, s.W, y, e, o);
+}
+
 void store_sample_row(void* c, int32_t y, float* line) {
     const SampleRows& s = *static_cast<SampleRows*>(c);
     prefetch_row(*s.view, y + kRowsAhead, true);
@@ -92,8 +98,10 @@ void store_sample_row(void* c, int32_t y, float* line) {
 void forward_level_worker(int t, int T, void* c) {
     const Stage& s = *static_cast<Stage*>(c);
     SampleRows samples = {s.e->kernels, s.view, s.e->plane.W};
+    // Planar samples go straight into the halves the row lifting splits a row into.
+    const bool planar = s.view->format != SampleFormat::s16 && s.view->sample_stride == 1;
     forward_level_band(*s.e->kernels, s.e->plane, s.buffers, s.level, s.e->levels,
-                       {load_sample_row, &samples}, t, T);
+                       {load_sample_row, &samples, planar ? split_sample_row : nullptr}, t, T);
 }
 
 void inverse_level_worker(int t, int T, void* c) {

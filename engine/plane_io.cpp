@@ -58,6 +58,19 @@ void load_padded_row(const KernelSet& k, const PlaneView& view, int32_t W, int32
         line[x] = working_value(view, src, mirror_index(x, view.width));
 }
 
+void load_split_row(const KernelSet& k, const PlaneView& view, int32_t W, int32_t y, float* e,
+                    float* o) {
+    const char* src = sample_row(view, mirror_index(y, view.height));
+    const int32_t w = view.width, pairs = w / 2;
+    const int shift = working_shift(view.format);
+    if (view.format == SampleFormat::u8)
+        k.split_u8(reinterpret_cast<const uint8_t*>(src), e, o, pairs, shift);
+    else
+        k.split_u16(reinterpret_cast<const uint16_t*>(src), e, o, pairs, shift);
+    for (int32_t x = 2 * pairs; x < W; ++x)
+        (x & 1 ? o : e)[x / 2] = working_value(view, src, mirror_index(x, w));
+}
+
 void store_row(const KernelSet& k, const PlaneView& view, int32_t y, const float* line) {
     const int32_t w = view.width;
     const int32_t rounded = w & ~15;

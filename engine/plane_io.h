@@ -16,6 +16,11 @@ int32_t mirror_index(int32_t i, int32_t n);
 // `line`: the mirrored row below the picture, the mirrored samples right of it.
 void load_padded_row(const KernelSet& k, const PlaneView& view, int32_t W, int32_t y, float* line);
 
+// The same row split for the row lifting, its even samples into e and its odd ones into o
+// (W / 2 each), for planar views (u8, u10, u12, u16 with sample_stride 1).
+void load_split_row(const KernelSet& k, const PlaneView& view, int32_t W, int32_t y, float* e,
+                    float* o);
+
 // Visible row y of a plane from `line` into the view, as store_plane_band stores it.
 void store_row(const KernelSet& k, const PlaneView& view, int32_t y, const float* line);
 

@@ -61,6 +61,26 @@ void compare(const KernelSet& k, FuzzInput& in) {
         check(same_bits(a, b));
         check(same_bits(da, db));
     }
+    // a row already split, and planar samples split for it
+    {
+        std::vector<float> ea(source.begin(), source.begin() + n + 8),
+            oa(source.begin() + n, source.begin() + 2 * n + 8), eb = ea, ob = oa, da(2 * n + 8),
+                                                                db(2 * n + 8);
+        scalar_kernels.forward_row_split(aligned(ea), aligned(oa), aligned(da), n);
+        k.forward_row_split(aligned(eb), aligned(ob), aligned(db), n);
+        check(same_bits(da, db));
+        const int shift = in.range(0, 8);
+        std::vector<uint16_t> words(2 * n);
+        for (uint16_t& v : words) v = in.u16();
+        const std::vector<uint8_t> bytes(words.begin(), words.end());
+        std::vector<float> fa(2 * n), fb(2 * n);
+        scalar_kernels.split_u16(words.data(), fa.data(), fa.data() + n, n, shift);
+        k.split_u16(words.data(), fb.data(), fb.data() + n, n, shift);
+        check(same_bits(fa, fb));
+        scalar_kernels.split_u8(bytes.data(), fa.data(), fa.data() + n, n, shift);
+        k.split_u8(bytes.data(), fb.data(), fb.data() + n, n, shift);
+        check(same_bits(fa, fb));
+    }
     // lines and the sliding window's column steps, at offsets from one another
     {
         const int line = 2 * n + 8;

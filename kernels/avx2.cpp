@@ -107,6 +107,32 @@ void load_u16(const uint16_t* src, float* dst, int count, int shift) {
     sse41_kernels.load_u16(src + i, dst + i, count - i, shift);
 }
 
+// Eight pairs at a time: the even samples are the low half of each 32-bit lane, the odd ones
+// the high half.
+inline void split_eight(__m256i pairs, __m128i shift, float* e, float* o) {
+    store_eight(e, _mm256_and_si256(pairs, _mm256_set1_epi32(0xFFFF)), shift);
+    store_eight(o, _mm256_srli_epi32(pairs, 16), shift);
+}
+
+void split_u8(const uint8_t* src, float* e, float* o, int pairs, int shift) {
+    const __m128i s = _mm_cvtsi32_si128(shift);
+    int k = 0;
+    for (; k + 8 <= pairs; k += 8) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * k));
+        split_eight(_mm256_cvtepu8_epi16(bytes), s, e + k, o + k);
+    }
+    sse41_kernels.split_u8(src + 2 * k, e + k, o + k, pairs - k, shift);
+}
+
+void split_u16(const uint16_t* src, float* e, float* o, int pairs, int shift) {
+    const __m128i s = _mm_cvtsi32_si128(shift);
+    int k = 0;
+    for (; k + 8 <= pairs; k += 8)
+        split_eight(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 2 * k)), s, e + k,
+                    o + k);
+    sse41_kernels.split_u16(src + 2 * k, e + k, o + k, pairs - k, shift);
+}
+
 // Eight rounded conversions shifted down with rounding and capped at `maximum`; negative
 // results (a NaN or an out-of-range value converts to INT32_MIN) are cleared by the unsigned
 // saturation of the packing that follows.
@@ -154,6 +180,7 @@ const KernelSet avx2_kernels = {
     "avx2",
     forward_row<Avx>,
     inverse_row<Avx>,
+    forward_row_split<Avx>,
     forward_columns<Avx>,
     inverse_columns<Avx>,
     threshold_strip<Avx>,
@@ -164,6 +191,8 @@ const KernelSet avx2_kernels = {
     load_u16,
     store_u8,
     store_u16,
+    split_u8,
+    split_u16,
     lift_lines<Avx>,
     lift_line_end<Avx>,
     scale_line<Avx>,

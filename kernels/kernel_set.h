@@ -15,6 +15,9 @@ struct KernelSet {
     // scratch pair e, o (n floats each, 16-byte aligned). Both rows start on a 16-byte boundary.
     void (*forward_row)(const float* src, float* dst, int n, float* e, float* o);
     void (*inverse_row)(const float* src, float* dst, int n, float* e, float* o);
+    // forward_row of a row already split: its even samples in e, its odd ones in o, into dst;
+    // e and o are its scratch pair, what they hold afterwards is no result.
+    void (*forward_row_split)(float* e, float* o, float* dst, int n);
 
     // `count` adjacent columns of 2n samples, `stride` floats apart, lifted in place.
     // `scratch` holds `scratch_floats` floats, at least 2n.
@@ -47,6 +50,10 @@ struct KernelSet {
     void (*store_u8)(const float* src, uint8_t* dst, int count, int rounded, int shift);
     void (*store_u16)(const float* src, uint16_t* dst, int count, int rounded, int shift,
                       int32_t maximum);
+    // `pairs` pairs of planar samples shifted left by `shift`, to floats split for the row
+    // lifting: sample 2k into e[k], sample 2k + 1 into o[k].
+    void (*split_u8)(const uint8_t* src, float* e, float* o, int pairs, int shift);
+    void (*split_u16)(const uint16_t* src, float* e, float* o, int pairs, int shift);
 
     // The column lifting on lines: `count` adjacent floats of rows kept apart from the plane.
     // target += (a + b) * c; target += a * c2, the end term; dst = src * s.

@@ -20,6 +20,12 @@ void forward_row(const float* src, float* dst, int n, float* e, float* o) {
     for (int k = 0; k < n; ++k) dst[n + k] = o[k] * kInvK;
 }
 
+void forward_row_split(float* e, float* o, float* dst, int n) {
+    scalar_lifting::forward_steps(e, o, n);
+    for (int k = 0; k < n; ++k) dst[k] = e[k] * kK;
+    for (int k = 0; k < n; ++k) dst[n + k] = o[k] * kInvK;
+}
+
 void inverse_row(const float* src, float* dst, int n, float* e, float* o) {
     for (int k = 0; k < n; ++k) {
         e[k] = src[k] * kInvK;
@@ -125,6 +131,20 @@ void store_u8(const float* src, uint8_t* dst, int count, int rounded, int shift)
         dst[i] = static_cast<uint8_t>(planar_sample(src[i], i < rounded, shift, 255));
 }
 
+void split_u8(const uint8_t* src, float* e, float* o, int pairs, int shift) {
+    for (int k = 0; k < pairs; ++k) {
+        e[k] = static_cast<float>(int32_t{src[2 * k]} << shift);
+        o[k] = static_cast<float>(int32_t{src[2 * k + 1]} << shift);
+    }
+}
+
+void split_u16(const uint16_t* src, float* e, float* o, int pairs, int shift) {
+    for (int k = 0; k < pairs; ++k) {
+        e[k] = static_cast<float>(int32_t{src[2 * k]} << shift);
+        o[k] = static_cast<float>(int32_t{src[2 * k + 1]} << shift);
+    }
+}
+
 void store_u16(const float* src, uint16_t* dst, int count, int rounded, int shift,
                int32_t maximum) {
     for (int i = 0; i < count; ++i)
@@ -182,6 +202,7 @@ const KernelSet scalar_kernels = {
     "scalar",
     forward_row,
     inverse_row,
+    forward_row_split,
     forward_columns,
     inverse_columns,
     threshold_strip,
@@ -192,6 +213,8 @@ const KernelSet scalar_kernels = {
     load_u16,
     store_u8,
     store_u16,
+    split_u8,
+    split_u16,
     scalar_lifting::lift_lines,
     scalar_lifting::lift_line_end,
     scale_line,

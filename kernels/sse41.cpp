@@ -229,6 +229,32 @@ void store_u16(const float* src, uint16_t* dst, int count, int rounded, int shif
     scalar_kernels.store_u16(src + i, dst + i, count - i, rounded - i, shift, maximum);
 }
 
+// Four pairs at a time: the even samples are the low half of each 32-bit lane, the odd ones
+// the high half.
+inline void split_four(__m128i pairs, __m128i shift, float* e, float* o) {
+    const __m128i even = _mm_and_si128(pairs, _mm_set1_epi32(0xFFFF));
+    store_four(e, even, shift);
+    store_four(o, _mm_srli_epi32(pairs, 16), shift);
+}
+
+void split_u8(const uint8_t* src, float* e, float* o, int pairs, int shift) {
+    const __m128i s = _mm_cvtsi32_si128(shift);
+    int k = 0;
+    for (; k + 4 <= pairs; k += 4) {
+        const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + 2 * k));
+        split_four(_mm_cvtepu8_epi16(bytes), s, e + k, o + k);
+    }
+    scalar_kernels.split_u8(src + 2 * k, e + k, o + k, pairs - k, shift);
+}
+
+void split_u16(const uint16_t* src, float* e, float* o, int pairs, int shift) {
+    const __m128i s = _mm_cvtsi32_si128(shift);
+    int k = 0;
+    for (; k + 4 <= pairs; k += 4)
+        split_four(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * k)), s, e + k, o + k);
+    scalar_kernels.split_u16(src + 2 * k, e + k, o + k, pairs - k, shift);
+}
+
 }  // namespace
 
 const KernelSet sse41_kernels = {
@@ -236,6 +262,7 @@ const KernelSet sse41_kernels = {
     "sse41",
     forward_row<Sse>,
     inverse_row<Sse>,
+    forward_row_split<Sse>,
     forward_columns<Sse>,
     inverse_columns<Sse>,
     threshold_strip<Sse>,
@@ -246,6 +273,8 @@ const KernelSet sse41_kernels = {
     load_u16,
     store_u8,
     store_u16,
+    split_u8,
+    split_u16,
     lift_lines<Sse>,
     lift_line_end<Sse>,
     scale_line<Sse>,

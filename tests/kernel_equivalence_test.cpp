@@ -53,6 +53,51 @@ TEST_P(VectorKernels, RowLiftingMatchesForEveryLength) {
     }
 }
 
+// A row already split into its halves, every length.
+TEST_P(VectorKernels, SplitRowLiftingMatchesForEveryLength) {
+    SplitMix64 rng{20};
+    for (int n = 1; n <= 400; ++n) {
+        SCOPED_TRACE(testing::Message() << "n = " << n);
+        AlignedFloats ea(n), oa(n), eb(n), ob(n), da(2 * n), db(2 * n);
+        for (int k = 0; k < n; ++k) {
+            ea[k] = eb[k] = mixed_value(rng);
+            oa[k] = ob[k] = mixed_value(rng);
+        }
+        plain.forward_row_split(ea.data(), oa.data(), da.data(), n);
+        vec->forward_row_split(eb.data(), ob.data(), db.data(), n);
+        ASSERT_EQ(first_difference(da.data(), db.data(), 2 * n), -1);
+    }
+}
+
+// Planar samples split for the row lifting, every count of pairs from any start, with the
+// extremes of each sample size.
+TEST_P(VectorKernels, SplitSampleLoadsMatchForCountsAndShifts) {
+    SplitMix64 rng{21};
+    for (int pairs = 0; pairs <= 70; ++pairs) {
+        for (int offset : {0, 1, 3}) {
+            std::vector<uint8_t> bytes(2 * pairs + offset + 1);
+            std::vector<uint16_t> words(2 * pairs + offset + 1);
+            for (auto& v : bytes)
+                v = static_cast<uint8_t>(rng.uniform(0, 3) ? rng.uniform(0, 255) : 255);
+            for (auto& v : words)
+                v = static_cast<uint16_t>(rng.uniform(0, 3) ? rng.uniform(0, 65535) : 65535);
+            for (int shift : {0, 2, 4}) {
+                SCOPED_TRACE(testing::Message()
+                             << "pairs " << pairs << " offset " << offset << " shift " << shift);
+                std::vector<float> ea(pairs + 1, -7.0f), oa = ea, eb = ea, ob = ea;
+                plain.split_u8(bytes.data() + offset, ea.data(), oa.data(), pairs, shift);
+                vec->split_u8(bytes.data() + offset, eb.data(), ob.data(), pairs, shift);
+                ASSERT_EQ(first_difference(ea.data(), eb.data(), ea.size()), -1);
+                ASSERT_EQ(first_difference(oa.data(), ob.data(), oa.size()), -1);
+                plain.split_u16(words.data() + offset, ea.data(), oa.data(), pairs, shift);
+                vec->split_u16(words.data() + offset, eb.data(), ob.data(), pairs, shift);
+                ASSERT_EQ(first_difference(ea.data(), eb.data(), ea.size()), -1);
+                ASSERT_EQ(first_difference(oa.data(), ob.data(), oa.size()), -1);
+            }
+        }
+    }
+}
+
 // Lines of every count from any start, with infinities and NaN among the values.
 TEST_P(VectorKernels, LineLiftingMatchesForCountsAndOffsets) {
     SplitMix64 rng{17};

@@ -128,6 +128,10 @@ public:
 private:
     // Input row y, lifted along the row into `line`.
     void take_row(int32_t y, float* line) {
+        if (load_ && load_->split) {
+            load_->split(load_->context, y, e_, o_);
+            return k_.forward_row_split(e_, o_, line, b_.half);
+        }
         const float* src = line;
         if (load_)
             load_->convert(load_->context, y, line);

@@ -24,10 +24,13 @@ struct FloatRows {
 };
 
 // The finest level's rows outside the engine: the forward pass has row y of the padded plane
-// (W floats) made in `line`, the inverse pass hands over row y (W floats) to be taken out.
+// (W floats) made in `line`, the inverse pass hands over row y (W floats) to be taken out. The
+// forward pass has the row made already split when `split` is given: its even samples into e,
+// its odd ones into o (W / 2 each).
 struct RowConversion {
     void (*convert)(void* context, int32_t y, float* line);
     void* context;
+    void (*split)(void* context, int32_t y, float* e, float* o) = nullptr;
 };
 
 // Floats from one kept line to the next for lines of w floats: whole cache lines and one more,

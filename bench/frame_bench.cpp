@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/comma_list.h"
+#include "bench/bench_support.h"
 #include "kernels/kernel_set.h"
 #include "plugin/filter_table.h"
 #include "plugin/frame_entry.h"
@@ -39,11 +39,6 @@ BOOL timed_exec(MULTI_THREAD_FUNC func, void* p1, void* p2) {
     pool_exec(func, p1, p2);
     stage_ms[func] += std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     return TRUE;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 struct Result {
@@ -108,26 +103,14 @@ int main(int argc, char** argv) {
     bool zero = false;
     std::vector<std::string> thread_list = {"1", "2"}, isa_list = {"scalar", "sse41"},
                              sizes = {"1920x1080"};
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : "";
-        if (arg == "--runs")
-            runs = std::atoi(argv[++i]);
-        else if (arg == "--threads")
-            thread_list = split(value), ++i;
-        else if (arg == "--isa")
-            isa_list = split(value), ++i;
-        else if (arg == "--size")
-            sizes = split(value), ++i;
-        else if (arg == "--zero")
-            zero = true;
-        else {
-            std::fprintf(stderr,
-                         "usage: %s [--runs N] [--threads 1,2] [--isa scalar,sse41] "
-                         "[--size 1920x1080,...] [--zero]\n",
-                         argv[0]);
-            return 2;
-        }
+    if (!parse_options(argc, argv, runs,
+                       {{"threads", &thread_list}, {"isa", &isa_list}, {"size", &sizes}},
+                       {{"zero", &zero}})) {
+        std::fprintf(stderr,
+                     "usage: %s [--runs N] [--threads 1,2] [--isa scalar,sse41] "
+                     "[--size 1920x1080,...] [--zero]\n",
+                     argv[0]);
+        return 2;
     }
     for (const std::string& t : thread_list)
         std::printf("pool: %.2f us per stage with %s threads\n",
@@ -139,10 +122,7 @@ int main(int argc, char** argv) {
         int w = 0, h = 0;
         if (std::sscanf(size.c_str(), "%dx%d", &w, &h) != 2 || w < 1 || h < 1) return 2;
         for (const std::string& isa_name : isa_list) {
-            const Isa isa = isa_name == "scalar" ? Isa::scalar
-                            : isa_name == "avx2" ? Isa::avx2
-                                                 : Isa::sse41;
-            const KernelSet* table = kernels_for(isa);
+            const KernelSet* table = table_named(isa_name);
             if (!table) {
                 std::printf("%-10s %-7s not available on this processor\n", size.c_str(),
                             isa_name.c_str());

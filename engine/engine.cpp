@@ -4,16 +4,45 @@
 #include "engine/noise_estimate.h"
 #include "engine/plane_io.h"
 #include "wavelet/lifting_passes.h"
+#include "wavelet/line_passes.h"
 
 namespace velmora {
 
 namespace {
+
+// Each thread's scratch slice: the stage-by-stage column passes' strips or the fused passes'
+// lines, whichever is larger, in whole cache lines.
+int64_t slice_floats(int32_t W, int32_t H) {
+    const int64_t strips = roomy_scratch_floats_per_thread(W, H), lines = line_pass_floats(W);
+    return ((strips > lines ? strips : lines) + 15) & ~int64_t{15};
+}
+
+// The memory of a W x H plane: the plane, the threads' slices, the buffers between levels.
+int64_t layout_floats(int32_t W, int32_t H, int32_t threads) {
+    return static_cast<int64_t>(W) * H + slice_floats(W, H) * threads + level_buffer_floats(W, H);
+}
+
+void lay_out(Engine& e, const PlaneView& view) {
+    const int32_t W = padded_size(view.width), H = padded_size(view.height);
+    e.width = view.width;
+    e.height = view.height;
+    e.format = view.format;
+    e.plane = {e.memory, W, H, e.memory + static_cast<int64_t>(W) * H,
+               static_cast<int32_t>(slice_floats(W, H))};
+}
+
+LevelBuffers level_buffers(const Engine& e) {
+    const TransformPlane& p = e.plane;
+    float* after_slices = p.scratch + static_cast<int64_t>(p.scratch_per_thread) * e.threads;
+    return lay_out_level_buffers(after_slices, p.W, p.H);
+}
 
 struct Stage {
     const Engine* e;
     const PlaneView* view;
     const SubbandThresholds* thresholds;
     int level;
+    LevelBuffers buffers;
 };
 
 void load_worker(int t, int T, void* c) {
@@ -37,13 +66,58 @@ void threshold_worker(int t, int T, void* c) {
     threshold_bands(*s.e->kernels, s.e->plane, *s.thresholds, s.e->levels, t, T);
 }
 
+// The finest level's rows to and from the view's samples.
+struct SampleRows {
+    const KernelSet* k;
+    const PlaneView* view;
+    int32_t W;
+};
+
+// The rows a band converts a few pairs from now are asked for as it converts this one, as the
+// passes ask for the plane's rows.
+constexpr int32_t kRowsAhead = 8;
+
+void load_sample_row(void* c, int32_t y, float* line) {
+    const SampleRows& s = *static_cast<SampleRows*>(c);
+    prefetch_row(*s.view, y + kRowsAhead, false);
+    load_padded_row(*s.k, *s.view, s.W, y, line);
+}
+
+void split_sample_row(void* c, int32_t y, float* e, float* o) {
+    const SampleRows& s = *static_cast<SampleRows*>(c);
+    prefetch_row(*s.view, y + kRowsAhead, false);
+    load_split_row(*s.k, *s.view, s.W, y, e, o);
+}
+
+void store_sample_row(void* c, int32_t y, float* line) {
+    const SampleRows& s = *static_cast<SampleRows*>(c);
+    prefetch_row(*s.view, y + kRowsAhead, true);
+    store_row(*s.k, *s.view, y, line);
+}
+
+void forward_level_worker(int t, int T, void* c) {
+    const Stage& s = *static_cast<Stage*>(c);
+    SampleRows samples = {s.e->kernels, s.view, s.e->plane.W};
+    // Planar samples go straight into the halves the row lifting splits a row into.
+    const bool planar = s.view->format != SampleFormat::s16 && s.view->sample_stride == 1;
+    forward_level_band(*s.e->kernels, s.e->plane, s.buffers, s.level, s.e->levels,
+                       {load_sample_row, &samples, planar ? split_sample_row : nullptr}, t, T);
+}
+
+void inverse_level_worker(int t, int T, void* c) {
+    const Stage& s = *static_cast<Stage*>(c);
+    SampleRows samples = {s.e->kernels, s.view, s.e->plane.W};
+    inverse_level_band(*s.e->kernels, s.e->plane, s.buffers, *s.thresholds, s.level, s.e->levels,
+                       {store_sample_row, &samples}, s.view->height, t, T);
+}
+
 void run(const Executor& ex, WorkerFunction fn, Stage& stage) { ex.run(ex.self, fn, &stage); }
 
 }  // namespace
 
 int64_t engine_memory_floats(int32_t max_width, int32_t max_height, int32_t threads) {
-    return working_floats(padded_size(max_width), padded_size(max_height),
-                          threads < 1 ? 1 : threads);
+    return layout_floats(padded_size(max_width), padded_size(max_height),
+                         threads < 1 ? 1 : threads);
 }
 
 Engine make_engine(const KernelSet& kernels, float* memory, int32_t max_width, int32_t max_height,
@@ -59,16 +133,13 @@ Engine make_engine(const KernelSet& kernels, float* memory, int32_t max_width, i
 }
 
 void load(Engine& e, const PlaneView& view, const Executor& ex) {
-    e.width = view.width;
-    e.height = view.height;
-    e.format = view.format;
-    e.plane = lay_out_plane(e.memory, padded_size(view.width), padded_size(view.height));
-    Stage stage = {&e, &view, nullptr, 0};
+    lay_out(e, view);
+    Stage stage = {&e, &view, nullptr, 0, {}};
     run(ex, load_worker, stage);
 }
 
 void forward(const Engine& e, const Executor& ex) {
-    Stage stage = {&e, nullptr, nullptr, 0};
+    Stage stage = {&e, nullptr, nullptr, 0, {}};
     for (stage.level = 0; stage.level < e.levels; ++stage.level) {
         run(ex, lifting_worker<forward_rows>, stage);
         run(ex, lifting_worker<forward_columns>, stage);
@@ -76,12 +147,12 @@ void forward(const Engine& e, const Executor& ex) {
 }
 
 void threshold(const Engine& e, const SubbandThresholds& thresholds, const Executor& ex) {
-    Stage stage = {&e, nullptr, &thresholds, 0};
+    Stage stage = {&e, nullptr, &thresholds, 0, {}};
     run(ex, threshold_worker, stage);
 }
 
 void inverse(const Engine& e, const Executor& ex) {
-    Stage stage = {&e, nullptr, nullptr, 0};
+    Stage stage = {&e, nullptr, nullptr, 0, {}};
     for (stage.level = e.levels - 1; stage.level >= 0; --stage.level) {
         run(ex, lifting_worker<inverse_columns>, stage);
         run(ex, lifting_worker<inverse_rows>, stage);
@@ -89,8 +160,28 @@ void inverse(const Engine& e, const Executor& ex) {
 }
 
 void store(const Engine& e, const PlaneView& view, const Executor& ex) {
-    Stage stage = {&e, &view, nullptr, 0};
+    Stage stage = {&e, &view, nullptr, 0, {}};
     run(ex, store_worker, stage);
+}
+
+void analyse(Engine& e, const PlaneView& view, const Executor& ex) {
+    lay_out(e, view);
+    Stage stage = {&e, &view, nullptr, 0, level_buffers(e)};
+    for (stage.level = 0; stage.level < e.levels; ++stage.level)
+        run(ex, forward_level_worker, stage);
+}
+
+void synthesise(const Engine& e, const SubbandThresholds& thresholds, const PlaneView& view,
+                const Executor& ex) {
+    Stage stage = {&e, &view, &thresholds, 0, level_buffers(e)};
+    for (stage.level = e.levels - 1; stage.level >= 0; --stage.level)
+        run(ex, inverse_level_worker, stage);
+}
+
+void denoise(Engine& e, const PlaneView& view, const SubbandThresholds& thresholds,
+             const Executor& ex) {
+    analyse(e, view, ex);
+    synthesise(e, thresholds, view, ex);
 }
 
 SubbandThresholds box_maxima(const Engine& e, const Box& box) {

@@ -7,12 +7,21 @@
 //
 //     std::vector<float> memory(engine_memory_floats(1920, 1080, 2) + 4);  // + 16-byte slack
 //     Engine e = make_engine(best_kernels(), aligned(memory), 1920, 1080, 2);
+//     analyse(e, view, pool);
+//     synthesise(e, thresholds, view, pool);
+//
+// analyse and synthesise are the fast forms: each level of the transform is one pass down the
+// rows, which lifts, thresholds and converts the rows while they are in the cache. Between them
+// the coefficients may be measured (box_maxima, estimate_noise). The stage-by-stage form, one
+// pass over the plane for each step,
+//
 //     load(e, view, pool);  forward(e, pool);
 //     threshold(e, thresholds, pool);
 //     inverse(e, pool);  store(e, view, pool);
 //
-// The stages run in that order; between forward and threshold the coefficients may be measured
-// (box_maxima, estimate_noise), and after threshold drawn instead of rebuilt.
+// gives the same bits; after threshold the coefficients may be drawn instead of rebuilt. The
+// two forms meet where their coefficients do: after analyse or forward the plane holds the same
+// coefficients, and synthesise with thresholds of 0 rebuilds a plane thresholded by threshold.
 #pragma once
 
 #include <cstdint>
@@ -54,6 +63,17 @@ void forward(const Engine& e, const Executor& ex);
 void threshold(const Engine& e, const SubbandThresholds& thresholds, const Executor& ex);
 void inverse(const Engine& e, const Executor& ex);
 void store(const Engine& e, const PlaneView& view, const Executor& ex);
+
+// The fused forms. analyse: load and forward. synthesise: threshold, inverse and store of the
+// plane analysed (or loaded and forwarded) last, into `view` of the same size; the plane is only
+// read, so it keeps its forward coefficients and may be synthesised again.
+void analyse(Engine& e, const PlaneView& view, const Executor& ex);
+void synthesise(const Engine& e, const SubbandThresholds& thresholds, const PlaneView& view,
+                const Executor& ex);
+
+// Both at once: the plane in `view` denoised in place.
+void denoise(Engine& e, const PlaneView& view, const SubbandThresholds& thresholds,
+             const Executor& ex);
 
 // Measurements of the forward coefficients: the largest magnitudes under `box` (plane
 // positions), and the noise level in working units.

@@ -46,8 +46,8 @@ void load_row(const KernelSet& k, const PlaneView& view, const char* src, float*
 
 // Row y of the view from `src`: the first `rounded` values rounded to nearest even, the others
 // truncated, then brought back to the format's samples.
-void store_row(const KernelSet& k, const PlaneView& view, int32_t y, const float* src,
-               int32_t rounded) {
+void store_samples(const KernelSet& k, const PlaneView& view, int32_t y, const float* src,
+                   int32_t rounded) {
     const int32_t w = view.width;
     const int shift = working_shift(view.format);
     char* dst = const_cast<char*>(sample_row(view, y));
@@ -93,19 +93,52 @@ void load_shifted_plane_band(const KernelSet& k, const PlaneView& view, const Tr
 }
 
 void store_rounded_row(const KernelSet& k, const PlaneView& view, int32_t y, const float* src) {
-    store_row(k, view, y, src, view.width);
+    store_samples(k, view, y, src, view.width);
+}
+
+void load_padded_row(const KernelSet& k, const PlaneView& view, int32_t W, int32_t y, float* line) {
+    const char* src = sample_row(view, mirror_index(y, view.height));
+    load_row(k, view, src, line, view.width);
+    for (int32_t x = view.width; x < W; ++x)
+        line[x] = working_value(view, src, mirror_index(x, view.width));
+}
+
+void load_split_row(const KernelSet& k, const PlaneView& view, int32_t W, int32_t y, float* e,
+                    float* o) {
+    const char* src = sample_row(view, mirror_index(y, view.height));
+    const int32_t w = view.width, pairs = w / 2;
+    const int shift = working_shift(view.format);
+    if (view.format == SampleFormat::u8)
+        k.split_u8(reinterpret_cast<const uint8_t*>(src), e, o, pairs, shift);
+    else
+        k.split_u16(reinterpret_cast<const uint16_t*>(src), e, o, pairs, shift);
+    for (int32_t x = 2 * pairs; x < W; ++x)
+        (x & 1 ? o : e)[x / 2] = working_value(view, src, mirror_index(x, w));
+}
+
+void store_row(const KernelSet& k, const PlaneView& view, int32_t y, const float* line) {
+    store_samples(k, view, y, line, view.width & ~15);
+}
+
+void prefetch_row(const PlaneView& view, int32_t y, bool write) {
+    if (y < 0 || y >= view.height) return;
+    const char* row = sample_row(view, y);
+    const int64_t bytes =
+        static_cast<int64_t>(view.width) * view.sample_stride * sample_bytes(view.format);
+    for (int64_t i = 0; i < bytes; i += 64) {
+        if (write)
+            __builtin_prefetch(row + i, 1, 2);
+        else
+            __builtin_prefetch(row + i, 0, 2);
+    }
 }
 
 void load_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane, int t,
                      int T) {
     const int32_t w = view.width, h = view.height;
     const ItemRange rows = thread_share(h, t, T);
-    for (int32_t y = rows.begin; y < rows.end; ++y) {
-        const char* src = sample_row(view, y);
-        float* dst = plane_row(plane, y);
-        load_row(k, view, src, dst, view.width);
-        for (int32_t x = w; x < plane.W; ++x) dst[x] = working_value(view, src, mirror_index(x, w));
-    }
+    for (int32_t y = rows.begin; y < rows.end; ++y)
+        load_padded_row(k, view, plane.W, y, plane_row(plane, y));
     // The bottom padding reads only the frame, so it needs nothing from the other threads.
     const ItemRange columns = thread_share(plane.W, t, T);
     for (int32_t y = h; y < plane.H; ++y) {
@@ -119,8 +152,7 @@ void load_plane_band(const KernelSet& k, const PlaneView& view, const TransformP
 void store_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane, int t,
                       int T) {
     const ItemRange rows = thread_share(view.height, t, T);
-    for (int32_t y = rows.begin; y < rows.end; ++y)
-        store_row(k, view, y, plane_row(plane, y), view.width & ~15);
+    for (int32_t y = rows.begin; y < rows.end; ++y) store_row(k, view, y, plane_row(plane, y));
 }
 
 }  // namespace velmora

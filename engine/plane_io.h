@@ -25,6 +25,20 @@ void load_shifted_plane_band(const KernelSet& k, const PlaneView& view, const Tr
 // Row y of the view from `src` (view.width floats): every value rounded to nearest even, then
 // as store_plane_band.
 void store_rounded_row(const KernelSet& k, const PlaneView& view, int32_t y, const float* src);
+// Row y (0 <= y < W's plane height) of a padded plane W wide, made from the view's samples into
+// `line`: the mirrored row below the picture, the mirrored samples right of it.
+void load_padded_row(const KernelSet& k, const PlaneView& view, int32_t W, int32_t y, float* line);
+
+// The same row split for the row lifting, its even samples into e and its odd ones into o
+// (W / 2 each), for planar views (u8, u10, u12, u16 with sample_stride 1).
+void load_split_row(const KernelSet& k, const PlaneView& view, int32_t W, int32_t y, float* e,
+                    float* o);
+
+// Visible row y of a plane from `line` into the view, as store_plane_band stores it.
+void store_row(const KernelSet& k, const PlaneView& view, int32_t y, const float* line);
+
+// Asks the caches for the samples of row y (if the view has it), to be read or written soon.
+void prefetch_row(const PlaneView& view, int32_t y, bool write);
 
 // Thread t of T: visible rows of its share, then its share of the columns of the bottom padding.
 void load_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane, int t,

@@ -48,24 +48,89 @@ void compare(const KernelSet& k, FuzzInput& in) {
     const int count = in.range(1, in.byte() & 1 ? 70 : 20);
     const int stride = count + in.range(0, 9);
     const std::vector<float> source = floats(in, static_cast<size_t>(2 * n) * stride + 8);
-    // rows
+    // rows, in place and into another row
     for (int inverse = 0; inverse < 2; ++inverse) {
         std::vector<float> a = source, b = source, ea(2 * n + 8), eb(2 * n + 8);
+        std::vector<float> da(2 * n + 8), db(2 * n + 8);
+        const bool in_place = in.byte() & 1;
         auto* row = inverse ? k.inverse_row : k.forward_row;
         auto* reference = inverse ? scalar_kernels.inverse_row : scalar_kernels.forward_row;
-        reference(aligned(a), n, aligned(ea), aligned(ea) + n + 4 - (n % 4));
-        row(aligned(b), n, aligned(eb), aligned(eb) + n + 4 - (n % 4));
+        reference(aligned(a), in_place ? aligned(a) : aligned(da), n, aligned(ea),
+                  aligned(ea) + n + 4 - (n % 4));
+        row(aligned(b), in_place ? aligned(b) : aligned(db), n, aligned(eb),
+            aligned(eb) + n + 4 - (n % 4));
+        check(same_bits(a, b));
+        check(same_bits(da, db));
+    }
+    // a row already split, and planar samples split for it
+    {
+        std::vector<float> ea(source.begin(), source.begin() + n + 8),
+            oa(source.begin() + n, source.begin() + 2 * n + 8), eb = ea, ob = oa, da(2 * n + 8),
+                                                                db(2 * n + 8);
+        scalar_kernels.forward_row_split(aligned(ea), aligned(oa), aligned(da), n);
+        k.forward_row_split(aligned(eb), aligned(ob), aligned(db), n);
+        check(same_bits(da, db));
+        const int shift = in.range(0, 8);
+        std::vector<uint16_t> words(2 * n);
+        for (uint16_t& v : words) v = in.u16();
+        const std::vector<uint8_t> bytes(words.begin(), words.end());
+        std::vector<float> fa(2 * n), fb(2 * n);
+        scalar_kernels.split_u16(words.data(), fa.data(), fa.data() + n, n, shift);
+        k.split_u16(words.data(), fb.data(), fb.data() + n, n, shift);
+        check(same_bits(fa, fb));
+        scalar_kernels.split_u8(bytes.data(), fa.data(), fa.data() + n, n, shift);
+        k.split_u8(bytes.data(), fb.data(), fb.data() + n, n, shift);
+        check(same_bits(fa, fb));
+    }
+    // lines and the sliding window's column steps, at offsets from one another
+    {
+        const int line = 2 * n + 8;
+        std::vector<float> a = source, b = source;
+        a.resize(8 * line + 8);
+        b.resize(8 * line + 8);
+        int offsets[8];
+        for (int& o : offsets) o = in.range(0, 7);
+        const float c = static_cast<float>(static_cast<int32_t>(in.u32())) * 1.0e-9f;
+        const int kind = in.range(0, 5);
+        for (std::vector<float>* m : {&a, &b}) {
+            const KernelSet& t = m == &a ? scalar_kernels : k;
+            float* lines[8];
+            for (int i = 0; i < 8; ++i) lines[i] = m->data() + i * line + offsets[i];
+            if (kind == 0)
+                t.lift_lines(lines[0], lines[1], lines[2], c, 2 * n);
+            else if (kind == 1)
+                t.lift_line_end(lines[0], lines[1], c, 2 * n);
+            else if (kind == 2)
+                t.scale_line(lines[1], lines[0], c, 2 * n);
+            else if (kind == 3)
+                t.forward_column_step(lines, lines[6], lines[7], 2 * n);
+            else if (kind == 4)
+                t.forward_column_step_streaming(lines, lines[6], lines[7], 2 * n);
+            else
+                t.inverse_column_step(lines, 2 * n);
+        }
         check(same_bits(a, b));
     }
-    // columns, with the scratch the frame handler may give
-    const int scratch_floats = in.byte() % 2 ? 2 * n : 64 * 2 * n + in.range(0, 9);
-    for (int inverse = 0; inverse < 2; ++inverse) {
-        std::vector<float> a = source, b = source, s(scratch_floats + 8);
-        auto* columns = inverse ? k.inverse_columns : k.forward_columns;
-        auto* reference = inverse ? scalar_kernels.inverse_columns : scalar_kernels.forward_columns;
-        reference(a.data() + 1, stride, count, n, aligned(s), scratch_floats);
-        columns(b.data() + 1, stride, count, n, aligned(s), scratch_floats);
-        check(same_bits(a, b));
+    // a row's marks and its thresholded copy
+    {
+        const float x = static_cast<float>(in.range(0, 40000)) / 4.0f;
+        const int words = (2 * n + 31) / 32;
+        std::vector<uint32_t> ma(words), mb(words);
+        scalar_kernels.mark_reaches(source.data() + 1, 2 * n, x, ma.data());
+        k.mark_reaches(source.data() + 1, 2 * n, x, mb.data());
+        check(ma == mb);
+        std::vector<uint32_t> marks[3];
+        for (auto& m : marks) {
+            m.resize(words);
+            for (uint32_t& v : m) v = in.u32();
+        }
+        std::vector<float> da(2 * n), db(2 * n);
+        const float s = in.byte() & 1 ? -1.5f : 0.75f;
+        scalar_kernels.keep_scaled(source.data() + 2, marks[0].data(), marks[1].data(),
+                                   marks[2].data(), s, da.data(), 2 * n);
+        k.keep_scaled(source.data() + 2, marks[0].data(), marks[1].data(), marks[2].data(), s,
+                      db.data(), 2 * n);
+        check(same_bits(da, db));
     }
     // a band of a block
     const int m = 2 * n, r0 = in.range(0, m - 1), r1 = in.range(r0, m);

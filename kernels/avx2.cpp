@@ -1,5 +1,6 @@
 // Eight-wide AVX2 forms of the lifting, thresholding and maximum kernels (never FMA: every
-// product is rounded before it is added). Sample conversion stays with the SSE4.1 forms.
+// product is rounded before it is added) and of the planar sample conversions. The plug-in's
+// interleaved samples stay with the SSE4.1 forms.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -51,12 +52,34 @@ struct Avx {
         auto* p = reinterpret_cast<__m256i*>(m);
         _mm256_storeu_si256(p, _mm256_or_si256(_mm256_loadu_si256(p), _mm256_castps_si256(keep)));
     }
+    static int reach_bits(F c, F x) { return _mm256_movemask_ps(reaches(c, x)); }
+    static __m256i broadcast_bits(uint32_t bits) {
+        return _mm256_set1_epi32(static_cast<int32_t>(bits));
+    }
+    static F keep_bits(F v, __m256i bits, int g) {
+        const __m256i lanes = _mm256_slli_epi32(_mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128), g);
+        const __m256i set = _mm256_and_si256(bits, lanes);
+        return _mm256_and_ps(v, _mm256_castsi256_ps(_mm256_cmpeq_epi32(set, lanes)));
+    }
     static void zero_unmarked(float* row, int32_t* mask) {
         auto* p = reinterpret_cast<__m256i*>(mask);
         const F keep = _mm256_castsi256_ps(_mm256_loadu_si256(p));
         _mm256_storeu_ps(row, _mm256_and_ps(_mm256_loadu_ps(row), keep));
         _mm256_storeu_si256(p, _mm256_setzero_si256());
     }
+    // [a1 .. a7 b0] and [a7 b0 .. b6]: a row's next and previous neighbours of each lane.
+    static F next_of(F a, F b) {
+        const __m256i t = _mm256_castps_si256(_mm256_permute2f128_ps(a, b, 0x21));
+        return _mm256_castsi256_ps(_mm256_alignr_epi8(t, _mm256_castps_si256(a), 4));
+    }
+    static F previous_of(F a, F b) {
+        const __m256i t = _mm256_castps_si256(_mm256_permute2f128_ps(a, b, 0x21));
+        return _mm256_castsi256_ps(_mm256_alignr_epi8(_mm256_castps_si256(b), t, 12));
+    }
+    static F first_from(F a, F b) { return _mm256_blend_ps(a, b, 1); }    // [b0 a1 .. a7]
+    static F last_from(F a, F b) { return _mm256_blend_ps(a, b, 0x80); }  // [a0 .. a6 b7]
+    static void stream(float* p, F v) { _mm256_stream_ps(p, v); }
+    static void fence() { _mm_sfence(); }
     static F max_keep(F a, F m) { return _mm256_max_ps(a, m); }  // keeps m where a is a NaN
     static float hmax(F v) {
         __m128 h = _mm_max_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1));
@@ -158,6 +181,98 @@ void block_sads(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, int3
                        sads + r * count);
 }
 
+// ---- planar unsigned samples --------------------------------------------------------------
+
+inline void store_eight(float* dst, __m256i v, __m128i shift) {
+    _mm256_storeu_ps(dst, _mm256_cvtepi32_ps(_mm256_sll_epi32(v, shift)));
+}
+
+void load_u8(const uint8_t* src, float* dst, int count, int shift) {
+    const __m128i s = _mm_cvtsi32_si128(shift);
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + i));
+        store_eight(dst + i, _mm256_cvtepu8_epi32(bytes), s);
+    }
+    sse41_kernels.load_u8(src + i, dst + i, count - i, shift);
+}
+
+void load_u16(const uint16_t* src, float* dst, int count, int shift) {
+    const __m128i s = _mm_cvtsi32_si128(shift);
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        store_eight(dst + i, _mm256_cvtepu16_epi32(words), s);
+    }
+    sse41_kernels.load_u16(src + i, dst + i, count - i, shift);
+}
+
+// Eight pairs at a time: the even samples are the low half of each 32-bit lane, the odd ones
+// the high half.
+inline void split_eight(__m256i pairs, __m128i shift, float* e, float* o) {
+    store_eight(e, _mm256_and_si256(pairs, _mm256_set1_epi32(0xFFFF)), shift);
+    store_eight(o, _mm256_srli_epi32(pairs, 16), shift);
+}
+
+void split_u8(const uint8_t* src, float* e, float* o, int pairs, int shift) {
+    const __m128i s = _mm_cvtsi32_si128(shift);
+    int k = 0;
+    for (; k + 8 <= pairs; k += 8) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * k));
+        split_eight(_mm256_cvtepu8_epi16(bytes), s, e + k, o + k);
+    }
+    sse41_kernels.split_u8(src + 2 * k, e + k, o + k, pairs - k, shift);
+}
+
+void split_u16(const uint16_t* src, float* e, float* o, int pairs, int shift) {
+    const __m128i s = _mm_cvtsi32_si128(shift);
+    int k = 0;
+    for (; k + 8 <= pairs; k += 8)
+        split_eight(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 2 * k)), s, e + k,
+                    o + k);
+    sse41_kernels.split_u16(src + 2 * k, e + k, o + k, pairs - k, shift);
+}
+
+// Eight rounded conversions shifted down with rounding and capped at `maximum`; negative
+// results (a NaN or an out-of-range value converts to INT32_MIN) are cleared by the unsigned
+// saturation of the packing that follows.
+inline __m256i planar_eight(const float* src, __m256i half, __m128i shift, __m256i maximum) {
+    const __m256i v = _mm256_add_epi32(_mm256_cvtps_epi32(_mm256_loadu_ps(src)), half);
+    return _mm256_min_epi32(_mm256_sra_epi32(v, shift), maximum);
+}
+
+void store_u8(const float* src, uint8_t* dst, int count, int rounded, int shift) {
+    const __m256i half = _mm256_set1_epi32((1 << shift) >> 1), maximum = _mm256_set1_epi32(255);
+    const __m128i s = _mm_cvtsi32_si128(shift);
+    // The packs work within 128-bit lanes: this puts the four groups of four back in order.
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    int i = 0;
+    for (; i + 32 <= rounded; i += 32) {
+        const __m256i low = _mm256_packus_epi32(planar_eight(src + i, half, s, maximum),
+                                                planar_eight(src + i + 8, half, s, maximum));
+        const __m256i high = _mm256_packus_epi32(planar_eight(src + i + 16, half, s, maximum),
+                                                 planar_eight(src + i + 24, half, s, maximum));
+        const __m256i bytes = _mm256_packus_epi16(low, high);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i),
+                            _mm256_permutevar8x32_epi32(bytes, order));
+    }
+    sse41_kernels.store_u8(src + i, dst + i, count - i, rounded - i, shift);
+}
+
+void store_u16(const float* src, uint16_t* dst, int count, int rounded, int shift,
+               int32_t maximum) {
+    const __m256i half = _mm256_set1_epi32((1 << shift) >> 1), top = _mm256_set1_epi32(maximum);
+    const __m128i s = _mm_cvtsi32_si128(shift);
+    int i = 0;
+    for (; i + 16 <= rounded; i += 16) {
+        const __m256i words = _mm256_packus_epi32(planar_eight(src + i, half, s, top),
+                                                  planar_eight(src + i + 8, half, s, top));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i),
+                            _mm256_permute4x64_epi64(words, 0xD8));
+    }
+    sse41_kernels.store_u16(src + i, dst + i, count - i, rounded - i, shift, maximum);
+}
+
 }  // namespace
 
 const KernelSet avx2_kernels = {
@@ -165,16 +280,17 @@ const KernelSet avx2_kernels = {
     "avx2",
     forward_row<Avx>,
     inverse_row<Avx>,
+    forward_row_split<Avx>,
     forward_columns<Avx>,
     inverse_columns<Avx>,
     threshold_strip<Avx>,
     sse41_kernels.load_s16,
     sse41_kernels.store_s16,
     max_abs<Avx>,
-    sse41_kernels.load_u8,
-    sse41_kernels.load_u16,
-    sse41_kernels.store_u8,
-    sse41_kernels.store_u16,
+    load_u8,
+    load_u16,
+    store_u8,
+    store_u16,
     square_row<Avx>,
     box_sum_row<Avx>,
     box_sum_rows<Avx>,
@@ -188,4 +304,14 @@ const KernelSet avx2_kernels = {
     temporal_weight_row<Avx>,
     temporal_accumulate_row<Avx>,
     temporal_finish_row<Avx>,
+    split_u8,
+    split_u16,
+    lift_lines<Avx>,
+    lift_line_end<Avx>,
+    scale_line<Avx>,
+    forward_column_step<Avx>,
+    forward_column_step_streaming<Avx>,
+    inverse_column_step<Avx>,
+    mark_reaches<Avx>,
+    keep_scaled<Avx>,
 };

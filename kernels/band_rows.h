@@ -55,12 +55,16 @@ void threshold_band(float* block, ptrdiff_t stride, int32_t* mask, int mask_stri
     for (int i = 0; i < 3 * mask_stride; ++i) mask[i] = 0;
     auto row = [&](int r) { return block + r * stride; };
     auto mark = [&](int r, int count) {
-        if (r < r0 || r >= r1) mark_shared_row(row(r), n, x, rows, count);
-        else mark_row(row(r), n, x, rows, count);
+        if (r < r0 || r >= r1)
+            mark_shared_row(row(r), n, x, rows, count);
+        else
+            mark_row(row(r), n, x, rows, count);
     };
     auto zero = [&](int r) {
-        if ((r == r0 && r0 > 0) || (r == r1 - 1 && r1 < m)) zero_unmarked_shared(row(r), rows[0], n);
-        else zero_unmarked(row(r), rows[0], n);
+        if ((r == r0 && r0 > 0) || (r == r1 - 1 && r1 < m))
+            zero_unmarked_shared(row(r), rows[0], n);
+        else
+            zero_unmarked(row(r), rows[0], n);
     };
     if (r0 > 0) mark(r0 - 1, 1);
     mark(r0, 2);

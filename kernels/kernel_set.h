@@ -11,10 +11,13 @@ struct KernelSet {
     Isa isa;
     const char* name;
 
-    // One row of 2n samples lifted in place through the scratch pair e, o (n floats each,
-    // 16-byte aligned). The row starts on a 16-byte boundary.
-    void (*forward_row)(float* row, int n, float* e, float* o);
-    void (*inverse_row)(float* row, int n, float* e, float* o);
+    // One row of 2n samples from `src` lifted into `dst` (which may be `src`) through the
+    // scratch pair e, o (n floats each, 16-byte aligned). Both rows start on a 16-byte boundary.
+    void (*forward_row)(const float* src, float* dst, int n, float* e, float* o);
+    void (*inverse_row)(const float* src, float* dst, int n, float* e, float* o);
+    // forward_row of a row already split: its even samples in e, its odd ones in o, into dst;
+    // e and o are its scratch pair, what they hold afterwards is no result.
+    void (*forward_row_split)(float* e, float* o, float* dst, int n);
 
     // `count` adjacent columns of 2n samples, `stride` floats apart, lifted in place.
     // `scratch` holds `scratch_floats` floats, at least 2n.
@@ -108,6 +111,41 @@ struct KernelSet {
     // ratio[j] = squares[j] / (weights[j] * weights[j]).
     void (*temporal_finish_row)(float* sum, const float* weights, const float* squares,
                                 float* ratio, int n);
+    // `pairs` pairs of planar samples shifted left by `shift`, to floats split for the row
+    // lifting: sample 2k into e[k], sample 2k + 1 into o[k].
+    void (*split_u8)(const uint8_t* src, float* e, float* o, int pairs, int shift);
+    void (*split_u16)(const uint16_t* src, float* e, float* o, int pairs, int shift);
+
+    // The column lifting on lines: `count` adjacent floats of rows kept apart from the plane.
+    // target += (a + b) * c; target += a * c2, the end term; dst = src * s.
+    void (*lift_lines)(float* target, const float* a, const float* b, float c, int count);
+    void (*lift_line_end)(float* target, const float* a, float c2, int count);
+    void (*scale_line)(const float* src, float* dst, float s, int count);
+
+    // One pair of rows arriving at a sliding window of the forward column lifting. lines =
+    // {e0, e1, o1, e2, o2, o3}: e0 the new even row, then the even and odd rows of the pairs
+    // before it, newest first. In order: o1 += alpha (e1 + e0), e1 += beta (o2 + o1),
+    // o2 += gamma (e2 + e1), e2 += delta (o3 + o2); then the finished pair goes out scaled:
+    // low = e2 * K, high = o2 * 1/K. Each line keeps its lifted value.
+    void (*forward_column_step)(float* const* lines, float* low, float* high, int count);
+    // The same, for outputs not read again soon: `low` and `high` are written past the caches
+    // where the vector form can (both aligned to its width), and are visible to other threads
+    // when it returns.
+    void (*forward_column_step_streaming)(float* const* lines, float* low, float* high, int count);
+    // The same for the inverse lifting, lines = {e0, o0, e1, o1, e2, o2} (the new pair first):
+    // e0 -= delta (o1 + o0), o1 -= gamma (e1 + e0), e1 -= beta (o2 + o1),
+    // o2 -= alpha (e2 + e1), each as + (a + b) * -c; the pair (e2, o2) is then finished.
+    void (*inverse_column_step)(float* const* lines, int count);
+
+    // The masked thresholding a row at a time, with one mark bit per coefficient: bit j % 32
+    // of marks[j / 32]. mark_reaches sets bit j when some coefficient of row j-1, j, j+1
+    // (within 0..n-1) reaches x (|c| >= x, never for NaN) and clears the others, up to the end
+    // of the last word.
+    void (*mark_reaches)(const float* row, int n, float x, uint32_t* marks);
+    // dst[j] = (keep ? row[j] : 0) * s, keep when bit j of above, here or below is set: the
+    // row thresholded by the marks of its own and its neighbouring rows, then scaled.
+    void (*keep_scaled)(const float* row, const uint32_t* above, const uint32_t* here,
+                        const uint32_t* below, float s, float* dst, int n);
 };
 
 extern const KernelSet scalar_kernels;

@@ -4,9 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-constexpr float float_from_bits(uint32_t bits) {
-    return __builtin_bit_cast(float, bits);
-}
+constexpr float float_from_bits(uint32_t bits) { return __builtin_bit_cast(float, bits); }
 
 namespace lifting {
 
@@ -18,7 +16,7 @@ constexpr float kAlpha2 = float_from_bits(0xC04B0673);  // 2 alpha, exactly
 constexpr float kBeta2 = float_from_bits(0xBDD901AE);
 constexpr float kGamma2 = float_from_bits(0x3FE20676);
 constexpr float kDelta2 = float_from_bits(0x3F631355);
-constexpr float kK = float_from_bits(0x3F93263D);       // 1.1496044, low-pass scale
-constexpr float kInvK = float_from_bits(0x3F5EAF6F);    // 0.8698644, high-pass scale
+constexpr float kK = float_from_bits(0x3F93263D);     // 1.1496044, low-pass scale
+constexpr float kInvK = float_from_bits(0x3F5EAF6F);  // 0.8698644, high-pass scale
 
 }  // namespace lifting

@@ -10,25 +10,31 @@ namespace {
 
 using namespace lifting;
 
-void forward_row(float* row, int n, float* e, float* o) {
+void forward_row(const float* src, float* dst, int n, float* e, float* o) {
     for (int k = 0; k < n; ++k) {
-        e[k] = row[2 * k];
-        o[k] = row[2 * k + 1];
+        e[k] = src[2 * k];
+        o[k] = src[2 * k + 1];
     }
     scalar_lifting::forward_steps(e, o, n);
-    for (int k = 0; k < n; ++k) row[k] = e[k] * kK;
-    for (int k = 0; k < n; ++k) row[n + k] = o[k] * kInvK;
+    for (int k = 0; k < n; ++k) dst[k] = e[k] * kK;
+    for (int k = 0; k < n; ++k) dst[n + k] = o[k] * kInvK;
 }
 
-void inverse_row(float* row, int n, float* e, float* o) {
+void forward_row_split(float* e, float* o, float* dst, int n) {
+    scalar_lifting::forward_steps(e, o, n);
+    for (int k = 0; k < n; ++k) dst[k] = e[k] * kK;
+    for (int k = 0; k < n; ++k) dst[n + k] = o[k] * kInvK;
+}
+
+void inverse_row(const float* src, float* dst, int n, float* e, float* o) {
     for (int k = 0; k < n; ++k) {
-        e[k] = row[k] * kInvK;
-        o[k] = row[n + k] * kK;
+        e[k] = src[k] * kInvK;
+        o[k] = src[n + k] * kK;
     }
     scalar_lifting::inverse_steps(e, o, n);
     for (int k = 0; k < n; ++k) {
-        row[2 * k] = e[k];
-        row[2 * k + 1] = o[k];
+        dst[2 * k] = e[k];
+        dst[2 * k + 1] = o[k];
     }
 }
 
@@ -123,6 +129,20 @@ int32_t planar_sample(float v, bool round, int shift, int32_t maximum) {
 void store_u8(const float* src, uint8_t* dst, int count, int rounded, int shift) {
     for (int i = 0; i < count; ++i)
         dst[i] = static_cast<uint8_t>(planar_sample(src[i], i < rounded, shift, 255));
+}
+
+void split_u8(const uint8_t* src, float* e, float* o, int pairs, int shift) {
+    for (int k = 0; k < pairs; ++k) {
+        e[k] = static_cast<float>(int32_t{src[2 * k]} << shift);
+        o[k] = static_cast<float>(int32_t{src[2 * k + 1]} << shift);
+    }
+}
+
+void split_u16(const uint16_t* src, float* e, float* o, int pairs, int shift) {
+    for (int k = 0; k < pairs; ++k) {
+        e[k] = static_cast<float>(int32_t{src[2 * k]} << shift);
+        o[k] = static_cast<float>(int32_t{src[2 * k + 1]} << shift);
+    }
 }
 
 void store_u16(const float* src, uint16_t* dst, int count, int rounded, int shift,
@@ -253,6 +273,50 @@ void temporal_finish_row(float* sum, const float* weights, const float* squares,
         for (int j = 0; j < n; ++j) ratio[j] = squares[j] / (weights[j] * weights[j]);
 }
 
+void scale_line(const float* src, float* dst, float s, int count) {
+    for (int i = 0; i < count; ++i) dst[i] = src[i] * s;
+}
+
+// The four lifting steps of a column, each over the whole line before the next.
+void forward_column_step(float* const* lines, float* low, float* high, int count) {
+    float *e0 = lines[0], *e1 = lines[1], *o1 = lines[2], *e2 = lines[3], *o2 = lines[4],
+          *o3 = lines[5];
+    scalar_lifting::lift_lines(o1, e1, e0, kAlpha, count);
+    scalar_lifting::lift_lines(e1, o2, o1, kBeta, count);
+    scalar_lifting::lift_lines(o2, e2, e1, kGamma, count);
+    scalar_lifting::lift_lines(e2, o3, o2, kDelta, count);
+    scale_line(e2, low, kK, count);
+    scale_line(o2, high, kInvK, count);
+}
+
+void inverse_column_step(float* const* lines, int count) {
+    float *e0 = lines[0], *o0 = lines[1], *e1 = lines[2], *o1 = lines[3], *e2 = lines[4],
+          *o2 = lines[5];
+    scalar_lifting::lift_lines(e0, o1, o0, -kDelta, count);
+    scalar_lifting::lift_lines(o1, e1, e0, -kGamma, count);
+    scalar_lifting::lift_lines(e1, o2, o1, -kBeta, count);
+    scalar_lifting::lift_lines(o2, e2, e1, -kAlpha, count);
+}
+
+void mark_reaches(const float* row, int n, float x, uint32_t* marks) {
+    for (int w = 0; w < (n + 31) / 32; ++w) marks[w] = 0;
+    for (int j = 0; j < n; ++j) {
+        const bool keep = std::fabs(row[j]) >= x || (j > 0 && std::fabs(row[j - 1]) >= x) ||
+                          (j + 1 < n && std::fabs(row[j + 1]) >= x);
+        if (keep) marks[j / 32] |= uint32_t{1} << (j % 32);
+    }
+}
+
+void keep_scaled(const float* row, const uint32_t* above, const uint32_t* here,
+                 const uint32_t* below, float s, float* dst, int n) {
+    for (int j = 0; j < n; ++j) {
+        const uint32_t bit = uint32_t{1} << (j % 32);
+        const bool keep = ((above[j / 32] | here[j / 32] | below[j / 32]) & bit) != 0;
+        const float v = keep ? row[j] : 0.0f;
+        dst[j] = v * s;
+    }
+}
+
 }  // namespace
 
 const KernelSet scalar_kernels = {
@@ -260,6 +324,7 @@ const KernelSet scalar_kernels = {
     "scalar",
     forward_row,
     inverse_row,
+    forward_row_split,
     forward_columns,
     inverse_columns,
     threshold_strip,
@@ -283,4 +348,14 @@ const KernelSet scalar_kernels = {
     temporal_weight_row,
     temporal_accumulate_row,
     temporal_finish_row,
+    split_u8,
+    split_u16,
+    scalar_lifting::lift_lines,
+    scalar_lifting::lift_line_end,
+    scale_line,
+    forward_column_step,
+    forward_column_step,
+    inverse_column_step,
+    mark_reaches,
+    keep_scaled,
 };

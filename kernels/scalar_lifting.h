@@ -29,6 +29,23 @@ inline void update(float* e, const float* o, int n, float c, float c2) {
     }
 }
 
+// The same terms across lines: target[i] += c * (a[i] + b[i]), and the end term
+// target[i] += c2 * a[i].
+inline void lift_lines(float* target, const float* a, const float* b, float c, int count) {
+    for (int i = 0; i < count; ++i) {
+        const float s = a[i] + b[i];
+        const float p = s * c;
+        target[i] = target[i] + p;
+    }
+}
+
+inline void lift_line_end(float* target, const float* a, float c2, int count) {
+    for (int i = 0; i < count; ++i) {
+        const float p = a[i] * c2;
+        target[i] = target[i] + p;
+    }
+}
+
 inline void forward_steps(float* e, float* o, int n) {
     using namespace lifting;
     predict(o, e, n, kAlpha, kAlpha2);

@@ -46,11 +46,31 @@ struct Sse {
         auto* p = reinterpret_cast<__m128i*>(m);
         _mm_storeu_si128(p, _mm_or_si128(_mm_loadu_si128(p), _mm_castps_si128(keep)));
     }
+    static int reach_bits(F c, F x) { return _mm_movemask_ps(reaches(c, x)); }
+    static __m128i broadcast_bits(uint32_t bits) {
+        return _mm_set1_epi32(static_cast<int32_t>(bits));
+    }
+    static F keep_bits(F v, __m128i bits, int g) {
+        const __m128i lanes = _mm_slli_epi32(_mm_setr_epi32(1, 2, 4, 8), g);
+        const __m128i set = _mm_and_si128(bits, lanes);
+        return _mm_and_ps(v, _mm_castsi128_ps(_mm_cmpeq_epi32(set, lanes)));
+    }
     static void zero_unmarked(float* row, int32_t* mask) {
         auto* p = reinterpret_cast<__m128i*>(mask);
         _mm_storeu_ps(row, _mm_and_ps(_mm_loadu_ps(row), _mm_castsi128_ps(_mm_loadu_si128(p))));
         _mm_storeu_si128(p, _mm_setzero_si128());
     }
+    // [a1 a2 a3 b0] and [a3 b0 b1 b2]: a row's next and previous neighbours of each lane.
+    static F next_of(F a, F b) {
+        return _mm_castsi128_ps(_mm_alignr_epi8(_mm_castps_si128(b), _mm_castps_si128(a), 4));
+    }
+    static F previous_of(F a, F b) {
+        return _mm_castsi128_ps(_mm_alignr_epi8(_mm_castps_si128(b), _mm_castps_si128(a), 12));
+    }
+    static F first_from(F a, F b) { return _mm_blend_ps(a, b, 1); }  // [b0 a1 a2 a3]
+    static F last_from(F a, F b) { return _mm_blend_ps(a, b, 8); }   // [a0 a1 a2 b3]
+    static void stream(float* p, F v) { _mm_stream_ps(p, v); }
+    static void fence() { _mm_sfence(); }
     static F max_keep(F a, F m) { return _mm_max_ps(a, m); }  // keeps m where a is a NaN
     static float hmax(F v) {
         v = _mm_max_ps(v, _mm_movehl_ps(v, v));
@@ -296,6 +316,32 @@ void block_sads(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, int3
                        sads + r * count);
 }
 
+// Four pairs at a time: the even samples are the low half of each 32-bit lane, the odd ones
+// the high half.
+inline void split_four(__m128i pairs, __m128i shift, float* e, float* o) {
+    const __m128i even = _mm_and_si128(pairs, _mm_set1_epi32(0xFFFF));
+    store_four(e, even, shift);
+    store_four(o, _mm_srli_epi32(pairs, 16), shift);
+}
+
+void split_u8(const uint8_t* src, float* e, float* o, int pairs, int shift) {
+    const __m128i s = _mm_cvtsi32_si128(shift);
+    int k = 0;
+    for (; k + 4 <= pairs; k += 4) {
+        const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + 2 * k));
+        split_four(_mm_cvtepu8_epi16(bytes), s, e + k, o + k);
+    }
+    scalar_kernels.split_u8(src + 2 * k, e + k, o + k, pairs - k, shift);
+}
+
+void split_u16(const uint16_t* src, float* e, float* o, int pairs, int shift) {
+    const __m128i s = _mm_cvtsi32_si128(shift);
+    int k = 0;
+    for (; k + 4 <= pairs; k += 4)
+        split_four(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * k)), s, e + k, o + k);
+    scalar_kernels.split_u16(src + 2 * k, e + k, o + k, pairs - k, shift);
+}
+
 }  // namespace
 
 const KernelSet sse41_kernels = {
@@ -303,6 +349,7 @@ const KernelSet sse41_kernels = {
     "sse41",
     forward_row<Sse>,
     inverse_row<Sse>,
+    forward_row_split<Sse>,
     forward_columns<Sse>,
     inverse_columns<Sse>,
     threshold_strip<Sse>,
@@ -326,4 +373,14 @@ const KernelSet sse41_kernels = {
     temporal_weight_row<Sse>,
     temporal_accumulate_row<Sse>,
     temporal_finish_row<Sse>,
+    split_u8,
+    split_u16,
+    lift_lines<Sse>,
+    lift_line_end<Sse>,
+    scale_line<Sse>,
+    forward_column_step<Sse>,
+    forward_column_step_streaming<Sse>,
+    inverse_column_step<Sse>,
+    mark_reaches<Sse>,
+    keep_scaled<Sse>,
 };

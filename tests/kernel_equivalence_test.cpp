@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "kernels/lifting_constants.h"
 #include "tests/wavelet_test_support.h"
 
 namespace {
@@ -26,110 +27,184 @@ protected:
     const KernelSet& plain = scalar_kernels;
 };
 
+// In place and from one row into another, which leaves the source as it was.
 TEST_P(VectorKernels, RowLiftingMatchesForEveryLength) {
     SplitMix64 rng{11};
     for (int n = 1; n <= 400; ++n) {
         SCOPED_TRACE(testing::Message() << "n = " << n);
-        AlignedFloats a(2 * n), b(2 * n), e(n), o(n);
+        AlignedFloats a(2 * n), b(2 * n), da(2 * n), db(2 * n), e(n), o(n);
         for (int inverse = 0; inverse < 2; ++inverse) {
-            for (int i = 0; i < 2 * n; ++i) a[i] = b[i] = mixed_value(rng);
-            if (inverse) {
-                plain.inverse_row(a.data(), n, e.data(), o.data());
-                vec->inverse_row(b.data(), n, e.data(), o.data());
-            } else {
-                plain.forward_row(a.data(), n, e.data(), o.data());
-                vec->forward_row(b.data(), n, e.data(), o.data());
-            }
-            ASSERT_EQ(first_difference(a.data(), b.data(), 2 * n), -1) << "inverse " << inverse;
-        }
-    }
-}
-
-// Adjacent columns at odd offsets and strides, with only the minimum scratch, with room for
-// strips lifted in place, and with room for strips copied into scratch (up to 64 columns wide);
-// nothing outside the columns may change.
-TEST_P(VectorKernels, ColumnLiftingMatchesForCountsOffsetsAndStrides) {
-    SplitMix64 rng{12};
-    for (int n : {1, 2, 3, 4, 5, 8, 13, 32, 47}) {
-        for (int count : {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 15, 16, 17, 20, 33, 70}) {
-            for (int extra : {0, 1, 6}) {
-                for (int offset : {0, 1, 3}) {
-                    const int stride = count + offset + extra;
-                    const size_t size = static_cast<size_t>(2 * n) * stride;
-                    std::vector<float> original(size);
-                    for (float& v : original) v = mixed_value(rng);
-                    for (int scratch_floats : {2 * n, 4 * n, 4 * n + 5, 16 * n, 128 * n + 3}) {
-                        for (int inverse = 0; inverse < 2; ++inverse) {
-                            SCOPED_TRACE(testing::Message()
-                                         << "n " << n << " count " << count << " stride " << stride
-                                         << " offset " << offset << " scratch " << scratch_floats
-                                         << " inverse " << inverse);
-                            std::vector<float> a = original, b = original;
-                            AlignedFloats scratch(scratch_floats);
-                            auto run = inverse ? plain.inverse_columns : plain.forward_columns;
-                            run(a.data() + offset, stride, count, n, scratch.data(),
-                                scratch_floats);
-                            run = inverse ? vec->inverse_columns : vec->forward_columns;
-                            run(b.data() + offset, stride, count, n, scratch.data(),
-                                scratch_floats);
-                            ASSERT_EQ(first_difference(a.data(), b.data(), size), -1);
-                            for (size_t i = 0; i < size; ++i) {
-                                const int x = static_cast<int>(i % stride);
-                                if (x < offset || x >= offset + count) {
-                                    ASSERT_EQ(bits_of(b[i]), bits_of(original[i])) << "at " << i;
-                                }
-                            }
-                        }
-                    }
+            for (int in_place = 0; in_place < 2; ++in_place) {
+                for (int i = 0; i < 2 * n; ++i) a[i] = b[i] = mixed_value(rng);
+                const std::vector<float> source(a.data(), a.data() + 2 * n);
+                float* to_a = in_place ? a.data() : da.data();
+                float* to_b = in_place ? b.data() : db.data();
+                auto row = inverse ? plain.inverse_row : plain.forward_row;
+                row(a.data(), to_a, n, e.data(), o.data());
+                row = inverse ? vec->inverse_row : vec->forward_row;
+                row(b.data(), to_b, n, e.data(), o.data());
+                ASSERT_EQ(first_difference(to_a, to_b, 2 * n), -1)
+                    << "inverse " << inverse << ", in place " << in_place;
+                if (!in_place) {
+                    ASSERT_EQ(first_difference(b.data(), source.data(), 2 * n), -1);
                 }
             }
         }
     }
 }
 
-// Every band of many block shapes, thresholds reached exactly, negative and NaN coefficients.
-TEST_P(VectorKernels, ThresholdStripMatchesForEveryBand) {
-    SplitMix64 rng{13};
-    for (int n : {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 13, 17, 32, 37}) {
-        for (int m : {1, 2, 3, 4, 5, 9}) {
-            const int stride = n + 3, offset = 1, mask_stride = n + 2;
-            const size_t size = offset + static_cast<size_t>(m) * stride;
-            for (float x : {0.75f, 3.0f}) {
-                std::vector<float> original(size);
-                for (float& v : original) {
-                    switch (rng.uniform(0, 15)) {
-                    case 0:
-                        v = kNaN;
-                        break;
-                    case 1:
-                        v = x;
-                        break;
-                    case 2:
-                        v = -x;
-                        break;
-                    case 3:
-                        v = 1.0e6f;
-                        break;
-                    default:
-                        v = (unit(rng) - 0.5f) * 2.0f * x;
-                    }
+// A row already split into its halves, every length.
+TEST_P(VectorKernels, SplitRowLiftingMatchesForEveryLength) {
+    SplitMix64 rng{20};
+    for (int n = 1; n <= 400; ++n) {
+        SCOPED_TRACE(testing::Message() << "n = " << n);
+        AlignedFloats ea(n), oa(n), eb(n), ob(n), da(2 * n), db(2 * n);
+        for (int k = 0; k < n; ++k) {
+            ea[k] = eb[k] = mixed_value(rng);
+            oa[k] = ob[k] = mixed_value(rng);
+        }
+        plain.forward_row_split(ea.data(), oa.data(), da.data(), n);
+        vec->forward_row_split(eb.data(), ob.data(), db.data(), n);
+        ASSERT_EQ(first_difference(da.data(), db.data(), 2 * n), -1);
+    }
+}
+
+// Planar samples split for the row lifting, every count of pairs from any start, with the
+// extremes of each sample size.
+TEST_P(VectorKernels, SplitSampleLoadsMatchForCountsAndShifts) {
+    SplitMix64 rng{21};
+    for (int pairs = 0; pairs <= 70; ++pairs) {
+        for (int offset : {0, 1, 3}) {
+            std::vector<uint8_t> bytes(2 * pairs + offset + 1);
+            std::vector<uint16_t> words(2 * pairs + offset + 1);
+            for (auto& v : bytes)
+                v = static_cast<uint8_t>(rng.uniform(0, 3) ? rng.uniform(0, 255) : 255);
+            for (auto& v : words)
+                v = static_cast<uint16_t>(rng.uniform(0, 3) ? rng.uniform(0, 65535) : 65535);
+            for (int shift : {0, 2, 4}) {
+                SCOPED_TRACE(testing::Message()
+                             << "pairs " << pairs << " offset " << offset << " shift " << shift);
+                std::vector<float> ea(pairs + 1, -7.0f), oa = ea, eb = ea, ob = ea;
+                plain.split_u8(bytes.data() + offset, ea.data(), oa.data(), pairs, shift);
+                vec->split_u8(bytes.data() + offset, eb.data(), ob.data(), pairs, shift);
+                ASSERT_EQ(first_difference(ea.data(), eb.data(), ea.size()), -1);
+                ASSERT_EQ(first_difference(oa.data(), ob.data(), oa.size()), -1);
+                plain.split_u16(words.data() + offset, ea.data(), oa.data(), pairs, shift);
+                vec->split_u16(words.data() + offset, eb.data(), ob.data(), pairs, shift);
+                ASSERT_EQ(first_difference(ea.data(), eb.data(), ea.size()), -1);
+                ASSERT_EQ(first_difference(oa.data(), ob.data(), oa.size()), -1);
+            }
+        }
+    }
+}
+
+// Lines of every count from any start, with infinities and NaN among the values.
+TEST_P(VectorKernels, LineLiftingMatchesForCountsAndOffsets) {
+    SplitMix64 rng{17};
+    auto value = [&] {
+        const int kind = rng.uniform(0, 19);
+        return kind == 0 ? kNaN : kind == 1 ? -kInf : mixed_value(rng);
+    };
+    for (int count = 0; count <= 70; ++count) {
+        for (int offset : {0, 1, 3, 5}) {
+            SCOPED_TRACE(testing::Message() << "count " << count << " offset " << offset);
+            const size_t size = count + 8;
+            std::vector<float> target(size), a(size), b(size);
+            for (size_t i = 0; i < size; ++i) target[i] = value(), a[i] = value(), b[i] = value();
+            for (int kind = 0; kind < 3; ++kind) {
+                std::vector<float> x = target, y = target;
+                const float c = kind == 2 ? lifting::kK : mixed_value(rng) * 1.0e-4f;
+                for (const KernelSet* k : {&plain, vec}) {
+                    float* t = (k == &plain ? x : y).data() + offset;
+                    if (kind == 0)
+                        k->lift_lines(t, a.data() + offset, b.data() + 2, c, count);
+                    else if (kind == 1)
+                        k->lift_line_end(t, a.data() + 1, c, count);
+                    else
+                        k->scale_line(a.data() + offset, t, c, count);
                 }
-                for (int r0 = 0; r0 < m; ++r0) {
-                    for (int r1 = r0; r1 <= m; ++r1) {
-                        SCOPED_TRACE(testing::Message() << "n " << n << " m " << m << " x " << x
-                                                        << " band " << r0 << ".." << r1);
-                        std::vector<float> a = original, b = original;
-                        std::vector<int32_t> mask(3 * mask_stride);
-                        for (int32_t& v : mask) v = static_cast<int32_t>(rng.next());
-                        plain.threshold_strip(a.data() + offset, stride, mask.data(), mask_stride,
-                                              r0, r1, x, n, m);
-                        for (int32_t& v : mask) v = static_cast<int32_t>(rng.next());
-                        vec->threshold_strip(b.data() + offset, stride, mask.data(), mask_stride,
-                                             r0, r1, x, n, m);
-                        ASSERT_EQ(first_difference(a.data(), b.data(), size), -1);
-                    }
+                ASSERT_EQ(first_difference(x.data(), y.data(), size), -1) << "kernel " << kind;
+            }
+        }
+    }
+}
+
+// The window's six lines and the two outputs at unrelated offsets, the streaming form's outputs
+// also aligned; every line is compared afterwards, since the next pair's step reads them.
+TEST_P(VectorKernels, ColumnStepsMatchForCountsAndOffsets) {
+    SplitMix64 rng{18};
+    for (int count = 0; count <= 70; ++count) {
+        for (int shift = 0; shift < 3; ++shift) {
+            SCOPED_TRACE(testing::Message() << "count " << count << " shift " << shift);
+            const size_t line = (count + 12 + 7) & ~size_t{7}, size = 8 * line;
+            std::vector<float> original(size);
+            for (float& v : original) v = mixed_value(rng);
+            for (int kind = 0; kind < 3; ++kind) {
+                AlignedFloats a(size + 8), b(size + 8);
+                // 32-byte aligned, so that the streaming form's aligned outputs are met
+                auto aligned = [](AlignedFloats& m) {
+                    float* p = m.data();
+                    while (reinterpret_cast<uintptr_t>(p) % 32) ++p;
+                    return p;
+                };
+                float* const bases[2] = {aligned(a), aligned(b)};
+                for (int side = 0; side < 2; ++side) {
+                    float* base = bases[side];
+                    std::copy(original.begin(), original.end(), base);
+                    float* lines[6];
+                    for (int i = 0; i < 6; ++i) lines[i] = base + i * line + (i * shift) % 4;
+                    const KernelSet* k = side == 0 ? &plain : vec;
+                    float* low = base + 6 * line + (kind == 2 ? 0 : shift);
+                    float* high = base + 7 * line + (kind == 2 ? 0 : 1);
+                    if (kind == 0)
+                        k->inverse_column_step(lines, count);
+                    else if (kind == 1)
+                        k->forward_column_step(lines, low, high, count);
+                    else
+                        k->forward_column_step_streaming(lines, low, high, count);
+                }
+                ASSERT_EQ(first_difference(bases[0], bases[1], size), -1) << "kind " << kind;
+                if (count > 0) {
+                    ASSERT_NE(first_difference(bases[0], original.data(), size), -1);
                 }
             }
+        }
+    }
+}
+
+// Marks of rows of every length with thresholds reached exactly, over words filled with other
+// bits before; the thresholded copy with marks of every pattern, for both signs of the scale.
+TEST_P(VectorKernels, MarksAndKeptCopiesMatchForEveryLength) {
+    SplitMix64 rng{19};
+    for (int n = 1; n <= 150; ++n) {
+        SCOPED_TRACE(testing::Message() << "n " << n);
+        const float x = 3.0f;
+        std::vector<float> row(n + 1);
+        for (float& v : row) {
+            const int kind = rng.uniform(0, 11);
+            v = kind == 0 ? kNaN : kind == 1 ? x : kind == 2 ? -x : (unit(rng) - 0.5f) * 2.0f * x;
+        }
+        const int words = (n + 31) / 32;
+        std::vector<uint32_t> ma(words + 1, 0xA5A5A5A5u), mb = ma;
+        plain.mark_reaches(row.data() + 1, n, x, ma.data());
+        vec->mark_reaches(row.data() + 1, n, x, mb.data());
+        ASSERT_EQ(ma, mb);
+        ASSERT_EQ(ma[words], 0xA5A5A5A5u) << "a word past the row was written";
+        std::vector<uint32_t> marks[3];
+        for (auto& m : marks) {
+            m.resize(words);
+            for (uint32_t& v : m) {
+                const int kind = rng.uniform(0, 3);
+                v = kind == 0 ? 0 : kind == 1 ? ~0u : static_cast<uint32_t>(rng.next());
+            }
+        }
+        for (float s : {lifting::kK, -lifting::kInvK}) {
+            std::vector<float> da(n + 2, 9.0f), db(n + 2, 9.0f);
+            plain.keep_scaled(row.data() + 1, marks[0].data(), marks[1].data(), marks[2].data(), s,
+                              da.data() + 1, n);
+            vec->keep_scaled(row.data() + 1, marks[0].data(), marks[1].data(), marks[2].data(), s,
+                             db.data() + 1, n);
+            ASSERT_EQ(first_difference(da.data(), db.data(), da.size()), -1) << "scale " << s;
         }
     }
 }

@@ -67,7 +67,7 @@ std::vector<float> row_through(const KernelSet& k, const std::vector<float>& lin
     const int n = static_cast<int>(line.size() / 2);
     AlignedFloats row(line.size()), e(n), o(n);
     for (size_t i = 0; i < line.size(); ++i) row[i] = line[i];
-    (inverse ? k.inverse_row : k.forward_row)(row.data(), n, e.data(), o.data());
+    (inverse ? k.inverse_row : k.forward_row)(row.data(), row.data(), n, e.data(), o.data());
     return std::vector<float>(row.data(), row.data() + line.size());
 }
 

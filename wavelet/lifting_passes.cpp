@@ -17,9 +17,9 @@ void rows_pass(const KernelSet& k, const TransformPlane& plane, int level, int t
     for (int32_t y = rows.begin; y < rows.end; ++y) {
         float* row = plane.data + static_cast<int64_t>(y) * plane.W;
         if (forward)
-            k.forward_row(row, w_l / 2, e, o);
+            k.forward_row(row, row, w_l / 2, e, o);
         else
-            k.inverse_row(row, w_l / 2, e, o);
+            k.inverse_row(row, row, w_l / 2, e, o);
     }
 }
 

@@ -42,7 +42,9 @@ inline int64_t scratch_floats_per_thread(int32_t W, int32_t H) {
 // power-of-two widths from thrashing the cache). The minimum slice above fits narrow strips in
 // place only, so a thread gets a slice that holds copied strips of this many columns (whole
 // cache lines per row) whenever the memory after the plane holds such a slice for every thread.
-constexpr int32_t kPreferredStripColumns = 32;
+// It is the widest strip the vector kernels lift: a narrower one would leave the widest strips
+// lifted in place, where a power-of-two width sends all their rows into a few cache sets.
+constexpr int32_t kPreferredStripColumns = 64;
 
 inline int64_t roomy_scratch_floats_per_thread(int32_t W, int32_t H) {
     const int64_t strips = static_cast<int64_t>(kPreferredStripColumns) * H;

@@ -39,9 +39,8 @@ void PlaneEngine::analyse(const PlaneView& view) {
     engine_ = make_engine(preferred_kernels(),
                           memory(engine_memory_floats(max_width_, max_height_, threads)),
                           max_width_, max_height_, threads);
-    const Executor ex = pool_.executor();
-    load(engine_, view, ex);
-    forward(engine_, ex);
+    thresholds_ = {};
+    velmora::analyse(engine_, view, pool_.executor());
 }
 
 void PlaneEngine::denoise_best(const PlaneView& view, float sigma, PlaneKind kind,
@@ -71,17 +70,17 @@ ThresholdRow PlaneEngine::learn(int x, int y, int size) {
 }
 
 void PlaneEngine::threshold(const ThresholdRow& row) {
-    velmora::threshold(engine_, thresholds_from_tracks(row.data(), engine_.levels),
-                       pool_.executor());
+    thresholds_ = thresholds_from_tracks(row.data(), engine_.levels);
 }
 
 void PlaneEngine::synthesise(const PlaneView& view) {
-    const Executor ex = pool_.executor();
-    inverse(engine_, ex);
-    store(engine_, view, ex);
+    velmora::synthesise(engine_, thresholds_, view, pool_.executor());
 }
 
 void PlaneEngine::error_map(float sigma, const ErrorMapLayout& layout, float* map) {
+    // The map counts the coefficients the thresholds keep: the plane takes them in place first.
+    velmora::threshold(engine_, thresholds_, pool_.executor());
+    thresholds_ = {};
     thresholded_error_map(engine_, sigma, layout, map, pool_.executor());
 }
 
@@ -92,6 +91,9 @@ uint32_t coefficient_view_sample(int16_t y, SampleFormat format) {
 }
 
 void PlaneEngine::draw_coefficients(const PlaneView& view) {
+    // The view shows the thresholded coefficients: the plane takes its thresholds in place.
+    velmora::threshold(engine_, thresholds_, pool_.executor());
+    thresholds_ = {};
     std::vector<int16_t> picture(static_cast<size_t>(view.width) * view.height);
     draw_coefficient_view(
         engine_, {picture.data(), 1, view.width, view.width, view.height, SampleFormat::s16});

@@ -30,7 +30,7 @@ public:
     PlaneEngine(const PlaneEngine&) = delete;
     PlaneEngine& operator=(const PlaneEngine&) = delete;
 
-    // Loads `view` and decomposes it.
+    // Loads `view` and decomposes it (the engine's fused analyse).
     void analyse(const PlaneView& view);
 
     // Noise estimate of the analysed plane in working units.
@@ -40,14 +40,16 @@ public:
     // track units, as the plug-in learns them.
     ThresholdRow learn(int x, int y, int size);
 
-    // Thresholds the analysed plane's coefficients with `row`.
+    // Thresholds the analysed plane's coefficients with `row`: synthesise thresholds them as it
+    // rebuilds the plane, draw_coefficients before it draws them.
     void threshold(const ThresholdRow& row);
 
     // Rebuilds the plane and stores it into `view` (the view given to analyse, or another of
-    // its size).
+    // its size and format), in the engine's fused synthesise.
     void synthesise(const PlaneView& view);
 
-    // The error map of the thresholded plane, whose noise level is `sigma` 8-bit steps.
+    // The error map of the plane thresholded as `threshold` asked, whose noise level is `sigma`
+    // 8-bit steps.
     void error_map(float sigma, const ErrorMapLayout& layout, float* map);
 
     // The plug-in's coefficient view of the analysed (and thresholded) plane, its y values
@@ -72,6 +74,7 @@ private:
     int64_t memory_floats_ = 0;
     ThreadPool pool_;
     Engine engine_;
+    SubbandThresholds thresholds_ = {};  // not yet applied to the analysed plane
 };
 
 // A coefficient view pixel's y (0..4095 for black..white in the plug-in's scale; the 16-bit

@@ -112,8 +112,15 @@ void load_split_row(const KernelSet& k, const PlaneView& view, int32_t W, int32_
         k.split_u8(reinterpret_cast<const uint8_t*>(src), e, o, pairs, shift);
     else
         k.split_u16(reinterpret_cast<const uint16_t*>(src), e, o, pairs, shift);
-    for (int32_t x = 2 * pairs; x < W; ++x)
-        (x & 1 ? o : e)[x / 2] = working_value(view, src, mirror_index(x, w));
+    for (int32_t x = 2 * pairs; x < W; ++x) {
+        // Two plain stores: GCC 12 at -O0 with the sanitizers miscompiles a conditional
+        // array as the target of this assignment.
+        const float v = working_value(view, src, mirror_index(x, w));
+        if (x & 1)
+            o[x / 2] = v;
+        else
+            e[x / 2] = v;
+    }
 }
 
 void store_row(const KernelSet& k, const PlaneView& view, int32_t y, const float* line) {

@@ -16,6 +16,9 @@ struct NoiseLevel {
 
 constexpr int64_t kNoiseLevelBlocks = 16;
 
+// A measured level below this many 8-bit steps is taken as no noise: the plane is left as it is.
+constexpr double kLeastNoise = 0.5;
+
 // From the spatial values of every frame of the window pooled together, and the temporal ones
 // of every pair of consecutive frames in it (either may be empty; each below 2^31 values). The
 // values are read only.

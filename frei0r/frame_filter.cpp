@@ -1,8 +1,11 @@
 #include "frei0r/frame_filter.h"
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
+#include "engine/noise_blocks.h"
+#include "engine/noise_level.h"
 #include "frei0r/colour.h"
 #include "frei0r/float_environment.h"
 #include "frei0r/plane_strength.h"
@@ -13,9 +16,12 @@ namespace velmora {
 
 struct Workspace::Buffers {
     std::vector<uint16_t> samples;  // Y, then Cb, then Cr
-    float* engine_memory = nullptr;
+    // One frame's noise blocks of a plane and their values, for auto.
+    std::vector<float> block_coefficients, block_values;
+    std::vector<uint8_t> left_out;
+    float* memory = nullptr;  // the modes' and the measurement's, one at a time
 
-    ~Buffers() { ::operator delete[](engine_memory, std::align_val_t{16}); }
+    ~Buffers() { ::operator delete[](memory, std::align_val_t{16}); }
 };
 
 namespace {
@@ -38,35 +44,11 @@ void to_rgba_worker(int t, int T, void* c) {
     planes_to_rgba(k.planes, k.in, k.out, rows.begin, rows.end);
 }
 
-// The engine's masked thresholding of one plane. A plane whose thresholds are all zero is left
-// as it was loaded: the engine is not run back over it.
-void denoise_exact(Engine& e, const PlaneView& view, const Settings& s, int plane,
-                   const Executor& ex) {
-    if (plane_factor(s, plane) == 0.0) return;
-    SubbandThresholds t = {};
-    if (measures_noise(s)) {
-        load(e, view, ex);
-        forward(e, ex);
-        t = plane_thresholds(s, plane, estimate_noise(e));
-        if (all_zero(t)) return;
-    } else {
-        t = plane_thresholds(s, plane, 0.0f);
-        if (all_zero(t)) return;
-        load(e, view, ex);
-        forward(e, ex);
-    }
-    threshold(e, t, ex);
-    inverse(e, ex);
-    store(e, view, ex);
-}
-
-void denoise_plane(Engine& e, const PlaneView& view, const Settings& s, int plane,
-                   const Executor& ex) {
-    switch (s.mode) {
-    case Mode::exact:
-        denoise_exact(e, view, s, plane, ex);
-        return;
-    }
+// The exact mode's masked thresholding of one plane, in the engine's fused passes. A plane whose
+// thresholds are all zero is left as it was loaded: the engine is not run over it.
+void denoise_exact(Engine& e, const PlaneView& view, double noise, const Executor& ex) {
+    const SubbandThresholds t = thresholds_for(kThresholdFactor * noise);
+    if (!all_zero(t)) denoise(e, view, t, ex);
 }
 
 }  // namespace
@@ -76,14 +58,23 @@ std::unique_ptr<Workspace> Workspace::make(int32_t width, int32_t height, int th
     try {
         std::unique_ptr<Workspace> w(new Workspace);
         w->buffers_ = std::make_unique<Buffers>();
-        w->buffers_->samples.resize(3 * static_cast<size_t>(width) * height);
-        const int64_t floats = engine_memory_floats(width, height, threads);
-        w->buffers_->engine_memory = static_cast<float*>(::operator new[](
-            static_cast<size_t>(floats) * sizeof(float), std::align_val_t{16}, std::nothrow));
-        if (w->buffers_->engine_memory == nullptr) return nullptr;
+        Buffers& b = *w->buffers_;
+        b.samples.resize(3 * static_cast<size_t>(width) * height);
+        const size_t blocks =
+            static_cast<size_t>(noise_blocks_along(width)) * noise_blocks_along(height);
+        b.block_coefficients.resize(blocks * kNoiseBlockCoefficients * kNoiseBlockCoefficients);
+        b.block_values.resize(blocks);
+        b.left_out.resize(blocks);
+        const int64_t floats = std::max({engine_memory_floats(width, height, threads),
+                                         best_mode_memory_floats(width, height, threads),
+                                         noise_blocks_memory_floats(width, height, threads)});
+        b.memory = static_cast<float*>(::operator new[](static_cast<size_t>(floats) * sizeof(float),
+                                                        std::align_val_t{16}, std::nothrow));
+        if (b.memory == nullptr) return nullptr;
         // VELMORA_ISA may name a narrower kernel table, for checking that it gives the same bits.
-        w->engine_ =
-            make_engine(preferred_kernels(), w->buffers_->engine_memory, width, height, threads);
+        const KernelSet& k = preferred_kernels();
+        w->engine_ = make_engine(k, b.memory, width, height, threads);
+        w->best_ = make_best_mode(k, b.memory, width, height, threads);
         return w;
     } catch (...) {
         return nullptr;
@@ -102,6 +93,33 @@ Executor Workspace::executor(bool share) {
     return share && pool_ ? pool_->executor() : serial_executor();
 }
 
+float Workspace::measured_noise(const PlaneView& view, const Executor& ex) {
+    Buffers& b = *buffers_;
+    NoiseBlocks blocks = {noise_blocks_along(view.width), noise_blocks_along(view.height),
+                          b.block_coefficients.data(), b.left_out.data()};
+    measure_noise_blocks(*engine_.kernels, b.memory, engine_.threads, view, ex, blocks);
+    const int64_t count = spatial_noise_values(blocks, b.block_values.data());
+    const NoiseLevel level = noise_level(b.block_values.data(), count, nullptr, 0);
+    if (!level.found || level.sigma < kLeastNoise * kWorkingUnitsPer8Bit) return 0.0f;
+    return level.sigma;
+}
+
+void Workspace::denoise_plane(const Settings& s, const PlaneView& view, int plane,
+                              const Executor& ex) {
+    if (plane_factor(s, plane) == 0.0) return;
+    const float measured = measures_noise(s) ? measured_noise(view, ex) : 0.0f;
+    const double noise = plane_noise(s, plane, measured);
+    switch (s.mode) {
+    case Mode::best:
+        denoise_best(best_, view, static_cast<float>(noise),
+                     plane == 0 ? PlaneKind::luma : PlaneKind::chroma, ex);
+        return;
+    case Mode::exact:
+        denoise_exact(engine_, view, noise, ex);
+        return;
+    }
+}
+
 void Workspace::filter(const Settings& s, const uint8_t* in, uint8_t* out, bool share) {
     const int32_t width = engine_.max_width, height = engine_.max_height;
     const size_t plane_samples = static_cast<size_t>(width) * height;
@@ -116,7 +134,7 @@ void Workspace::filter(const Settings& s, const uint8_t* in, uint8_t* out, bool 
     uint16_t* plane_base[3] = {planes.y, planes.cb, planes.cr};
     for (int p = 0; p < 3; ++p) {
         const PlaneView view = {plane_base[p], 1, width, width, height, SampleFormat::u12};
-        denoise_plane(engine_, view, s, p, ex);
+        denoise_plane(s, view, p, ex);
     }
     ex.run(ex.self, to_rgba_worker, &conversion);
 }

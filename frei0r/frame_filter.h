@@ -1,10 +1,11 @@
-// One frame through the engine: RGBA to Y'CbCr planes, each plane denoised at its thresholds,
-// and back, with the working memory and workers of one filter instance.
+// One frame through the engine: RGBA to Y'CbCr planes, each plane denoised in the chosen mode at
+// its noise level, and back, with the working memory and workers of one filter instance.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
+#include "engine/best_mode.h"
 #include "engine/engine.h"
 #include "frei0r/parameters.h"
 
@@ -34,11 +35,16 @@ public:
 private:
     Workspace() = default;
     Executor executor(bool share);
+    // This frame's noise level of the plane in working units: zero when nothing is measurable
+    // or the level is below the least the command-line tool filters.
+    float measured_noise(const PlaneView& view, const Executor& ex);
+    void denoise_plane(const Settings& s, const PlaneView& view, int plane, const Executor& ex);
 
     struct Buffers;
     std::unique_ptr<Buffers> buffers_;
     std::unique_ptr<ThreadPool> pool_;
     Engine engine_ = {};
+    BestMode best_ = {};
 };
 
 }  // namespace velmora

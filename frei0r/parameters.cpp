@@ -20,10 +20,10 @@ constexpr Parameter kParameters[kParameterCount] = {
      "Noise level when auto is off: 25 * strength^2 8-bit steps (0.4 = 4 steps)"},
     {"chroma", F0R_PARAM_DOUBLE,
      "Chroma strength relative to luma: 0 leaves colour untouched, 0.5 as luma, 1 twice"},
-    {"mode", F0R_PARAM_STRING, "Algorithm: exact"},
+    {"mode", F0R_PARAM_STRING, "Algorithm: best (the default) or exact"},
 };
 
-constexpr Mode kModes[] = {Mode::exact};
+constexpr Mode kModes[] = {Mode::best, Mode::exact};
 
 double clamp_unit(double v, double fallback) {
     if (std::isnan(v)) return fallback;
@@ -42,10 +42,12 @@ bool parameter_info(int index, f0r_param_info_t& info) {
 
 const char* mode_name(Mode m) {
     switch (m) {
+    case Mode::best:
+        return "best";
     case Mode::exact:
         return "exact";
     }
-    return "exact";
+    return "best";
 }
 
 void set_parameter(Settings& s, int index, const void* value) {

@@ -7,7 +7,8 @@
 //                            steps (0.2 -> 1, 0.4 -> 4, 0.6 -> 9, 0.8 -> 16, 1 -> 25)
 //   2 chroma    double  0.5  the chroma planes' strength relative to luma: factor 2 * chroma
 //                            (0 leaves chroma untouched, 0.5 as luma, 1 twice as strong)
-//   3 mode      string  exact  the engine's algorithm; "exact" is the one there is so far
+//   3 mode      string  best  the engine's algorithm: "best" (four moved transforms with Wiener
+//                             gains, as velmora's default) or "exact" (the masked thresholding)
 //
 // No parameter is named "threads": MLT gives a filter property of that name a meaning of its own
 // (it cuts frames into slices).
@@ -20,13 +21,13 @@
 
 namespace velmora {
 
-enum class Mode { exact };
+enum class Mode { best, exact };
 
 struct Settings {
     bool automatic = true;
     double strength = 0.4;  // 0..1
     double chroma = 0.5;    // 0..1
-    Mode mode = Mode::exact;
+    Mode mode = Mode::best;
 };
 
 enum ParameterIndex { kAuto, kStrength, kChroma, kMode, kParameterCount };

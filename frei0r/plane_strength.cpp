@@ -23,10 +23,14 @@ SubbandThresholds thresholds_for(double working) {
     return thresholds_from_tracks(entries, kLevels);
 }
 
-SubbandThresholds plane_thresholds(const Settings& s, int plane, float measured) {
+double plane_noise(const Settings& s, int plane, float measured) {
     const double noise = measures_noise(s) ? static_cast<double>(measured)
                                            : sigma_for_strength(s.strength) * kWorkingUnitsPer8Bit;
-    return thresholds_for(kThresholdFactor * plane_factor(s, plane) * noise);
+    return plane_factor(s, plane) * noise;
+}
+
+SubbandThresholds plane_thresholds(const Settings& s, int plane, float measured) {
+    return thresholds_for(kThresholdFactor * plane_noise(s, plane, measured));
 }
 
 bool all_zero(const SubbandThresholds& t) {

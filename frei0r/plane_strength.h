@@ -1,8 +1,10 @@
-// From the settings to each plane's thresholds. The threshold of a plane is K times its noise
+// From the settings to each plane's noise level (best mode) and thresholds (exact mode). The
+// threshold of a plane is K times its noise
 // level at every level and orientation, K = 3 as in the command-line tool, times the plane's
 // factor (1 for luma, 2 * chroma for the chroma planes). The noise level is the strength's
-// (25 * strength^2 8-bit steps, 16 working units each) or, with auto, the engine's estimate for
-// that plane of this very frame: the hosts hand an instance any subset of the frames (MLT gives
+// (25 * strength^2 8-bit steps, 16 working units each) or, with auto, the level measured on
+// that plane of this very frame (its blocks of least detail, as velmora --auto measures one
+// frame): the hosts hand an instance any subset of the frames (MLT gives
 // each rendering thread its own instance), so nothing measured may carry over to another frame.
 //
 // The threshold becomes whole track units per level, rounded to nearest, as the command-line
@@ -27,8 +29,13 @@ double plane_factor(const Settings& s, int plane);
 // Whether the plane must be decomposed before its thresholds are known (auto measures it).
 bool measures_noise(const Settings& s);
 
-// Thresholds for `plane`; `measured` is the engine's noise estimate of the decomposed plane in
-// working units (used only when measures_noise). All zero when the plane is to stay untouched.
+// The noise level of `plane` in working units, its factor applied; `measured` is this frame's
+// measured level of the plane in working units (used only when measures_noise). Zero when the
+// plane is to stay untouched.
+double plane_noise(const Settings& s, int plane, float measured);
+
+// The exact mode's thresholds for `plane`: K times plane_noise at every level. All zero when
+// the plane is to stay untouched.
 SubbandThresholds plane_thresholds(const Settings& s, int plane, float measured);
 
 // The thresholds of a threshold of `working` units at every level, as whole track units.

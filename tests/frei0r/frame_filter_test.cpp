@@ -1,13 +1,17 @@
 // A frame through the filter against the command-line tool's engine on the same planes: the
 // strength mapping, the chroma factor and auto are the tool's --sigma, --sigma-chroma and --auto
-// at K = 3 on 12-bit 4:4:4 planes, and the worker count changes no bit.
+// (one frame measured) on 12-bit 4:4:4 planes, in best mode and in exact mode at K = 3, and the
+// worker count changes no bit.
 #include "frei0r/frame_filter.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 #include <vector>
 
+#include "engine/noise_blocks.h"
+#include "engine/noise_level.h"
 #include "frei0r/colour.h"
 #include "frei0r/plane_strength.h"
 #include "tools/velmora/split_mix64.h"
@@ -17,17 +21,19 @@ namespace {
 
 using namespace velmora;
 
-Settings manual(double strength, double chroma) {
+Settings manual(double strength, double chroma, Mode mode = Mode::exact) {
     Settings s;
     s.automatic = false;
     s.strength = strength;
     s.chroma = chroma;
+    s.mode = mode;
     return s;
 }
 
-Settings automatic(double chroma) {
+Settings automatic(double chroma, Mode mode = Mode::exact) {
     Settings s;
     s.chroma = chroma;
+    s.mode = mode;
     return s;
 }
 
@@ -90,6 +96,20 @@ std::vector<uint8_t> noisy_picture(int32_t w, int32_t h, int32_t spread, uint64_
     return rgba;
 }
 
+// The level the tool measures on one frame of a plane, in working units (16 per 8-bit step); 0
+// where it finds none or less than half a step.
+double measured_level(PlaneEngine& engine, const PlaneView& view) {
+    const int32_t columns = noise_blocks_along(view.width), rows = noise_blocks_along(view.height);
+    std::vector<float> coefficients(static_cast<size_t>(columns) * rows * 16);
+    std::vector<uint8_t> left_out(static_cast<size_t>(columns) * rows);
+    NoiseBlocks blocks = {columns, rows, coefficients.data(), left_out.data()};
+    engine.measure_noise(view, blocks);
+    std::vector<float> values(left_out.size());
+    const NoiseLevel level =
+        noise_level(values.data(), spatial_noise_values(blocks, values.data()), nullptr, 0);
+    return level.found && level.sigma >= 8.0f ? level.sigma : 0.0;
+}
+
 // The tool's way: the same planes through its PlaneEngine with its rows, then back to RGBA.
 std::vector<uint8_t> filter_as_the_tool(const std::vector<uint8_t>& in, int32_t w, int32_t h,
                                         const Settings& s) {
@@ -101,12 +121,20 @@ std::vector<uint8_t> filter_as_the_tool(const std::vector<uint8_t>& in, int32_t 
     for (int p = 0; p < 3; ++p) {
         const PlaneView view = {samples.data() + p * n, 1, w, w, h, SampleFormat::u12};
         const double factor = p == 0 ? 1.0 : 2.0 * s.chroma;
-        engine.analyse(view);
+        if (factor == 0.0) continue;
+        const double measured = s.automatic ? measured_level(engine, view) : 0.0;
+        if (s.mode == Mode::best) {
+            const double sigma = s.automatic ? measured : 25.0 * s.strength * s.strength * 16.0;
+            engine.denoise_best(view, static_cast<float>(factor * sigma),
+                                p == 0 ? PlaneKind::luma : PlaneKind::chroma);
+            continue;
+        }
         const ThresholdRow row =
             s.automatic
-                ? row_for_threshold(3.0 * factor * engine.estimate_noise())
+                ? row_for_threshold(3.0 * (factor * measured))
                 : row_for_sigma(factor * 25.0 * s.strength * s.strength, 3.0, SampleFormat::u12);
         if (is_zero(row)) continue;
+        engine.analyse(view);
         engine.threshold(row);
         engine.synthesise(view);
     }
@@ -128,18 +156,26 @@ TEST(FrameFilter, GivesTheToolsPlanesForEverySettingAndWorkerCount) {
     const struct {
         int32_t w, h;
         Settings s;
-    } cases[] = {{96, 64, automatic(0.5)},    {131, 77, automatic(0.2)},
-                 {131, 77, manual(0.6, 0.5)}, {64, 250, manual(0.3, 1.0)},
-                 {40, 33, manual(0.8, 0.0)},  {17, 5, automatic(0.9)}};
+    } cases[] = {{96, 64, automatic(0.5)},
+                 {131, 77, automatic(0.2)},
+                 {131, 77, manual(0.6, 0.5)},
+                 {64, 250, manual(0.3, 1.0)},
+                 {40, 33, manual(0.8, 0.0)},
+                 {17, 5, manual(0.9, 0.9)},
+                 {96, 64, automatic(0.5, Mode::best)},
+                 {131, 77, automatic(1.0, Mode::best)},
+                 {131, 77, manual(0.6, 0.5, Mode::best)},
+                 {40, 33, manual(0.8, 0.0, Mode::best)},
+                 {17, 5, manual(0.5, 0.5, Mode::best)}};
     for (const auto& c : cases) {
         const std::vector<uint8_t> in = noisy_picture(c.w, c.h, 9, 77 + c.w);
         const std::vector<uint8_t> want = filter_as_the_tool(in, c.w, c.h, c.s);
-        EXPECT_NE(want, in);
+        EXPECT_NE(want, in) << c.w << "x" << c.h << " mode " << mode_name(c.s.mode);
         for (int threads : {1, 2, 5}) {
             for (bool share : {true, false}) {
                 EXPECT_EQ(filter_with(threads, share, in, c.w, c.h, c.s), want)
-                    << c.w << "x" << c.h << " auto " << c.s.automatic << " strength "
-                    << c.s.strength << " chroma " << c.s.chroma << ", " << threads
+                    << c.w << "x" << c.h << " " << mode_name(c.s.mode) << " auto " << c.s.automatic
+                    << " strength " << c.s.strength << " chroma " << c.s.chroma << ", " << threads
                     << " workers, shared " << share;
             }
         }
@@ -155,6 +191,19 @@ TEST(FrameFilter, FilteringInPlaceGivesWhatASeparateOutputGets) {
     ASSERT_TRUE(workspace);
     workspace->filter(manual(0.5, 0.5), frame.data(), frame.data(), true);
     EXPECT_EQ(frame, want);
+}
+
+// Auto measures each frame on its own blocks of least detail: a frame with no noise, or one too
+// small to hold enough blocks, comes back as the colour conversion leaves it, in either mode.
+TEST(FrameFilter, AutoLeavesCleanAndTooSmallFramesAsTheyAre) {
+    for (Mode mode : {Mode::best, Mode::exact}) {
+        for (const auto& [w, h, spread] : {std::tuple{96, 64, 0}, std::tuple{24, 24, 9}}) {
+            const std::vector<uint8_t> in = noisy_picture(w, h, spread, 3);
+            EXPECT_EQ(filter_with(2, true, in, w, h, automatic(0.5, mode)),
+                      filter_with(2, true, in, w, h, manual(0.0, 0.5, mode)))
+                << mode_name(mode) << " " << w << "x" << h;
+        }
+    }
 }
 
 TEST(FrameFilter, RefusesSizesOutsideItsRange) {

@@ -13,9 +13,6 @@ namespace {
 
 constexpr const char* kPlaneNames[3] = {"Y", "Cb", "Cr"};
 
-// Below this many 8-bit steps a measured plane is taken to have no noise.
-constexpr double kLeastNoise = 0.5;
-
 // What was said last of a measured plane, so that a state is said once when it begins.
 enum Said { nothing = 0, level_said, none_found, none_measurable };
 

@@ -29,5 +29,13 @@ ctest --preset native -N -R 'frei0r_in_(ffmpeg|melt)' | grep -q 'Total Tests: 2'
   { echo "the frei0r host tests are missing"; exit 1; }
 ctest --preset asan
 ctest --preset tsan
-fuzz/run.sh
-ctest --preset native
+# The short fuzzing campaign takes one core for its fixed time; it runs beside the native suite,
+# whose long Wine replay leaves the other core idle.
+fuzz/run.sh > build/fuzz-run.log 2>&1 &
+fuzz=$!
+native=0
+ctest --preset native || native=$?
+fuzzed=0
+wait $fuzz || fuzzed=$?
+cat build/fuzz-run.log
+[ $native -eq 0 ] && [ $fuzzed -eq 0 ]

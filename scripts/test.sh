@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native suite, the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the engine's tests under ThreadSanitizer
-# (the worker pool and the workers' disjoint writes), checks of the built dezider.udi, the
+# AddressSanitizer and UndefinedBehaviorSanitizer, the engine's, the tool's and the frei0r
+# filter's tests under ThreadSanitizer (worker pools, the tool's reader and writer threads; the
+# long sweeps over formats, sizes and pictures run natively and under AddressSanitizer), checks of the built dezider.udi, the
 # stand-in host built for 32-bit x86 with the plug-in's flags against the native build, a short
 # fuzzing campaign of every fuzz target on its corpus, and the real plug-in under Wine against
 # the native build (host scripts and the frame handler's fuzz corpus), and the frei0r plug-in
@@ -14,10 +15,12 @@ scripts/setup.sh --i686
 mkdir -p build
 scripts/setup.sh --i686 --wine --hosts > build/setup-hosts.log 2>&1 &
 hosts=$!
-for preset in win32 i686 native asan tsan fuzz; do
+for preset in win32 i686 native asan tsan; do
   cmake --preset $preset >/dev/null
   cmake --build --preset $preset
 done
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target fuzz_frame_handler fuzz_kernels fuzz_y4m fuzz_command
 if ! wait $hosts; then
   cat build/setup-hosts.log
   echo "installing Wine, ffmpeg and melt failed"

@@ -17,12 +17,13 @@ inline double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-// `--runs N`, `--NAME a,b,...` for each of `lists` and `--NAME` for each of `flags`; false for
-// anything else.
+// `--runs N`, `--NAME a,b,...` for each of `lists`, `--NAME` for each of `flags` and `--NAME
+// VALUE` for each of `values`; false for anything else.
 inline bool parse_options(
     int argc, char** argv, int& runs,
     std::initializer_list<std::pair<const char*, std::vector<std::string>*>> lists,
-    std::initializer_list<std::pair<const char*, bool*>> flags = {}) {
+    std::initializer_list<std::pair<const char*, bool*>> flags = {},
+    std::initializer_list<std::pair<const char*, std::string*>> values = {}) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -36,6 +37,12 @@ inline bool parse_options(
                 *list = split(argv[++i]);
                 known = true;
                 break;
+            }
+        }
+        for (const auto& [name, value] : values) {
+            if (!known && arg == std::string("--") + name && has_value) {
+                *value = argv[++i];
+                known = true;
             }
         }
         for (const auto& [name, flag] : flags) {

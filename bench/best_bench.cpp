@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/comma_list.h"
+#include "bench/bench_support.h"
 #include "engine/best_mode.h"
 #include "kernels/kernel_set.h"
 #include "threads/thread_pool.h"
@@ -49,20 +49,18 @@ std::vector<uint8_t> plane(int w, int h, uint64_t seed) {
 
 int main(int argc, char** argv) {
     int runs = 7, w = 1920, h = 1080;
-    double sigma = 10;
     std::vector<std::string> threads = {"1", "2"}, isas = {"scalar", "sse41", "avx2"};
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--runs"))
-            runs = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--threads"))
-            threads = split(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--isa"))
-            isas = split(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--size"))
-            std::sscanf(argv[i + 1], "%dx%d", &w, &h);
-        else if (!std::strcmp(argv[i], "--sigma"))
-            sigma = std::atof(argv[i + 1]);
+    std::string size = "1920x1080", sigma_text = "10";
+    if (!parse_options(argc, argv, runs, {{"threads", &threads}, {"isa", &isas}}, {},
+                       {{"size", &size}, {"sigma", &sigma_text}})) {
+        std::fprintf(stderr,
+                     "usage: %s [--runs N] [--threads 1,2] [--isa scalar,sse41,avx2] "
+                     "[--size WxH] [--sigma S]\n",
+                     argv[0]);
+        return 2;
     }
+    std::sscanf(size.c_str(), "%dx%d", &w, &h);
+    const double sigma = std::atof(sigma_text.c_str());
     const int cw = (w + 1) / 2, ch = (h + 1) / 2;
     const std::vector<uint8_t> source[3] = {plane(w, h, 1), plane(cw, ch, 2), plane(cw, ch, 3)};
     std::printf(
@@ -70,9 +68,7 @@ int main(int argc, char** argv) {
         "ms per frame\n",
         w, h, sigma, runs);
     for (const std::string& name : isas) {
-        const KernelSet* k = nullptr;
-        for (Isa isa : {Isa::scalar, Isa::sse41, Isa::avx2})
-            if (const KernelSet* set = kernels_for(isa); set && name == set->name) k = set;
+        const KernelSet* k = table_named(name);
         if (!k) {
             std::printf("%-7s not available\n", name.c_str());
             continue;

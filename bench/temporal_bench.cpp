@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/comma_list.h"
+#include "bench/bench_support.h"
 #include "engine/best_mode.h"
 #include "engine/motion_search.h"
 #include "engine/temporal.h"
@@ -72,30 +72,20 @@ uint64_t fnv(uint64_t h, const void* data, size_t bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int runs = 7, radius = 3, w = 768, h = 576;
-    int64_t start = 0;
-    std::string input;
+    int runs = 7, w = 768, h = 576;
+    std::string input, radius_text = "3", size = "768x576", start_text = "0";
     std::vector<std::string> threads = {"1", "2"}, isas = {"scalar", "sse41", "avx2"};
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--runs"))
-            runs = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--threads"))
-            threads = split(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--isa"))
-            isas = split(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--radius"))
-            radius = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--size"))
-            std::sscanf(argv[i + 1], "%dx%d", &w, &h);
-        else if (!std::strcmp(argv[i], "--input"))
-            input = argv[i + 1];
-        else if (!std::strcmp(argv[i], "--start"))
-            start = std::atoll(argv[i + 1]);
-        else {
-            std::fprintf(stderr, "unknown option %s\n", argv[i]);
-            return 1;
-        }
+    if (!parse_options(argc, argv, runs, {{"threads", &threads}, {"isa", &isas}}, {},
+                       {{"radius", &radius_text},
+                        {"size", &size},
+                        {"input", &input},
+                        {"start", &start_text}})) {
+        std::fprintf(stderr, "unknown option; see the comment at the top of %s\n", __FILE__);
+        return 1;
     }
+    const int radius = std::atoi(radius_text.c_str());
+    std::sscanf(size.c_str(), "%dx%d", &w, &h);
+    const int64_t start = std::atoll(start_text.c_str());
     const int count = 2 * radius + 1;
     StreamFormat f;
     std::vector<Frame> frames;
@@ -192,9 +182,7 @@ int main(int argc, char** argv) {
         f.width, f.height, 2 * radius, input.empty() ? "synthetic" : input.c_str(), runs);
     std::printf("%-8s %-8s %10s %10s  %s\n", "isa", "threads", "temporal", "motion", "hash");
     for (const std::string& isa : isas) {
-        const KernelSet* k = kernels_for(isa == "scalar"  ? Isa::scalar
-                                         : isa == "sse41" ? Isa::sse41
-                                                          : Isa::avx2);
+        const KernelSet* k = table_named(isa);
         if (!k) {
             std::printf("%-8s (not on this processor)\n", isa.c_str());
             continue;

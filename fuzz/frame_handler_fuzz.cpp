@@ -14,12 +14,12 @@
 #include <memory>
 #include <vector>
 
+#include "kernels/kernel_set.h"
 #include "plugin/filter_table.h"
 #include "plugin/frame_entry.h"
+#include "plugin/frame_geometry.h"
 #include "plugin/parameter_store.h"
 #include "plugin/window_procedure.h"
-#include "kernels/kernel_set.h"
-#include "plugin/frame_geometry.h"
 #include "standin/editing_session.h"
 #include "standin/user32_standin.h"
 

@@ -1,9 +1,9 @@
 #include "plugin/filter_table.h"
 
+#include "plugin/frame_entry.h"
 #include "plugin/host_services.h"
 #include "plugin/parameter_store.h"
 #include "plugin/window_procedure.h"
-#include "plugin/frame_entry.h"
 
 namespace {
 

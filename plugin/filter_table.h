@@ -20,4 +20,3 @@ BOOL func_update(FILTER* fp, int status);
 // Window client size of the filter window.
 constexpr int kWindowWidth = 320;
 constexpr int kWindowHeight = 592;
-

@@ -1,15 +1,15 @@
 #include "plugin/frame_entry.h"
 
+#include "kernels/kernel_set.h"
 #include "plugin/filter_table.h"
+#include "plugin/frame_geometry.h"
 #include "plugin/host_services.h"
 #include "plugin/parameter_store.h"
-#include "plugin/window_procedure.h"
-#include "kernels/kernel_set.h"
-#include "plugin/frame_geometry.h"
-#include "plugin/selection_box.h"
 #include "plugin/plane_stages.h"
 #include "plugin/process_plane.h"
+#include "plugin/selection_box.h"
 #include "plugin/views.h"
+#include "plugin/window_procedure.h"
 
 FrameGeometry frame_geometry = {};
 

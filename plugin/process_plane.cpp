@@ -1,11 +1,11 @@
 #include "plugin/process_plane.h"
 
-#include "plugin/parameter_store.h"
-#include "plugin/window_procedure.h"
 #include "plugin/frame_geometry.h"
 #include "plugin/learning.h"
+#include "plugin/parameter_store.h"
 #include "plugin/plane_stages.h"
 #include "plugin/views.h"
+#include "plugin/window_procedure.h"
 
 velmora::PlaneView component_view(FILTER_PROC_INFO* fpip, int32_t p) {
     return {reinterpret_cast<int16_t*>(fpip->ycp_edit) + p,
@@ -26,8 +26,7 @@ int32_t ProcessPlane(FILTER* fp, FILTER_PROC_INFO* fpip, int32_t levels) {
     const ExecMultiThread exec = fp->exfunc->exec_multi_thread_func;
     run_load(exec, &params);
     run_forward(exec, &params, levels);
-    if (fp->check[kCheckSelection] != 0 && measure_requested != 0)
-        LearnThresholds(fp, levels);
+    if (fp->check[kCheckSelection] != 0 && measure_requested != 0) LearnThresholds(fp, levels);
     run_threshold(exec, &params, levels);
     if (view_shown) {
         DrawCoefficientView(fpip, levels);

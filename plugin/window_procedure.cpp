@@ -20,7 +20,7 @@ constexpr int kButtonHeight = 32;
 constexpr int kMeasureButtonY = 488;
 constexpr int kResetButtonY = 528;
 
-const char kMeasureCaption[] = "\x90\xdd\x92\xe8";             // "settings"
+const char kMeasureCaption[] = "\x90\xdd\x92\xe8";                // "settings"
 const char kResetCaption[] = "\x83\x8a\x83\x5a\x83\x62\x83\x67";  // "reset"
 
 HWND create_button(HWND parent, int id, const char* caption, int y, FILTER* fp,
@@ -65,15 +65,14 @@ BOOL on_command(FILTER* fp, int id) {
 
 }  // namespace
 
-BOOL func_WndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, void* editp,
-                  FILTER* fp) {
+BOOL func_WndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, void* editp, FILTER* fp) {
     SYS_INFO sys_storage = {};
     const SYS_INFO* sys = system_information(fp, editp, &sys_storage);
 
     switch (message) {
     case WM_FILTER_INIT:
-        measure_button = create_button(hwnd, kMeasureButtonId, kMeasureCaption, kMeasureButtonY,
-                                       fp, sys);
+        measure_button =
+            create_button(hwnd, kMeasureButtonId, kMeasureCaption, kMeasureButtonY, fp, sys);
         reset_button = create_button(hwnd, kResetButtonId, kResetCaption, kResetButtonY, fp, sys);
         set_pos_ranges(fp, sys);
         return TRUE;

@@ -15,5 +15,4 @@ extern int32_t measure_requested;
 extern HWND measure_button;
 extern HWND reset_button;
 
-BOOL func_WndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, void* editp,
-                  FILTER* fp);
+BOOL func_WndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, void* editp, FILTER* fp);

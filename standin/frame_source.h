@@ -8,9 +8,9 @@
 #include "tools/velmora/split_mix64.h"
 
 enum class FrameKind {
-    noisy,   // smooth gradients with added noise, in the editor's ranges
-    random,  // every component uniform over the whole 16-bit range
-    smooth,  // the noisy picture without its noise
+    noisy,     // smooth gradients with added noise, in the editor's ranges
+    random,    // every component uniform over the whole 16-bit range
+    smooth,    // the noisy picture without its noise
     extremes,  // mostly the 16-bit extremes and the editor's limits, everywhere
 };
 

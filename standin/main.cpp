@@ -4,9 +4,9 @@
 #include <cstring>
 #include <iostream>
 
+#include "kernels/kernel_set.h"
 #include "plugin/filter_table.h"
 #include "plugin/frame_entry.h"
-#include "kernels/kernel_set.h"
 #include "standin/editing_session.h"
 #include "standin/host_window.h"
 #include "standin/scenario.h"

@@ -200,7 +200,8 @@ TEST_P(PlanarIo, LoadAndStoreFollowThePluginPath) {
         }
     Working a(w, h), b(w, h);
     for (int threads : {1, 3}) {
-        for (int t = 0; t < threads; ++t) load_plane_band(best_kernels(), planar.view, a.plane, t, threads);
+        for (int t = 0; t < threads; ++t)
+            load_plane_band(best_kernels(), planar.view, a.plane, t, threads);
         load_plane_band(best_kernels(), component.view, b.plane, 0, 1);
         ASSERT_EQ(first_difference(a.plane.data, b.plane.data, a.floats()), -1) << threads;
     }

@@ -1,4 +1,6 @@
 // The frame handler: geometry, the SelectionBox position, the capacity check and refusals.
+#include "plugin/frame_entry.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "plugin/parameter_store.h"
-#include "plugin/frame_entry.h"
 #include "tests/test_host.h"
 
 namespace {
@@ -44,8 +45,8 @@ TEST(FrameEntry, SelectionBoxSnapsIntoRangeWithOneWindowUpdatePerCorrection) {
     struct Case {
         int x, y, expected_x, expected_y, updates;
     } cases[] = {
-        {100, 200, 100, 200, 0},  {5000, 200, 1791, 200, 1}, {5000, 5000, 1791, 927, 2},
-        {0, 0, 33, 33, 2},        {-7, 900, 33, 900, 1},     {1791, 927, 1791, 927, 0},
+        {100, 200, 100, 200, 0}, {5000, 200, 1791, 200, 1}, {5000, 5000, 1791, 927, 2},
+        {0, 0, 33, 33, 2},       {-7, 900, 33, 900, 1},     {1791, 927, 1791, 927, 0},
     };
     for (const Case& c : cases) {
         host.track(kTrackPosX) = c.x;
@@ -98,15 +99,15 @@ TEST(FrameEntry, CapacityCountsEveryThreadsScratchSlice) {
 }
 
 TEST(FrameEntry, WorkingMemoryIncludesAlignmentSlack) {
-    EXPECT_EQ(working_memory_bytes(0x1000, 1920, 1088, 2),
-              1920 * 1088 * 4 + 2 * 12 * 1920);
+    EXPECT_EQ(working_memory_bytes(0x1000, 1920, 1088, 2), 1920 * 1088 * 4 + 2 * 12 * 1920);
     EXPECT_EQ(working_memory_bytes(0x1004, 32, 1088, 1), 12 + 32 * 1088 * 4 + 8 * 1088);
 }
 
 TEST(FrameEntry, RecordsNoHostShouldSendAreRefusedUntouched) {
     struct Case {
         int w, h, max_w, max_h;
-    } cases[] = {{0, 10, 10, 10}, {10, 0, 10, 10}, {-5, 10, 10, 10}, {11, 10, 10, 10}, {10, 11, 10, 10}};
+    } cases[] = {
+        {0, 10, 10, 10}, {10, 0, 10, 10}, {-5, 10, 10, 10}, {11, 10, 10, 10}, {10, 11, 10, 10}};
     for (const Case& c : cases) {
         TestHost host;
         TestFrame frame(c.w, c.h, c.max_w, c.max_h);
@@ -162,9 +163,12 @@ TEST(FrameEntry, AllThresholdsZeroGivesTheFrameBackUpToTheStoreRule) {
         for (int x = 0; x < w; ++x) {
             const PIXEL_YC& a = before[static_cast<size_t>(y) * w + x];
             const PIXEL_YC& b = frame.at(x, y);
-            const int d = std::max({std::abs(a.y - b.y), std::abs(a.cb - b.cb), std::abs(a.cr - b.cr)});
-            if (x < 1360) changed_rounded += d != 0;
-            else worst_truncated = std::max(worst_truncated, d);
+            const int d =
+                std::max({std::abs(a.y - b.y), std::abs(a.cb - b.cb), std::abs(a.cr - b.cr)});
+            if (x < 1360)
+                changed_rounded += d != 0;
+            else
+                worst_truncated = std::max(worst_truncated, d);
         }
     }
     EXPECT_EQ(changed_rounded, 0);

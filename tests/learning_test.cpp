@@ -1,5 +1,7 @@
 // Threshold learning: which coefficients each measurement window covers, how a maximum becomes
 // track units, and when the frame handler learns and puts the result on the tracks.
+#include "plugin/learning.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -10,7 +12,6 @@
 #include "plugin/parameter_store.h"
 #include "plugin/user32.h"
 #include "plugin/window_procedure.h"
-#include "plugin/learning.h"
 #include "sdk/aviutl_filter.h"
 #include "tests/test_host.h"
 
@@ -18,8 +19,7 @@ namespace {
 
 // One track unit at level l is powf(√2, l) / 4 in magnitude; with correctly rounded powers these
 // quarter scales are exactly the following floats, so learning multiplies by 4 / (4 * scale).
-const float kTrackUnit[kLevelCount] = {0.25f, 0.35355338f, 0.49999997f, 0.70710677f,
-                                       0.99999994f};
+const float kTrackUnit[kLevelCount] = {0.25f, 0.35355338f, 0.49999997f, 0.70710677f, 0.99999994f};
 float learn_scale(int l) { return 4.0f / (kTrackUnit[l] * 4.0f); }
 
 using Table = std::array<std::array<int32_t, kLevelTrackCount>, kPlaneCount>;
@@ -143,10 +143,17 @@ struct Truncation {
 // q is 4 at level 0, 2.0000002 at level 2 and 1.0000001 at level 4, so the float just below 5
 // (level 2) or 10 (level 4) still reaches 10 track units.
 const Truncation kTruncations[] = {
-    {0, 2.5f, 10},   {0, std::nextafter(2.5f, 0.0f), 9},  {0, 1100.0f, 4400},
-    {2, 5.0f, 10},   {2, 4.995f, 9},                      {2, std::nextafter(5.0f, 0.0f), 10},
-    {4, 10.0f, 10},  {4, 9.99f, 9},                       {4, std::nextafter(10.0f, 0.0f), 10},
-    {1, 100.0f, 282}, {3, 100.0f, 141},
+    {0, 2.5f, 10},
+    {0, std::nextafter(2.5f, 0.0f), 9},
+    {0, 1100.0f, 4400},
+    {2, 5.0f, 10},
+    {2, 4.995f, 9},
+    {2, std::nextafter(5.0f, 0.0f), 10},
+    {4, 10.0f, 10},
+    {4, 9.99f, 9},
+    {4, std::nextafter(10.0f, 0.0f), 10},
+    {1, 100.0f, 282},
+    {3, 100.0f, 141},
 };
 
 TEST(Learning, TruncatesTrackUnitsTowardZeroWithoutClamping) {

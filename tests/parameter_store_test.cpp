@@ -1,7 +1,8 @@
 // The level tracks as a window onto one plane's row of thresholds.
+#include "plugin/parameter_store.h"
+
 #include <gtest/gtest.h>
 
-#include "plugin/parameter_store.h"
 #include "tests/test_host.h"
 
 namespace {

@@ -1,4 +1,6 @@
 // Loading a plane into the padded working plane and storing it back.
+#include "engine/plane_io.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "kernels/kernel_set.h"
-#include "engine/plane_io.h"
 #include "tests/test_host.h"
 
 namespace {
@@ -42,8 +43,11 @@ void store(const PlaneView& view, const TransformPlane& plane, int threads) {
 }
 
 PlaneView component(TestFrame& frame, int p) {
-    return {reinterpret_cast<int16_t*>(frame.edit.data()) + p, 3,
-            3 * static_cast<ptrdiff_t>(frame.info.max_w), frame.info.w, frame.info.h,
+    return {reinterpret_cast<int16_t*>(frame.edit.data()) + p,
+            3,
+            3 * static_cast<ptrdiff_t>(frame.info.max_w),
+            frame.info.w,
+            frame.info.h,
             SampleFormat::s16};
 }
 
@@ -99,7 +103,8 @@ TEST_P(EveryKernelSet, LoadThenStoreReturnsEverySixteenBitValue) {
     TestFrame frame(256, 256, 259, 256);
     int v = -32768;
     for (int y = 0; y < 256; ++y)
-        for (int x = 0; x < 256; ++x, ++v) frame.at(x, y) = {int16_t(v), int16_t(~v), int16_t(v ^ 0x5555)};
+        for (int x = 0; x < 256; ++x, ++v)
+            frame.at(x, y) = {int16_t(v), int16_t(~v), int16_t(v ^ 0x5555)};
     const std::vector<PIXEL_YC> before = frame.edit;
     WorkingPlaneBuffer wp(256, 256, 2);
     for (int p = 0; p < 3; ++p) {
@@ -122,18 +127,19 @@ TEST_P(EveryKernelSet, StoreRoundsFirstWholeGroupsAndTruncatesTheRest) {
         const int expected = x < 1360 ? static_cast<int>(std::nearbyint(v)) : static_cast<int>(v);
         ASSERT_EQ(frame.at(x, 1).y, expected) << "column " << x << " value " << v;
     }
-    EXPECT_EQ(frame.at(0, 0).y, 2);     // 2.5 -> 2, ties to even
-    EXPECT_EQ(frame.at(1, 0).y, 4);     // 3.5 -> 4
+    EXPECT_EQ(frame.at(0, 0).y, 2);  // 2.5 -> 2, ties to even
+    EXPECT_EQ(frame.at(1, 0).y, 4);  // 3.5 -> 4
     EXPECT_EQ(frame.at(2, 0).y, -2);
     EXPECT_EQ(frame.at(3, 0).y, -4);
-    EXPECT_EQ(frame.at(6, 0).y, 100);   // a hair below an integer rounds up ...
+    EXPECT_EQ(frame.at(6, 0).y, 100);     // a hair below an integer rounds up ...
     EXPECT_EQ(frame.at(w - 1, 0).y, 99);  // ... and truncates down in the last columns
 }
 
 TEST_P(EveryKernelSet, StoreWrapsToSixteenBitsAndMapsUnrepresentableValuesToZero) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const float inputs[] = {32768.0f, 40000.0f, -32769.0f, 65536.0f, nan, 3.0e9f, -3.0e9f,
-                            2147483520.0f, -2147483648.0f, std::numeric_limits<float>::infinity()};
+    const float inputs[] = {
+        32768.0f, 40000.0f, -32769.0f,     65536.0f,       nan,
+        3.0e9f,   -3.0e9f,  2147483520.0f, -2147483648.0f, std::numeric_limits<float>::infinity()};
     const int16_t expected[] = {-32768, -25536, 32767, 0, 0, 0, 0, -128, 0, 0};
     for (int w : {40, 13}) {  // rounding columns, and truncating ones only
         TestFrame frame(w, 1, w, 1);

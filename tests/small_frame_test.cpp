@@ -15,7 +15,8 @@
 
 namespace {
 
-const int kSizes[] = {1, 2, 15, 16, 17, 31, 32, 33, 63, 64, 65, 127, 128, 129, 160, 191, 192, 193, 200};
+const int kSizes[] = {1,  2,   15,  16,  17,  31,  32,  33,  63, 64,
+                      65, 127, 128, 129, 160, 191, 192, 193, 200};
 constexpr int kThreads = 3;
 
 int padded(int v) { return (v + 31) & ~31; }
@@ -48,8 +49,8 @@ bool same(const PIXEL_YC& a, const PIXEL_YC& b) {
 }
 
 void check_frame(int w, int h, int max_w, int max_h, int view) {
-    SCOPED_TRACE(testing::Message() << w << "x" << h << " in " << max_w << "x" << max_h
-                                    << " view " << view);
+    SCOPED_TRACE(testing::Message()
+                 << w << "x" << h << " in " << max_w << "x" << max_h << " view " << view);
     TestFrame a(w, h, max_w, max_h), b(w, h, max_w, max_h);
     a.fill(1, FrameKind::random);
     b.fill(2, FrameKind::random);

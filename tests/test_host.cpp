@@ -1,9 +1,9 @@
 #include "tests/test_host.h"
 
 #include "plugin/filter_table.h"
+#include "plugin/frame_entry.h"
 #include "plugin/parameter_store.h"
 #include "plugin/window_procedure.h"
-#include "plugin/frame_entry.h"
 #include "standin/thread_pool.h"
 
 TestFrame::TestFrame(int w, int h, int max_w, int max_h)

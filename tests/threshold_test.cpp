@@ -47,7 +47,8 @@ float threshold_of(int level, int32_t entry) {
 
 TEST(ThresholdScale, IsAFixedFloatForEveryLevel) {
     const uint32_t want[] = {0x3E800000, 0x3EB504F3, 0x3EFFFFFF, 0x3F3504F3, 0x3F7FFFFF};
-    for (int l = 0; l < 5; ++l) EXPECT_EQ(bits_of(velmora::track_unit(l)), want[l]) << "level " << l;
+    for (int l = 0; l < 5; ++l)
+        EXPECT_EQ(bits_of(velmora::track_unit(l)), want[l]) << "level " << l;
 }
 
 // Table value 8 is a threshold of about 4.0 at level 2 and about 8.0 at level 4; a coefficient

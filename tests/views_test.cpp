@@ -1,4 +1,6 @@
 // The diagnostic views: the coefficient picture and the SelectionBox outlines.
+#include "plugin/views.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "plugin/parameter_store.h"
-#include "plugin/views.h"
 #include "tests/test_host.h"
 
 namespace {
@@ -21,9 +22,7 @@ bool same(const PIXEL_YC& a, const PIXEL_YC& b) {
 }
 
 // (4095 - y, -cb, -cr), each kept to 16 bits.
-PIXEL_YC inverted(const PIXEL_YC& p) {
-    return {wrap16(4095 - p.y), wrap16(-p.cb), wrap16(-p.cr)};
-}
+PIXEL_YC inverted(const PIXEL_YC& p) { return {wrap16(4095 - p.y), wrap16(-p.cb), wrap16(-p.cr)}; }
 
 struct ViewRun {
     int w, h, max_w, max_h;
@@ -87,7 +86,9 @@ TEST(SelectionOverlay, InvertsOnlyTheBorderOfTheBox) {
     add_border(expected, 64, 64, 128, s.max_w, s.max_h);
     EXPECT_EQ(expected.size(), 508u);
     EXPECT_EQ(changed, expected);
-    const auto at = [&](const std::vector<PIXEL_YC>& f, int x, int y) { return f[y * s.max_w + x]; };
+    const auto at = [&](const std::vector<PIXEL_YC>& f, int x, int y) {
+        return f[y * s.max_w + x];
+    };
     const PIXEL_YC p = at(plain, 64, 64), q = at(drawn, 64, 64);
     EXPECT_EQ(q.y, 4095 - p.y);
     EXPECT_EQ(q.cb, -p.cb);
@@ -105,19 +106,41 @@ struct OutlineCase {
 const OutlineCase kOutlineCases[] = {
     // 1920 x 1080 (W = 1920, H = 1088), box at 64, 64.
     {{1920, 1080, 1920, 1080, 64, 64, 1, 0},
-     {{64, {992, 32}},  {64, {32, 576}},  {64, {992, 576}},
-      {32, {496, 16}},  {32, {16, 288}},  {32, {496, 288}},
-      {16, {248, 8}},   {16, {8, 144}},   {16, {248, 144}},
-      {8, {124, 4}},    {8, {4, 72}},     {8, {124, 72}},
-      {4, {62, 2}},     {4, {2, 36}},     {4, {62, 36}},   {4, {2, 2}}}},
+     {{64, {992, 32}},
+      {64, {32, 576}},
+      {64, {992, 576}},
+      {32, {496, 16}},
+      {32, {16, 288}},
+      {32, {496, 288}},
+      {16, {248, 8}},
+      {16, {8, 144}},
+      {16, {248, 144}},
+      {8, {124, 4}},
+      {8, {4, 72}},
+      {8, {124, 72}},
+      {4, {62, 2}},
+      {4, {2, 36}},
+      {4, {62, 36}},
+      {4, {2, 2}}}},
     // 1000 x 1000 in a buffer of that size (W = H = 1024), box at its limit 863, 863: the level 1
     // images reach columns and rows 1000..1006, past the buffer, and are cut there.
     {{1000, 1000, 1000, 1000, 863, 863, 1, 0},
-     {{64, {943, 431}}, {64, {431, 943}}, {64, {943, 943}},
-      {32, {471, 215}}, {32, {215, 471}}, {32, {471, 471}},
-      {16, {235, 107}}, {16, {107, 235}}, {16, {235, 235}},
-      {8, {117, 53}},   {8, {53, 117}},   {8, {117, 117}},
-      {4, {58, 26}},    {4, {26, 58}},    {4, {58, 58}},   {4, {26, 26}}}},
+     {{64, {943, 431}},
+      {64, {431, 943}},
+      {64, {943, 943}},
+      {32, {471, 215}},
+      {32, {215, 471}},
+      {32, {471, 471}},
+      {16, {235, 107}},
+      {16, {107, 235}},
+      {16, {235, 235}},
+      {8, {117, 53}},
+      {8, {53, 117}},
+      {8, {117, 117}},
+      {4, {58, 26}},
+      {4, {26, 58}},
+      {4, {58, 58}},
+      {4, {26, 26}}}},
 };
 
 void PrintTo(const OutlineCase& c, std::ostream* os) {

@@ -1,5 +1,7 @@
 // The filter window's procedure against the USER32 stand-ins: the buttons it creates, the Pos
 // ranges, the two commands and the forwarding of keys to the editor's main window.
+#include "plugin/window_procedure.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -10,7 +12,6 @@
 #include "plugin/filter_table.h"
 #include "plugin/parameter_store.h"
 #include "plugin/user32.h"
-#include "plugin/window_procedure.h"
 #include "standin/thread_pool.h"
 #include "standin/user32_standin.h"
 #include "tests/test_host.h"
@@ -69,9 +70,10 @@ TEST_F(WindowProcedureTest, InitCreatesBothButtonsAndSetsThePosRanges) {
                                 {40002, "\x83\x8a\x83\x5a\x83\x62\x83\x67", 528}};
     for (int i = 0; i < 2; ++i) {
         const StandinWindow& b = *standin_windows[2 + i];
-        EXPECT_EQ(std::tie(b.class_name, b.caption, b.ex_style, b.style, b.parent, b.id, b.instance),
-                  std::make_tuple(std::string("BUTTON"), std::string(buttons[i].caption), 0ul,
-                                  0x50000C00ul, filter_window, buttons[i].id, instance));
+        EXPECT_EQ(
+            std::tie(b.class_name, b.caption, b.ex_style, b.style, b.parent, b.id, b.instance),
+            std::make_tuple(std::string("BUTTON"), std::string(buttons[i].caption), 0ul,
+                            0x50000C00ul, filter_window, buttons[i].id, instance));
         EXPECT_EQ(std::tie(b.x, b.y, b.width, b.height), std::make_tuple(8, buttons[i].y, 304, 32));
     }
     EXPECT_EQ(measure_button, standin_windows[2]);

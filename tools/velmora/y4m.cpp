@@ -1,7 +1,7 @@
 #include "tools/velmora/y4m.h"
 
-#include <sys/stat.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>

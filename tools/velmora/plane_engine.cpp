@@ -1,10 +1,10 @@
 #include "tools/velmora/plane_engine.h"
 
 #include <algorithm>
-#include <new>
 #include <vector>
 
 #include "kernels/kernel_set.h"
+#include "tools/velmora/large_buffer.h"
 
 namespace velmora {
 
@@ -15,9 +15,8 @@ bool is_zero(const ThresholdRow& row) {
 struct PlaneEngine::Memory {
     float* floats;
     explicit Memory(int64_t count)
-        : floats(static_cast<float*>(::operator new[](static_cast<size_t>(count) * sizeof(float),
-                                                      std::align_val_t{16}))) {}
-    ~Memory() { ::operator delete[](floats, std::align_val_t{16}); }
+        : floats(static_cast<float*>(allocate_large(static_cast<size_t>(count) * sizeof(float)))) {}
+    ~Memory() { free_large(floats); }
 };
 
 PlaneEngine::PlaneEngine(int max_width, int max_height, int threads)

@@ -400,15 +400,18 @@ bool Y4mReader::read_frame(const StreamFormat& format, Frame& frame) {
     if (line.empty()) return false;
     frame.header = std::move(line);
     const size_t size = format.frame_bytes();
-    // The buffer grows with the data that actually arrives, so that a header announcing a huge
-    // picture over a short stream costs no more memory than the stream holds.
-    if (frame.data.size() != size) frame.data.resize(std::min(size, kFirstReadBytes));
+    // Until a whole frame has come, the buffer grows with the data that actually arrives, so
+    // that a header announcing a huge picture over a short stream costs no more memory than the
+    // stream holds.
+    if (frame.data.size() != size)
+        frame.data.resize(size == whole_frame_bytes_ ? size : std::min(size, kFirstReadBytes));
     size_t got = read_bytes(frame.data.data(), frame.data.size());
     while (got == frame.data.size() && got < size) {
         frame.data.resize(std::min(size, 2 * got));
         got += read_bytes(frame.data.data() + got, frame.data.size() - got);
     }
     check_picture(got, size);
+    whole_frame_bytes_ = size;
     ++frames_;
     return true;
 }
@@ -438,6 +441,7 @@ bool Y4mReader::skip_frame(const StreamFormat& format) {
         }
     }
     check_picture(got, size);
+    whole_frame_bytes_ = size;
     ++frames_;
     return true;
 }

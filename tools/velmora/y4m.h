@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/plane_view.h"
+#include "tools/velmora/large_buffer.h"
 
 namespace velmora {
 
@@ -95,7 +96,7 @@ std::string make_stream_header(int width, int height, Subsampling s, SampleForma
 // Planar picture data of one frame, with views of its planes for the engine.
 struct Frame {
     std::string header;  // the FRAME line, line end included
-    std::vector<uint8_t> data;
+    FrameBytes data;
 
     PlaneView plane(const StreamFormat& f, int p);
     uint8_t* plane_data(const StreamFormat& f, int p) { return data.data() + f.plane_offset(p); }
@@ -148,6 +149,9 @@ private:
     size_t begin_ = 0, end_ = 0;
     int64_t frames_ = 0;
     int64_t consumed_ = 0;
+    // The picture size of which a whole frame has arrived: buffers for it are then made whole
+    // at once instead of growing with the data.
+    size_t whole_frame_bytes_ = 0;
 };
 
 // Whole frames of the stream in the regular file `fd` from `offset` (the start of a FRAME header)

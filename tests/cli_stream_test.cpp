@@ -205,6 +205,30 @@ TEST_F(Cli, BadInputIsRefusedWithOneLineAndStatus2AndNoOutput) {
     }
 }
 
+// Frames of several MiB: the first one's buffer grows with the data, later ones are made whole
+// at once; a frame cut short after whole ones is still reported with what came of it.
+TEST_F(Cli, LargeFramesAfterAWholeOneAreStillCheckedForTheirSize) {
+    const std::string header = "YUV4MPEG2 W1536 H1024 F25:1 Ip A1:1 C444\n";
+    const size_t bytes = size_t{1536} * 1024 * 3;
+    const std::string whole = header + frame_of(bytes, 90) + frame_of(bytes, 110);
+    write_file(in, whole + frame_of(bytes - 1000, 120));
+    for (bool through_pipe : {false, true}) {
+        SCOPED_TRACE(through_pipe ? "pipe" : "file");
+        const RunResult r = through_pipe
+                                ? run_velmora({"--mode", "exact", "--sigma", "3", "-", out}, in)
+                                : run_velmora({"--mode", "exact", "--sigma", "3", in, out});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(
+            r.err.find("frame 2: the stream ends inside the picture data (" +
+                       std::to_string(bytes - 1000) + " of " + std::to_string(bytes) + " bytes)"),
+            std::string::npos)
+            << r.err;
+    }
+    write_file(in, whole);
+    ASSERT_EQ(run_velmora({"--mode", "exact", "--sigma", "0", in, out}).status, 0);
+    EXPECT_EQ(read_file(out), whole);
+}
+
 TEST_F(Cli, AnExistingOutputSurvivesAFailedRun) {
     write_file(out, "precious");
     write_file(in, kHeader + frame_of(kFrameBytes) + frame_of(10));

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "engine/engine.h"
 #include "engine/plane_io.h"
+#include "engine/working_layout.h"
 #include "wavelet/band_shrink.h"
 
 namespace velmora {
@@ -15,11 +15,12 @@ constexpr int32_t kShifts[4][2] = {{0, 0}, {1, 1}, {2, 3}, {3, 2}};
 constexpr int kShiftCount = 4;
 constexpr float kMeanOfFour = 0.25f;
 
-// Where everything lives for one plane: the working plane and its scratch slices (the engine's
-// layout), then the two planes of box sums, the w x h sum of the results and the levels of the
-// noise ratio map, (W >> (l+1)) x (H >> (l+1)) each.
+// Where everything lives for one plane: the working plane, its scratch slices and the buffers
+// between levels (the engine's layout), then the two planes of box sums, the w x h sum of the
+// results and the levels of the noise ratio map, (W >> (l+1)) x (H >> (l+1)) each.
 struct Layout {
     TransformPlane plane;
+    LevelBuffers buffers;
     float* row_sums;
     float* pilot_sums;
     float* sum;
@@ -37,8 +38,10 @@ int64_t ratio_floats(int32_t W, int32_t H) {
 Layout lay_out(float* memory, int32_t w, int32_t h, int32_t threads) {
     const int32_t W = best_padded_size(w), H = best_padded_size(h);
     Layout l;
-    l.plane = lay_out_plane(memory, W, H);
-    l.row_sums = memory + working_floats(W, H, threads);
+    const WorkingLayout working = lay_out_working(memory, W, H, threads);
+    l.plane = working.plane;
+    l.buffers = working.buffers;
+    l.row_sums = memory + working_layout_floats(W, H, threads);
     l.pilot_sums = l.row_sums + area(W, H);
     l.sum = l.pilot_sums + area(W, H);
     float* ratio = l.sum + area(w, h);
@@ -58,14 +61,48 @@ struct Pass {
     ShrinkSettings shrink;
     ShrinkMaps maps;
     int shift;
-    int level;  // of the noise ratio map being built
+    int level;  // of the transform, or of the noise ratio map being built
     float error_sigma;
 };
 
-void load_worker(int t, int T, void* c) {
-    const Pass& p = *static_cast<Pass*>(c);
-    load_shifted_plane_band(*p.k, *p.source, p.layout.plane, kShifts[p.shift][0],
-                            kShifts[p.shift][1], t, T);
+// Row y of the moved picture, made as the forward pass takes it.
+void moved_row(void* c, int32_t y, float* line) {
+    const Pass& p = *static_cast<const Pass*>(c);
+    load_shifted_row(*p.k, *p.source, p.layout.plane.W, y, kShifts[p.shift][0], kShifts[p.shift][1],
+                     line);
+}
+
+// The part of rebuilt row y that covers the picture, added to the sum as the inverse pass hands
+// it over; after the last move the mean goes back into the view.
+void rebuilt_row(void* c, int32_t y, float* line) {
+    const Pass& p = *static_cast<const Pass*>(c);
+    const int32_t w = p.view->width, dy = kShifts[p.shift][0], dx = kShifts[p.shift][1];
+    if (y < dy || y - dy >= p.view->height) return;
+    float* sum = p.layout.sum + static_cast<int64_t>(y - dy) * w;
+    const float* result = line + dx;
+    if (p.shift == 0) {
+        std::memcpy(sum, result, static_cast<size_t>(w) * sizeof(float));
+    } else if (p.shift + 1 < kShiftCount) {
+        p.k->accumulate_row(sum, result, w, 1.0f);
+    } else {
+        p.k->accumulate_row(sum, result, w, kMeanOfFour);
+        store_rounded_row(*p.k, *p.view, y - dy, sum);
+    }
+}
+
+// The transforms are the engine's fused passes over the working plane: the forward one takes
+// the moved picture's rows, the inverse one (with nothing to threshold) hands its rows to the sum.
+void forward_worker(int t, int T, void* c) {
+    Pass& p = *static_cast<Pass*>(c);
+    forward_level_band(*p.k, p.layout.plane, p.layout.buffers, p.level, kLevels, {moved_row, &p}, t,
+                       T);
+}
+
+void inverse_worker(int t, int T, void* c) {
+    Pass& p = *static_cast<Pass*>(c);
+    const SubbandThresholds none = {};
+    inverse_level_band(*p.k, p.layout.plane, p.layout.buffers, none, p.level, kLevels,
+                       {rebuilt_row, &p}, p.view->height + kShifts[p.shift][0], t, T);
 }
 
 // One level of the noise ratio map: means of 2 x 2 values of the map below it, or of the
@@ -115,29 +152,12 @@ void apply_worker(int t, int T, void* c) {
     shrink_apply(*p.k, p.layout.plane, p.layout.pilot_sums, p.shrink, p.maps, t, T);
 }
 
-// The part of the rebuilt plane that covers the picture, added to the sum; after the last move
-// the mean goes back into the view. Then this move's error map, from the gains kept.
-void accumulate_worker(int t, int T, void* c) {
+// This move's error map, from the gains kept.
+void error_map_worker(int t, int T, void* c) {
     const Pass& p = *static_cast<Pass*>(c);
-    const int32_t w = p.view->width, dy = kShifts[p.shift][0], dx = kShifts[p.shift][1];
-    const ItemRange rows = thread_share(p.view->height, t, T);
-    for (int32_t y = rows.begin; y < rows.end; ++y) {
-        float* sum = p.layout.sum + static_cast<int64_t>(y) * w;
-        const float* result =
-            p.layout.plane.data + static_cast<int64_t>(y + dy) * p.layout.plane.W + dx;
-        if (p.shift == 0) {
-            std::memcpy(sum, result, static_cast<size_t>(w) * sizeof(float));
-        } else if (p.shift + 1 < kShiftCount) {
-            p.k->accumulate_row(sum, result, w, 1.0f);
-        } else {
-            p.k->accumulate_row(sum, result, w, kMeanOfFour);
-            store_rounded_row(*p.k, *p.view, y, sum);
-        }
-    }
-    if (p.maps.gains)
-        gain_error_map_rows(p.layout.plane, p.maps.gains, w, p.view->height, dy, dx, p.error_sigma,
-                            p.extras->error_layout, p.shift, kShiftCount, p.extras->error_map, t,
-                            T);
+    gain_error_map_rows(p.layout.plane, p.maps.gains, p.view->width, p.view->height,
+                        kShifts[p.shift][0], kShifts[p.shift][1], p.error_sigma,
+                        p.extras->error_layout, p.shift, kShiftCount, p.extras->error_map, t, T);
 }
 
 }  // namespace
@@ -146,7 +166,7 @@ int32_t best_padded_size(int32_t v) { return (v + 3 + 31) & ~31; }
 
 int64_t best_mode_memory_floats(int32_t max_width, int32_t max_height, int32_t threads) {
     const int32_t W = best_padded_size(max_width), H = best_padded_size(max_height);
-    return working_floats(W, H, threads < 1 ? 1 : threads) + 2 * area(W, H) +
+    return working_layout_floats(W, H, threads < 1 ? 1 : threads) + 2 * area(W, H) +
            area(max_width, max_height) + ratio_floats(W, H);
 }
 
@@ -173,23 +193,18 @@ void denoise_best(const BestMode& b, const PlaneView& view, float noise, PlaneKi
         pass.maps.gains = pass.layout.row_sums;  // free once the pilots are made
         pass.error_sigma = noise / extras.error_unit;
     }
-    // The transforms are the engine's own, run over this working plane.
-    Engine e = make_engine(*b.kernels, b.memory, b.max_width, b.max_height, b.threads, kLevels);
-    e.plane = pass.layout.plane;
-    e.width = view.width;
-    e.height = view.height;
-    e.format = pass.source->format;
     for (pass.shift = 0; pass.shift < kShiftCount; ++pass.shift) {
-        ex.run(ex.self, load_worker, &pass);
-        forward(e, ex);
+        for (pass.level = 0; pass.level < kLevels; ++pass.level)
+            ex.run(ex.self, forward_worker, &pass);
         if (extras.noise_ratio)
             for (pass.level = 0; pass.level < kLevels; ++pass.level)
                 ex.run(ex.self, ratio_worker, &pass);
         ex.run(ex.self, row_energy_worker, &pass);
         ex.run(ex.self, pilot_worker, &pass);
         ex.run(ex.self, apply_worker, &pass);
-        inverse(e, ex);
-        ex.run(ex.self, accumulate_worker, &pass);
+        for (pass.level = kLevels - 1; pass.level >= 0; --pass.level)
+            ex.run(ex.self, inverse_worker, &pass);
+        if (pass.maps.gains) ex.run(ex.self, error_map_worker, &pass);
     }
 }
 

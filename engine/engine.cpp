@@ -3,6 +3,7 @@
 #include "engine/coefficient_view.h"
 #include "engine/noise_estimate.h"
 #include "engine/plane_io.h"
+#include "engine/working_layout.h"
 #include "wavelet/lifting_passes.h"
 #include "wavelet/line_passes.h"
 
@@ -10,31 +11,17 @@ namespace velmora {
 
 namespace {
 
-// Each thread's scratch slice: the stage-by-stage column passes' strips or the fused passes'
-// lines, whichever is larger, in whole cache lines.
-int64_t slice_floats(int32_t W, int32_t H) {
-    const int64_t strips = roomy_scratch_floats_per_thread(W, H), lines = line_pass_floats(W);
-    return ((strips > lines ? strips : lines) + 15) & ~int64_t{15};
-}
-
-// The memory of a W x H plane: the plane, the threads' slices, the buffers between levels.
-int64_t layout_floats(int32_t W, int32_t H, int32_t threads) {
-    return static_cast<int64_t>(W) * H + slice_floats(W, H) * threads + level_buffer_floats(W, H);
-}
-
 void lay_out(Engine& e, const PlaneView& view) {
-    const int32_t W = padded_size(view.width), H = padded_size(view.height);
     e.width = view.width;
     e.height = view.height;
     e.format = view.format;
-    e.plane = {e.memory, W, H, e.memory + static_cast<int64_t>(W) * H,
-               static_cast<int32_t>(slice_floats(W, H))};
+    e.plane =
+        lay_out_working(e.memory, padded_size(view.width), padded_size(view.height), e.threads)
+            .plane;
 }
 
 LevelBuffers level_buffers(const Engine& e) {
-    const TransformPlane& p = e.plane;
-    float* after_slices = p.scratch + static_cast<int64_t>(p.scratch_per_thread) * e.threads;
-    return lay_out_level_buffers(after_slices, p.W, p.H);
+    return lay_out_working(e.memory, e.plane.W, e.plane.H, e.threads).buffers;
 }
 
 struct Stage {
@@ -116,8 +103,8 @@ void run(const Executor& ex, WorkerFunction fn, Stage& stage) { ex.run(ex.self, 
 }  // namespace
 
 int64_t engine_memory_floats(int32_t max_width, int32_t max_height, int32_t threads) {
-    return layout_floats(padded_size(max_width), padded_size(max_height),
-                         threads < 1 ? 1 : threads);
+    return working_layout_floats(padded_size(max_width), padded_size(max_height),
+                                 threads < 1 ? 1 : threads);
 }
 
 Engine make_engine(const KernelSet& kernels, float* memory, int32_t max_width, int32_t max_height,

@@ -76,20 +76,23 @@ int32_t mirror_index(int32_t i, int32_t n) {
 
 int32_t symmetric_index(int32_t i, int32_t n) { return mirror_index(i < 0 ? -i : i, n); }
 
+void load_shifted_row(const KernelSet& k, const PlaneView& view, int32_t W, int32_t y, int32_t dy,
+                      int32_t dx, float* line) {
+    const int32_t w = view.width;
+    const char* src = sample_row(view, symmetric_index(y - dy, view.height));
+    const int32_t end = dx + w < W ? dx + w : W;
+    for (int32_t x = 0; x < dx && x < W; ++x)
+        line[x] = working_value(view, src, symmetric_index(x - dx, w));
+    if (end > dx) load_row(k, view, src, line + dx, end - dx);
+    for (int32_t x = end; x < W; ++x)
+        line[x] = working_value(view, src, symmetric_index(x - dx, w));
+}
+
 void load_shifted_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane,
                              int32_t dy, int32_t dx, int t, int T) {
-    const int32_t w = view.width, h = view.height;
     const ItemRange rows = thread_share(plane.H, t, T);
-    for (int32_t y = rows.begin; y < rows.end; ++y) {
-        const char* src = sample_row(view, symmetric_index(y - dy, h));
-        float* dst = plane_row(plane, y);
-        const int32_t end = dx + w < plane.W ? dx + w : plane.W;
-        for (int32_t x = 0; x < dx && x < plane.W; ++x)
-            dst[x] = working_value(view, src, symmetric_index(x - dx, w));
-        if (end > dx) load_row(k, view, src, dst + dx, end - dx);
-        for (int32_t x = end; x < plane.W; ++x)
-            dst[x] = working_value(view, src, symmetric_index(x - dx, w));
-    }
+    for (int32_t y = rows.begin; y < rows.end; ++y)
+        load_shifted_row(k, view, plane.W, y, dy, dx, plane_row(plane, y));
 }
 
 void store_rounded_row(const KernelSet& k, const PlaneView& view, int32_t y, const float* src) {

@@ -21,6 +21,9 @@ int32_t symmetric_index(int32_t i, int32_t n);
 // symmetric_index(y - dy, height)).
 void load_shifted_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane,
                              int32_t dy, int32_t dx, int t, int T);
+// Row y of that moved picture, padded to W, into `line`.
+void load_shifted_row(const KernelSet& k, const PlaneView& view, int32_t W, int32_t y, int32_t dy,
+                      int32_t dx, float* line);
 
 // Row y of the view from `src` (view.width floats): every value rounded to nearest even, then
 // as store_plane_band.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Whole processes side by side: milliseconds per frame of velmora (exact mode, and best mode
-# each frame on its own: --temporal 0), of an older velmora when one is given, of ffmpeg's vaguedenoiser and of ffmpeg passing the stream
+# each frame on its own: --temporal 0), of an older velmora when one is given (in both modes
+# when it has them, else as it filters by default), of ffmpeg's vaguedenoiser and of ffmpeg passing the stream
 # through unchanged (the floor that reading and writing y4m sets), each reading a y4m file from
 # the page cache and writing y4m to /dev/null, two threads each, the commands alternated round
 # by round; the median of the rounds. A run's first frames also fault in its buffers, so runs
@@ -40,7 +41,9 @@ ffmpeg_run() {  # ffmpeg_run STREAM PIXFMT [FILTER]
     ${3:+-vf "$3"} -pix_fmt "$2" -f yuv4mpegpipe -strict -1 -y /dev/null
 }
 
-printf "%-24s %10s %10s %10s %14s %14s\n" stream exact best before vaguedenoiser "ffmpeg alone"
+modes=no
+[ -n "$before" ] && "$before" --help 2>&1 | grep -q -- '--mode' && modes=yes
+printf "%-24s %8s %8s %8s %8s %14s %14s\n" stream exact "was" best "was" vaguedenoiser "ffmpeg alone"
 for kind in "1920x1080 444 16 yuv444p16le" "1920x1080 420 8 yuv420p" "3840x2160 420 8 yuv420p"; do
   set -- $kind
   size=$1 colour=$2 depth=$3 pixfmt=$4
@@ -52,14 +55,18 @@ for kind in "1920x1080 444 16 yuv444p16le" "1920x1080 420 8 yuv420p" "3840x2160 
   for r in $(seq 1 "$rounds"); do
     times[exact]+="$(ms_of "$build/velmora" --quiet --threads 2 --mode exact --sigma 5 "$stream" /dev/null) "
     times[best]+="$(ms_of "$build/velmora" --quiet --threads 2 --mode best --temporal 0 --sigma 5 "$stream" /dev/null) "
-    [ -n "$before" ] &&
+    if [ "$modes" = yes ]; then
+      times[before]+="$(ms_of "$before" --quiet --threads 2 --mode exact --sigma 5 "$stream" /dev/null) "
+      times[best_before]+="$(ms_of "$before" --quiet --threads 2 --mode best --temporal 0 --sigma 5 "$stream" /dev/null) "
+    elif [ -n "$before" ]; then
       times[before]+="$(ms_of "$before" --quiet --threads 2 --sigma 5 "$stream" /dev/null) "
+    fi
     times[vd]+="$(ms_of ffmpeg_run "$stream" "$pixfmt" vaguedenoiser) "
     times[io]+="$(ms_of ffmpeg_run "$stream" "$pixfmt") "
   done
-  printf "%-24s %10s %10s %10s %14s %14s\n" "$size $colour ${depth}-bit" \
-    "$(echo ${times[exact]} | median)" "$(echo ${times[best]} | median)" \
-    "$( [ -n "$before" ] && echo ${times[before]} | median || echo -)" \
+  printf "%-24s %8s %8s %8s %8s %14s %14s\n" "$size $colour ${depth}-bit" \
+    "$(echo ${times[exact]} | median)" "$( [ -n "$before" ] && echo ${times[before]} | median || echo -)" \
+    "$(echo ${times[best]} | median)" "$( [ "$modes" = yes ] && echo ${times[best_before]} | median || echo -)" \
     "$(echo ${times[vd]} | median)" "$(echo ${times[io]} | median)"
   unset times
   rm -f "$stream"

@@ -1,5 +1,7 @@
 #include "engine/noise_level.h"
 
+#include <cmath>
+
 #include "engine/order_statistic.h"
 #include "engine/square_root.h"
 #include "kernels/lifting_constants.h"
@@ -24,9 +26,11 @@ float level_of(const float* values, int64_t count, float quantile) {
 }  // namespace
 
 NoiseLevel noise_level(const float* spatial, int64_t spatial_count, const float* temporal,
-                       int64_t temporal_count) {
-    const float s = level_of(spatial, spatial_count, kSpatialQuantile);
+                       int64_t temporal_count, double texture) {
+    float s = level_of(spatial, spatial_count, kSpatialQuantile);
     const float t = level_of(temporal, temporal_count, kTemporalQuantile);
+    if (t < 0.0f && s > 0.0f && texture >= 0.0 && texture < kTextureRatio * s)
+        s = static_cast<float>(std::sqrt(static_cast<double>(s) * texture));
     NoiseLevel level = {false, 0.0f, spatial_count, temporal_count};
     if (s >= 0.0f) level = {true, s, spatial_count, temporal_count};
     if (t >= 0.0f && (!level.found || t < level.sigma)) level.sigma = t, level.found = true;

@@ -25,7 +25,15 @@ constexpr double kLeastNoise = 0.5;
 // Each level is sqrt(q / C) / gain, with q the floor(0.1 (n - 1))-th smallest value, C the
 // quantile of pure Gaussian noise (0.5802 spatial, 0.5786 temporal) and gain the finest
 // diagonal block's noise gain; sigma is the smaller of the levels found.
+//
+// `texture` is the kurtosis level of the same pictures (channel_kurtosis.h; negative: none).
+// Without temporal values (one frame, or one picture repeated), where it is below kTextureRatio
+// times the spatial level, fine texture has raised the spatial values: the spatial level is then
+// the geometric mean of the two, one over-reading and the other under-reading on such pictures.
+// With temporal values the smaller level already leaves texture out.
 NoiseLevel noise_level(const float* spatial, int64_t spatial_count, const float* temporal,
-                       int64_t temporal_count);
+                       int64_t temporal_count, double texture = -1.0);
+
+constexpr double kTextureRatio = 0.85;
 
 }  // namespace velmora

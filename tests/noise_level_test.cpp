@@ -1,5 +1,6 @@
 // The noise measurement: which blocks tell nothing, the block values from the finest diagonal
-// details, the levels pooled from them over frames, and the integer square root behind them.
+// details, the levels pooled from them over frames, the kurtosis level that corrects a single
+// frame's, and the integer square root behind them.
 #include "engine/noise_level.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "engine/best_mode.h"
+#include "engine/channel_kurtosis.h"
 #include "engine/noise_blocks.h"
 #include "engine/plane_io.h"
 #include "engine/square_root.h"
@@ -268,6 +270,77 @@ TEST(NoiseLevel, IsTheTenthPercentileOverTheCalibration) {
     const NoiseLevel one_kind = noise_level(spatial.data(), 15, temporal.data(), 16);
     ASSERT_TRUE(one_kind.found);
     EXPECT_FALSE(noise_level(nullptr, 0, nullptr, 0).found);
+}
+
+// Without temporal values a kurtosis level below 0.85 times the spatial one makes the spatial
+// level their geometric mean; at or above it, or with temporal values, nothing changes.
+TEST(NoiseLevel, AKurtosisLevelCorrectsOnlyASingleFramesSpatialLevel) {
+    std::vector<float> spatial, temporal;
+    for (int i = 0; i < 100; ++i) spatial.push_back(1000.0f + 10.0f * static_cast<float>(i));
+    for (int i = 0; i < 31; ++i) temporal.push_back(5000.0f - static_cast<float>(i));
+    const float s = noise_level(spatial.data(), 100, nullptr, 0).sigma;
+    const double low = 0.5 * s;
+    const NoiseLevel corrected = noise_level(spatial.data(), 100, nullptr, 0, low);
+    ASSERT_TRUE(corrected.found);
+    EXPECT_EQ(bits_of(corrected.sigma), bits_of(static_cast<float>(std::sqrt(s * low))));
+    EXPECT_EQ(bits_of(noise_level(spatial.data(), 100, nullptr, 0, kTextureRatio * s).sigma),
+              bits_of(s));
+    EXPECT_EQ(bits_of(noise_level(spatial.data(), 100, nullptr, 0, -1.0).sigma), bits_of(s));
+    EXPECT_EQ(bits_of(noise_level(spatial.data(), 100, temporal.data(), 31, low).sigma),
+              bits_of(noise_level(spatial.data(), 100, temporal.data(), 31).sigma));
+    // A level of 0 from the kurtosis (no noise in a textured picture) takes the level to 0.
+    EXPECT_EQ(noise_level(spatial.data(), 100, nullptr, 0, 0.0).sigma, 0.0f);
+}
+
+// Sparse structure (a few bright rectangles on grey) gives heavy-tailed channels, from which
+// the kurtosis level reads the noise added; noise alone or a picture smaller than a block says
+// nothing; a flat one has none, nor has a clean ramp (its rounding steps are no noise).
+TEST(ChannelKurtosis, ReadsNoiseBesideStructureAndNothingWithoutIt) {
+    const int w = 320, h = 240;
+    const auto rectangles = [](int x, int y) {
+        return ((x / 40 + y / 30) % 5 == 0 && x % 40 < 12 && y % 30 < 9) ? 200.0 : 60.0;
+    };
+    for (double sigma : {3.0, 6.0, 12.0}) {
+        std::vector<uint16_t> s = picture(w, h, SampleFormat::u8, sigma, 11, rectangles);
+        std::vector<uint8_t> bytes(s.begin(), s.end());
+        const double level =
+            kurtosis_noise_level({bytes.data(), 1, w, w, h, SampleFormat::u8}) / 16.0;
+        EXPECT_NEAR(level, sigma, 0.15 * sigma) << sigma;
+    }
+    const auto flat = [](int, int) { return 100.0; };
+    std::vector<uint16_t> noise = picture(w, h, SampleFormat::u8, 5.0, 12, flat);
+    std::vector<uint8_t> noise_bytes(noise.begin(), noise.end());
+    EXPECT_EQ(kurtosis_noise_level({noise_bytes.data(), 1, w, w, h, SampleFormat::u8}), -1.0);
+    const auto smooth = [](int x, int y) { return 40.0 + 0.3 * x + 0.2 * y; };
+    std::vector<uint16_t> ramp = picture(w, h, SampleFormat::u8, 0.0, 13, smooth);
+    std::vector<uint8_t> ramp_bytes(ramp.begin(), ramp.end());
+    EXPECT_LT(kurtosis_noise_level({ramp_bytes.data(), 1, w, w, h, SampleFormat::u8}), 0.5 * 16.0);
+    std::vector<uint8_t> grey(static_cast<size_t>(w) * h, 90);
+    EXPECT_EQ(kurtosis_noise_level({grey.data(), 1, w, w, h, SampleFormat::u8}), 0.0);
+    EXPECT_EQ(kurtosis_noise_level({grey.data(), 1, 7, 7, 100, SampleFormat::u8}), -1.0);
+    EXPECT_EQ(kurtosis_noise_level({grey.data(), 1, 100, 100, 7, SampleFormat::u8}), -1.0);
+}
+
+// The level is in working units: the same picture as 8-bit samples, as 16-bit ones 256 times
+// larger, and as every third sample of an interleaved row gives the same bits, scaled by the
+// formats' working scales (16 and 1: a power of two, exact in every step). Large pictures are
+// sampled more sparsely, not slower.
+TEST(ChannelKurtosis, IsTheSameInEveryFormatAndLayout) {
+    const int w = 1000, h = 700;  // more blocks 4 apart than the limit
+    const auto rectangles = [](int x, int y) {
+        return ((x / 50 + y / 35) % 4 == 0 && x % 50 < 15) ? 180.0 : 70.0;
+    };
+    const std::vector<uint16_t> s = picture(w, h, SampleFormat::u8, 7.0, 14, rectangles);
+    std::vector<uint8_t> bytes(s.begin(), s.end());
+    std::vector<uint16_t> words(s.size()), interleaved(3 * s.size(), 0);
+    for (size_t i = 0; i < s.size(); ++i) words[i] = static_cast<uint16_t>(s[i] * 256);
+    for (size_t i = 0; i < s.size(); ++i) interleaved[3 * i + 1] = words[i];
+    const double u8 = kurtosis_noise_level({bytes.data(), 1, w, w, h, SampleFormat::u8});
+    ASSERT_GT(u8, 0.0);
+    EXPECT_NEAR(u8 / 16.0, 7.0, 1.0);
+    EXPECT_EQ(kurtosis_noise_level({words.data(), 1, w, w, h, SampleFormat::u16}), 16.0 * u8);
+    EXPECT_EQ(kurtosis_noise_level({interleaved.data() + 1, 3, 3 * w, w, h, SampleFormat::u16}),
+              16.0 * u8);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "tools/velmora/noise_window.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "engine/channel_kurtosis.h"
 
 namespace velmora {
 
@@ -48,6 +51,9 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
         m.temporal.resize(static_cast<size_t>(temporal_noise_values(
             before, previous_.view(), blocks, b.view(), m.temporal.data(), &m.unchanged)));
     }
+    // Only a window without temporal values uses the kurtosis level (noise_level.h): it is
+    // measured on the frames that give none to their window, a window's first among them.
+    if (starts(n) || m.temporal.empty()) m.texture = kurtosis_noise_level(picture);
     frames_[n] = std::move(m);
     std::swap(previous_, current_);
     previous_frame_ = n;
@@ -56,18 +62,23 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
 NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
     frames_.erase(frames_.begin(), frames_.lower_bound(n));
     std::vector<float> spatial, temporal;
+    std::vector<double> textures;
     int64_t unchanged = 0;
     last = n;
     for (auto it = frames_.begin(); it != frames_.end() && it->first <= last_of(n); ++it) {
         last = it->first;
         spatial.insert(spatial.end(), it->second.spatial.begin(), it->second.spatial.end());
+        if (it->second.texture >= 0.0) textures.push_back(it->second.texture);
         if (it->first > n) {
             temporal.insert(temporal.end(), it->second.temporal.begin(), it->second.temporal.end());
             unchanged += it->second.unchanged;
         }
     }
+    // The window's kurtosis level: the median of its frames' (the lower of the middle two).
+    std::sort(textures.begin(), textures.end());
+    const double texture = textures.empty() ? -1.0 : textures[(textures.size() - 1) / 2];
     NoiseLevel level = noise_level(spatial.data(), static_cast<int64_t>(spatial.size()),
-                                   temporal.data(), static_cast<int64_t>(temporal.size()));
+                                   temporal.data(), static_cast<int64_t>(temporal.size()), texture);
     still = temporal.empty() && unchanged >= kNoiseLevelBlocks;
     if (still) {
         level.found = true;

@@ -39,6 +39,7 @@ private:
     struct Measured {
         std::vector<float> spatial, temporal;  // temporal: with frame n - 1
         int64_t unchanged = 0;                 // blocks the same as in frame n - 1
+        double texture = -1.0;  // the kurtosis level of a frame without temporal values
     };
     struct Blocks {
         int32_t width = 0, height = 0;

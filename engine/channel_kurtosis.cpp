@@ -42,12 +42,9 @@ constexpr std::array<std::array<double, kSide>, kSide> make_basis() {
 }
 constexpr auto kBasis = make_basis();
 
+// The working value of sample (x, y): shifted up into the working scale (s16 as it is).
 double working_sample(const PlaneView& view, int32_t x, int32_t y) {
-    const ptrdiff_t at = y * view.row_stride + static_cast<ptrdiff_t>(x) * view.sample_stride;
-    if (view.format == SampleFormat::u8) return static_cast<const uint8_t*>(view.base)[at] * 16.0;
-    if (view.format == SampleFormat::s16) return static_cast<const int16_t*>(view.base)[at];
-    return static_cast<const uint16_t*>(view.base)[at] *
-           static_cast<double>(1 << working_shift(view.format));
+    return static_cast<double>(sample_at(view, x, y) << working_shift(view.format));
 }
 
 // Block positions along a side of n samples: every `step` from 0 while a block fits.

@@ -12,19 +12,6 @@ constexpr int32_t kMargin = 2;  // samples around a block searched for clipped o
 constexpr float kSixteenth = 0.0625f;
 constexpr float kThirtySecond = 0.03125f;
 
-int32_t sample_at(const PlaneView& view, int32_t x, int32_t y) {
-    const int64_t at =
-        static_cast<int64_t>(y) * view.row_stride + static_cast<int64_t>(x) * view.sample_stride;
-    switch (view.format) {
-    case SampleFormat::s16:
-        return static_cast<const int16_t*>(view.base)[at];
-    case SampleFormat::u8:
-        return static_cast<const uint8_t*>(view.base)[at];
-    default:
-        return static_cast<const uint16_t*>(view.base)[at];
-    }
-}
-
 bool is_clipped(int32_t v, SampleFormat format) {
     return format != SampleFormat::s16 && (v == 0 || v == sample_maximum(format));
 }

@@ -54,6 +54,20 @@ constexpr int32_t sample_maximum(SampleFormat f) {
     return f == SampleFormat::s16 ? 32767 : (int32_t{1} << sample_bits(f)) - 1;
 }
 
+// Sample (x, y) of a view as it is stored.
+inline int32_t sample_at(const PlaneView& view, int32_t x, int32_t y) {
+    const ptrdiff_t at = static_cast<ptrdiff_t>(y) * view.row_stride +
+                         static_cast<ptrdiff_t>(x) * view.sample_stride;
+    switch (view.format) {
+    case SampleFormat::s16:
+        return static_cast<const int16_t*>(view.base)[at];
+    case SampleFormat::u8:
+        return static_cast<const uint8_t*>(view.base)[at];
+    default:
+        return static_cast<const uint16_t*>(view.base)[at];
+    }
+}
+
 // Threshold entries for this format per track unit: a u16 plane works at 16 times the scale.
 constexpr int32_t threshold_factor(SampleFormat f) { return f == SampleFormat::u16 ? 16 : 1; }
 

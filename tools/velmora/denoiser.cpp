@@ -1,6 +1,7 @@
 #include "tools/velmora/denoiser.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -220,10 +221,11 @@ void Denoiser::filter_exact(const PlaneView& plane, int p, FieldOrder order, Mea
         PlaneView source, drawn;
         int parity;
     };
-    std::vector<Picture> pictures;
+    std::array<Picture, 2> pictures = {};
+    int count = 1;
     std::vector<uint8_t> copy;
     if (order == FieldOrder::progressive) {
-        pictures.push_back({plane, plane, -1});
+        pictures[0] = {plane, plane, -1};
     } else {
         PlaneView source = plane;
         if (o_.view_coefficients) {
@@ -238,10 +240,12 @@ void Denoiser::filter_exact(const PlaneView& plane, int p, FieldOrder order, Mea
         const Picture bottom{field_of(source, 1), rows_of(plane, top_rows, plane.height - top_rows),
                              1};
         pictures =
-            order == FieldOrder::top_first ? std::vector{top, bottom} : std::vector{bottom, top};
+            order == FieldOrder::top_first ? std::array{top, bottom} : std::array{bottom, top};
+        count = 2;
     }
     const int field_shift = order == FieldOrder::progressive ? 0 : 1;
-    for (const Picture& picture : pictures) {
+    for (int i = 0; i < count; ++i) {
+        const Picture& picture = pictures[i];
         if (picture.source.height == 0) continue;  // the second field of a one-line plane
         engine().analyse(picture.source);
         if (measure == Measure::learn) {

@@ -99,8 +99,10 @@ int TemporalFilter::average_picture(int64_t index, int parity) {
         shape.averaged[p] = c.levels.filtered(p);
         centre.plane[p] = {v, view(c.pilot, p, parity), c.pictures[k].error[p].data()};
     }
-    std::vector<TemporalPicture> neighbours;
-    std::vector<int> distances;
+    std::vector<TemporalPicture>& neighbours = neighbours_;
+    std::vector<int>& distances = distances_;
+    neighbours.clear();
+    distances.clear();
     for (int64_t u = std::max(first_, index - radius_); u <= std::min(last_, index + radius_);
          ++u) {
         Slot& n = slot(u);

@@ -84,6 +84,9 @@ private:
     std::array<std::array<std::vector<uint16_t>, 3>, 2> rounded_;
     std::array<std::array<std::vector<float>, 3>, 2> ratio_;
     std::vector<std::max_align_t> memory_;
+    // The neighbours of the picture being averaged and their distances in frames.
+    std::vector<TemporalPicture> neighbours_;
+    std::vector<int> distances_;
 };
 
 }  // namespace velmora

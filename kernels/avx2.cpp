@@ -278,9 +278,9 @@ void store_u16(const float* src, uint16_t* dst, int count, int rounded, int shif
 const KernelSet avx2_kernels = {
     Isa::avx2,
     "avx2",
-    forward_row<Avx>,
-    inverse_row<Avx>,
-    forward_row_split<Avx>,
+    forward_row_in_passes<Avx>,
+    inverse_row_in_passes<Avx>,
+    forward_row_split_in_passes<Avx>,
     forward_columns<Avx>,
     inverse_columns<Avx>,
     threshold_strip<Avx>,

@@ -348,7 +348,7 @@ const KernelSet sse41_kernels = {
     Isa::sse41,
     "sse41",
     forward_row<Sse>,
-    inverse_row<Sse>,
+    inverse_row_in_passes<Sse>,
     forward_row_split<Sse>,
     forward_columns<Sse>,
     inverse_columns<Sse>,

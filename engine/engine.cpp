@@ -60,26 +60,23 @@ struct SampleRows {
     int32_t W;
 };
 
-// The rows a band converts a few pairs from now are asked for as it converts this one, as the
-// passes ask for the plane's rows.
-constexpr int32_t kRowsAhead = 8;
-
 void load_sample_row(void* c, int32_t y, float* line) {
     const SampleRows& s = *static_cast<SampleRows*>(c);
-    prefetch_row(*s.view, y + kRowsAhead, false);
     load_padded_row(*s.k, *s.view, s.W, y, line);
 }
 
 void split_sample_row(void* c, int32_t y, float* e, float* o) {
     const SampleRows& s = *static_cast<SampleRows*>(c);
-    prefetch_row(*s.view, y + kRowsAhead, false);
     load_split_row(*s.k, *s.view, s.W, y, e, o);
 }
 
 void store_sample_row(void* c, int32_t y, float* line) {
     const SampleRows& s = *static_cast<SampleRows*>(c);
-    prefetch_row(*s.view, y + kRowsAhead, true);
     store_row(*s.k, *s.view, y, line);
+}
+
+MemoryRange sample_row_range(void* c, int32_t y) {
+    return sample_row_memory(*static_cast<SampleRows*>(c)->view, y);
 }
 
 void forward_level_worker(int t, int T, void* c) {
@@ -87,15 +84,17 @@ void forward_level_worker(int t, int T, void* c) {
     SampleRows samples = {s.e->kernels, s.view, s.e->plane.W};
     // Planar samples go straight into the halves the row lifting splits a row into.
     const bool planar = s.view->format != SampleFormat::s16 && s.view->sample_stride == 1;
-    forward_level_band(*s.e->kernels, s.e->plane, s.buffers, s.level, s.e->levels,
-                       {load_sample_row, &samples, planar ? split_sample_row : nullptr}, t, T);
+    forward_level_band(
+        *s.e->kernels, s.e->plane, s.buffers, s.level, s.e->levels,
+        {load_sample_row, &samples, planar ? split_sample_row : nullptr, sample_row_range}, t, T);
 }
 
 void inverse_level_worker(int t, int T, void* c) {
     const Stage& s = *static_cast<Stage*>(c);
     SampleRows samples = {s.e->kernels, s.view, s.e->plane.W};
     inverse_level_band(*s.e->kernels, s.e->plane, s.buffers, *s.thresholds, s.level, s.e->levels,
-                       {store_sample_row, &samples}, s.view->height, t, T);
+                       {store_sample_row, &samples, nullptr, sample_row_range}, s.view->height, t,
+                       T);
 }
 
 void run(const Executor& ex, WorkerFunction fn, Stage& stage) { ex.run(ex.self, fn, &stage); }

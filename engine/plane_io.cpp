@@ -130,17 +130,10 @@ void store_row(const KernelSet& k, const PlaneView& view, int32_t y, const float
     store_samples(k, view, y, line, view.width & ~15);
 }
 
-void prefetch_row(const PlaneView& view, int32_t y, bool write) {
-    if (y < 0 || y >= view.height) return;
-    const char* row = sample_row(view, y);
-    const int64_t bytes =
-        static_cast<int64_t>(view.width) * view.sample_stride * sample_bytes(view.format);
-    for (int64_t i = 0; i < bytes; i += 64) {
-        if (write)
-            __builtin_prefetch(row + i, 1, 2);
-        else
-            __builtin_prefetch(row + i, 0, 2);
-    }
+MemoryRange sample_row_memory(const PlaneView& view, int32_t y) {
+    if (y < 0 || y >= view.height) return {nullptr, 0};
+    return {sample_row(view, y),
+            static_cast<int64_t>(view.width) * view.sample_stride * sample_bytes(view.format)};
 }
 
 void load_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane, int t,

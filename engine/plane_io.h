@@ -3,6 +3,7 @@
 
 #include "engine/plane_view.h"
 #include "kernels/kernel_set.h"
+#include "wavelet/prefetch_queue.h"
 #include "wavelet/transform_plane.h"
 
 namespace velmora {
@@ -40,8 +41,8 @@ void load_split_row(const KernelSet& k, const PlaneView& view, int32_t W, int32_
 // Visible row y of a plane from `line` into the view, as store_plane_band stores it.
 void store_row(const KernelSet& k, const PlaneView& view, int32_t y, const float* line);
 
-// Asks the caches for the samples of row y (if the view has it), to be read or written soon.
-void prefetch_row(const PlaneView& view, int32_t y, bool write);
+// The memory of row y's samples; nothing when the view has no row y.
+MemoryRange sample_row_memory(const PlaneView& view, int32_t y);
 
 // Thread t of T: visible rows of its share, then its share of the columns of the bottom padding.
 void load_plane_band(const KernelSet& k, const PlaneView& view, const TransformPlane& plane, int t,

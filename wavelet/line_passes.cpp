@@ -8,16 +8,6 @@ namespace {
 // write: at each new row the hardware prefetchers would otherwise start on a miss.
 constexpr int32_t kPairsAhead = 4;
 
-// Asks the caches for `count` floats from `p` on, one cache line at a time.
-void prefetch(const float* p, int32_t count, bool write) {
-    for (int32_t i = 0; i < count; i += 16) {
-        if (write)
-            __builtin_prefetch(p + i, 1, 2);
-        else
-            __builtin_prefetch(p + i, 0, 2);
-    }
-}
-
 using namespace lifting;
 
 // A level's geometry and one thread's band of row pairs, with the first pair whose rows the
@@ -73,6 +63,15 @@ protected:
     // The floats after the scratch pair.
     float* after_lines() const { return o_ + line_stride(b_.half); }
 
+    // Rows of floats a few pairs ahead, to be read or written.
+    void ask_ahead(const float* row, int32_t count, bool write) {
+        prefetches_.add({row, static_cast<int64_t>(count) * 4}, write);
+    }
+    // The samples of row y, when the conversion tells where they lie.
+    void ask_ahead(const RowConversion* c, int32_t y, bool write) {
+        if (c && c->samples) prefetches_.add(c->samples(c->context, y), write);
+    }
+
     // The updates of even rows: at the top the end term, else the odd rows on either side.
     void update(int32_t q, float c, float c2) {
         if (q == 0)
@@ -92,6 +91,7 @@ protected:
     float* const lines_;
     float* const e_;
     float* const o_;
+    PrefetchQueue prefetches_;
 };
 
 // ---- forward ------------------------------------------------------------------------------
@@ -112,15 +112,21 @@ public:
 
     void run() {
         for (int32_t p = b_.first; p <= b_.last; ++p) {
+            prefetches_.start(3);
             const int32_t ahead = p - 2 + kPairsAhead;
             if (!stream_ && ahead >= b_.begin && ahead < b_.end) {
-                prefetch(low_.row(ahead), b_.half, true);
-                prefetch(plane_.row(ahead) + b_.half, b_.half, true);
-                prefetch(high(ahead), b_.w, true);
+                ask_ahead(low_.row(ahead), b_.half, true);
+                ask_ahead(plane_.row(ahead) + b_.half, b_.half, true);
+                ask_ahead(high(ahead), b_.w, true);
             }
+            ask_ahead(load_, 2 * (p + kPairsAhead), false);
+            ask_ahead(load_, 2 * (p + kPairsAhead) + 1, false);
             take_row(2 * p, even(p));
+            prefetches_.ask();
             take_row(2 * p + 1, odd(p));
+            prefetches_.ask();
             arrive(p);
+            prefetches_.ask();
         }
         if (b_.last == b_.n - 1) finish();
     }
@@ -212,15 +218,21 @@ public:
     void run() {
         for (int32_t r = b_.first > 0 ? b_.first - 1 : 0; r <= b_.first; ++r) mark(r);
         for (int32_t p = b_.first; p <= b_.last; ++p) {
+            // One share after each block row marked and taken, the column step and each row
+            // handed on.
+            prefetches_.start(9);
             const int32_t ahead = p + 1 + kPairsAhead;
             if (ahead < b_.n) {
-                prefetch(block_row(0, ahead), b_.half, false);
-                prefetch(block_row(1, ahead), b_.w, false);
-                prefetch(low_.row(ahead - 1), b_.half, false);
+                ask_ahead(block_row(0, ahead), b_.half, false);
+                ask_ahead(block_row(1, ahead), b_.w, false);
+                ask_ahead(low_.row(ahead - 1), b_.half, false);
             }
+            ask_ahead(store_, 2 * (p - 2 + kPairsAhead), true);
+            ask_ahead(store_, 2 * (p - 2 + kPairsAhead) + 1, true);
             if (p + 1 < b_.n) mark(p + 1);
             take_pair(p);
             arrive(p);
+            prefetches_.ask();
         }
         if (b_.last == b_.n - 1) finish();
     }
@@ -237,11 +249,15 @@ private:
 
     void mark(int32_t r) {
         for (int o = 0; o < 3; ++o)
-            if (thresholded(o)) k_.mark_reaches(block_row(o, r), b_.half, x_[o], marks(o, r));
+            if (thresholded(o)) {
+                k_.mark_reaches(block_row(o, r), b_.half, x_[o], marks(o, r));
+                prefetches_.ask();
+            }
     }
 
     // Block o's row p, thresholded by the marks of the rows around it within the block.
     void take_block_row(int o, int32_t p, float s, float* dst) {
+        prefetches_.ask();
         if (!thresholded(o)) return k_.scale_line(block_row(o, p), dst, s, b_.half);
         const int32_t above = p > 0 ? p - 1 : p, below = p + 1 < b_.n ? p + 1 : p;
         k_.keep_scaled(block_row(o, p), marks(o, above), marks(o, p), marks(o, below), s, dst,
@@ -287,6 +303,7 @@ private:
     }
     void put_row(int32_t y, float* line) {
         if (y >= rows_) return;
+        prefetches_.ask();
         if (store_) {
             k_.inverse_row(line, finished_, b_.half, e_, o_);
             store_->convert(store_->context, y, finished_);

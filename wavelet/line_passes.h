@@ -14,6 +14,7 @@
 
 #include "kernels/kernel_set.h"
 #include "wavelet/masked_threshold.h"
+#include "wavelet/prefetch_queue.h"
 #include "wavelet/transform_plane.h"
 
 // Rows of floats: row y at data + y * stride.
@@ -27,10 +28,13 @@ struct FloatRows {
 // (W floats) made in `line`, the inverse pass hands over row y (W floats) to be taken out. The
 // forward pass has the row made already split when `split` is given: its even samples into e,
 // its odd ones into o (W / 2 each).
+// `samples`, when given, tells where row y's samples lie (nothing outside the picture), so that
+// the passes can ask the caches for them a few rows ahead.
 struct RowConversion {
     void (*convert)(void* context, int32_t y, float* line);
     void* context;
     void (*split)(void* context, int32_t y, float* e, float* o) = nullptr;
+    MemoryRange (*samples)(void* context, int32_t y) = nullptr;
 };
 
 // Floats from one kept line to the next for lines of w floats: whole cache lines and one more,

@@ -1,13 +1,44 @@
 #include "threads/thread_pool.h"
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
 namespace velmora {
 
+namespace {
+
+// How long a waiting thread spins before it sleeps in the kernel. The passes over a plane call
+// the pool every few hundred microseconds, with tens of microseconds between the threads'
+// finishing times; waking a sleeping thread costs about as much again (more on a virtual
+// machine), twice per call.
+constexpr auto kSpinFor = std::chrono::microseconds(200);
+
+inline void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+// Spins until `done()` holds or the time is up; whether it holds.
+template <class Done>
+bool spin_until(Done done) {
+    using Clock = std::chrono::steady_clock;
+    const auto until = Clock::now() + kSpinFor;
+    for (;;) {
+        for (int i = 0; i < 64; ++i) {
+            if (done()) return true;
+            relax();
+        }
+        if (Clock::now() >= until) return false;
+    }
+}
+
+}  // namespace
+
 // Workers wait on a generation counter; a call bumps it, runs index 0 itself and waits until
-// every other index has reported back. Waiting spins briefly before sleeping in the kernel.
+// every other index has reported back. Waiting spins for a while before sleeping in the kernel.
 class ThreadPool::Workers {
 public:
     explicit Workers(int threads) : threads_(threads) {
@@ -45,10 +76,7 @@ private:
     }
 
     unsigned wait_for_change(unsigned seen) {
-        for (int spin = 0; spin < 4000; ++spin) {
-            const unsigned g = generation_.load();
-            if (g != seen) return g;
-        }
+        if (spin_until([&] { return generation_.load() != seen; })) return generation_.load();
         for (;;) {
             generation_.wait(seen);
             const unsigned g = generation_.load();
@@ -57,8 +85,7 @@ private:
     }
 
     void wait_until_zero() {
-        for (int spin = 0; spin < 4000; ++spin)
-            if (pending_.load() == 0) return;
+        if (spin_until([&] { return pending_.load() == 0; })) return;
         for (int left = pending_.load(); left != 0; left = pending_.load()) pending_.wait(left);
     }
 

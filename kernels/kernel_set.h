@@ -126,7 +126,8 @@ struct KernelSet {
     // {e0, e1, o1, e2, o2, o3}: e0 the new even row, then the even and odd rows of the pairs
     // before it, newest first. In order: o1 += alpha (e1 + e0), e1 += beta (o2 + o1),
     // o2 += gamma (e2 + e1), e2 += delta (o3 + o2); then the finished pair goes out scaled:
-    // low = e2 * K, high = o2 * 1/K. Each line keeps its lifted value.
+    // low = e2 * K, high = o2 * 1/K. Each line but e2, which no later step reads, keeps its
+    // lifted value.
     void (*forward_column_step)(float* const* lines, float* low, float* high, int count);
     // The same, for outputs not read again soon: `low` and `high` are written past the caches
     // where the vector form can (both aligned to its width), and are visible to other threads

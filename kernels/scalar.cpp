@@ -284,8 +284,13 @@ void forward_column_step(float* const* lines, float* low, float* high, int count
     scalar_lifting::lift_lines(o1, e1, e0, kAlpha, count);
     scalar_lifting::lift_lines(e1, o2, o1, kBeta, count);
     scalar_lifting::lift_lines(o2, e2, e1, kGamma, count);
-    scalar_lifting::lift_lines(e2, o3, o2, kDelta, count);
-    scale_line(e2, low, kK, count);
+    // e2's pair is finished: its last update goes straight out scaled.
+    for (int i = 0; i < count; ++i) {
+        const float s = o3[i] + o2[i];
+        const float p = s * kDelta;
+        const float e = e2[i] + p;
+        low[i] = e * kK;
+    }
     scale_line(o2, high, kInvK, count);
 }
 

@@ -121,11 +121,13 @@ public:
             }
             ask_ahead(load_, 2 * (p + kPairsAhead), false);
             ask_ahead(load_, 2 * (p + kPairsAhead) + 1, false);
+            // No step that pair p completes reads its odd row: the steps take the even row
+            // while it is still in the nearest cache.
             take_row(2 * p, even(p));
             prefetches_.ask();
-            take_row(2 * p + 1, odd(p));
-            prefetches_.ask();
             arrive(p);
+            prefetches_.ask();
+            take_row(2 * p + 1, odd(p));
             prefetches_.ask();
         }
         if (b_.last == b_.n - 1) finish();

@@ -1,7 +1,8 @@
 // Every vector kernel against its scalar form: checks the bits on random data, then times both.
 // One harness for all kernels and instruction sets, in the manner of a SIMD checker.
 //
-//   velmora-kernels [--width 1920] [--height 1088]
+//   velmora-kernels [--width 1920] [--height 1088]   (widths a multiple of 16, two rows or more)
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -78,12 +79,20 @@ int main(int argc, char** argv) {
         else if (!std::strcmp(argv[i], "--height"))
             H = std::atoi(argv[i + 1]);
     }
+    // Widths of the working planes, whose rows start on 16-byte boundaries as the row kernels
+    // ask; at least two rows, for the kernels that read the rows on either side.
+    if (W < 16 || W % 16 || H < 2) {
+        std::fprintf(stderr, "usage: %s [--width 16, 32, ...] [--height 2 or more]\n", argv[0]);
+        return 2;
+    }
     const size_t plane_size = static_cast<size_t>(W) * H;
     const int words = (W + 31) / 32;  // mark words of a row
     const std::vector<float> source = random_plane(plane_size, 1);
     auto fresh = [&](Buffers& b) {
         b.plane = source;
-        b.scratch.assign(static_cast<size_t>(32) * H + 64, 0.0f);
+        // The column strips' scratch, and room for the row kernels' pair of halves.
+        b.scratch.assign(std::max(static_cast<size_t>(32) * H, static_cast<size_t>(2) * W) + 64,
+                         0.0f);
         b.mask.assign(static_cast<size_t>(3) * W, 0);
         b.out.assign(plane_size + 16, 0.0f);
         SplitMix64 rng{2};

@@ -12,8 +12,9 @@ namespace {
 // How long a waiting thread spins before it sleeps in the kernel. The passes over a plane call
 // the pool every few hundred microseconds, with tens of microseconds between the threads'
 // finishing times; waking a sleeping thread costs about as much again (more on a virtual
-// machine), twice per call.
-constexpr auto kSpinFor = std::chrono::microseconds(200);
+// machine), twice per call. Longer spins gain the passes nothing more and take the processor
+// from the command-line tool's reading and writing threads between frames.
+constexpr auto kSpinFor = std::chrono::microseconds(50);
 
 inline void relax() {
 #if defined(__x86_64__) || defined(__i386__)

@@ -1,5 +1,7 @@
 #include "engine/engine.h"
 
+#include <chrono>
+
 #include "engine/coefficient_view.h"
 #include "engine/noise_estimate.h"
 #include "engine/plane_io.h"
@@ -30,7 +32,17 @@ struct Stage {
     const SubbandThresholds* thresholds;
     int level;
     LevelBuffers buffers;
+    double busy[ThreadSpeeds::kThreads];  // seconds each worker spent on the finest level
 };
+
+// Runs a worker's share of a fused pass; at the finest level, records how long it took.
+template <class Pass>
+void timed_share(Stage& s, int t, Pass pass) {
+    if (s.level != 0 || t >= ThreadSpeeds::kThreads) return pass();
+    const auto start = std::chrono::steady_clock::now();
+    pass();
+    s.busy[t] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
 void load_worker(int t, int T, void* c) {
     const Stage& s = *static_cast<Stage*>(c);
@@ -80,21 +92,26 @@ MemoryRange sample_row_range(void* c, int32_t y) {
 }
 
 void forward_level_worker(int t, int T, void* c) {
-    const Stage& s = *static_cast<Stage*>(c);
+    Stage& s = *static_cast<Stage*>(c);
     SampleRows samples = {s.e->kernels, s.view, s.e->plane.W};
     // Planar samples go straight into the halves the row lifting splits a row into.
     const bool planar = s.view->format != SampleFormat::s16 && s.view->sample_stride == 1;
-    forward_level_band(
-        *s.e->kernels, s.e->plane, s.buffers, s.level, s.e->levels,
-        {load_sample_row, &samples, planar ? split_sample_row : nullptr, sample_row_range}, t, T);
+    const RowConversion load = {load_sample_row, &samples, planar ? split_sample_row : nullptr,
+                                sample_row_range};
+    timed_share(s, t, [&] {
+        forward_level_band(*s.e->kernels, s.e->plane, s.buffers, s.level, s.e->levels, load, t, T,
+                           share_weights(s.e->speeds, T));
+    });
 }
 
 void inverse_level_worker(int t, int T, void* c) {
-    const Stage& s = *static_cast<Stage*>(c);
+    Stage& s = *static_cast<Stage*>(c);
     SampleRows samples = {s.e->kernels, s.view, s.e->plane.W};
-    inverse_level_band(*s.e->kernels, s.e->plane, s.buffers, *s.thresholds, s.level, s.e->levels,
-                       {store_sample_row, &samples, nullptr, sample_row_range}, s.view->height, t,
-                       T);
+    const RowConversion store = {store_sample_row, &samples, nullptr, sample_row_range};
+    timed_share(s, t, [&] {
+        inverse_level_band(*s.e->kernels, s.e->plane, s.buffers, *s.thresholds, s.level,
+                           s.e->levels, store, s.view->height, t, T, share_weights(s.e->speeds, T));
+    });
 }
 
 void run(const Executor& ex, WorkerFunction fn, Stage& stage) { ex.run(ex.self, fn, &stage); }
@@ -115,17 +132,18 @@ Engine make_engine(const KernelSet& kernels, float* memory, int32_t max_width, i
     e.max_height = max_height;
     e.threads = threads < 1 ? 1 : threads;
     e.levels = levels < 1 ? 1 : levels > kLevels ? kLevels : levels;
+    e.speeds = equal_speeds();
     return e;
 }
 
 void load(Engine& e, const PlaneView& view, const Executor& ex) {
     lay_out(e, view);
-    Stage stage = {&e, &view, nullptr, 0, {}};
+    Stage stage = {&e, &view, nullptr, 0, {}, {}};
     run(ex, load_worker, stage);
 }
 
 void forward(const Engine& e, const Executor& ex) {
-    Stage stage = {&e, nullptr, nullptr, 0, {}};
+    Stage stage = {&e, nullptr, nullptr, 0, {}, {}};
     for (stage.level = 0; stage.level < e.levels; ++stage.level) {
         run(ex, lifting_worker<forward_rows>, stage);
         run(ex, lifting_worker<forward_columns>, stage);
@@ -133,12 +151,12 @@ void forward(const Engine& e, const Executor& ex) {
 }
 
 void threshold(const Engine& e, const SubbandThresholds& thresholds, const Executor& ex) {
-    Stage stage = {&e, nullptr, &thresholds, 0, {}};
+    Stage stage = {&e, nullptr, &thresholds, 0, {}, {}};
     run(ex, threshold_worker, stage);
 }
 
 void inverse(const Engine& e, const Executor& ex) {
-    Stage stage = {&e, nullptr, nullptr, 0, {}};
+    Stage stage = {&e, nullptr, nullptr, 0, {}, {}};
     for (stage.level = e.levels - 1; stage.level >= 0; --stage.level) {
         run(ex, lifting_worker<inverse_columns>, stage);
         run(ex, lifting_worker<inverse_rows>, stage);
@@ -146,22 +164,29 @@ void inverse(const Engine& e, const Executor& ex) {
 }
 
 void store(const Engine& e, const PlaneView& view, const Executor& ex) {
-    Stage stage = {&e, &view, nullptr, 0, {}};
+    Stage stage = {&e, &view, nullptr, 0, {}, {}};
     run(ex, store_worker, stage);
 }
 
 void analyse(Engine& e, const PlaneView& view, const Executor& ex) {
     lay_out(e, view);
-    Stage stage = {&e, &view, nullptr, 0, level_buffers(e)};
-    for (stage.level = 0; stage.level < e.levels; ++stage.level)
+    Stage stage = {&e, &view, nullptr, 0, level_buffers(e), {}};
+    for (stage.level = 0; stage.level < e.levels; ++stage.level) {
         run(ex, forward_level_worker, stage);
+        if (stage.level == 0)
+            learn_speeds(e.speeds, ex.threads, forward_level_pairs(e.plane, 0), stage.busy);
+    }
 }
 
 void synthesise(const Engine& e, const SubbandThresholds& thresholds, const PlaneView& view,
                 const Executor& ex) {
-    Stage stage = {&e, &view, &thresholds, 0, level_buffers(e)};
-    for (stage.level = e.levels - 1; stage.level >= 0; --stage.level)
+    Stage stage = {&e, &view, &thresholds, 0, level_buffers(e), {}};
+    for (stage.level = e.levels - 1; stage.level >= 0; --stage.level) {
         run(ex, inverse_level_worker, stage);
+        if (stage.level == 0)
+            learn_speeds(e.speeds, ex.threads, inverse_level_pairs(e.plane, 0, view.height),
+                         stage.busy);
+    }
 }
 
 void denoise(Engine& e, const PlaneView& view, const SubbandThresholds& thresholds,

@@ -29,6 +29,7 @@
 #include "engine/executor.h"
 #include "engine/learning.h"
 #include "engine/plane_view.h"
+#include "engine/thread_speeds.h"
 #include "kernels/kernel_set.h"
 #include "wavelet/masked_threshold.h"
 #include "wavelet/transform_plane.h"
@@ -50,6 +51,10 @@ struct Engine {
     TransformPlane plane;
     int32_t width, height;
     SampleFormat format;
+
+    // The fused passes' threads' recent speeds, by which they share the rows (learnt from the
+    // finest level's passes; a scheduling record, not a result, so even a const engine keeps it).
+    mutable ThreadSpeeds speeds;
 };
 
 // An engine over `memory`; `levels` is clamped to 1..5.

@@ -196,6 +196,30 @@ TEST(FusedPasses, AnyThreadCountFromOneToNineGivesTheSameBits) {
     }
 }
 
+// The rows shared by the threads' speeds instead of equally: lopsided weights, a thread with
+// nothing to do, and the weights the engine learns from its own timing on the way.
+TEST(FusedPasses, SharesByThreadSpeedGiveTheSameBits) {
+    const Case c = {203, 117, SampleFormat::u12, 5};
+    const Samples input(c.format, c.width, c.height, 9);
+    const SubbandThresholds x = mixed_thresholds(strength_of(c.format), 9);
+    const Reference want = stage_by_stage(c, input, x);
+    const uint16_t lopsided[][4] = {{64, 4096, 64, 4096}, {4096, 64, 1024, 700}, {1, 1, 9000, 1}};
+    for (const KernelSet* k : available_tables()) {
+        for (int threads : {2, 3, 4}) {
+            for (const auto& weights : lopsided) {
+                TestEngine t(*k, c.width, c.height, threads, c.levels);
+                std::copy(weights, weights + 4, t.e.speeds.weight);
+                ThreadPool pool(threads);
+                for (int repeat = 0; repeat < 3; ++repeat) {
+                    Samples out = input;
+                    denoise(t.e, out.view(), x, pool.executor());
+                    ASSERT_TRUE(out == want.out) << k->name << ", " << threads << " threads";
+                }
+            }
+        }
+    }
+}
+
 // The fused and the stage-by-stage halves meet where their coefficients do: analyse, measure,
 // threshold stage by stage, synthesise keeping everything; and load, forward, synthesise.
 TEST(FusedPasses, MixWithTheStagesAndKeepThePlaneForAnotherSynthesis) {

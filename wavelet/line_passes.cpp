@@ -22,8 +22,9 @@ struct Band {
     int32_t first_updated;  // the first pair whose even row gets the first update
     int32_t first_done;     // the first pair whose even row gets the second update
 
-    Band(int32_t w_, int32_t n_, int32_t pairs, int t, int T) : w(w_), half(w_ / 2), n(n_) {
-        const ItemRange share = thread_share(pairs, t, T);
+    Band(int32_t w_, int32_t n_, int32_t pairs, int t, int T, const uint16_t* weights)
+        : w(w_), half(w_ / 2), n(n_) {
+        const ItemRange share = weighted_share(pairs, t, T, weights);
         begin = share.begin;
         end = share.end;
         first = begin > 2 ? begin - 2 : 0;
@@ -326,11 +327,32 @@ private:
 
 }  // namespace
 
+int32_t forward_level_pairs(const TransformPlane& plane, int level) {
+    return (plane.H >> level) / 2;
+}
+
+namespace {
+
+// The rows of `level` that the first `rows` rows of level 0 need: only the pairs that hold them
+// are rebuilt, and each coarser level's rows are those the next finer level reads, two pairs
+// beyond its own last pair.
+int32_t level_rows(const TransformPlane& plane, int level, int32_t rows) {
+    for (int l = 0; l < level; ++l) rows = (rows + 1) / 2 + 2;
+    const int32_t h = plane.H >> level;
+    return rows > h ? h : rows;
+}
+
+}  // namespace
+
+int32_t inverse_level_pairs(const TransformPlane& plane, int level, int32_t rows) {
+    return (level_rows(plane, level, rows) + 1) / 2;
+}
+
 void forward_level_band(const KernelSet& k, const TransformPlane& plane,
                         const LevelBuffers& buffers, int level, int levels,
-                        const RowConversion& load, int t, int T) {
-    const int32_t w = plane.W >> level, n = (plane.H >> level) / 2;
-    const Band band(w, n, n, t, T);
+                        const RowConversion& load, int t, int T, const uint16_t* weights) {
+    const int32_t w = plane.W >> level, n = forward_level_pairs(plane, level);
+    const Band band(w, n, n, t, T, weights);
     if (band.empty()) return;
     const FloatRows in = level == 0 ? FloatRows{} : buffers.rows(plane.W, level);
     const FloatRows low =
@@ -340,13 +362,11 @@ void forward_level_band(const KernelSet& k, const TransformPlane& plane,
 
 void inverse_level_band(const KernelSet& k, const TransformPlane& plane,
                         const LevelBuffers& buffers, const SubbandThresholds& thresholds, int level,
-                        int levels, const RowConversion& store, int32_t rows, int t, int T) {
-    const int32_t w = plane.W >> level, h = plane.H >> level, n = h / 2;
-    // Only the pairs that hold the rows asked for are rebuilt; each coarser level's rows are
-    // those the next finer level reads: two pairs beyond its own last pair.
-    for (int l = 0; l < level; ++l) rows = (rows + 1) / 2 + 2;
-    if (rows > h) rows = h;
-    const Band band(w, n, (rows + 1) / 2, t, T);
+                        int levels, const RowConversion& store, int32_t rows, int t, int T,
+                        const uint16_t* weights) {
+    const int32_t w = plane.W >> level, n = (plane.H >> level) / 2;
+    rows = level_rows(plane, level, rows);
+    const Band band(w, n, (rows + 1) / 2, t, T, weights);
     if (band.empty()) return;
     const FloatRows low =
         level == levels - 1 ? plane_rows(plane) : buffers.rows(plane.W, level + 1);

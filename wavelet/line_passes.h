@@ -79,7 +79,12 @@ inline LevelBuffers lay_out_level_buffers(float* memory, int32_t W, int32_t H) {
 // slices hold line_pass_floats(plane.W) floats.
 void forward_level_band(const KernelSet& k, const TransformPlane& plane,
                         const LevelBuffers& buffers, int level, int levels,
-                        const RowConversion& load, int t, int T);
+                        const RowConversion& load, int t, int T, const uint16_t* weights = nullptr);
+
+// The row pairs of `level` that its forward pass, and its inverse pass for the first `rows` rows
+// of level 0, share among the threads (by weighted_share with the weights given).
+int32_t forward_level_pairs(const TransformPlane& plane, int level);
+int32_t inverse_level_pairs(const TransformPlane& plane, int level, int32_t rows);
 
 // The thresholding and inverse transform of `level` for thread t of T: the level's low pass
 // (LL_level+1) and detail blocks, thresholded, to its rebuilt rows (level 0: handed to
@@ -87,4 +92,5 @@ void forward_level_band(const KernelSet& k, const TransformPlane& plane,
 // only read.
 void inverse_level_band(const KernelSet& k, const TransformPlane& plane,
                         const LevelBuffers& buffers, const SubbandThresholds& thresholds, int level,
-                        int levels, const RowConversion& store, int32_t rows, int t, int T);
+                        int levels, const RowConversion& store, int32_t rows, int t, int T,
+                        const uint16_t* weights = nullptr);

@@ -29,6 +29,19 @@ inline ItemRange thread_share(int32_t N, int32_t t, int32_t T) {
             static_cast<int32_t>(static_cast<int64_t>(t + 1) * N / T)};
 }
 
+// Thread t of T's share of N items in proportion to `weights` (T of them, each at least 1; null
+// for equal shares): every thread cuts at the same points, so the shares tile the N items.
+inline ItemRange weighted_share(int32_t N, int32_t t, int32_t T, const uint16_t* weights) {
+    if (!weights) return thread_share(N, t, T);
+    int64_t before = 0, total = 0;
+    for (int32_t i = 0; i < T; ++i) {
+        if (i < t) before += weights[i];
+        total += weights[i];
+    }
+    return {static_cast<int32_t>(N * before / total),
+            static_cast<int32_t>(N * (before + weights[t]) / total)};
+}
+
 // Floats each worker thread needs: two lines of the longer side for the lifting passes, three
 // rows of 32-bit mask entries for the thresholding.
 inline int64_t scratch_floats_per_thread(int32_t W, int32_t H) {

@@ -1,0 +1,35 @@
+#include "engine/thread_speeds.h"
+
+#include "wavelet/transform_plane.h"
+
+namespace velmora {
+
+ThreadSpeeds equal_speeds() {
+    ThreadSpeeds s;
+    for (uint16_t& w : s.weight) w = ThreadSpeeds::kEqual;
+    return s;
+}
+
+const uint16_t* share_weights(const ThreadSpeeds& speeds, int T) {
+    return T >= 2 && T <= ThreadSpeeds::kThreads ? speeds.weight : nullptr;
+}
+
+void learn_speeds(ThreadSpeeds& speeds, int T, int32_t items, const double* busy) {
+    const uint16_t* weights = share_weights(speeds, T);
+    if (!weights) return;
+    double speed[ThreadSpeeds::kThreads], sum = 0;
+    for (int t = 0; t < T; ++t) {
+        const ItemRange share = weighted_share(items, t, T, weights);
+        if (share.end - share.begin < 32 || !(busy[t] > 0)) return;
+        speed[t] = (share.end - share.begin) / busy[t];
+        sum += speed[t];
+    }
+    for (int t = 0; t < T; ++t) {
+        double w = 0.5 * speeds.weight[t] + 0.5 * ThreadSpeeds::kEqual * T * speed[t] / sum;
+        if (w < ThreadSpeeds::kEqual / 16) w = ThreadSpeeds::kEqual / 16;
+        if (w > 4 * ThreadSpeeds::kEqual) w = 4 * ThreadSpeeds::kEqual;
+        speeds.weight[t] = static_cast<uint16_t>(w + 0.5);
+    }
+}
+
+}  // namespace velmora

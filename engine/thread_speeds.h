@@ -1,0 +1,29 @@
+// How fast each worker thread has lately done its share of a pass, so that the next passes are
+// shared in proportion. The processors a machine gives its threads do not always run at one
+// speed (a virtual machine's share of its host, cores of two kinds), and a pass shared equally
+// waits for the slowest. Only the shares follow the speeds: the bits never depend on them.
+#pragma once
+
+#include <cstdint>
+
+namespace velmora {
+
+struct ThreadSpeeds {
+    static constexpr int kThreads = 16;
+    static constexpr uint16_t kEqual = 1024;
+    uint16_t weight[kThreads];  // relative speeds, kEqual for the average thread
+};
+
+ThreadSpeeds equal_speeds();
+
+// The weights to share a pass among T threads by (weighted_share), or null (equal shares) for
+// more threads than kept.
+const uint16_t* share_weights(const ThreadSpeeds& speeds, int T);
+
+// Learns from a pass of `items` shared among T threads by share_weights(speeds, T), in which
+// thread t was busy for busy[t] seconds: each weight moves halfway to the thread's measured
+// speed, within a sixteenth to four times the average. Shares of fewer than 32 items measure
+// too little to go by and teach nothing.
+void learn_speeds(ThreadSpeeds& speeds, int T, int32_t items, const double* busy);
+
+}  // namespace velmora

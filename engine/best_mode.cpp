@@ -54,6 +54,7 @@ Layout lay_out(float* memory, int32_t w, int32_t h, int32_t threads) {
 
 struct Pass {
     const KernelSet* k;
+    const uint16_t* weights;  // the threads' shares, null for equal ones
     const PlaneView* view;    // where the result goes
     const PlaneView* source;  // what is filtered
     const BestModeExtras* extras;
@@ -63,6 +64,7 @@ struct Pass {
     int shift;
     int level;  // of the transform, or of the noise ratio map being built
     float error_sigma;
+    double busy[ThreadSpeeds::kThreads];  // seconds each thread spent on the finest level
 };
 
 // Row y of the moved picture, made as the forward pass takes it.
@@ -94,15 +96,21 @@ void rebuilt_row(void* c, int32_t y, float* line) {
 // the moved picture's rows, the inverse one (with nothing to threshold) hands its rows to the sum.
 void forward_worker(int t, int T, void* c) {
     Pass& p = *static_cast<Pass*>(c);
-    forward_level_band(*p.k, p.layout.plane, p.layout.buffers, p.level, kLevels, {moved_row, &p}, t,
-                       T);
+    const auto pass = [&] {
+        forward_level_band(*p.k, p.layout.plane, p.layout.buffers, p.level, kLevels,
+                           {moved_row, &p}, t, T, p.weights);
+    };
+    if (p.level == 0)
+        timed_share(p.busy, t, pass);
+    else
+        pass();
 }
 
 void inverse_worker(int t, int T, void* c) {
     Pass& p = *static_cast<Pass*>(c);
     const SubbandThresholds none = {};
     inverse_level_band(*p.k, p.layout.plane, p.layout.buffers, none, p.level, kLevels,
-                       {rebuilt_row, &p}, p.view->height + kShifts[p.shift][0], t, T);
+                       {rebuilt_row, &p}, p.view->height + kShifts[p.shift][0], t, T, p.weights);
 }
 
 // One level of the noise ratio map: means of 2 x 2 values of the map below it, or of the
@@ -138,18 +146,18 @@ void ratio_worker(int t, int T, void* c) {
 
 void row_energy_worker(int t, int T, void* c) {
     const Pass& p = *static_cast<Pass*>(c);
-    shrink_row_energy(*p.k, p.layout.plane, p.layout.row_sums, p.shrink, t, T);
+    shrink_row_energy(*p.k, p.layout.plane, p.layout.row_sums, p.shrink, t, T, p.weights);
 }
 
 void pilot_worker(int t, int T, void* c) {
     const Pass& p = *static_cast<Pass*>(c);
     shrink_pilot(*p.k, p.layout.plane, p.layout.row_sums, p.layout.pilot_sums, p.shrink, p.maps, t,
-                 T);
+                 T, p.weights);
 }
 
 void apply_worker(int t, int T, void* c) {
     const Pass& p = *static_cast<Pass*>(c);
-    shrink_apply(*p.k, p.layout.plane, p.layout.pilot_sums, p.shrink, p.maps, t, T);
+    shrink_apply(*p.k, p.layout.plane, p.layout.pilot_sums, p.shrink, p.maps, t, T, p.weights);
 }
 
 // This move's error map, from the gains kept.
@@ -172,15 +180,16 @@ int64_t best_mode_memory_floats(int32_t max_width, int32_t max_height, int32_t t
 
 BestMode make_best_mode(const KernelSet& kernels, float* memory, int32_t max_width,
                         int32_t max_height, int32_t threads) {
-    return {&kernels, memory, max_width, max_height, threads < 1 ? 1 : threads};
+    return {&kernels, memory, max_width, max_height, threads < 1 ? 1 : threads, equal_speeds()};
 }
 
 void denoise_best(const BestMode& b, const PlaneView& view, float noise, PlaneKind kind,
                   const Executor& ex, const BestModeExtras& extras) {
     if (view.width <= 0 || view.height <= 0) return;
     if (!(noise > 0.0f)) return;
-    Pass pass;
+    Pass pass = {};
     pass.k = b.kernels;
+    pass.weights = share_weights(b.speeds, ex.threads);
     pass.view = &view;
     pass.source = extras.source ? extras.source : &view;
     pass.extras = &extras;
@@ -196,6 +205,8 @@ void denoise_best(const BestMode& b, const PlaneView& view, float noise, PlaneKi
     for (pass.shift = 0; pass.shift < kShiftCount; ++pass.shift) {
         for (pass.level = 0; pass.level < kLevels; ++pass.level)
             ex.run(ex.self, forward_worker, &pass);
+        // The next move's passes share by what this one measured.
+        learn_speeds(b.speeds, ex.threads, forward_level_pairs(pass.layout.plane, 0), pass.busy);
         if (extras.noise_ratio)
             for (pass.level = 0; pass.level < kLevels; ++pass.level)
                 ex.run(ex.self, ratio_worker, &pass);

@@ -16,6 +16,7 @@
 #include "engine/error_map.h"
 #include "engine/executor.h"
 #include "engine/plane_view.h"
+#include "engine/thread_speeds.h"
 #include "kernels/kernel_set.h"
 
 namespace velmora {
@@ -36,6 +37,10 @@ struct BestMode {
     float* memory;  // best_mode_memory_floats(...) floats, 16-byte aligned, the caller's
     int32_t max_width, max_height;
     int32_t threads;  // the most threads an executor may run the stages on
+
+    // The threads' recent speeds, by which the passes share their rows (learnt from the finest
+    // level's forward passes; a scheduling record, not a result, so even a const one keeps it).
+    mutable ThreadSpeeds speeds;
 };
 
 BestMode make_best_mode(const KernelSet& kernels, float* memory, int32_t max_width,

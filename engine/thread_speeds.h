@@ -4,6 +4,7 @@
 // waits for the slowest. Only the shares follow the speeds: the bits never depend on them.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace velmora {
@@ -25,5 +26,15 @@ const uint16_t* share_weights(const ThreadSpeeds& speeds, int T);
 // speed, within a sixteenth to four times the average. Shares of fewer than 32 items measure
 // too little to go by and teach nothing.
 void learn_speeds(ThreadSpeeds& speeds, int T, int32_t items, const double* busy);
+
+// Runs thread t's share of a pass by `work()`, recording its time in busy[t] when t is one of
+// the threads kept.
+template <class Work>
+void timed_share(double* busy, int t, Work&& work) {
+    if (t < 0 || t >= ThreadSpeeds::kThreads) return work();
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    busy[t] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
 }  // namespace velmora

@@ -300,13 +300,14 @@ struct Samples {
 std::vector<uint16_t> engine_filter(const std::vector<uint16_t>& s, int w, int h, SampleFormat f,
                                     float sigma, PlaneKind kind, const KernelSet& k, int threads,
                                     bool pool = true, const plain_best::Extras& extras = {},
-                                    bool from_words = false) {
+                                    bool from_words = false, const uint16_t* weights = nullptr) {
     const size_t floats = static_cast<size_t>(best_mode_memory_floats(w, h, threads));
     constexpr size_t kSlack = 64;
     constexpr float kCanary = -12345.5f;
     AlignedFloats memory(floats + 2 * kSlack);
     for (size_t i = 0; i < memory.size(); ++i) memory[i] = kCanary;
-    const BestMode b = make_best_mode(k, memory.data() + kSlack, w, h, threads);
+    BestMode b = make_best_mode(k, memory.data() + kSlack, w, h, threads);
+    if (weights) std::copy(weights, weights + threads, b.speeds.weight);
     Samples samples(s, w, h, f);
     BestModeExtras x;
     x.noise_ratio = extras.ratio ? extras.ratio->data() : nullptr;
@@ -511,6 +512,23 @@ TEST(BestMode, SameBitsForEveryThreadCountExecutorAndKernelTable) {
                             << (pool ? " pooled" : " serial") << " threads";
         }
     }
+}
+
+// The rows shared by lopsided thread speeds (and by those the mode learns as it goes), with
+// the bits of equal shares.
+TEST(BestMode, SharesByThreadSpeedGiveTheSameBits) {
+    const int w = 150, h = 130;
+    const std::vector<uint16_t> s = noisy_samples(w, h, SampleFormat::u10, 8);
+    const std::vector<uint16_t> reference =
+        engine_filter(s, w, h, SampleFormat::u10, 128.0f, PlaneKind::luma, scalar_kernels, 1);
+    const uint16_t lopsided[][4] = {{64, 4096, 64, 4096}, {4096, 64, 1024, 700}};
+    for (int threads : {2, 3, 4})
+        for (const auto& weights : lopsided)
+            for (bool pool : {true, false})
+                ASSERT_EQ(engine_filter(s, w, h, SampleFormat::u10, 128.0f, PlaneKind::luma,
+                                        best_kernels(), threads, pool, {}, false, weights),
+                          reference)
+                    << threads << (pool ? " pooled" : " serial") << " threads";
 }
 
 // Memory for a larger maximum serves smaller planes too, and two engines filter at once on

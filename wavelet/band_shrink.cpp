@@ -73,11 +73,11 @@ bool shrink_is_defined(const ShrinkSettings& s) {
 }
 
 void shrink_row_energy(const KernelSet& k, const TransformPlane& plane, float* row_sums,
-                       const ShrinkSettings& s, int t, int T) {
+                       const ShrinkSettings& s, int t, int T, const uint16_t* weights) {
     float* squares = slice(plane, t);
     for (int b = 0; b < kBlocks; ++b) {
         const Block B = block(plane, b);
-        const ItemRange rows = thread_share(B.m, t, T);
+        const ItemRange rows = weighted_share(B.m, t, T, weights);
         for (int32_t i = rows.begin; i < rows.end; ++i) {
             const int64_t at = B.offset + static_cast<int64_t>(i) * plane.W;
             k.square_row(plane.data + at, squares, B.n);
@@ -87,15 +87,15 @@ void shrink_row_energy(const KernelSet& k, const TransformPlane& plane, float* r
 }
 
 void shrink_pilot(const KernelSet& k, const TransformPlane& plane, const float* row_sums,
-                  float* pilot_sums, const ShrinkSettings& s, const ShrinkMaps& maps, int t,
-                  int T) {
+                  float* pilot_sums, const ShrinkSettings& s, const ShrinkMaps& maps, int t, int T,
+                  const uint16_t* weights) {
     float* sums = slice(plane, t);
     float* energy = sums + (plane.W >> 1);
     const float* rows[7];
     const int count = 2 * s.radius + 1;
     for (int b = 0; b < kBlocks; ++b) {
         const Block B = block(plane, b);
-        const ItemRange share = thread_share(B.m, t, T);
+        const ItemRange share = weighted_share(B.m, t, T, weights);
         for (int32_t i = share.begin; i < share.end; ++i) {
             const int64_t at = B.offset + static_cast<int64_t>(i) * plane.W;
             box_rows(row_sums + B.offset, plane.W, i, B.m, s.radius, rows);
@@ -113,7 +113,8 @@ void shrink_pilot(const KernelSet& k, const TransformPlane& plane, const float* 
 }
 
 void shrink_apply(const KernelSet& k, const TransformPlane& plane, const float* pilot_sums,
-                  const ShrinkSettings& s, const ShrinkMaps& maps, int t, int T) {
+                  const ShrinkSettings& s, const ShrinkMaps& maps, int t, int T,
+                  const uint16_t* weights) {
     float* sums = slice(plane, t);
     // Kept gains without a ratio map take a ratio of 1, which leaves the noise as it is.
     float* ones = sums + (plane.W >> 1);
@@ -124,7 +125,7 @@ void shrink_apply(const KernelSet& k, const TransformPlane& plane, const float* 
     const float* rows[3];
     for (int b = 0; b < kBlocks; ++b) {
         const Block B = block(plane, b);
-        const ItemRange share = thread_share(B.m, t, T);
+        const ItemRange share = weighted_share(B.m, t, T, weights);
         for (int32_t i = share.begin; i < share.end; ++i) {
             const int64_t at = B.offset + static_cast<int64_t>(i) * plane.W;
             box_rows(pilot_sums + B.offset, plane.W, i, B.m, 1, rows);

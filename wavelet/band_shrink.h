@@ -51,12 +51,15 @@ ShrinkSettings shrink_settings(float noise, bool chroma);
 // True when every block's noise energy is a positive number, so that no gain divides by zero.
 bool shrink_is_defined(const ShrinkSettings& s);
 
-// The phases for thread t of T. `row_sums` and `pilot_sums` are W x H planes laid out like the
-// coefficients (each block at its own place); `gains` may be `row_sums`, which phase 3 does not
-// read. The thread's scratch slice holds three band rows.
+// The phases for thread t of T, each block's rows shared by `weights` (weighted_share; null for
+// equal shares). `row_sums` and `pilot_sums` are W x H planes laid out like the coefficients
+// (each block at its own place); `gains` may be `row_sums`, which phase 3 does not read. The
+// thread's scratch slice holds three band rows.
 void shrink_row_energy(const KernelSet& k, const TransformPlane& plane, float* row_sums,
-                       const ShrinkSettings& s, int t, int T);
+                       const ShrinkSettings& s, int t, int T, const uint16_t* weights = nullptr);
 void shrink_pilot(const KernelSet& k, const TransformPlane& plane, const float* row_sums,
-                  float* pilot_sums, const ShrinkSettings& s, const ShrinkMaps& maps, int t, int T);
+                  float* pilot_sums, const ShrinkSettings& s, const ShrinkMaps& maps, int t, int T,
+                  const uint16_t* weights = nullptr);
 void shrink_apply(const KernelSet& k, const TransformPlane& plane, const float* pilot_sums,
-                  const ShrinkSettings& s, const ShrinkMaps& maps, int t, int T);
+                  const ShrinkSettings& s, const ShrinkMaps& maps, int t, int T,
+                  const uint16_t* weights = nullptr);

@@ -10,6 +10,15 @@ constexpr int32_t kPairsAhead = 4;
 
 using namespace lifting;
 
+// The rows of `level` that the first `rows` rows of level 0 need: only the pairs that hold them
+// are rebuilt, and each coarser level's rows are those the next finer level reads, two pairs
+// beyond its own last pair.
+int32_t level_rows(const TransformPlane& plane, int level, int32_t rows) {
+    for (int l = 0; l < level; ++l) rows = (rows + 1) / 2 + 2;
+    const int32_t h = plane.H >> level;
+    return rows > h ? h : rows;
+}
+
 // A level's geometry and one thread's band of row pairs, with the first pair whose rows the
 // band lifts (two before its own, for the neighbours its first pairs need) and the first pairs
 // of each lifting step that it can finish from those: an even row's first update needs the odd
@@ -66,7 +75,8 @@ protected:
 
     // Rows of floats a few pairs ahead, to be read or written.
     void ask_ahead(const float* row, int32_t count, bool write) {
-        prefetches_.add({row, static_cast<int64_t>(count) * 4}, write);
+        prefetches_.add({row, static_cast<int64_t>(count) * static_cast<int64_t>(sizeof(float))},
+                        write);
     }
     // The samples of row y, when the conversion tells where they lie.
     void ask_ahead(const RowConversion* c, int32_t y, bool write) {
@@ -113,6 +123,7 @@ public:
 
     void run() {
         for (int32_t p = b_.first; p <= b_.last; ++p) {
+            // One share after each row taken and after the column steps.
             prefetches_.start(3);
             const int32_t ahead = p - 2 + kPairsAhead;
             if (!stream_ && ahead >= b_.begin && ahead < b_.end) {
@@ -330,19 +341,6 @@ private:
 int32_t forward_level_pairs(const TransformPlane& plane, int level) {
     return (plane.H >> level) / 2;
 }
-
-namespace {
-
-// The rows of `level` that the first `rows` rows of level 0 need: only the pairs that hold them
-// are rebuilt, and each coarser level's rows are those the next finer level reads, two pairs
-// beyond its own last pair.
-int32_t level_rows(const TransformPlane& plane, int level, int32_t rows) {
-    for (int l = 0; l < level; ++l) rows = (rows + 1) / 2 + 2;
-    const int32_t h = plane.H >> level;
-    return rows > h ? h : rows;
-}
-
-}  // namespace
 
 int32_t inverse_level_pairs(const TransformPlane& plane, int level, int32_t rows) {
     return (level_rows(plane, level, rows) + 1) / 2;

@@ -64,7 +64,7 @@ struct Pass {
     int shift;
     int level;  // of the transform, or of the noise ratio map being built
     float error_sigma;
-    double busy[ThreadSpeeds::kThreads];  // seconds each thread spent on the finest level
+    double busy[ThreadSpeeds::kThreads];  // seconds each thread spent on the last forward pass
 };
 
 // Row y of the moved picture, made as the forward pass takes it.
@@ -96,14 +96,10 @@ void rebuilt_row(void* c, int32_t y, float* line) {
 // the moved picture's rows, the inverse one (with nothing to threshold) hands its rows to the sum.
 void forward_worker(int t, int T, void* c) {
     Pass& p = *static_cast<Pass*>(c);
-    const auto pass = [&] {
+    timed_share(p.busy, t, [&] {
         forward_level_band(*p.k, p.layout.plane, p.layout.buffers, p.level, kLevels,
                            {moved_row, &p}, t, T, p.weights);
-    };
-    if (p.level == 0)
-        timed_share(p.busy, t, pass);
-    else
-        pass();
+    });
 }
 
 void inverse_worker(int t, int T, void* c) {
@@ -203,10 +199,13 @@ void denoise_best(const BestMode& b, const PlaneView& view, float noise, PlaneKi
         pass.error_sigma = noise / extras.error_unit;
     }
     for (pass.shift = 0; pass.shift < kShiftCount; ++pass.shift) {
-        for (pass.level = 0; pass.level < kLevels; ++pass.level)
+        for (pass.level = 0; pass.level < kLevels; ++pass.level) {
             ex.run(ex.self, forward_worker, &pass);
-        // The next move's passes share by what this one measured.
-        learn_speeds(b.speeds, ex.threads, forward_level_pairs(pass.layout.plane, 0), pass.busy);
+            // The passes after the finest one share by what it measured.
+            if (pass.level == 0)
+                learn_speeds(b.speeds, ex.threads, forward_level_pairs(pass.layout.plane, 0),
+                             pass.busy);
+        }
         if (extras.noise_ratio)
             for (pass.level = 0; pass.level < kLevels; ++pass.level)
                 ex.run(ex.self, ratio_worker, &pass);

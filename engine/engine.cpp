@@ -30,15 +30,8 @@ struct Stage {
     const SubbandThresholds* thresholds;
     int level;
     LevelBuffers buffers;
-    double busy[ThreadSpeeds::kThreads];  // seconds each worker spent on the finest level
+    double busy[ThreadSpeeds::kThreads];  // seconds each worker spent on the last fused pass
 };
-
-// A worker's share of a fused pass, timed at the finest level, whose times the speeds learn from.
-template <class Pass>
-void level_share(Stage& s, int t, Pass pass) {
-    if (s.level != 0) return pass();
-    timed_share(s.busy, t, pass);
-}
 
 void load_worker(int t, int T, void* c) {
     const Stage& s = *static_cast<Stage*>(c);
@@ -94,7 +87,7 @@ void forward_level_worker(int t, int T, void* c) {
     const bool planar = s.view->format != SampleFormat::s16 && s.view->sample_stride == 1;
     const RowConversion load = {load_sample_row, &samples, planar ? split_sample_row : nullptr,
                                 sample_row_range};
-    level_share(s, t, [&] {
+    timed_share(s.busy, t, [&] {
         forward_level_band(*s.e->kernels, s.e->plane, s.buffers, s.level, s.e->levels, load, t, T,
                            share_weights(s.e->speeds, T));
     });
@@ -104,7 +97,7 @@ void inverse_level_worker(int t, int T, void* c) {
     Stage& s = *static_cast<Stage*>(c);
     SampleRows samples = {s.e->kernels, s.view, s.e->plane.W};
     const RowConversion store = {store_sample_row, &samples, nullptr, sample_row_range};
-    level_share(s, t, [&] {
+    timed_share(s.busy, t, [&] {
         inverse_level_band(*s.e->kernels, s.e->plane, s.buffers, *s.thresholds, s.level,
                            s.e->levels, store, s.view->height, t, T, share_weights(s.e->speeds, T));
     });

@@ -52,7 +52,16 @@ struct Avx {
         auto* p = reinterpret_cast<__m256i*>(m);
         _mm256_storeu_si256(p, _mm256_or_si256(_mm256_loadu_si256(p), _mm256_castps_si256(keep)));
     }
-    static int reach_bits(F c, F x) { return _mm256_movemask_ps(reaches(c, x)); }
+    // The reach bits of 32 floats from p: the comparisons packed to bytes within each half,
+    // then the halves' dwords put back in order.
+    static uint32_t reach_word(const float* p, F x) {
+        const auto mask = [&](int v) { return _mm256_castps_si256(reaches(loadu(p + 8 * v), x)); };
+        const __m256i packed = _mm256_packs_epi16(_mm256_packs_epi32(mask(0), mask(1)),
+                                                  _mm256_packs_epi32(mask(2), mask(3)));
+        const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+        return static_cast<uint32_t>(
+            _mm256_movemask_epi8(_mm256_permutevar8x32_epi32(packed, order)));
+    }
     static __m256i broadcast_bits(uint32_t bits) {
         return _mm256_set1_epi32(static_cast<int32_t>(bits));
     }

@@ -39,14 +39,26 @@ struct Sse {
         const I v = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(w, units), half));
         return _mm_and_si128(v, _mm_castps_si128(_mm_cmpge_ps(w, _mm_setzero_ps())));
     }
-    static F abs(F v) { return _mm_andnot_ps(_mm_set1_ps(-0.0f), v); }
+    // The sign cleared by AND with a mask (rather than AND-NOT with the sign), which leaves the
+    // mask's register as it was and saves a copy a vector.
+    static F abs(F v) { return _mm_and_ps(v, _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff))); }
     static F reaches(F c, F x) { return _mm_cmpge_ps(abs(c), x); }  // false for NaN
     static F or_masks(F a, F b) { return _mm_or_ps(a, b); }
     static void store_mask_or(int32_t* m, F keep) {
         auto* p = reinterpret_cast<__m128i*>(m);
         _mm_storeu_si128(p, _mm_or_si128(_mm_loadu_si128(p), _mm_castps_si128(keep)));
     }
-    static int reach_bits(F c, F x) { return _mm_movemask_ps(reaches(c, x)); }
+    // The reach bits of 32 floats from p: the comparisons packed to bytes, in order.
+    static uint32_t reach_word(const float* p, F x) {
+        auto bytes = [&](int g) {
+            const auto mask = [&](int v) {
+                return _mm_castps_si128(reaches(loadu(p + g + 4 * v), x));
+            };
+            return _mm_movemask_epi8(_mm_packs_epi16(_mm_packs_epi32(mask(0), mask(1)),
+                                                     _mm_packs_epi32(mask(2), mask(3))));
+        };
+        return static_cast<uint32_t>(bytes(0)) | static_cast<uint32_t>(bytes(16)) << 16;
+    }
     static __m128i broadcast_bits(uint32_t bits) {
         return _mm_set1_epi32(static_cast<int32_t>(bits));
     }

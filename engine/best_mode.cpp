@@ -54,7 +54,8 @@ Layout lay_out(float* memory, int32_t w, int32_t h, int32_t threads) {
 
 struct Pass {
     const KernelSet* k;
-    const uint16_t* weights;  // the threads' shares, null for equal ones
+    PassSpeeds* speeds;       // the transforms' shares by level
+    const uint16_t* weights;  // the shrink phases' shares (the finest forward pass's), or null
     const PlaneView* view;    // where the result goes
     const PlaneView* source;  // what is filtered
     const BestModeExtras* extras;
@@ -64,7 +65,7 @@ struct Pass {
     int shift;
     int level;  // of the transform, or of the noise ratio map being built
     float error_sigma;
-    double busy[ThreadSpeeds::kThreads];  // seconds each thread spent on the last forward pass
+    double busy[ThreadSpeeds::kThreads];  // seconds each thread spent on the last transform
 };
 
 // Row y of the moved picture, made as the forward pass takes it.
@@ -98,15 +99,18 @@ void forward_worker(int t, int T, void* c) {
     Pass& p = *static_cast<Pass*>(c);
     timed_share(p.busy, t, [&] {
         forward_level_band(*p.k, p.layout.plane, p.layout.buffers, p.level, kLevels,
-                           {moved_row, &p}, t, T, p.weights);
+                           {moved_row, &p}, t, T, share_weights(p.speeds->forward[p.level], T));
     });
 }
 
 void inverse_worker(int t, int T, void* c) {
     Pass& p = *static_cast<Pass*>(c);
     const SubbandThresholds none = {};
-    inverse_level_band(*p.k, p.layout.plane, p.layout.buffers, none, p.level, kLevels,
-                       {rebuilt_row, &p}, p.view->height + kShifts[p.shift][0], t, T, p.weights);
+    timed_share(p.busy, t, [&] {
+        inverse_level_band(*p.k, p.layout.plane, p.layout.buffers, none, p.level, kLevels,
+                           {rebuilt_row, &p}, p.view->height + kShifts[p.shift][0], t, T,
+                           share_weights(p.speeds->inverse[p.level], T));
+    });
 }
 
 // One level of the noise ratio map: means of 2 x 2 values of the map below it, or of the
@@ -176,7 +180,8 @@ int64_t best_mode_memory_floats(int32_t max_width, int32_t max_height, int32_t t
 
 BestMode make_best_mode(const KernelSet& kernels, float* memory, int32_t max_width,
                         int32_t max_height, int32_t threads) {
-    return {&kernels, memory, max_width, max_height, threads < 1 ? 1 : threads, equal_speeds()};
+    return {&kernels,           memory, max_width, max_height, threads < 1 ? 1 : threads,
+            equal_pass_speeds()};
 }
 
 void denoise_best(const BestMode& b, const PlaneView& view, float noise, PlaneKind kind,
@@ -185,7 +190,8 @@ void denoise_best(const BestMode& b, const PlaneView& view, float noise, PlaneKi
     if (!(noise > 0.0f)) return;
     Pass pass = {};
     pass.k = b.kernels;
-    pass.weights = share_weights(b.speeds, ex.threads);
+    pass.speeds = &b.speeds;
+    pass.weights = share_weights(b.speeds.forward[0], ex.threads);
     pass.view = &view;
     pass.source = extras.source ? extras.source : &view;
     pass.extras = &extras;
@@ -201,10 +207,8 @@ void denoise_best(const BestMode& b, const PlaneView& view, float noise, PlaneKi
     for (pass.shift = 0; pass.shift < kShiftCount; ++pass.shift) {
         for (pass.level = 0; pass.level < kLevels; ++pass.level) {
             ex.run(ex.self, forward_worker, &pass);
-            // The passes after the finest one share by what it measured.
-            if (pass.level == 0)
-                learn_speeds(b.speeds, ex.threads, forward_level_pairs(pass.layout.plane, 0),
-                             pass.busy);
+            learn_speeds(b.speeds.forward[pass.level], ex.threads,
+                         forward_level_pairs(pass.layout.plane, pass.level), pass.busy);
         }
         if (extras.noise_ratio)
             for (pass.level = 0; pass.level < kLevels; ++pass.level)
@@ -212,8 +216,13 @@ void denoise_best(const BestMode& b, const PlaneView& view, float noise, PlaneKi
         ex.run(ex.self, row_energy_worker, &pass);
         ex.run(ex.self, pilot_worker, &pass);
         ex.run(ex.self, apply_worker, &pass);
-        for (pass.level = kLevels - 1; pass.level >= 0; --pass.level)
+        for (pass.level = kLevels - 1; pass.level >= 0; --pass.level) {
             ex.run(ex.self, inverse_worker, &pass);
+            learn_speeds(b.speeds.inverse[pass.level], ex.threads,
+                         inverse_level_pairs(pass.layout.plane, pass.level,
+                                             view.height + kShifts[pass.shift][0]),
+                         pass.busy);
+        }
         if (pass.maps.gains) ex.run(ex.self, error_map_worker, &pass);
     }
 }

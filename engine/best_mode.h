@@ -38,9 +38,10 @@ struct BestMode {
     int32_t max_width, max_height;
     int32_t threads;  // the most threads an executor may run the stages on
 
-    // The threads' recent speeds, by which the passes share their rows (learnt from the finest
-    // level's forward passes; a scheduling record, not a result, so even a const one keeps it).
-    mutable ThreadSpeeds speeds;
+    // The threads' recent speeds, by which the passes share their rows (each transform's pass
+    // learns from its own timing, the shrink phases share as the finest forward pass; a
+    // scheduling record, not a result, so even a const one keeps it).
+    mutable PassSpeeds speeds;
 };
 
 BestMode make_best_mode(const KernelSet& kernels, float* memory, int32_t max_width,

@@ -89,7 +89,7 @@ void forward_level_worker(int t, int T, void* c) {
                                 sample_row_range};
     timed_share(s.busy, t, [&] {
         forward_level_band(*s.e->kernels, s.e->plane, s.buffers, s.level, s.e->levels, load, t, T,
-                           share_weights(s.e->speeds, T));
+                           share_weights(s.e->speeds.forward[s.level], T));
     });
 }
 
@@ -99,7 +99,8 @@ void inverse_level_worker(int t, int T, void* c) {
     const RowConversion store = {store_sample_row, &samples, nullptr, sample_row_range};
     timed_share(s.busy, t, [&] {
         inverse_level_band(*s.e->kernels, s.e->plane, s.buffers, *s.thresholds, s.level,
-                           s.e->levels, store, s.view->height, t, T, share_weights(s.e->speeds, T));
+                           s.e->levels, store, s.view->height, t, T,
+                           share_weights(s.e->speeds.inverse[s.level], T));
     });
 }
 
@@ -121,7 +122,7 @@ Engine make_engine(const KernelSet& kernels, float* memory, int32_t max_width, i
     e.max_height = max_height;
     e.threads = threads < 1 ? 1 : threads;
     e.levels = levels < 1 ? 1 : levels > kLevels ? kLevels : levels;
-    e.speeds = equal_speeds();
+    e.speeds = equal_pass_speeds();
     return e;
 }
 
@@ -162,8 +163,8 @@ void analyse(Engine& e, const PlaneView& view, const Executor& ex) {
     Stage stage = {&e, &view, nullptr, 0, level_buffers(e), {}};
     for (stage.level = 0; stage.level < e.levels; ++stage.level) {
         run(ex, forward_level_worker, stage);
-        if (stage.level == 0)
-            learn_speeds(e.speeds, ex.threads, forward_level_pairs(e.plane, 0), stage.busy);
+        learn_speeds(e.speeds.forward[stage.level], ex.threads,
+                     forward_level_pairs(e.plane, stage.level), stage.busy);
     }
 }
 
@@ -172,9 +173,8 @@ void synthesise(const Engine& e, const SubbandThresholds& thresholds, const Plan
     Stage stage = {&e, &view, &thresholds, 0, level_buffers(e), {}};
     for (stage.level = e.levels - 1; stage.level >= 0; --stage.level) {
         run(ex, inverse_level_worker, stage);
-        if (stage.level == 0)
-            learn_speeds(e.speeds, ex.threads, inverse_level_pairs(e.plane, 0, view.height),
-                         stage.busy);
+        learn_speeds(e.speeds.inverse[stage.level], ex.threads,
+                     inverse_level_pairs(e.plane, stage.level, view.height), stage.busy);
     }
 }
 

@@ -52,9 +52,9 @@ struct Engine {
     int32_t width, height;
     SampleFormat format;
 
-    // The fused passes' threads' recent speeds, by which they share the rows (learnt from the
-    // finest level's passes; a scheduling record, not a result, so even a const engine keeps it).
-    mutable ThreadSpeeds speeds;
+    // The fused passes' threads' recent speeds, by which they share the rows (each pass learns
+    // from its own timing; a scheduling record, not a result, so even a const engine keeps it).
+    mutable PassSpeeds speeds;
 };
 
 // An engine over `memory`; `levels` is clamped to 1..5.

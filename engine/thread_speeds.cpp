@@ -1,12 +1,17 @@
 #include "engine/thread_speeds.h"
 
-#include "wavelet/transform_plane.h"
-
 namespace velmora {
 
 ThreadSpeeds equal_speeds() {
     ThreadSpeeds s;
     for (uint16_t& w : s.weight) w = ThreadSpeeds::kEqual;
+    return s;
+}
+
+PassSpeeds equal_pass_speeds() {
+    PassSpeeds s;
+    for (ThreadSpeeds& level : s.forward) level = equal_speeds();
+    for (ThreadSpeeds& level : s.inverse) level = equal_speeds();
     return s;
 }
 

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdint>
 
+#include "wavelet/transform_plane.h"
+
 namespace velmora {
 
 struct ThreadSpeeds {
@@ -16,6 +18,16 @@ struct ThreadSpeeds {
 };
 
 ThreadSpeeds equal_speeds();
+
+// Speeds for each level's forward and inverse pass apart. A pass's rows cost each thread
+// differently by where they lie (which processor's caches hold what the pass before left), not
+// only by how fast the processor runs, and each pass learns its own shares.
+struct PassSpeeds {
+    ThreadSpeeds forward[kLevels];
+    ThreadSpeeds inverse[kLevels];
+};
+
+PassSpeeds equal_pass_speeds();
 
 // The weights to share a pass among T threads by (weighted_share), or null (equal shares) for
 // more threads than kept.

@@ -307,7 +307,7 @@ std::vector<uint16_t> engine_filter(const std::vector<uint16_t>& s, int w, int h
     AlignedFloats memory(floats + 2 * kSlack);
     for (size_t i = 0; i < memory.size(); ++i) memory[i] = kCanary;
     BestMode b = make_best_mode(k, memory.data() + kSlack, w, h, threads);
-    if (weights) std::copy(weights, weights + threads, b.speeds.weight);
+    if (weights) b.speeds = lopsided_pass_speeds(weights, threads);
     Samples samples(s, w, h, f);
     BestModeExtras x;
     x.noise_ratio = extras.ratio ? extras.ratio->data() : nullptr;

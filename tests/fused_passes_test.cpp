@@ -208,7 +208,7 @@ TEST(FusedPasses, SharesByThreadSpeedGiveTheSameBits) {
         for (int threads : {2, 3, 4}) {
             for (const auto& weights : lopsided) {
                 TestEngine t(*k, c.width, c.height, threads, c.levels);
-                std::copy(weights, weights + 4, t.e.speeds.weight);
+                t.e.speeds = lopsided_pass_speeds(weights, threads);
                 ThreadPool pool(threads);
                 for (int repeat = 0; repeat < 3; ++repeat) {
                     Samples out = input;

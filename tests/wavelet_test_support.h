@@ -9,12 +9,25 @@
 #include <new>
 #include <vector>
 
+#include "engine/thread_speeds.h"
 #include "engine/track_units.h"
 #include "kernels/kernel_set.h"
 #include "standin/frame_source.h"
 #include "wavelet/lifting_passes.h"
 #include "wavelet/masked_threshold.h"
 #include "wavelet/transform_plane.h"
+
+// Lopsided speeds for every pass, each level's forward and inverse pass with the `threads`
+// weights turned by a different step, so that neighbouring passes cut their rows elsewhere.
+inline velmora::PassSpeeds lopsided_pass_speeds(const uint16_t* weights, int threads) {
+    velmora::PassSpeeds s = velmora::equal_pass_speeds();
+    for (int l = 0; l < kLevels; ++l)
+        for (int t = 0; t < threads; ++t) {
+            s.forward[l].weight[t] = weights[(t + l) % threads];
+            s.inverse[l].weight[t] = weights[(t + 2 * l + 1) % threads];
+        }
+    return s;
+}
 
 // Exactly `count` floats on a 16-byte boundary, zero-filled, so that the sanitizers see any
 // access past the end.

@@ -76,17 +76,11 @@ struct Avx {
         _mm256_storeu_ps(row, _mm256_and_ps(_mm256_loadu_ps(row), keep));
         _mm256_storeu_si256(p, _mm256_setzero_si256());
     }
-    // [a1 .. a7 b0] and [a7 b0 .. b6]: a row's next and previous neighbours of each lane.
-    static F next_of(F a, F b) {
-        const __m256i t = _mm256_castps_si256(_mm256_permute2f128_ps(a, b, 0x21));
-        return _mm256_castsi256_ps(_mm256_alignr_epi8(t, _mm256_castps_si256(a), 4));
-    }
+    // [a7 b0 .. b6]: each lane's previous neighbour in a row.
     static F previous_of(F a, F b) {
         const __m256i t = _mm256_castps_si256(_mm256_permute2f128_ps(a, b, 0x21));
         return _mm256_castsi256_ps(_mm256_alignr_epi8(_mm256_castps_si256(b), t, 12));
     }
-    static F first_from(F a, F b) { return _mm256_blend_ps(a, b, 1); }    // [b0 a1 .. a7]
-    static F last_from(F a, F b) { return _mm256_blend_ps(a, b, 0x80); }  // [a0 .. a6 b7]
     static void stream(float* p, F v) { _mm256_stream_ps(p, v); }
     static void fence() { _mm_sfence(); }
     static F max_keep(F a, F m) { return _mm256_max_ps(a, m); }  // keeps m where a is a NaN

@@ -72,15 +72,10 @@ struct Sse {
         _mm_storeu_ps(row, _mm_and_ps(_mm_loadu_ps(row), _mm_castsi128_ps(_mm_loadu_si128(p))));
         _mm_storeu_si128(p, _mm_setzero_si128());
     }
-    // [a1 a2 a3 b0] and [a3 b0 b1 b2]: a row's next and previous neighbours of each lane.
-    static F next_of(F a, F b) {
-        return _mm_castsi128_ps(_mm_alignr_epi8(_mm_castps_si128(b), _mm_castps_si128(a), 4));
-    }
+    // [a3 b0 b1 b2]: each lane's previous neighbour in a row.
     static F previous_of(F a, F b) {
         return _mm_castsi128_ps(_mm_alignr_epi8(_mm_castps_si128(b), _mm_castps_si128(a), 12));
     }
-    static F first_from(F a, F b) { return _mm_blend_ps(a, b, 1); }  // [b0 a1 a2 a3]
-    static F last_from(F a, F b) { return _mm_blend_ps(a, b, 8); }   // [a0 a1 a2 b3]
     static void stream(float* p, F v) { _mm_stream_ps(p, v); }
     static void fence() { _mm_sfence(); }
     static F max_keep(F a, F m) { return _mm_max_ps(a, m); }  // keeps m where a is a NaN
@@ -359,9 +354,9 @@ void split_u16(const uint16_t* src, float* e, float* o, int pairs, int shift) {
 const KernelSet sse41_kernels = {
     Isa::sse41,
     "sse41",
-    forward_row<Sse>,
+    forward_row_in_passes<Sse>,
     inverse_row_in_passes<Sse>,
-    forward_row_split<Sse>,
+    forward_row_split_in_passes<Sse>,
     forward_columns<Sse>,
     inverse_columns<Sse>,
     threshold_strip<Sse>,

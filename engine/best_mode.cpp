@@ -180,8 +180,8 @@ int64_t best_mode_memory_floats(int32_t max_width, int32_t max_height, int32_t t
 
 BestMode make_best_mode(const KernelSet& kernels, float* memory, int32_t max_width,
                         int32_t max_height, int32_t threads) {
-    return {&kernels,           memory, max_width, max_height, threads < 1 ? 1 : threads,
-            equal_pass_speeds()};
+    const int32_t T = threads < 1 ? 1 : threads;
+    return {&kernels, memory, max_width, max_height, T, equal_pass_speeds()};
 }
 
 void denoise_best(const BestMode& b, const PlaneView& view, float noise, PlaneKind kind,

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Whole processes side by side: milliseconds per frame of velmora (exact mode, and best mode
 # each frame on its own: --temporal 0), of an older velmora when one is given (in both modes
-# when it has them, else as it filters by default), of ffmpeg's vaguedenoiser and of ffmpeg passing the stream
-# through unchanged (the floor that reading and writing y4m sets), each reading a y4m file from
-# the page cache and writing y4m to /dev/null, two threads each, the commands alternated round
-# by round; the median of the rounds. A run's first frames also fault in its buffers, so runs
-# need some tens of frames for the steady rate. Installs Debian's ffmpeg if missing.
+# when it has them, else as it filters by default), of ffmpeg's vaguedenoiser and of ffmpeg
+# passing the stream through unchanged (the floor that reading and writing y4m sets), each
+# reading a y4m file from the page cache and writing y4m to /dev/null, two threads each, the
+# commands alternated (each round starting one command later); the median of the rounds. A run's
+# first frames also fault in its buffers, so runs need some tens of frames for the steady rate.
+# Installs Debian's ffmpeg if missing.
 #
 #   bench/tool_speed.sh [--build DIR] [--before OLD_VELMORA] [--rounds N] [--frames N]
 set -euo pipefail
@@ -41,6 +42,23 @@ ffmpeg_run() {  # ffmpeg_run STREAM PIXFMT [FILTER]
     ${3:+-vf "$3"} -pix_fmt "$2" -f yuv4mpegpipe -strict -1 -y /dev/null
 }
 
+# One run of the command a column names, timed.
+time_one() {
+  case $1 in
+    exact) ms_of "$build/velmora" --quiet --threads 2 --mode exact --sigma 5 "$stream" /dev/null ;;
+    best) ms_of "$build/velmora" --quiet --threads 2 --mode best --temporal 0 --sigma 5 "$stream" /dev/null ;;
+    before)
+      if [ "$modes" = yes ]; then
+        ms_of "$before" --quiet --threads 2 --mode exact --sigma 5 "$stream" /dev/null
+      else
+        ms_of "$before" --quiet --threads 2 --sigma 5 "$stream" /dev/null
+      fi ;;
+    best_before) ms_of "$before" --quiet --threads 2 --mode best --temporal 0 --sigma 5 "$stream" /dev/null ;;
+    vd) ms_of ffmpeg_run "$stream" "$pixfmt" vaguedenoiser ;;
+    io) ms_of ffmpeg_run "$stream" "$pixfmt" ;;
+  esac
+}
+
 modes=no
 [ -n "$before" ] && "$before" --help 2>&1 | grep -q -- '--mode' && modes=yes
 printf "%-24s %8s %8s %8s %8s %14s %14s\n" stream exact "was" best "was" vaguedenoiser "ffmpeg alone"
@@ -50,19 +68,17 @@ for kind in "1920x1080 444 16 yuv444p16le" "1920x1080 420 8 yuv420p" "3840x2160 
   stream=$work/in.y4m
   "$build/velmora-sample" --size "$size" --colour "$colour" --depth "$depth" --sigma 5 \
     --frames "$frames" "$stream" > /dev/null
+  sync  # the stream's pages written back before anything is timed
   cat "$stream" > /dev/null
   declare -A times=()
+  names=(exact best vd io)
+  if [ "$modes" = yes ]; then names+=(before best_before); elif [ -n "$before" ]; then names+=(before); fi
   for r in $(seq 1 "$rounds"); do
-    times[exact]+="$(ms_of "$build/velmora" --quiet --threads 2 --mode exact --sigma 5 "$stream" /dev/null) "
-    times[best]+="$(ms_of "$build/velmora" --quiet --threads 2 --mode best --temporal 0 --sigma 5 "$stream" /dev/null) "
-    if [ "$modes" = yes ]; then
-      times[before]+="$(ms_of "$before" --quiet --threads 2 --mode exact --sigma 5 "$stream" /dev/null) "
-      times[best_before]+="$(ms_of "$before" --quiet --threads 2 --mode best --temporal 0 --sigma 5 "$stream" /dev/null) "
-    elif [ -n "$before" ]; then
-      times[before]+="$(ms_of "$before" --quiet --threads 2 --sigma 5 "$stream" /dev/null) "
-    fi
-    times[vd]+="$(ms_of ffmpeg_run "$stream" "$pixfmt" vaguedenoiser) "
-    times[io]+="$(ms_of ffmpeg_run "$stream" "$pixfmt") "
+    # Each round starts one command later, so that no command always follows the same one.
+    for i in "${!names[@]}"; do
+      name=${names[(i + r - 1) % ${#names[@]}]}
+      times[$name]+="$(time_one "$name") "
+    done
   done
   printf "%-24s %8s %8s %8s %8s %14s %14s\n" "$size $colour ${depth}-bit" \
     "$(echo ${times[exact]} | median)" "$( [ -n "$before" ] && echo ${times[before]} | median || echo -)" \

@@ -103,12 +103,15 @@ void forward_worker(int t, int T, void* c) {
     });
 }
 
+// The rows of the moved picture the inverse passes rebuild: those that hold the view's.
+int32_t rebuilt_rows(const Pass& p) { return p.view->height + kShifts[p.shift][0]; }
+
 void inverse_worker(int t, int T, void* c) {
     Pass& p = *static_cast<Pass*>(c);
     const SubbandThresholds none = {};
     timed_share(p.busy, t, [&] {
         inverse_level_band(*p.k, p.layout.plane, p.layout.buffers, none, p.level, kLevels,
-                           {rebuilt_row, &p}, p.view->height + kShifts[p.shift][0], t, T,
+                           {rebuilt_row, &p}, rebuilt_rows(p), t, T,
                            share_weights(p.speeds->inverse[p.level], T));
     });
 }
@@ -219,8 +222,7 @@ void denoise_best(const BestMode& b, const PlaneView& view, float noise, PlaneKi
         for (pass.level = kLevels - 1; pass.level >= 0; --pass.level) {
             ex.run(ex.self, inverse_worker, &pass);
             learn_speeds(b.speeds.inverse[pass.level], ex.threads,
-                         inverse_level_pairs(pass.layout.plane, pass.level,
-                                             view.height + kShifts[pass.shift][0]),
+                         inverse_level_pairs(pass.layout.plane, pass.level, rebuilt_rows(pass)),
                          pass.busy);
         }
         if (pass.maps.gains) ex.run(ex.self, error_map_worker, &pass);

@@ -363,8 +363,8 @@ void inverse_level_band(const KernelSet& k, const TransformPlane& plane,
                         int levels, const RowConversion& store, int32_t rows, int t, int T,
                         const uint16_t* weights) {
     const int32_t w = plane.W >> level, n = (plane.H >> level) / 2;
+    const Band band(w, n, inverse_level_pairs(plane, level, rows), t, T, weights);
     rows = level_rows(plane, level, rows);
-    const Band band(w, n, (rows + 1) / 2, t, T, weights);
     if (band.empty()) return;
     const FloatRows low =
         level == levels - 1 ? plane_rows(plane) : buffers.rows(plane.W, level + 1);

@@ -173,6 +173,8 @@ std::vector<BadInput> bad_inputs() {
         {"header without line end", "YUV4MPEG2 W32 H16 " + std::string(5000, 'X'), "no line end"},
         {"malformed width", "YUV4MPEG2 W3x2 H16 C420jpeg\n", "malformed width '3x2'"},
         {"no height", "YUV4MPEG2 W32 C420jpeg\n", "no height"},
+        {"width twice", "YUV4MPEG2 W32 H16 W16 C420jpeg\n", "parameter W is given twice"},
+        {"tabs", "YUV4MPEG2\tW32\tH16\n", "separated by tabs"},
         {"width 0", "YUV4MPEG2 W0 H16 C420jpeg\n", "width 0 outside 1..16384"},
         {"height above limit", "YUV4MPEG2 W32 H16385 C420jpeg\n", "height 16385 outside"},
         {"unknown colour space", "YUV4MPEG2 W32 H16 C420xyz\n",

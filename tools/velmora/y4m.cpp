@@ -15,6 +15,7 @@ namespace {
 
 constexpr std::string_view kMagic = "YUV4MPEG2";
 constexpr size_t kHeaderLimit = 4096;
+constexpr std::string_view kOnceEach = "WHFIAC";  // stream parameters given at most once
 constexpr size_t kFirstReadBytes = size_t{1} << 20;
 // Enough of a foreign input to tell its format by (an MPEG transport stream needs three packets).
 constexpr size_t kSniffBytes = 600;
@@ -23,7 +24,7 @@ bool starts_as_magic(std::string_view bytes) {
     const size_t n = std::min(bytes.size(), kMagic.size());
     return bytes.substr(0, n) == kMagic.substr(0, n) &&
            (bytes.size() <= kMagic.size() || bytes[kMagic.size()] == ' ' ||
-            bytes[kMagic.size()] == '\n');
+            bytes[kMagic.size()] == '\t' || bytes[kMagic.size()] == '\n');
 }
 
 [[noreturn]] void foreign_input(std::string_view first_bytes) {
@@ -161,10 +162,11 @@ size_t StreamFormat::frame_bytes() const { return plane_offset(planes()); }
 
 StreamFormat parse_stream_header(std::string_view line) {
     StreamFormat f;
-    if (line.substr(0, kMagic.size()) != kMagic ||
-        (line.size() > kMagic.size() && line[kMagic.size()] != ' '))
+    if (!starts_as_magic(line) || line.size() < kMagic.size())
         throw InputError("not a YUV4MPEG2 stream (it begins with '" + printable(line) + "')");
-    bool have_width = false, have_height = false;
+    if (line.find('\t') != line.npos)
+        header_error("parameters separated by tabs; YUV4MPEG2 separates them with spaces");
+    std::string seen;  // the parameters given so far
     size_t pos = kMagic.size();
     while (pos < line.size()) {
         const size_t end = std::min(line.find(' ', pos), line.size());
@@ -172,14 +174,16 @@ StreamFormat parse_stream_header(std::string_view line) {
         pos = end + 1;
         if (token.empty()) continue;
         const std::string_view value = token.substr(1);
+        // The known parameters once each; X (extensions) and unknown ones pass as they are.
+        if (kOnceEach.find(token[0]) != kOnceEach.npos && seen.find(token[0]) != seen.npos)
+            header_error("the parameter " + printable(token.substr(0, 1)) + " is given twice");
+        seen += token[0];
         switch (token[0]) {
         case 'W':
             f.width = parse_dimension(value, "width");
-            have_width = true;
             break;
         case 'H':
             f.height = parse_dimension(value, "height");
-            have_height = true;
             break;
         case 'C':
             f.colour_space = std::string(value);
@@ -198,8 +202,8 @@ StreamFormat parse_stream_header(std::string_view line) {
             break;
         }
     }
-    if (!have_width) header_error("no width (W parameter)");
-    if (!have_height) header_error("no height (H parameter)");
+    if (seen.find('W') == seen.npos) header_error("no width (W parameter)");
+    if (seen.find('H') == seen.npos) header_error("no height (H parameter)");
     return f;
 }
 

@@ -1,6 +1,7 @@
-// The command as a user meets it: mistakes found before the run, foreign inputs and output names
-// pointed at ffmpeg, the progress report, a segment of the stream, the frames before damage
-// kept on request, and previews of a region with the difference picture.
+// The command as a user meets it: mistakes found before the run, closed or unfit standard
+// streams, foreign inputs and output names pointed at ffmpeg, the progress report, a segment of the
+// stream, the frames before damage kept on request, and previews of a region with the difference
+// picture.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -56,7 +57,7 @@ TEST_F(CliCommand, MistakesInTheCommandAreNamedBeforeAnythingIsRead) {
     const std::string png = dir.file("p.png");
     const struct {
         std::vector<std::string> args;
-        const char* says;
+        std::string says;
     } cases[] = {
         {{"--auto-every", "0", in, out}, "--auto-every: '0' is not a whole number of 1 or more"},
         {{"--preview-frame", "2", in, out}, "--preview-frame needs --preview"},
@@ -76,6 +77,9 @@ TEST_F(CliCommand, MistakesInTheCommandAreNamedBeforeAnythingIsRead) {
         {{in, dir.file("OUT.MP4")}, "not MP4"},
         {{in, dir.file("a b.webm")}, "ffmpeg -f yuv4mpegpipe -i - '"},
         {{in, dir.file("out.yuv")}, "not raw video"},
+        {{in}, "got only '" + in + "'"},
+        {{"--preview", in, in, out}, "--preview '" + in + "' is the input; the picture would"},
+        {{"--preview", out, in, out}, "--preview '" + out + "' is the output"},
     };
     for (const auto& c : cases) {
         const RunResult r = run_velmora(c.args);
@@ -91,6 +95,49 @@ TEST_F(CliCommand, MistakesInTheCommandAreNamedBeforeAnythingIsRead) {
                   .status,
               0);
     EXPECT_TRUE(read_file(dir.file("y.mkv")) == filtered(in));
+}
+
+// A closed standard stream is never taken for a file the run opens: with a file output the run
+// writes it. Video is not read from a terminal, nor help written where it cannot go.
+TEST_F(CliCommand, ClosedOrUnfitStandardStreamsAreNamed) {
+    const std::vector<std::string> filter = {"--quiet", "--sigma", "4", "--temporal", "0"};
+    const auto with = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), filter.begin(), filter.end());
+        return args;
+    };
+    const struct {
+        const char* redirect;
+        std::vector<std::string> args;
+        const char* says;  // empty: the run succeeds
+    } cases[] = {
+        {">&-", with({"-", out}), ""},
+        {"<&- >&-", with({in, out}), ""},
+        {"<&-", with({"-", out}), "standard input is closed"},
+        {">&-", with({in, "-"}), "standard output is closed"},
+        {">&-", {"--help"}, "cannot write to standard output: it is closed"},
+        {">/dev/full", {"--version"}, "cannot write to standard output: No space left"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.redirect + (" " + c.args.back()));
+        std::vector<std::string> args = {"-c", std::string("exec \"$0\" \"$@\" ") + c.redirect,
+                                         VELMORA_CLI};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const RunResult r = run("/bin/sh", args, in);
+        if (*c.says == '\0') {
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_TRUE(read_file(out) == filtered(in));
+            ::unlink(out.c_str());
+        } else {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        }
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.y4m"});
+    }
+    // Bounded: a run that waits for a terminal's input would wait for ever.
+    const RunResult terminal =
+        run("/usr/bin/timeout", {"10", VELMORA_CLI, "--sigma", "4", "-", out}, "/dev/ptmx");
+    EXPECT_EQ(terminal.status, 1);
+    EXPECT_NE(terminal.err.find("refusing to read video from a terminal"), std::string::npos);
 }
 
 // What can be known from the stream's header, and from a file's length, is checked before any

@@ -1,13 +1,16 @@
-// The output file: written through symbolic links, into hard-linked files, with the existing
-// file's permission bits and owner, and the temporary files of killed runs cleared by the next.
+// The output file: written through symbolic links, into hard-linked files (whole or not at all,
+// whatever interrupts, races or fills the disk), with the existing file's permission bits and
+// owner, and the temporary files of killed runs cleared by the next.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "tests/cli_test_support.h"
 #include "tools/velmora/output_file.h"
@@ -115,11 +118,20 @@ TEST_F(CliOutputFile, AnExistingFileKeepsItsModeAndOwner) {
     for (mode_t mode : {0640, 0600, 0755, 0444}) {
         write_file(out, "old");
         ASSERT_EQ(::chmod(out.c_str(), mode), 0);
-        ASSERT_EQ(filter_into(out), 0);
+        if (mode == 0444) {  // write-protected: replaced only when forced
+            const RunResult refused = run_velmora({"--sigma", "4", in, out});
+            EXPECT_EQ(refused.status, 1);
+            EXPECT_NE(refused.err.find("write-protected; --force"), std::string::npos);
+            EXPECT_EQ(read_file(out), "old");
+            ASSERT_EQ(run_velmora({"--quiet", "--force", "--sigma", "4", in, out}).status, 0);
+        } else {
+            ASSERT_EQ(filter_into(out), 0);
+        }
         EXPECT_EQ(stat_of(out).st_mode & 07777, mode) << std::oct << mode;
         EXPECT_TRUE(read_file(out) == expected);
     }
     if (::geteuid() == 0) {
+        ASSERT_EQ(::chmod(out.c_str(), 0644), 0);
         ASSERT_EQ(::chown(out.c_str(), 4321, 4322), 0);
         ASSERT_EQ(filter_into(out), 0);
         EXPECT_EQ(stat_of(out).st_uid, 4321u);
@@ -186,6 +198,147 @@ TEST_F(CliOutputFile, OnlyTemporaryFilesOfEndedRunsAreRemoved) {
     ::close(locked);
     EXPECT_EQ(velmora::remove_stale_temporaries(dir.path() + "/"),
               std::vector<std::string>{dir.path() + "/" + kept[1]});
+}
+
+// A hard-linked output large enough that copying it in takes a while, and what a run with each
+// strength writes into it.
+class CliHardLinkedOutput : public CliOutputFile {
+protected:
+    std::string stream = serialise(
+        make_stream(320, 240, velmora::Subsampling::s420, SampleFormat::u8, 60, 5));  // 6.9 MB
+    std::string other = dir.file("other.y4m");
+    std::string old_content = std::string(1000, 'o');
+
+    std::vector<std::string> filter_args(const char* sigma, const std::string& target) const {
+        return {"--quiet", "--mode", "exact", "--sigma", sigma, "-", target};
+    }
+    std::string result_of(const char* sigma) {
+        const std::string path = dir.file("plain.y4m");
+        EXPECT_EQ(run_velmora_piped(filter_args(sigma, path), stream).status, 0);
+        std::string bytes = read_file(path);
+        ::unlink(path.c_str());
+        return bytes;
+    }
+    void make_linked_output() {
+        ::unlink(out.c_str());
+        ::unlink(other.c_str());
+        write_file(out, old_content);
+        ASSERT_EQ(::link(out.c_str(), other.c_str()), 0);
+    }
+};
+
+// An interrupt that comes while the finished output is copied into the file waits for the copy:
+// the file is never left half old, half new, and the run still dies of the signal.
+TEST_F(CliHardLinkedOutput, InterruptsDuringTheCopyWaitForItsEnd) {
+    const std::string result = result_of("4");
+    int killed_after_copy_began = 0;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGINT, SIGTERM, SIGHUP}) {
+        make_linked_output();
+        WaitingRun run(filter_args("4", out), stream);
+        run.end_input();
+        // The copy has begun when the file's size changes.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (stat_of(out).st_size == static_cast<off_t>(old_content.size()) &&
+               std::chrono::steady_clock::now() < until) {
+        }
+        ::kill(run.pid(), sig);
+        const int status = run.stop(0);
+        EXPECT_TRUE(read_file(other) == result) << "signal " << sig;
+        EXPECT_TRUE(WIFEXITED(status) ? WEXITSTATUS(status) == 0 : WTERMSIG(status) == sig);
+        killed_after_copy_began += WIFSIGNALED(status);
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.y4m", "other.y4m", "out.y4m"}));
+    }
+    EXPECT_GT(killed_after_copy_began, 0);
+}
+
+// Two runs never write into one file at once: while one holds it, another is refused with a
+// message; started together, each either finishes or is refused, and the file holds one whole
+// result.
+TEST_F(CliHardLinkedOutput, ASecondRunIntoTheSameFileIsRefused) {
+    const std::string gentle = result_of("4"), strong = result_of("12");
+    make_linked_output();
+    {
+        WaitingRun first(filter_args("4", out), stream);
+        const RunResult second = run_velmora_piped(filter_args("12", other), stream);
+        EXPECT_EQ(second.status, 1);
+        EXPECT_NE(second.err.find("'" + other + "' is being written by another velmora run"),
+                  std::string::npos)
+            << second.err;
+        first.end_input();
+        EXPECT_EQ(first.stop(0), 0);
+        EXPECT_TRUE(read_file(other) == gentle);
+    }
+    for (int round = 0; round < 8; ++round) {
+        make_linked_output();
+        RunResult a, b;
+        std::thread racing([&] { a = run_velmora_piped(filter_args("4", out), stream); });
+        b = run_velmora_piped(filter_args("12", other), stream);
+        racing.join();
+        const std::string got = read_file(out);
+        EXPECT_TRUE(a.status == 0 || b.status == 0) << a.err << b.err;
+        for (const RunResult* r : {&a, &b})
+            EXPECT_TRUE(r->status == 0 || r->err.find("another velmora run") != std::string::npos)
+                << r->err;
+        EXPECT_TRUE(got == gentle || got == strong) << "round " << round;
+        EXPECT_TRUE(a.status == 0 || got == strong);
+        EXPECT_TRUE(b.status == 0 || got == gentle);
+    }
+}
+
+// Whether a program can be run in a mount namespace of its own (as root), to mount a small disk.
+bool can_make_mount_namespaces() {
+    return ::geteuid() == 0 && run("/usr/bin/unshare", {"-m", "true"}).status == 0;
+}
+
+// Without room for the new content beside the old, the file stays exactly as it was, the message
+// says so, and nothing is left behind.
+TEST_F(CliOutputFile, NoRoomForAHardLinkedOutputLeavesItAsItWas) {
+    if (!can_make_mount_namespaces()) GTEST_SKIP() << "needs root and mount namespaces";
+    const std::string big = dir.file("big.y4m");
+    write_file(big, serialise(make_stream(256, 256, velmora::Subsampling::s420, SampleFormat::u8, 2,
+                                          9)));  // 196 KiB: fits once in 256 KiB, not twice
+    ASSERT_EQ(::mkdir(dir.file("small").c_str(), 0755), 0);
+    const std::string script = R"(
+        D=$1; mount -t tmpfs -o size=256k none "$D/small" || exit 99
+        printf old > "$D/small/out.y4m" && ln "$D/small/out.y4m" "$D/small/other.y4m"
+        "$2" --quiet --mode exact --sigma 4 "$D/big.y4m" "$D/small/out.y4m"; status=$?
+        cp "$D/small/other.y4m" "$D/after" && ls -A "$D/small" > "$D/left"; exit $status)";
+    const RunResult r =
+        run("/usr/bin/unshare", {"-m", "/bin/sh", "-c", script, "sh", dir.path(), VELMORA_CLI});
+    ASSERT_NE(r.status, 99) << r.err;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no room to replace '" + dir.file("small/out.y4m") +
+                         "', which is left as it was: No space left on device"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(read_file(dir.file("after")), "old");
+    EXPECT_EQ(read_file(dir.file("left")), "other.y4m\nout.y4m\n");
+}
+
+// In a sticky folder (/tmp) another user's file cannot be renamed over; when it may be written,
+// it is written in place, as a shell's '>' would, and found out before the run otherwise.
+TEST_F(CliOutputFile, AnotherUsersFileInAStickyFolderIsWrittenInPlace) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    const std::string sticky = dir.file("tmp");
+    ASSERT_EQ(::mkdir(sticky.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(sticky.c_str(), 01777), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const std::string target = sticky + "/out.y4m";
+    write_file(target, "old");
+    ASSERT_EQ(::chmod(target.c_str(), 0666), 0);
+    const ino_t inode = stat_of(target).st_ino;
+    const auto as_nobody = [&](const std::string& output) {
+        return run("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                        VELMORA_CLI, "--quiet", "--sigma", "4", in, output});
+    };
+    const RunResult r = as_nobody(target);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(read_file(target) == expected);
+    EXPECT_EQ(stat_of(target).st_ino, inode);
+    EXPECT_EQ(stat_of(target).st_uid, 0u);
+    ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
+    EXPECT_EQ(as_nobody(target).status, 1);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.y4m", "tmp"}));
 }
 
 }  // namespace

@@ -145,13 +145,18 @@ WaitingRun::~WaitingRun() {
 }
 
 int WaitingRun::stop(int sig) {
-    ::kill(pid_, sig);
+    if (sig != 0) ::kill(pid_, sig);
     int status = 0;
     while (::waitpid(pid_, &status, 0) < 0) {
     }
     pid_ = -1;
-    ::close(pipe_);
+    end_input();
     return status;
+}
+
+void WaitingRun::end_input() {
+    if (pipe_ >= 0) ::close(pipe_);
+    pipe_ = -1;
 }
 
 std::string wait_for_entry(const TempDir& dir, const std::string& prefix) {

@@ -56,8 +56,10 @@ public:
     WaitingRun(const WaitingRun&) = delete;
     WaitingRun& operator=(const WaitingRun&) = delete;
     int pid() const { return pid_; }
-    // Sends `sig`, waits for the end and closes the pipe: the wait status.
+    // Sends `sig` (none for 0), waits for the end and closes the pipe: the wait status.
     int stop(int sig);
+    // Ends the input: the run finishes as it would at the end of a stream.
+    void end_input();
 
 private:
     int pid_ = -1;

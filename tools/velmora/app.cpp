@@ -17,6 +17,7 @@
 #include "tools/velmora/denoiser.h"
 #include "tools/velmora/foreign_formats.h"
 #include "tools/velmora/frame_pipeline.h"
+#include "tools/velmora/interrupts.h"
 #include "tools/velmora/options.h"
 #include "tools/velmora/output_file.h"
 #include "tools/velmora/preview.h"
@@ -97,13 +98,71 @@ RgbImage preview_of(const Options& o, const StreamFormat& format, const RgbImage
     return o.preview_difference ? side_by_side(picture, difference(left, right)) : picture;
 }
 
-int run(const Options& o, Console& console) {
-    const InputFile input(o.input);
-    const int in = input.fd();
+// Which of the standard descriptors were closed when velmora started. Each closed one is opened
+// on /dev/null instead, so that no file opened later takes its number and is taken for it.
+struct ClosedStreams {
+    bool input = false, output = false;
+};
+
+ClosedStreams fill_closed_standard_streams() {
+    bool closed[3] = {};
+    for (int fd = 0; fd < 3; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        closed[fd] = true;
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0 && null != fd) {
+            ::dup2(null, fd);
+            ::close(null);
+        }
+    }
+    return {closed[0], closed[1]};
+}
+
+// The command's streams as the run would use them, refused before anything is read or written.
+void check_streams(const Options& o, ClosedStreams closed) {
+    if (o.input == "-" && closed.input)
+        throw UsageError("standard input is closed; give an input file or a pipe");
+    if (o.input == "-" && ::isatty(STDIN_FILENO))
+        throw UsageError("refusing to read video from a terminal; give an input file or a pipe");
+    if (o.output == "-" && closed.output)
+        throw UsageError("standard output is closed; give an output file or a pipe");
     if (o.output == "-" && ::isatty(STDOUT_FILENO))
         throw UsageError("refusing to write video to a terminal; give an output file or a pipe");
+    if (o.preview.empty()) return;
+    for (const auto& [name, what] : {std::pair{o.input, "input"}, std::pair{o.output, "output"}})
+        if (name != "-" && same_file(o.preview, name))
+            throw UsageError("--preview '" + o.preview + "' is the " + what +
+                             "; the picture would replace it");
+}
+
+std::string out_of_memory(const Options& o, const StreamFormat& format) {
+    const size_t mib = (format.frame_bytes() + (size_t{1} << 20) - 1) >> 20;
+    return "out of memory for " + std::to_string(format.width) + "x" +
+           std::to_string(format.height) + " frames (" + std::to_string(mib) +
+           " MiB each) with --temporal " + std::to_string(temporal_radius(o)) + " on " +
+           std::to_string(o.threads) +
+           " threads; a smaller --temporal radius (0: none), fewer --threads or a smaller "
+           "frame needs less";
+}
+
+int filter_stream(const Options& o, Console& console, Y4mReader& reader, int in,
+                  const StreamFormat& format);
+
+int run(const Options& o, Console& console, ClosedStreams closed) {
+    check_streams(o, closed);
+    const InputFile input(o.input);
+    const int in = input.fd();
     Y4mReader reader(in);
     const StreamFormat format = reader.read_header();
+    try {
+        return filter_stream(o, console, reader, in, format);
+    } catch (const std::bad_alloc&) {
+        throw IoError(out_of_memory(o, format));
+    }
+}
+
+int filter_stream(const Options& o, Console& console, Y4mReader& reader, int in,
+                  const StreamFormat& format) {
     Denoiser denoiser(o, format, console);
     const int64_t preview_frame = o.preview_frame.value_or(o.start);
     check_against_stream(o, format, in, reader, preview_frame);
@@ -112,11 +171,11 @@ int run(const Options& o, Console& console) {
     // Made now, so that a preview that cannot be written is found before the run.
     std::optional<OutputFile> preview_file;
     try {
-        if (!o.preview.empty()) preview_file.emplace(o.preview);
+        if (!o.preview.empty()) preview_file.emplace(o.preview, o.force);
     } catch (const IoError& e) {
         throw IoError("--preview: " + std::string(e.what()));
     }
-    OutputFile output(o.output);
+    OutputFile output(o.output, o.force);
     for (const OutputFile* file : {preview_file ? &*preview_file : nullptr, &output})
         for (const std::string& path : file ? file->removed() : std::vector<std::string>{})
             console.info("removed '" + path + "', left behind by a run that was killed");
@@ -210,9 +269,19 @@ int run(const Options& o, Console& console) {
     return 0;
 }
 
+// Writes help or version text; fails when standard output cannot take it.
+int print(const std::string& text, ClosedStreams closed) {
+    const bool written = std::fputs(text.c_str(), stdout) >= 0;
+    if (written && std::fflush(stdout) == 0 && !closed.output) return 0;
+    std::fprintf(stderr, "velmora: cannot write to standard output: %s\n",
+                 closed.output ? "it is closed" : strerror(errno));
+    return 1;
+}
+
 }  // namespace
 
 int velmora_main(int argc, char** argv) {
+    const ClosedStreams closed = fill_closed_standard_streams();
     std::signal(SIGPIPE, SIG_IGN);
     install_interrupt_cleanup();
     if (argc <= 1) {
@@ -226,17 +295,11 @@ int velmora_main(int argc, char** argv) {
         std::fprintf(stderr, "velmora: %s\n", e.what());
         return 1;
     }
-    if (options.help) {
-        std::fputs(help_text().c_str(), stdout);
-        return 0;
-    }
-    if (options.version) {
-        std::fputs(version_text().c_str(), stdout);
-        return 0;
-    }
+    if (options.help) return print(help_text(), closed);
+    if (options.version) return print(version_text(), closed);
     Console console(options.quiet, options.progress);
     try {
-        return run(options, console);
+        return run(options, console, closed);
     } catch (const ForeignInput& e) {
         console.message("input: " + std::string(e.what()) + "; decode it with ffmpeg first: " +
                         decode_hint(options.input, options.output));

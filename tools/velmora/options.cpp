@@ -84,6 +84,7 @@ const Flag* find_flag(const std::string& arg) {
         {"--preview-diff", nullptr, &Options::preview_difference},
         {"--keep-partial", nullptr, &Options::keep_partial},
         {"--force-y4m", nullptr, &Options::force_y4m},
+        {"--force", "-f", &Options::force},
         {"--quiet", "-q", &Options::quiet},
         {"--verbose", "-v", &Options::verbose},
     };
@@ -261,7 +262,9 @@ Options parse_options(const std::vector<std::string>& args) {
     if (!o.temporal_given) o.temporal = o.mode == Mode::best ? kDefaultTemporalRadius : 0;
     if (positional.size() != 2)
         usage("expected an input and an output (a file or '-' for each), got " +
-              std::to_string(positional.size()) + " names");
+              (positional.empty()       ? std::string("none")
+               : positional.size() == 1 ? "only '" + positional[0] + "'"
+                                        : std::to_string(positional.size()) + " names"));
     o.input = positional[0];
     o.output = positional[1];
     for (const auto& [given, name] : {std::pair{o.preview_frame.has_value(), "--preview-frame"},
@@ -356,6 +359,8 @@ Output:
                        step taken away 4 levels brighter (added: darker)
   --force-y4m          write the stream even to a name such as out.mkv (velmora writes only
                        YUV4MPEG2; otherwise such names are refused with a hint)
+  -f, --force          replace OUTPUT and the preview even when write-protected (as a shell's
+                       '>' would refuse); otherwise such files are left alone
 
 Other:
   --threads N          worker threads (default: the number of processors)

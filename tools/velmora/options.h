@@ -72,6 +72,7 @@ struct Options {
 
     bool keep_partial = false;  // commit the frames before damage in the input
     bool force_y4m = false;     // write a stream under a name of another format
+    bool force = false;         // replace write-protected outputs
 
     int threads = 1;
     bool quiet = false;

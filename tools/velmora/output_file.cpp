@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,43 +9,17 @@
 #include <cctype>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
+#include "tools/velmora/interrupts.h"
 #include "tools/velmora/y4m.h"
 
 namespace velmora {
 
 namespace {
-
-// Temporary names the signal handler removes: fixed storage, written before the slot is
-// marked live, so the handler never sees a half-written name.
-constexpr int kSlots = 4;
-constexpr size_t kPathMax = 4096;
-char pending_paths[kSlots][kPathMax];
-volatile sig_atomic_t pending_live[kSlots];
-
-int claim_slot(const std::string& path) {
-    if (path.size() >= kPathMax) return -1;
-    for (int i = 0; i < kSlots; ++i) {
-        if (pending_live[i]) continue;
-        std::memcpy(pending_paths[i], path.c_str(), path.size() + 1);
-        pending_live[i] = 1;
-        return i;
-    }
-    return -1;
-}
-
-void release_slot(int slot) {
-    if (slot >= 0) pending_live[slot] = 0;
-}
-
-extern "C" void remove_pending_and_die(int sig) {
-    for (int i = 0; i < kSlots; ++i)
-        if (pending_live[i]) ::unlink(pending_paths[i]);
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
-}
 
 [[noreturn]] void fail(const std::string& what, const std::string& path) {
     throw IoError(what + " '" + path + "': " + strerror(errno));
@@ -88,14 +61,32 @@ void copy_over(int from, int to, const std::string& target) {
     if (::ftruncate(to, size) != 0) fail("cannot write", target);
 }
 
-}  // namespace
-
-void install_interrupt_cleanup() {
-    struct sigaction action = {};
-    action.sa_handler = remove_pending_and_die;
-    sigemptyset(&action.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+// Whether a file that exists is protected against being replaced, as a shell's `>` finds it:
+// not writable by this process, or (for root, who may write anything) writable by nobody.
+bool write_protected(const std::string& path, const struct stat& st) {
+    return (st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0;
 }
+
+// Whether renaming over an existing file in `dir` will be refused: in a folder with the sticky
+// bit (/tmp) only the owner of the file or of the folder may replace a name.
+bool rename_refused(const std::string& dir, const struct stat& file) {
+    struct stat st;
+    if (::stat(dir.empty() ? "." : dir.c_str(), &st) != 0) return false;
+    const uid_t me = ::geteuid();
+    return (st.st_mode & S_ISVTX) != 0 && me != 0 && file.st_uid != me && st.st_uid != me;
+}
+
+// Makes the file system set aside room for `size` bytes of `fd` before anything in it is
+// overwritten; false when it has none. A file system that cannot tell is taken at its word.
+bool reserve_space(int fd, off_t size) {
+    if (size == 0) return true;
+    int result;
+    while ((result = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size)) != 0 && errno == EINTR) {
+    }
+    return result == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
+}
+
+}  // namespace
 
 std::string follow_links(const std::string& name) {
     std::string path = name;
@@ -115,6 +106,24 @@ std::string follow_links(const std::string& name) {
     }
     errno = ELOOP;
     fail("cannot follow the links of", name);
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    const bool a_exists = ::stat(a.c_str(), &sa) == 0, b_exists = ::stat(b.c_str(), &sb) == 0;
+    if (a_exists || b_exists)
+        return a_exists && b_exists && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    const auto place = [](const std::string& name) {
+        const std::string path = follow_links(name);
+        const size_t slash = path.rfind('/');
+        const std::string dir = slash == path.npos ? "." : path.substr(0, slash + 1);
+        char* real = ::realpath(dir.c_str(), nullptr);
+        const std::string place = (real ? real : dir) + std::string("/") +
+                                  (slash == path.npos ? path : path.substr(slash + 1));
+        std::free(real);
+        return place;
+    };
+    return place(a) == place(b);
 }
 
 std::vector<std::string> remove_stale_temporaries(const std::string& folder) {
@@ -141,8 +150,9 @@ std::vector<std::string> remove_stale_temporaries(const std::string& folder) {
     return removed;
 }
 
-OutputFile::OutputFile(const std::string& target) : target_(target) {
+OutputFile::OutputFile(const std::string& target, bool replace_read_only) : target_(target) {
     if (target == "-") {
+        to_stdout_ = true;
         fd_ = STDOUT_FILENO;
         return;
     }
@@ -154,33 +164,14 @@ OutputFile::OutputFile(const std::string& target) : target_(target) {
         if (fd_ < 0) fail("cannot open", target);
         return;
     }
-    if (exists && st.st_nlink > 1) {
-        // Written into on commit: opened now, so that a file that cannot be written is found
-        // before the run.
-        in_place_ = true;
-        target_fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
-        if (target_fd_ < 0) fail("cannot open", target);
-    }
     const size_t slash = target_.rfind('/');
     const std::string dir = slash == target_.npos ? "" : target_.substr(0, slash + 1);
     const std::string name = slash == target_.npos ? target_ : target_.substr(slash + 1);
+    if (exists && !replace_read_only && write_protected(target_, st))
+        throw IoError("'" + target + "' is write-protected; --force replaces it");
+    if (exists && (st.st_nlink > 1 || rename_refused(dir, st))) open_in_place(target);
     removed_ = remove_stale_temporaries(dir);
-    // Short enough for any file system's longest name.
-    std::string pattern = dir + "." + name.substr(0, 200) + std::string(kTag) +
-                          std::to_string(::getpid()) + "-XXXXXX";
-    // No interrupt between creating the file and listing it for removal.
-    sigset_t interrupts, previous;
-    sigemptyset(&interrupts);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interrupts, sig);
-    pthread_sigmask(SIG_BLOCK, &interrupts, &previous);
-    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-    const int error = errno;
-    if (fd_ >= 0) slot_ = claim_slot(pattern);
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    errno = error;
-    if (fd_ < 0) fail("cannot create a file beside", target_);
-    temporary_ = pattern;
-    ::flock(fd_, LOCK_EX | LOCK_NB);  // a new file: nobody else holds it
+    create_temporary(dir, name);
     if (exists) {
         // The owner first: a change of owner clears the set-user-ID bits. Only root may give a
         // file away, and only to a group of its own otherwise; the rest keeps this process's.
@@ -195,37 +186,84 @@ OutputFile::OutputFile(const std::string& target) : target_(target) {
     }
 }
 
+void OutputFile::open_in_place(const std::string& given) {
+    // Written into on commit: opened now, so that a file that cannot be written is found before
+    // the run, and locked for the whole run, so that two runs never write into it at once.
+    in_place_ = true;
+    target_fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (target_fd_ < 0) fail("cannot open", given);
+    if (::flock(target_fd_, LOCK_EX | LOCK_NB) != 0)
+        throw IoError("'" + given + "' is being written by another velmora run");
+}
+
+void OutputFile::create_temporary(const std::string& dir, const std::string& name) {
+    // Short enough for any file system's longest name.
+    std::string pattern = dir + "." + name.substr(0, 200) + std::string(kTag) +
+                          std::to_string(::getpid()) + "-XXXXXX";
+    int error = 0;
+    {
+        const InterruptsHeld held;  // created and listed for removal, or neither
+        fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+        error = errno;
+        if (fd_ >= 0) slot_ = remove_on_interrupt(pattern);
+    }
+    errno = error;
+    if (fd_ < 0) fail("cannot create a file beside", target_);
+    temporary_ = pattern;
+    ::flock(fd_, LOCK_EX | LOCK_NB);  // a new file: nobody else holds it
+}
+
 OutputFile::~OutputFile() {
     if (target_fd_ >= 0) ::close(target_fd_);
-    if (committed_ || fd_ == STDOUT_FILENO) return;
+    if (committed_ || to_stdout_) return;
     if (fd_ >= 0) ::close(fd_);
     if (!temporary_.empty()) {
         ::unlink(temporary_.c_str());
-        release_slot(slot_);
+        forget_on_interrupt(slot_);
     }
 }
 
 void OutputFile::commit() {
-    if (fd_ == STDOUT_FILENO) {
+    if (to_stdout_) {
         committed_ = true;
         return;
     }
     if (in_place_) {
-        copy_over(fd_, target_fd_, target_);
-        const int fd = target_fd_;
-        target_fd_ = -1;
-        if (::close(fd) != 0) fail("cannot write", target_);
+        replace_in_place();
+    } else if (!temporary_.empty()) {
+        if (::close(std::exchange(fd_, -1)) != 0) fail("cannot write", target_);
+        if (::rename(temporary_.c_str(), target_.c_str()) != 0)
+            fail("cannot rename the finished file to", target_);
+    } else if (::close(std::exchange(fd_, -1)) != 0) {
+        fail("cannot write", target_);
     }
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) fail("cannot write", target_);
-    if (in_place_) {
-        ::unlink(temporary_.c_str());
-    } else if (!temporary_.empty() && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
-        fail("cannot rename the finished file to", target_);
-    }
-    release_slot(slot_);
+    forget_on_interrupt(slot_);
     committed_ = true;
+}
+
+void OutputFile::replace_in_place() {
+    const off_t size = ::lseek(fd_, 0, SEEK_END);
+    if (size < 0) fail("cannot read back the finished file for", target_);
+    if (!reserve_space(target_fd_, size))
+        throw IoError("no room to replace '" + target_ +
+                      "', which is left as it was: " + strerror(errno));
+    try {
+        const InterruptsHeld held;  // finished once begun: never half old, half new
+        copy_over(fd_, target_fd_, target_);
+        if (::close(std::exchange(target_fd_, -1)) != 0) fail("cannot write", target_);
+    } catch (const IoError& e) {
+        throw IoError(std::string(e.what()) + "; '" + target_ + "' is damaged" + keep_finished());
+    }
+    ::close(std::exchange(fd_, -1));
+    ::unlink(temporary_.c_str());
+}
+
+std::string OutputFile::keep_finished() {
+    const std::string kept = target_ + ".velmora-finished";
+    if (::rename(temporary_.c_str(), kept.c_str()) != 0) return "";
+    forget_on_interrupt(slot_);
+    temporary_.clear();
+    return "; the finished output is in '" + kept + "'";
 }
 
 }  // namespace velmora

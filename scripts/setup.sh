@@ -38,10 +38,7 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
-  # Another installation may hold the package lock for a while: wait for it.
-  apt-get -o DPkg::Lock::Timeout=600 update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
-      --no-install-recommends "${missing[@]}" >/dev/null
+  "$(dirname "$0")/apt_install.sh" "${missing[@]}"
 fi
 
 if [ $want_wine = 1 ] || [ $want_i686 = 1 ]; then

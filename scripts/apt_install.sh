@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs Debian packages (run as root), riding out a package registry caught mid-sync.
 #   apt_install.sh PACKAGE...
-# apt-get update is tried up to four times, pausing APT_INSTALL_PAUSE seconds (default 20) longer
+# apt-get update is tried up to four times, pausing APT_INSTALL_PAUSE seconds (default 5) longer
 # after each failure; the indexes that still fail are named, and the install goes on without
 # them. A suite that lost only some of its indexes (say its i386 one) offers newer versions for
 # one architecture than for another, and a Multi-Arch: same library then cannot be installed for
@@ -12,7 +12,7 @@ set -euo pipefail
 [ $# -gt 0 ] || { echo "usage: $0 PACKAGE..." >&2; exit 2; }
 packages=("$@")
 attempts=4
-pause=${APT_INSTALL_PAUSE:-20}
+pause=${APT_INSTALL_PAUSE:-5}
 # Another installation may hold the package lock for a while: wait for it.
 lock=(-o DPkg::Lock::Timeout=600)
 failed_indexes=()

@@ -167,7 +167,11 @@ TEST_F(Frei0rPlugin, DescribesItselfAndItsParametersInOrder) {
     EXPECT_EQ(info.plugin_type, F0R_PLUGIN_TYPE_FILTER);
     EXPECT_EQ(info.color_model, F0R_COLOR_MODEL_RGBA8888);
     EXPECT_EQ(info.frei0r_version, FREI0R_MAJOR_VERSION);
-    EXPECT_TRUE(info.explanation && *info.explanation);
+    ASSERT_TRUE(info.explanation);
+    // It tells what the defaults do first, then the other mode.
+    const std::string explanation = info.explanation;
+    EXPECT_LT(explanation.find("mode best"), explanation.find("mode exact")) << explanation;
+    EXPECT_NE(explanation.find("mode exact"), std::string::npos) << explanation;
     ASSERT_EQ(info.num_params, 4);
     const struct {
         const char* name;

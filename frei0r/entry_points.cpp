@@ -51,7 +51,8 @@ VELMORA_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index) {
 }
 
 VELMORA_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
-    // Sizes beyond the filter's range still get an instance: it passes frames through.
+    // Sizes beyond the filter's range still get an instance: it passes frames through (and
+    // says so on the first).
     try {
         return new Instance(width, height);
     } catch (...) {

@@ -40,8 +40,10 @@ VELMORA_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info) {
     info->minor_version = 1;
     info->num_params = velmora::kParameterCount;
     info->explanation =
-        "Wavelet noise reduction: each of Y, Cb, Cr through a five-level CDF 9/7 transform, "
-        "details kept only near coefficients above the threshold";
+        "Wavelet noise reduction of Y, Cb and Cr. By default (auto, mode best) the noise of each "
+        "plane is measured on every frame, and the plane is the mean of four moved CDF 9/7 "
+        "transforms with Wiener gains; mode exact, about five times faster, keeps details only "
+        "near coefficients above a threshold";
 }
 
 VELMORA_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index) {
@@ -49,7 +51,8 @@ VELMORA_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index) {
 }
 
 VELMORA_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
-    // Sizes beyond the filter's range still get an instance: it passes frames through.
+    // Sizes beyond the filter's range still get an instance: it passes frames through (and
+    // says so on the first).
     try {
         return new Instance(width, height);
     } catch (...) {

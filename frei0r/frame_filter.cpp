@@ -51,30 +51,53 @@ void denoise_exact(Engine& e, const PlaneView& view, double noise, const Executo
     if (!all_zero(t)) denoise(e, view, t, ex);
 }
 
+// What a workspace's buffers hold: samples of the three planes, noise blocks of a plane, and
+// the floats the modes and the measurement take in turn.
+struct BufferSizes {
+    size_t samples, blocks, block_coefficients, floats;
+};
+
+BufferSizes buffer_sizes(int32_t width, int32_t height, int threads, Modes modes) {
+    const size_t blocks =
+        static_cast<size_t>(noise_blocks_along(width)) * noise_blocks_along(height);
+    int64_t floats = std::max(engine_memory_floats(width, height, threads),
+                              noise_blocks_memory_floats(width, height, threads));
+    if (modes == Modes::both)
+        floats = std::max(floats, best_mode_memory_floats(width, height, threads));
+    return {3 * static_cast<size_t>(width) * height, blocks,
+            blocks * kNoiseBlockCoefficients * kNoiseBlockCoefficients,
+            static_cast<size_t>(floats)};
+}
+
 }  // namespace
 
-std::unique_ptr<Workspace> Workspace::make(int32_t width, int32_t height, int threads) {
+int64_t workspace_bytes(int32_t width, int32_t height, int threads, Modes modes) {
+    const BufferSizes sizes = buffer_sizes(width, height, threads, modes);
+    return static_cast<int64_t>(sizes.samples * sizeof(uint16_t) +
+                                (sizes.block_coefficients + sizes.blocks) * sizeof(float) +
+                                sizes.blocks * sizeof(uint8_t) + sizes.floats * sizeof(float));
+}
+
+std::unique_ptr<Workspace> Workspace::make(int32_t width, int32_t height, int threads,
+                                           Modes modes) {
     if (width < 1 || height < 1 || width > kMaxFrameSide || height > kMaxFrameSide) return nullptr;
     try {
         std::unique_ptr<Workspace> w(new Workspace);
         w->buffers_ = std::make_unique<Buffers>();
+        w->modes_ = modes;
         Buffers& b = *w->buffers_;
-        b.samples.resize(3 * static_cast<size_t>(width) * height);
-        const size_t blocks =
-            static_cast<size_t>(noise_blocks_along(width)) * noise_blocks_along(height);
-        b.block_coefficients.resize(blocks * kNoiseBlockCoefficients * kNoiseBlockCoefficients);
-        b.block_values.resize(blocks);
-        b.left_out.resize(blocks);
-        const int64_t floats = std::max({engine_memory_floats(width, height, threads),
-                                         best_mode_memory_floats(width, height, threads),
-                                         noise_blocks_memory_floats(width, height, threads)});
-        b.memory = static_cast<float*>(::operator new[](static_cast<size_t>(floats) * sizeof(float),
-                                                        std::align_val_t{16}, std::nothrow));
+        const BufferSizes sizes = buffer_sizes(width, height, threads, modes);
+        b.samples.resize(sizes.samples);
+        b.block_coefficients.resize(sizes.block_coefficients);
+        b.block_values.resize(sizes.blocks);
+        b.left_out.resize(sizes.blocks);
+        b.memory = static_cast<float*>(
+            ::operator new[](sizes.floats * sizeof(float), std::align_val_t{16}, std::nothrow));
         if (b.memory == nullptr) return nullptr;
         // VELMORA_ISA may name a narrower kernel table, for checking that it gives the same bits.
         const KernelSet& k = preferred_kernels();
         w->engine_ = make_engine(k, b.memory, width, height, threads);
-        w->best_ = make_best_mode(k, b.memory, width, height, threads);
+        if (modes == Modes::both) w->best_ = make_best_mode(k, b.memory, width, height, threads);
         return w;
     } catch (...) {
         return nullptr;
@@ -109,7 +132,7 @@ void Workspace::denoise_plane(const Settings& s, const PlaneView& view, int plan
     if (plane_factor(s, plane) == 0.0) return;
     const float measured = measures_noise(s) ? measured_noise(view, ex) : 0.0f;
     const double noise = plane_noise(s, plane, measured);
-    switch (s.mode) {
+    switch (modes_ == Modes::both ? s.mode : Mode::exact) {
     case Mode::best:
         denoise_best(best_, view, static_cast<float>(noise),
                      plane == 0 ? PlaneKind::luma : PlaneKind::chroma, ex);

@@ -25,14 +25,16 @@ public:
     void set(int index, const void* value);
     void get(int index, void* value);
 
-    // Filters a width x height RGBA frame. A frame the filter cannot work on (larger than
-    // kMaxFrameSide, or when memory runs out) passes through unchanged.
+    // Filters a width x height RGBA frame. The first frame makes the working memory: the
+    // largest working set that can be had (make_workspace). When there is none (a frame larger
+    // than kMaxFrameSide, or no memory) the frames pass through unchanged.
     void update(const uint32_t* in, uint32_t* out);
 
 private:
     const uint32_t width_, height_;
     std::mutex mutex_;
     Settings settings_;
+    bool workspace_tried_ = false;
     std::unique_ptr<Workspace> workspace_;
 };
 

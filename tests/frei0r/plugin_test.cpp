@@ -4,6 +4,10 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <xmmintrin.h>
 
@@ -16,7 +20,9 @@
 #include <thread>
 #include <vector>
 
+#include "frei0r/frame_filter.h"
 #include "frei0r/frei0r_api.h"
+#include "frei0r/instance.h"
 #include "tools/velmora/preview.h"
 #include "tools/velmora/split_mix64.h"
 
@@ -167,7 +173,11 @@ TEST_F(Frei0rPlugin, DescribesItselfAndItsParametersInOrder) {
     EXPECT_EQ(info.plugin_type, F0R_PLUGIN_TYPE_FILTER);
     EXPECT_EQ(info.color_model, F0R_COLOR_MODEL_RGBA8888);
     EXPECT_EQ(info.frei0r_version, FREI0R_MAJOR_VERSION);
-    EXPECT_TRUE(info.explanation && *info.explanation);
+    ASSERT_TRUE(info.explanation);
+    // It tells what the defaults do first, then the other mode.
+    const std::string explanation = info.explanation;
+    EXPECT_LT(explanation.find("mode best"), explanation.find("mode exact")) << explanation;
+    EXPECT_NE(explanation.find("mode exact"), std::string::npos) << explanation;
     ASSERT_EQ(info.num_params, 4);
     const struct {
         const char* name;
@@ -514,6 +524,123 @@ TEST_F(Frei0rPlugin, EveryKernelTableGivesTheSameBits) {
     EXPECT_EQ(results[2], results[0]);
 }
 
+// What an instance gave for frames in a child process, and what it wrote to standard error.
+struct ChildRun {
+    std::vector<Frame> out;
+    std::string error_output;
+};
+
+// The process's private writable memory (VmData), as RLIMIT_DATA counts it.
+uint64_t data_bytes() {
+    unsigned long long kib = 0;
+    FILE* status = std::fopen("/proc/self/status", "r");
+    char line[256];
+    while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr)
+        if (std::sscanf(line, "VmData: %llu kB", &kib) == 1) break;
+    if (status) std::fclose(status);
+    return kib * 1024;
+}
+
+// One new instance filters `frames` with the defaults in a child process whose private writable
+// memory (what RLIMIT_DATA counts) may grow by `room` bytes (0: as much as it likes).
+ChildRun run_in_child(unsigned w, unsigned h, const std::vector<Frame>& frames, uint64_t room) {
+    size_t pixels = 0;
+    for (const Frame& f : frames) pixels += f.size();
+    void* shared =
+        mmap(nullptr, pixels * 4, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    int error_pipe[2];
+    if (shared == MAP_FAILED || pipe(error_pipe) != 0) {
+        ADD_FAILURE() << "no shared memory or pipe";
+        return {};
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(error_pipe[1], 2);
+        rlimit limit;
+        getrlimit(RLIMIT_DATA, &limit);
+        malloc_trim(0);
+        limit.rlim_cur = data_bytes() + room;
+        if (room > 0 && setrlimit(RLIMIT_DATA, &limit) != 0) _exit(2);
+        f0r_instance_t inst = plugin().construct(w, h);
+        uint32_t* out = static_cast<uint32_t*>(shared);
+        for (const Frame& f : frames) {
+            plugin().update(inst, 0.0, f.data(), out);
+            out += f.size();
+        }
+        plugin().destruct(inst);
+        _exit(0);
+    }
+    close(error_pipe[1]);
+    ChildRun run;
+    char buffer[4096];
+    for (ssize_t n; (n = read(error_pipe[0], buffer, sizeof buffer)) > 0;)
+        run.error_output.append(buffer, static_cast<size_t>(n));
+    close(error_pipe[0]);
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    const uint32_t* out = static_cast<const uint32_t*>(shared);
+    for (const Frame& f : frames) {
+        run.out.emplace_back(out, out + f.size());
+        out += f.size();
+    }
+    munmap(shared, pixels * 4);
+    return run;
+}
+
+TEST_F(Frei0rPlugin, FramesItCannotFilterAsSetAreSaidOnceAndSmallerWorkingSetsTried) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's allocator stops the process when memory cannot be had, where "
+                    "the plug-in is to be told so and go on";
+#endif
+    // Large blocks mapped afresh and unmapped when freed, so that the child's memory grows by
+    // what the plug-in allocates, not into free space a heap kept from earlier.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    // Tall and narrow: each worker's scratch is as large as the plane, so that fewer workers
+    // make a difference the limit can tell apart.
+    const unsigned w = 48, h = 16000;
+    const int threads = velmora::worker_threads(w, h);
+    const auto bytes = [&](int t, velmora::Modes modes) {
+        return static_cast<uint64_t>(velmora::workspace_bytes(w, h, t, modes));
+    };
+    const uint64_t both_1 = bytes(1, velmora::Modes::both),
+                   exact_1 = bytes(1, velmora::Modes::exact_only);
+    const struct {
+        const char* what;
+        unsigned w, h;
+        uint64_t room;     // between what must fit and what must not
+        const char* mode;  // the frames come out as this mode gives them; null: unchanged
+        const char* said;
+        bool applies;
+    } cases[] = {
+        {"fewer workers", w, h, (both_1 + bytes(threads, velmora::Modes::both)) / 2, "best",
+         "with 1 thread", threads > 1},
+        {"exact mode's memory", w, h, (exact_1 + both_1) / 2, "exact", "in exact mode", true},
+        {"nothing fits", w, h, exact_1 / 2, nullptr, "passing them through unfiltered", true},
+        {"larger than the filter works on", 16385, 1, 0, nullptr, "passing them through unfiltered",
+         true},
+    };
+    for (const auto& c : cases) {
+        if (!c.applies) continue;
+        std::vector<Frame> in;
+        for (int k = 0; k < 3; ++k) in.push_back(picture(c.w, c.h, 40 + k));
+        const ChildRun run = run_in_child(c.w, c.h, in, c.room);
+        const std::vector<Frame> want =
+            c.mode ? run_alone(c.w, c.h, {1.0, 0.4, 0.5, c.mode}, in) : in;
+        if (c.mode) {
+            EXPECT_NE(want, in) << c.what;
+        }
+        EXPECT_EQ(run.out, want) << c.what;
+        const std::string size = std::to_string(c.w) + "x" + std::to_string(c.h) + " frames";
+        // One line, said once for all the frames.
+        EXPECT_EQ(run.error_output.rfind("velmora.so: "), 0u) << c.what << ": " << run.error_output;
+        EXPECT_NE(run.error_output.find(size), std::string::npos) << run.error_output;
+        EXPECT_NE(run.error_output.find(c.said), std::string::npos) << run.error_output;
+    }
+}
+
 TEST_F(Frei0rPlugin, WritesNothingToTheHostsOutputAndNoFiles) {
     namespace fs = std::filesystem;
     const fs::path folder =
@@ -528,7 +655,7 @@ TEST_F(Frei0rPlugin, WritesNothingToTheHostsOutputAndNoFiles) {
     const int sink = open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(sink, 1);
     dup2(sink, 2);
-    for (const auto& [w, h] : {std::pair{1u, 1u}, {320u, 240u}, {16385u, 1u}}) {
+    for (const auto& [w, h] : {std::pair{1u, 1u}, {320u, 240u}}) {
         f0r_plugin_info_t info;
         plugin().plugin_info(&info);
         f0r_instance_t inst = plugin().construct(w, h);

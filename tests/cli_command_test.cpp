@@ -140,6 +140,29 @@ TEST_F(CliCommand, ClosedOrUnfitStandardStreamsAreNamed) {
     EXPECT_NE(terminal.err.find("refusing to read video from a terminal"), std::string::npos);
 }
 
+// Short of memory, the run fails with a message that names the frames and what needs less, and
+// that does work under the same limit.
+TEST_F(CliCommand, OutOfMemoryNamesTheWayOut) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' runtimes need more memory than the limit";
+#endif
+    write_file(in, serialise(make_stream(1024, 1024, Subsampling::s444, SampleFormat::u8, 8, 3)));
+    const auto limited = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--data=150000000", VELMORA_CLI, "--quiet", "--sigma", "4"});
+        args.insert(args.end(), {in, out});
+        return run("/usr/bin/prlimit", args);
+    };
+    const RunResult short_of_memory = limited({});
+    EXPECT_EQ(short_of_memory.status, 1);
+    EXPECT_NE(short_of_memory.err.find(" for 1024x1024 frames (3 MiB each) with --temporal 3 on"),
+              std::string::npos)
+        << short_of_memory.err;
+    EXPECT_NE(short_of_memory.err.find("a smaller --temporal radius (0: none), fewer --threads"),
+              std::string::npos);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.y4m"});
+    EXPECT_EQ(limited({"--temporal", "0", "--threads", "1"}).status, 0);
+}
+
 // What can be known from the stream's header, and from a file's length, is checked before any
 // frame is filtered: no output appears. From a pipe the frame count is known only at the end.
 TEST_F(CliCommand, PreviewMistakesAreFoundBeforeTheRun) {

@@ -12,6 +12,7 @@
 #include <deque>
 #include <new>
 #include <optional>
+#include <system_error>
 
 #include "tools/velmora/console.h"
 #include "tools/velmora/denoiser.h"
@@ -135,12 +136,13 @@ void check_streams(const Options& o, ClosedStreams closed) {
                              "; the picture would replace it");
 }
 
-std::string out_of_memory(const Options& o, const StreamFormat& format) {
+// What ran short (memory, or what a thread needs), with what needs less.
+std::string out_of_resources(const std::string& what, const Options& o,
+                             const StreamFormat& format) {
     const size_t mib = (format.frame_bytes() + (size_t{1} << 20) - 1) >> 20;
-    return "out of memory for " + std::to_string(format.width) + "x" +
-           std::to_string(format.height) + " frames (" + std::to_string(mib) +
-           " MiB each) with --temporal " + std::to_string(temporal_radius(o)) + " on " +
-           std::to_string(o.threads) +
+    return what + " for " + std::to_string(format.width) + "x" + std::to_string(format.height) +
+           " frames (" + std::to_string(mib) + " MiB each) with --temporal " +
+           std::to_string(temporal_radius(o)) + " on " + std::to_string(o.threads) +
            " threads; a smaller --temporal radius (0: none), fewer --threads or a smaller "
            "frame needs less";
 }
@@ -157,7 +159,10 @@ int run(const Options& o, Console& console, ClosedStreams closed) {
     try {
         return filter_stream(o, console, reader, in, format);
     } catch (const std::bad_alloc&) {
-        throw IoError(out_of_memory(o, format));
+        throw IoError(out_of_resources("out of memory", o, format));
+    } catch (const std::system_error& e) {  // a thread that cannot be started
+        throw IoError(
+            out_of_resources(std::string("cannot start a thread (") + e.what() + ")", o, format));
     }
 }
 

@@ -10,7 +10,9 @@ namespace velmora {
 
 class ThreadPool {
 public:
-    // `threads` workers (at least 1); the calling thread runs index 0 itself.
+    // `threads` indices a call (at least 1): threads - 1 workers, and the calling thread, which
+    // runs index 0 and then every index no worker has started (threads/thread_pool.cpp tells
+    // how the pool stays out of the way of a busy machine).
     explicit ThreadPool(int threads);
     ~ThreadPool();
     ThreadPool(const ThreadPool&) = delete;
@@ -18,8 +20,8 @@ public:
 
     int threads() const;
 
-    // Runs fn(t, threads, context) for every t and returns when all have finished. One caller
-    // at a time.
+    // Runs fn(t, threads, context) for every t, each once on whichever thread claims it first,
+    // and returns when all have finished. One caller at a time.
     void run(WorkerFunction fn, void* context);
 
     Executor executor();

@@ -231,6 +231,11 @@ Executor ThreadPool::executor() {
             this};
 }
 
+Executor ThreadPool::executor(int32_t width, int32_t height) {
+    const bool shared = static_cast<int64_t>(width) * height >= kSharedPlaneSamples;
+    return shared ? executor() : serial_executor();
+}
+
 int processor_count() {
     const unsigned cores = std::thread::hardware_concurrency();
     return cores == 0 ? 1 : static_cast<int>(cores);

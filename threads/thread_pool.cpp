@@ -23,8 +23,8 @@ constexpr auto kSpinFor = std::chrono::microseconds(50);
 // A thread spins for at most a quarter of the time it has spent running indices.
 constexpr int kWorkPerSpin = 4;
 
-// The most that sharing may have gained the calling thread and keep in hand, and how many times
-// as long as sharing lost the calls then run on the calling thread alone.
+// The most of what sharing has gained the calling thread that it keeps in hand, and how many
+// times as long as the loss the calls run on the calling thread alone when sharing has lost.
 constexpr auto kCredit = std::chrono::milliseconds(1);
 constexpr int kAlonePerLoss = 8;
 

@@ -36,7 +36,10 @@ const uint16_t* share_weights(const ThreadSpeeds& speeds, int T);
 // Learns from a pass of `items` shared among T threads by share_weights(speeds, T), in which
 // thread t was busy for busy[t] seconds: each weight moves halfway to the thread's measured
 // speed, within a sixteenth to four times the average. Shares of fewer than 32 items measure
-// too little to go by and teach nothing.
+// too little to go by: a pass with no larger share teaches nothing, and a thread whose share is
+// that small moves halfway back to the average instead, so that a thread once slow (taken off
+// its processor by a busy machine in the middle of its share) gets a share large enough to be
+// timed again.
 void learn_speeds(ThreadSpeeds& speeds, int T, int32_t items, const double* busy);
 
 // Runs thread t's share of a pass by `work()`, recording its time in busy[t] when t is one of

@@ -72,5 +72,23 @@ TEST(ThreadSpeeds, WeightsFollowTheMeasuredSpeedsWithinBounds) {
     EXPECT_EQ(share_weights(same, ThreadSpeeds::kThreads + 1), nullptr);
 }
 
+TEST(ThreadSpeeds, AThreadOnceTooSlowToTimeIsTimedAgain) {
+    // Thread 1's share of the pass fell under the 32 items worth timing; it runs as fast as
+    // thread 0 again, and its share comes back to half.
+    ThreadSpeeds s = equal_speeds();
+    s.weight[0] = 4 * ThreadSpeeds::kEqual;
+    s.weight[1] = ThreadSpeeds::kEqual / 16;
+    const auto share = [&](int t) {
+        const ItemRange r = weighted_share(540, t, 2, share_weights(s, 2));
+        return r.end - r.begin;
+    };
+    ASSERT_LT(share(1), 32);
+    for (int pass = 0; pass < 12; ++pass) {
+        const double busy[2] = {share(0) * 1e-6, share(1) * 1e-6};
+        learn_speeds(s, 2, 540, busy);
+    }
+    EXPECT_NEAR(share(1), 270, 3);
+}
+
 }  // namespace
 }  // namespace velmora

@@ -39,7 +39,7 @@ void PlaneEngine::analyse(const PlaneView& view) {
                           memory(engine_memory_floats(max_width_, max_height_, threads)),
                           max_width_, max_height_, threads);
     thresholds_ = {};
-    velmora::analyse(engine_, view, pool_.executor());
+    velmora::analyse(engine_, view, pool_.executor(view.width, view.height));
 }
 
 void PlaneEngine::denoise_best(const PlaneView& view, float sigma, PlaneKind kind,
@@ -48,14 +48,14 @@ void PlaneEngine::denoise_best(const PlaneView& view, float sigma, PlaneKind kin
     const BestMode b = make_best_mode(
         preferred_kernels(), memory(best_mode_memory_floats(max_width_, max_height_, threads)),
         max_width_, max_height_, threads);
-    velmora::denoise_best(b, view, sigma, kind, pool_.executor(), extras);
+    velmora::denoise_best(b, view, sigma, kind, pool_.executor(view.width, view.height), extras);
 }
 
 void PlaneEngine::measure_noise(const PlaneView& view, NoiseBlocks& out) {
     const int threads = pool_.threads();
     measure_noise_blocks(preferred_kernels(),
                          memory(noise_blocks_memory_floats(max_width_, max_height_, threads)),
-                         threads, view, pool_.executor(), out);
+                         threads, view, pool_.executor(view.width, view.height), out);
 }
 
 float PlaneEngine::estimate_noise() const { return velmora::estimate_noise(engine_); }
@@ -73,14 +73,15 @@ void PlaneEngine::threshold(const ThresholdRow& row) {
 }
 
 void PlaneEngine::synthesise(const PlaneView& view) {
-    velmora::synthesise(engine_, thresholds_, view, pool_.executor());
+    velmora::synthesise(engine_, thresholds_, view, pool_.executor(view.width, view.height));
 }
 
 void PlaneEngine::error_map(float sigma, const ErrorMapLayout& layout, float* map) {
     // The map counts the coefficients the thresholds keep: the plane takes them in place first.
-    velmora::threshold(engine_, thresholds_, pool_.executor());
+    const Executor ex = pool_.executor(engine_.width, engine_.height);
+    velmora::threshold(engine_, thresholds_, ex);
     thresholds_ = {};
-    thresholded_error_map(engine_, sigma, layout, map, pool_.executor());
+    thresholded_error_map(engine_, sigma, layout, map, ex);
 }
 
 uint32_t coefficient_view_sample(int16_t y, SampleFormat format) {
@@ -91,7 +92,7 @@ uint32_t coefficient_view_sample(int16_t y, SampleFormat format) {
 
 void PlaneEngine::draw_coefficients(const PlaneView& view) {
     // The view shows the thresholded coefficients: the plane takes its thresholds in place.
-    velmora::threshold(engine_, thresholds_, pool_.executor());
+    velmora::threshold(engine_, thresholds_, pool_.executor(engine_.width, engine_.height));
     thresholds_ = {};
     std::vector<int16_t> picture(static_cast<size_t>(view.width) * view.height);
     draw_coefficient_view(

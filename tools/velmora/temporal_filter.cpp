@@ -37,7 +37,6 @@ PlaneView TemporalFilter::view(Frame& frame, int p, int parity) {
 }
 
 void TemporalFilter::make_pilot(Slot& s, int64_t index) {
-    const Executor ex = pool_.executor();
     s.pilot.header = s.noisy.header;
     s.pilot.data = s.noisy.data;
     const int pictures = interlaced(s.order) ? 2 : 1;
@@ -62,7 +61,7 @@ void TemporalFilter::make_pilot(Slot& s, int64_t index) {
             static_cast<size_t>(motion_pyramid_bytes(luma.width, luma.height)));
         picture.pyramid =
             lay_out_motion_pyramid(picture.pyramid_memory.data(), luma.width, luma.height);
-        build_motion_pyramid(luma, picture.pyramid, ex);
+        build_motion_pyramid(luma, picture.pyramid, pool_.executor(luma.width, luma.height));
     }
 }
 
@@ -115,7 +114,7 @@ int TemporalFilter::average_picture(int64_t index, int parity) {
         neighbours.push_back(picture);
         distances.push_back(static_cast<int>(u > index ? u - index : index - u));
     }
-    const Executor ex = pool_.executor();
+    const Executor ex = pool_.executor(shape.width[0], shape.height[0]);
     const size_t bytes = static_cast<size_t>(temporal_memory_bytes(shape, ex.threads));
     const size_t units = (bytes + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t);
     if (memory_.size() < units) memory_.resize(units);

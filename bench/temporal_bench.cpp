@@ -27,7 +27,7 @@
 #include "engine/temporal.h"
 #include "kernels/kernel_set.h"
 #include "threads/thread_pool.h"
-#include "tools/velmora/plane_engine.h"
+#include "lib/plane_engine.h"
 #include "tools/velmora/sample_source.h"
 #include "tools/velmora/y4m.h"
 

@@ -1,5 +1,7 @@
-# The layers of the build: kernels <- wavelet <- engine <- front ends (the plug-in, the
-# command-line tools), with test code on top. Each target sees the folders of its own layer and
+# The layers of the build: kernels <- wavelet <- engine <- the library (lib/, its public header
+# include/velmora) <- front ends (the command-line tools, the frei0r filter), the plug-in on the
+# engine, with test code on top. A front end uses velmora_api, which shows it the public header
+# alone. Each target sees the folders of its own layer and
 # of the layers it builds on, and nothing else: its include path is a private folder of links
 # to exactly those folders, so that including a higher layer's header fails to compile.
 #
@@ -29,9 +31,11 @@ function(velmora_layer target)
   set(root ${CMAKE_BINARY_DIR}/layers/${target})
   file(REMOVE_RECURSE ${root})
   foreach(folder IN LISTS folders)
-    get_filename_component(parent ${root}/${folder} DIRECTORY)
+    # Public headers are seen as they are installed: include/velmora as velmora.
+    string(REGEX REPLACE "^include/" "" at ${folder})
+    get_filename_component(parent ${root}/${at} DIRECTORY)
     file(MAKE_DIRECTORY ${parent})
-    file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
+    file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${root}/${at} SYMBOLIC)
   endforeach()
   target_include_directories(${target} PRIVATE ${root})
   target_link_libraries(${target} PUBLIC ${arg_USES})

@@ -52,7 +52,7 @@ if [ -d "$layers/velmora_frei0r" ]; then
           standin/frame_source.h tools/velmora/y4m.h
   sees velmora_frei0r frei0r/instance.h engine/engine.h
   refuses velmora_frei0r sdk/aviutl_filter.h plugin/frame_entry.h standin/frame_source.h \
-          tools/velmora/strength.h
+          lib/strength.h
 else
   echo "velmora.so is not built here: its layers are not checked"
 fi

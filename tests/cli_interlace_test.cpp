@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "tests/cli_test_support.h"
-#include "tools/velmora/plane_engine.h"
+#include "lib/plane_engine.h"
 #include "tools/velmora/sample_source.h"
-#include "tools/velmora/strength.h"
+#include "lib/strength.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tests/cli_test_support.h"
-#include "tools/velmora/plane_engine.h"
+#include "lib/plane_engine.h"
 #include "tools/velmora/split_mix64.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "plugin/window_procedure.h"
 #include "tests/cli_test_support.h"
 #include "tests/test_host.h"
-#include "tools/velmora/plane_engine.h"
+#include "lib/plane_engine.h"
 
 namespace {
 

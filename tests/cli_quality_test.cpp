@@ -12,10 +12,10 @@
 
 #include "tests/cli_test_support.h"
 #include "tools/velmora/console.h"
-#include "tools/velmora/denoiser.h"
+#include "lib/denoiser.h"
 #include "tools/velmora/preview.h"
 #include "tools/velmora/sample_source.h"
-#include "tools/velmora/strength.h"
+#include "lib/strength.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include "engine/plane_io.h"
 #include "tests/wavelet_test_support.h"
-#include "tools/velmora/plane_engine.h"
-#include "tools/velmora/strength.h"
+#include "lib/plane_engine.h"
+#include "lib/strength.h"
 
 namespace {
 

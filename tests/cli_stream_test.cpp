@@ -16,9 +16,9 @@
 
 #include "tests/cli_test_support.h"
 #include "tools/velmora/app.h"
-#include "tools/velmora/plane_engine.h"
+#include "lib/plane_engine.h"
 #include "tools/velmora/preview.h"
-#include "tools/velmora/strength.h"
+#include "lib/strength.h"
 
 extern char** environ;
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "standin/frame_source.h"
-#include "tools/velmora/plane_engine.h"
-#include "tools/velmora/strength.h"
+#include "lib/plane_engine.h"
+#include "lib/strength.h"
 #include "wavelet/masked_threshold.h"
 
 namespace {

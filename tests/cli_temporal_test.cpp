@@ -11,10 +11,10 @@
 
 #include "tests/cli_test_support.h"
 #include "tools/velmora/console.h"
-#include "tools/velmora/denoiser.h"
+#include "lib/denoiser.h"
 #include "tools/velmora/options.h"
 #include "tools/velmora/sample_source.h"
-#include "tools/velmora/temporal_filter.h"
+#include "lib/temporal_filter.h"
 
 namespace {
 

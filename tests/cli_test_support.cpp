@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "standin/frame_source.h"
-#include "tools/velmora/strength.h"
+#include "lib/strength.h"
 
 extern char** environ;
 

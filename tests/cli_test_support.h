@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/velmora/plane_engine.h"
+#include "lib/plane_engine.h"
 #include "tools/velmora/y4m.h"
 
 namespace cli_test {

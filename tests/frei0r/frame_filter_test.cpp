@@ -15,7 +15,7 @@
 #include "frei0r/colour.h"
 #include "frei0r/plane_strength.h"
 #include "tools/velmora/split_mix64.h"
-#include "tools/velmora/strength.h"
+#include "lib/strength.h"
 
 namespace {
 

@@ -9,21 +9,19 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <new>
 #include <optional>
 #include <system_error>
 
 #include "tools/velmora/console.h"
-#include "tools/velmora/denoiser.h"
 #include "tools/velmora/foreign_formats.h"
 #include "tools/velmora/frame_pipeline.h"
 #include "tools/velmora/interrupts.h"
 #include "tools/velmora/options.h"
 #include "tools/velmora/output_file.h"
 #include "tools/velmora/preview.h"
-#include "tools/velmora/temporal_filter.h"
 #include "tools/velmora/y4m.h"
+#include "velmora/velmora.h"
 
 namespace velmora {
 
@@ -140,12 +138,75 @@ void check_streams(const Options& o, ClosedStreams closed) {
 std::string out_of_resources(const std::string& what, const Options& o,
                              const StreamFormat& format) {
     const size_t mib = (format.frame_bytes() + (size_t{1} << 20) - 1) >> 20;
+    const velmora_settings s = settings_of(o);
+    const velmora_format f = format.library_format();
+    size_t working = 0;
+    velmora_memory_needed(&f, &s, &working);
     return what + " for " + std::to_string(format.width) + "x" + std::to_string(format.height) +
-           " frames (" + std::to_string(mib) + " MiB each) with --temporal " +
-           std::to_string(temporal_radius(o)) + " on " + std::to_string(o.threads) +
+           " frames (" + std::to_string(mib) + " MiB each, " +
+           std::to_string((working + (size_t{1} << 20) - 1) >> 20) + " MiB of working memory) on " +
+           (o.threads ? std::to_string(o.threads) : std::string("one per processor")) +
            " threads; a smaller --temporal radius (0: none), fewer --threads or a smaller "
            "frame needs less";
 }
+
+// The library's messages: errors kept for the caller, the rest said as notices.
+struct LogTarget {
+    Console& console;
+    std::string error;
+
+    static void say(void* self, velmora_log_level level, const char* text) {
+        LogTarget& t = *static_cast<LogTarget*>(self);
+        if (level == VELMORA_LOG_ERROR)
+            t.error = text;
+        else
+            t.console.info(text);
+    }
+};
+
+// A denoiser of the library for the stream, closed when the run ends.
+class StreamDenoiser {
+public:
+    StreamDenoiser(const Options& o, const StreamFormat& format, Console& console)
+        : log_{console, {}} {
+        const velmora_settings s = settings_of(o, &LogTarget::say, &log_);
+        const velmora_format f = format.library_format();
+        check(velmora_open(&d_, &f, &s));
+    }
+    ~StreamDenoiser() { velmora_close(&d_); }
+    StreamDenoiser(const StreamDenoiser&) = delete;
+    StreamDenoiser& operator=(const StreamDenoiser&) = delete;
+
+    int latency() const { return velmora_latency(d_); }
+    void send(Frame& frame, const StreamFormat& format) {
+        const velmora_picture picture = frame.picture(format);
+        check(velmora_send(d_, &picture));
+    }
+    // The next frame finished, null when none is.
+    Frame* receive() {
+        velmora_picture picture;
+        const velmora_status status = velmora_receive(d_, &picture);
+        if (status == VELMORA_AGAIN) return nullptr;
+        check(status);
+        return static_cast<Frame*>(picture.user);
+    }
+    void drain() { check(velmora_drain(d_)); }
+
+private:
+    // Turns a failed call into what the run reports.
+    void check(velmora_status status) {
+        if (status >= VELMORA_OK) return;
+        const std::string why = d_ ? velmora_last_error(d_) : log_.error;
+        if (status == VELMORA_ERROR_MEMORY) throw std::bad_alloc();
+        if (status == VELMORA_ERROR_RESOURCES)
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                    why);
+        throw UsageError(why.empty() ? velmora_status_text(status) : why);
+    }
+
+    LogTarget log_;
+    VelmoraDenoiser* d_ = nullptr;
+};
 
 int filter_stream(const Options& o, Console& console, Y4mReader& reader, int in,
                   const StreamFormat& format);
@@ -168,7 +229,7 @@ int run(const Options& o, Console& console, ClosedStreams closed) {
 
 int filter_stream(const Options& o, Console& console, Y4mReader& reader, int in,
                   const StreamFormat& format) {
-    Denoiser denoiser(o, format, console);
+    StreamDenoiser denoiser(o, format, console);
     const int64_t preview_frame = o.preview_frame.value_or(o.start);
     check_against_stream(o, format, in, reader, preview_frame);
     const int64_t end = o.frames ? o.start + std::min(*o.frames, INT64_MAX - o.start) : INT64_MAX;
@@ -193,47 +254,30 @@ int filter_stream(const Options& o, Console& console, Y4mReader& reader, int in,
     int64_t index = o.start;  // the input's number of the next frame read
     int64_t done = 0;         // frames filtered and handed on to be written
     bool pipe_closed = false;
-    std::optional<TemporalFilter> temporal;
-    if (const int radius = temporal_radius(o); radius > 0)
-        temporal.emplace(radius, format, denoiser, o.threads);
     try {
-        // Frames are read and measured first (the denoiser's look-ahead), then filtered, and
-        // with --temporal kept until their later neighbours have come: the pipeline's buffers
-        // hold all of them at once.
-        const int64_t lookahead = denoiser.lookahead();
-        const int64_t kept = temporal ? temporal->frames_kept() - 1 : 0;
-        FramePipeline frames(reader, format, output.fd(), end - o.start, lookahead + kept);
-        std::deque<Frame*> held;     // read and measured, not yet filtered
-        int64_t filtered = o.start;  // the input's number of the next frame to filter
+        // The denoiser holds frames for its latency (the measurement's look-ahead, the
+        // temporal radius): the pipeline's buffers hold all of them at once.
+        FramePipeline frames(reader, format, output.fd(), end - o.start, denoiser.latency() + 1);
         std::optional<RgbImage> before;
-        const auto finished = [&](Frame* frame, int64_t i) {
-            if (before && i == preview_frame) preview = preview_of(o, format, *before, *frame);
-            frames.write(frame);
-            ++done;
-            console.progress(done, total);
-        };
-        const auto filter_first = [&] {
-            Frame* frame = held.front();
-            held.pop_front();
-            const int64_t i = filtered++;
-            if (temporal) {
-                temporal->push(frame, i, finished);
-            } else {
-                denoiser.filter(*frame, i);
-                finished(frame, i);
+        const auto write_finished = [&] {
+            while (Frame* frame = denoiser.receive()) {
+                if (before && o.start + done == preview_frame)
+                    preview = preview_of(o, format, *before, *frame);
+                frames.write(frame);
+                ++done;
+                console.progress(done, total);
             }
         };
         const auto filter_rest = [&] {
-            while (!held.empty()) filter_first();
-            if (temporal) temporal->finish(finished);
+            denoiser.drain();
+            write_finished();
         };
         try {
             for (; Frame* frame = frames.next(); ++index) {
                 if (!o.preview.empty() && index == preview_frame)
                     before = frame_to_rgb(format, *frame);
-                denoiser.observe(*frame, index);
-                held.push_back(frame);
-                if (static_cast<int64_t>(held.size()) >= lookahead) filter_first();
+                denoiser.send(*frame, format);
+                write_finished();
             }
             filter_rest();
         } catch (const InputError&) {

@@ -1,11 +1,9 @@
 #include "tools/velmora/options.h"
 
+#include <algorithm>
 #include <charconv>
-#include <thread>
 
 #include "tools/velmora/foreign_formats.h"
-#include "tools/velmora/strength.h"
-#include "tools/velmora/temporal_filter.h"
 #include "tools/velmora/y4m.h"
 
 namespace velmora {
@@ -93,19 +91,29 @@ const Flag* find_flag(const std::string& arg) {
     return nullptr;
 }
 
-int default_threads() {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores == 0 ? 1 : static_cast<int>(cores);
+const velmora_settings& defaults() {
+    static const velmora_settings d = [] {
+        velmora_settings s;
+        velmora_default_settings(&s);
+        return s;
+    }();
+    return d;
 }
 
 }  // namespace
 
+Options::Options()
+    : mode(defaults().mode),
+      k(defaults().k),
+      auto_window(defaults().measure_window),
+      auto_every(defaults().measure_every),
+      learn_size(defaults().learn_size) {}
+
 Options parse_options(const std::vector<std::string>& args) {
     Options o;
-    o.threads = default_threads();
     bool explicit_source = false;
     bool auto_every_given = false;
-    std::optional<Mode> mode;
+    std::optional<velmora_mode> mode;
     std::optional<LevelText> luma, chroma;  // the last one given for each plane kind
     bool auto_given = false, sigma_given = false, k_given = false, view_given = false;
     std::vector<std::string> positional;
@@ -149,9 +157,9 @@ Options parse_options(const std::vector<std::string>& args) {
         } else if (arg == "--mode") {
             const std::string name = take();
             if (name == "best")
-                mode = Mode::best;
+                mode = VELMORA_MODE_BEST;
             else if (name == "exact")
-                mode = Mode::exact;
+                mode = VELMORA_MODE_EXACT;
             else
                 usage("--mode '" + name + "': expected best or exact");
         } else if (arg == "--auto") {
@@ -160,12 +168,12 @@ Options parse_options(const std::vector<std::string>& args) {
             auto_given = true;
         } else if (arg == "--auto-every") {
             set_source(o, StrengthSource::automatic, explicit_source);
-            o.auto_every = parse_count(arg, take(), 1, INT64_MAX);
+            o.auto_every = parse_count(arg, take(), 1, INT32_MAX);
             auto_every_given = true;
         } else if (arg == "--tracks") {
             set_source(o, StrengthSource::tracks, explicit_source);
             int plane = 0;
-            ThresholdRow row;
+            Tracks row;
             std::string error;
             const std::string text = take();
             if (!parse_tracks(text, plane, row, error)) usage("--tracks '" + text + "': " + error);
@@ -198,7 +206,7 @@ Options parse_options(const std::vector<std::string>& args) {
         } else if (arg == "--preview-crop") {
             o.preview_crop = parse_region(arg, take());
         } else if (arg == "--temporal") {
-            o.temporal = static_cast<int>(parse_count(arg, take(), 0, kMaxTemporalRadius));
+            o.temporal = static_cast<int>(parse_count(arg, take(), 0, VELMORA_MAX_TEMPORAL_RADIUS));
             o.temporal_given = true;
         } else if (arg == "--start") {
             o.start = parse_count(arg, take(), 0, INT64_MAX);
@@ -252,14 +260,11 @@ Options parse_options(const std::vector<std::string>& args) {
                              : view_given                          ? "--view coefficients"
                              : k_given                             ? "--k"
                                                                    : nullptr;
-    if (mode == Mode::best && exact_only)
+    if (mode == VELMORA_MODE_BEST && exact_only)
         usage(std::string(exact_only) +
               " belongs to --mode exact (the plug-in's thresholds); best mode takes noise levels "
               "only");
-    o.mode = mode.value_or(exact_only ? Mode::exact : Mode::best);
-    // Best mode averages frames unless told otherwise; exact mode, the plug-in's algorithm,
-    // filters each frame on its own unless --temporal is given.
-    if (!o.temporal_given) o.temporal = o.mode == Mode::best ? kDefaultTemporalRadius : 0;
+    o.mode = mode.value_or(exact_only ? VELMORA_MODE_EXACT : VELMORA_MODE_BEST);
     if (positional.size() != 2)
         usage("expected an input and an output (a file or '-' for each), got " +
               (positional.empty()       ? std::string("none")
@@ -296,11 +301,76 @@ Options parse_options(const std::vector<std::string>& args) {
     return o;
 }
 
-int temporal_radius(const Options& o) {
-    const bool level =
-        o.strength == StrengthSource::sigma || o.strength == StrengthSource::automatic;
-    return level && !o.view_coefficients ? o.temporal : 0;
+velmora_settings settings_of(const Options& o, void (*log)(void*, velmora_log_level, const char*),
+                             void* user) {
+    velmora_settings s = defaults();
+    s.mode = o.mode;
+    s.strength = o.strength == StrengthSource::tracks  ? VELMORA_STRENGTH_TRACKS
+                 : o.strength == StrengthSource::learn ? VELMORA_STRENGTH_LEARN
+                                                       : VELMORA_STRENGTH_NOISE;
+    for (int p = 0; p < 3; ++p) {
+        const std::optional<double>& sigma = p == 0 ? o.sigma_luma : o.sigma_chroma;
+        const bool measure = p == 0 ? o.measure_luma : o.measure_chroma;
+        s.noise[p] = measure ? VELMORA_NOISE_MEASURED : sigma.value_or(0.0);
+        if (o.tracks[p]) std::copy(o.tracks[p]->begin(), o.tracks[p]->end(), s.tracks[p]);
+    }
+    s.k = o.k;
+    s.measure_window = static_cast<int>(o.auto_window);
+    s.measure_every = static_cast<int>(o.auto_every);
+    if (o.temporal_given) s.temporal_radius = o.temporal;
+    s.learn_x = o.learn_x;
+    s.learn_y = o.learn_y;
+    s.learn_size = o.learn_size;
+    s.learn_every_frame = o.learn_every_frame;
+    s.view_coefficients = o.view_coefficients;
+    s.threads = o.threads;
+    s.first_frame = o.start;
+    s.log = log;
+    s.log_user = user;
+    s.log_level = o.verbose ? VELMORA_LOG_VERBOSE : VELMORA_LOG_INFO;
+    return s;
 }
+
+
+
+bool parse_tracks(std::string_view text, int& plane, Tracks& tracks, std::string& error) {
+    const size_t colon = text.find(':');
+    if (colon == text.npos) {
+        error = "expected P:v0,...,v14";
+        return false;
+    }
+    const std::string_view name = text.substr(0, colon);
+    if (name == "0" || name == "y" || name == "Y") {
+        plane = 0;
+    } else if (name == "1" || name == "cb" || name == "Cb" || name == "u" || name == "U") {
+        plane = 1;
+    } else if (name == "2" || name == "cr" || name == "Cr" || name == "v" || name == "V") {
+        plane = 2;
+    } else {
+        error = "plane '" + std::string(name) + "' is not 0, 1 or 2";
+        return false;
+    }
+    std::string_view values = text.substr(colon + 1);
+    for (size_t i = 0; i < tracks.size(); ++i) {
+        const size_t comma = values.find(',');
+        const std::string_view item = values.substr(0, comma);
+        int32_t v = 0;
+        const auto [end, ec] = std::from_chars(item.data(), item.data() + item.size(), v);
+        if (ec != std::errc() || end != item.data() + item.size() || v < 0 || v > (1 << 26)) {
+            error = "track value " + std::to_string(i) + " '" + std::string(item) +
+                    "' is not a whole number from 0 to " + std::to_string(1 << 26);
+            return false;
+        }
+        tracks[i] = v;
+        if ((comma == values.npos) != (i + 1 == tracks.size())) {
+            error = "expected exactly 15 values";
+            return false;
+        }
+        if (comma != values.npos) values.remove_prefix(comma + 1);
+    }
+    return true;
+}
+
 
 std::string help_text() {
     return R"(Usage: velmora [OPTIONS] INPUT OUTPUT

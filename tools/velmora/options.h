@@ -6,9 +6,10 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "tools/velmora/plane_engine.h"
+#include "velmora/velmora.h"
 
 namespace velmora {
 
@@ -21,10 +22,8 @@ public:
 // every plane given or off), the plug-in's tracks, or learning from a box.
 enum class StrengthSource { automatic, sigma, tracks, learn };
 
-// best: the mean of four moved transforms with a two-step band shrink, driven by noise levels.
-// exact: the plug-in's masked thresholds, bit for bit; --tracks, --learn, --k and
-// --view coefficients belong to it.
-enum class Mode { best, exact };
+// The plug-in's fifteen track values of one plane.
+using Tracks = std::array<int32_t, VELMORA_TRACKS>;
 
 // The progress report on standard error: a line redrawn on a terminal (automatic: when standard
 // error is one and --quiet is not given; always: whatever it is), lines for programs, or none.
@@ -36,29 +35,33 @@ struct Region {
 };
 
 struct Options {
+    Options();
+
     std::string input;
     std::string output;
 
-    Mode mode = Mode::best;
+    // best: the mean of four moved transforms with a two-step band shrink, driven by noise
+    // levels. exact: the plug-in's masked thresholds, bit for bit; --tracks, --learn, --k and
+    // --view coefficients belong to it.
+    velmora_mode mode;
     StrengthSource strength = StrengthSource::automatic;
     // A plane kind's level is given (sigma_*, 8-bit sample steps), measured (measure_*), or
     // neither: then its planes are left untouched.
     std::optional<double> sigma_luma, sigma_chroma;
     bool measure_luma = true, measure_chroma = true;
-    double k = 3.0;  // exact mode's thresholds: K times the noise level
-    // Measured levels: from a window of this many frames, measured again every auto_every
+    double k;  // exact mode's thresholds: K times the noise level
+    // Measured levels: from a window of auto_window frames, measured again every auto_every
     // frames (the window starting there).
-    int64_t auto_window = 5;
-    int64_t auto_every = 25;
-    std::array<std::optional<ThresholdRow>, 3> tracks;  // the plug-in's track values
+    int64_t auto_window, auto_every;
+    std::array<std::optional<Tracks>, 3> tracks;  // the plug-in's track values
     int learn_x = 0, learn_y = 0;
-    int learn_size = 128;  // the box's side in samples of each plane
+    int learn_size;  // the box's side in samples of each plane
     bool learn_every_frame = false;
 
-    // Frames before and after each frame averaged into it (0: none); by default 3 in best mode
-    // and 0 in exact mode. Used with a noise level (--sigma*, --auto); --tracks, --learn and
+    // Frames before and after each frame averaged into it (0: none), when given; else the
+    // mode's. Used with a noise level (--sigma*, --auto); --tracks, --learn and
     // --view coefficients filter frames on their own.
-    int temporal = 3;
+    int temporal = 0;
     bool temporal_given = false;
 
     int64_t start = 0;              // the first frame filtered
@@ -74,7 +77,7 @@ struct Options {
     bool force_y4m = false;     // write a stream under a name of another format
     bool force = false;         // replace write-protected outputs
 
-    int threads = 1;
+    int threads = 0;  // 0: one per processor
     bool quiet = false;
     bool verbose = false;
     ProgressMode progress = ProgressMode::automatic;
@@ -85,8 +88,14 @@ struct Options {
 // Throws UsageError.
 Options parse_options(const std::vector<std::string>& args);
 
-// The --temporal radius in effect: 0 where frames are filtered on their own.
-int temporal_radius(const Options& o);
+// The library's settings for the options, messages going to `log` with `user`.
+velmora_settings settings_of(const Options& o,
+                             void (*log)(void*, velmora_log_level, const char*) = nullptr,
+                             void* user = nullptr);
+
+// "P:v0,v1,...,v14" with P one of 0, 1, 2 (or y, cb, cr): false when malformed, with `error`
+// saying why.
+bool parse_tracks(std::string_view text, int& plane, Tracks& tracks, std::string& error);
 
 std::string help_text();
 

@@ -44,7 +44,7 @@ extern "C" void png_warning_ignore(png_structp, png_const_charp) {}
 
 RgbImage frame_to_rgb(const StreamFormat& f, const Frame& frame) {
     RgbImage image{f.width, f.height, std::vector<uint8_t>(size_t(f.width) * f.height * 3)};
-    const double scale = 1.0 / double(1 << (sample_bits(f.format) - 8));  // to 8-bit steps
+    const double scale = 1.0 / double(1 << (f.bits - 8));  // to 8-bit steps
     const double y_gain = f.full_range ? 1.0 : 255.0 / 219.0, y_base = f.full_range ? 0.0 : 16.0;
     const double c_gain = f.full_range ? 1.0 : 255.0 / 224.0;
     const Matrix m = matrix_for(f);
@@ -70,7 +70,7 @@ RgbImage frame_to_rgb(const StreamFormat& f, const Frame& frame) {
 RgbImage plane_to_grey(const StreamFormat& f, const Frame& frame, int p) {
     const int w = f.plane_width(p), h = f.plane_height(p);
     RgbImage image{w, h, std::vector<uint8_t>(size_t(w) * h * 3)};
-    const double scale = 255.0 / sample_maximum(f.format);
+    const double scale = 255.0 / f.sample_maximum();
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const uint8_t v = to_byte(frame.sample(f, p, x, y) * scale);

@@ -104,11 +104,8 @@ int main(int argc, char** argv) {
             }
         }
         if (out.empty()) throw IoError(std::string("no output given\n") + kUsage);
-        const SampleFormat format = depth == 8    ? SampleFormat::u8
-                                    : depth == 10 ? SampleFormat::u10
-                                    : depth == 12 ? SampleFormat::u12
-                                    : depth == 16 ? SampleFormat::u16
-                                                  : throw IoError("--depth: 8, 10, 12 or 16");
+        if (depth != 8 && depth != 10 && depth != 12 && depth != 16)
+            throw IoError("--depth: 8, 10, 12 or 16");
         RgbImage picture;
         if (!image_path.empty()) {
             picture = read_png(image_path);
@@ -120,7 +117,7 @@ int main(int argc, char** argv) {
             if (width == 0) width = 640, height = 360;
             picture = synthetic_picture(width, height, seed);
         }
-        const std::string header = make_stream_header(width, height, subsampling, format);
+        const std::string header = make_stream_header(width, height, subsampling, depth);
         const StreamFormat f = parse_stream_header(header.substr(0, header.size() - 1));
         const Frame clean = frame_from_rgb(f, picture);
         OutputFile file(out);

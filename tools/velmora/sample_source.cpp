@@ -84,8 +84,8 @@ Frame frame_from_rgb(const StreamFormat& f, const RgbImage& source) {
     frame.data.assign(f.frame_bytes(), 0);
     const bool hd = f.height > 576;
     const double kr = hd ? 0.2126 : 0.299, kb = hd ? 0.0722 : 0.114, kg = 1.0 - kr - kb;
-    const double scale = double(1 << (sample_bits(f.format) - 8));
-    const uint32_t maximum = static_cast<uint32_t>(sample_maximum(f.format));
+    const double scale = double(1 << (f.bits - 8));
+    const uint32_t maximum = f.sample_maximum();
     std::vector<double> luma(size_t(f.width) * f.height), cb(luma.size()), cr(luma.size());
     for (size_t i = 0; i < luma.size(); ++i) {
         const double r = image.pixels[3 * i], g = image.pixels[3 * i + 1],
@@ -114,8 +114,8 @@ Frame frame_from_rgb(const StreamFormat& f, const RgbImage& source) {
 
 void add_noise(const StreamFormat& f, Frame& frame, double sigma, uint64_t seed) {
     SplitMix64 rng{seed};
-    const double scale = sigma * double(1 << (sample_bits(f.format) - 8));
-    const uint32_t maximum = static_cast<uint32_t>(sample_maximum(f.format));
+    const double scale = sigma * double(1 << (f.bits - 8));
+    const uint32_t maximum = f.sample_maximum();
     for (int p = 0; p < f.planes(); ++p) {
         for (int y = 0; y < f.plane_height(p); ++y) {
             for (int x = 0; x < f.plane_width(p); ++x) {
@@ -145,7 +145,7 @@ ErrorSum error_sum(const StreamFormat& f, const Frame& a, const Frame& b) {
 
 double psnr(const StreamFormat& f, const ErrorSum& e) {
     if (e.squared == 0) return std::numeric_limits<double>::infinity();
-    const double peak = sample_maximum(f.format);
+    const double peak = f.sample_maximum();
     return 10.0 * std::log10(peak * peak / (e.squared / e.samples));
 }
 

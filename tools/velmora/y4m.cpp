@@ -70,17 +70,8 @@ int parse_dimension(std::string_view value, const char* name) {
     return static_cast<int>(v);
 }
 
-SampleFormat format_for_bits(int bits, std::string_view name) {
-    switch (bits) {
-    case 8:
-        return SampleFormat::u8;
-    case 10:
-        return SampleFormat::u10;
-    case 12:
-        return SampleFormat::u12;
-    case 16:
-        return SampleFormat::u16;
-    }
+int checked_bits(int bits, std::string_view name) {
+    if (bits == 8 || bits == 10 || bits == 12 || bits == 16) return bits;
     header_error("unsupported sample depth " + std::to_string(bits) + " bits in colour space 'C" +
                  printable(name) + "' (8, 10, 12 and 16 bits are supported)");
 }
@@ -102,7 +93,7 @@ void parse_colour_space(std::string_view c, StreamFormat& f) {
         std::string_view rest = c.substr(b.name.size());
         if (rest.empty()) {
             f.subsampling = b.s;
-            f.format = SampleFormat::u8;
+            f.bits = 8;
             return;
         }
         if (!b.deep) continue;
@@ -113,7 +104,7 @@ void parse_colour_space(std::string_view c, StreamFormat& f) {
         if (rest.empty() || rest.size() > 2 || rest.find_first_not_of("0123456789") != rest.npos)
             continue;
         f.subsampling = b.s;
-        f.format = format_for_bits(std::stoi(std::string(rest)), c);
+        f.bits = checked_bits(std::stoi(std::string(rest)), c);
         return;
     }
     header_error("unsupported colour space 'C" + printable(c) + "'");
@@ -121,35 +112,31 @@ void parse_colour_space(std::string_view c, StreamFormat& f) {
 
 }  // namespace
 
-int StreamFormat::shift_x(int p) const {
-    if (p == 0) return 0;
-    switch (subsampling) {
-    case Subsampling::s420:
-    case Subsampling::s422:
-        return 1;
-    case Subsampling::s411:
-        return 2;
-    default:
-        return 0;
-    }
+velmora_format StreamFormat::library_format() const {
+    static constexpr velmora_layout kLayouts[] = {VELMORA_LAYOUT_420, VELMORA_LAYOUT_422,
+                                                  VELMORA_LAYOUT_444, VELMORA_LAYOUT_411,
+                                                  VELMORA_LAYOUT_MONO};
+    return {width, height, kLayouts[static_cast<int>(subsampling)], bits};
 }
 
-int StreamFormat::shift_y(int p) const {
-    return p != 0 && subsampling == Subsampling::s420 ? 1 : 0;
+namespace {
+
+velmora_plane_shape shape_of(const StreamFormat& f, int p) {
+    const velmora_format format = f.library_format();
+    velmora_plane_shape shape = {};
+    velmora_plane_shape_of(&format, p, &shape);
+    return shape;
 }
 
-int StreamFormat::plane_width(int p) const {
-    const int s = shift_x(p);
-    return (width + (1 << s) - 1) >> s;
-}
+}  // namespace
 
-int StreamFormat::plane_height(int p) const {
-    const int s = shift_y(p);
-    return (height + (1 << s) - 1) >> s;
-}
+int StreamFormat::shift_x(int p) const { return shape_of(*this, p).shift_x; }
+int StreamFormat::shift_y(int p) const { return shape_of(*this, p).shift_y; }
+int StreamFormat::plane_width(int p) const { return shape_of(*this, p).width; }
+int StreamFormat::plane_height(int p) const { return shape_of(*this, p).height; }
 
 size_t StreamFormat::plane_bytes(int p) const {
-    return static_cast<size_t>(plane_width(p)) * plane_height(p) * sample_bytes(format);
+    return static_cast<size_t>(plane_width(p)) * plane_height(p) * sample_bytes();
 }
 
 size_t StreamFormat::plane_offset(int p) const {
@@ -207,8 +194,7 @@ StreamFormat parse_stream_header(std::string_view line) {
     return f;
 }
 
-std::string colour_space_name(Subsampling s, SampleFormat f) {
-    const int bits = sample_bits(f);
+std::string colour_space_name(Subsampling s, int bits) {
     switch (s) {
     case Subsampling::mono:
         return bits == 8 ? "mono" : "mono" + std::to_string(bits);
@@ -224,9 +210,9 @@ std::string colour_space_name(Subsampling s, SampleFormat f) {
     return "";
 }
 
-std::string make_stream_header(int width, int height, Subsampling s, SampleFormat f, int rate_num,
+std::string make_stream_header(int width, int height, Subsampling s, int bits, int rate_num,
                                int rate_den) {
-    std::string name = colour_space_name(s, f);
+    std::string name = colour_space_name(s, bits);
     std::string header = "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) +
                          " F" + std::to_string(rate_num) + ":" + std::to_string(rate_den) +
                          " Ip A1:1 C" + name;
@@ -254,31 +240,24 @@ FieldOrder frame_field_order(const StreamFormat& f, std::string_view header) {
     return f.fields == FieldOrder::mixed ? FieldOrder::top_first : f.fields;
 }
 
-PlaneView field_of(const PlaneView& plane, int parity) {
-    PlaneView field = plane;
-    field.base =
-        static_cast<char*>(plane.base) + parity * plane.row_stride * sample_bytes(plane.format);
-    field.row_stride = 2 * plane.row_stride;
-    field.height = (plane.height + 1 - parity) / 2;
-    return field;
-}
-
-PlaneView rows_of(const PlaneView& plane, int first, int count) {
-    PlaneView rows = plane;
-    rows.base =
-        static_cast<char*>(plane.base) + first * plane.row_stride * sample_bytes(plane.format);
-    rows.height = count;
-    return rows;
-}
-
-PlaneView Frame::plane(const StreamFormat& f, int p) {
-    return {plane_data(f, p), 1, f.plane_width(p), f.plane_width(p), f.plane_height(p), f.format};
+velmora_picture Frame::picture(const StreamFormat& f) {
+    velmora_picture picture = {};
+    picture.format = f.library_format();
+    for (int p = 0; p < f.planes(); ++p) {
+        picture.data[p] = plane_data(f, p);
+        picture.stride[p] = static_cast<ptrdiff_t>(f.plane_width(p)) * f.sample_bytes();
+    }
+    static constexpr velmora_field_order kOrders[] = {VELMORA_PROGRESSIVE, VELMORA_TOP_FIELD_FIRST,
+                                                      VELMORA_BOTTOM_FIELD_FIRST};
+    picture.field_order = kOrders[static_cast<int>(frame_field_order(f, header))];
+    picture.user = this;
+    return picture;
 }
 
 uint32_t Frame::sample(const StreamFormat& f, int p, int x, int y) const {
     const size_t i = static_cast<size_t>(y) * f.plane_width(p) + x;
     const uint8_t* base = data.data() + f.plane_offset(p);
-    if (f.format == SampleFormat::u8) return base[i];
+    if (f.bits == 8) return base[i];
     uint16_t v;
     std::memcpy(&v, base + 2 * i, 2);
     return v;
@@ -287,7 +266,7 @@ uint32_t Frame::sample(const StreamFormat& f, int p, int x, int y) const {
 void Frame::set_sample(const StreamFormat& f, int p, int x, int y, uint32_t v) {
     const size_t i = static_cast<size_t>(y) * f.plane_width(p) + x;
     uint8_t* base = data.data() + f.plane_offset(p);
-    if (f.format == SampleFormat::u8) {
+    if (f.bits == 8) {
         base[i] = static_cast<uint8_t>(v);
         return;
     }

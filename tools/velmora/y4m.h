@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/plane_view.h"
-#include "tools/velmora/large_buffer.h"
+#include "tools/velmora/frame_buffer.h"
+#include "velmora/velmora.h"
 
 namespace velmora {
 
@@ -54,13 +54,17 @@ struct StreamFormat {
     int width = 0;
     int height = 0;
     Subsampling subsampling = Subsampling::s420;
-    SampleFormat format = SampleFormat::u8;
+    int bits = 8;                                 // 8, 10, 12 or 16 bits per sample
     bool full_range = false;                      // XCOLORRANGE=FULL
     FieldOrder fields = FieldOrder::progressive;  // the I parameter
     std::string colour_space = "420jpeg";         // the C parameter's value, as written
     std::string header;                           // the whole header line, line end included
 
     int planes() const { return subsampling == Subsampling::mono ? 1 : 3; }
+    // The frames as the library takes them.
+    velmora_format library_format() const;
+    int sample_bytes() const { return bits > 8 ? 2 : 1; }
+    uint32_t sample_maximum() const { return (uint32_t{1} << bits) - 1; }
     int plane_width(int p) const;
     int plane_height(int p) const;
     // Horizontal and vertical subsampling shifts of plane p.
@@ -80,25 +84,21 @@ StreamFormat parse_stream_header(std::string_view line);
 // without such a tag is taken as top field first.
 FieldOrder frame_field_order(const StreamFormat& f, std::string_view frame_header);
 
-// Lines parity, parity + 2, parity + 4, ... of a plane: one field, without copying.
-PlaneView field_of(const PlaneView& plane, int parity);
-// Rows first .. first + count - 1 of a plane.
-PlaneView rows_of(const PlaneView& plane, int first, int count);
-
 // The C parameter for a subsampling and sample format, as ffmpeg writes it ("420jpeg",
 // "444p16", "mono12", ...).
-std::string colour_space_name(Subsampling s, SampleFormat f);
+std::string colour_space_name(Subsampling s, int bits);
 
 // A stream header line (with its line end) for a picture size, colour space and frame rate.
-std::string make_stream_header(int width, int height, Subsampling s, SampleFormat f,
+std::string make_stream_header(int width, int height, Subsampling s, int bits,
                                int rate_num = 25, int rate_den = 1);
 
-// Planar picture data of one frame, with views of its planes for the engine.
+// Planar picture data of one frame, with its picture for the library.
 struct Frame {
     std::string header;  // the FRAME line, line end included
     FrameBytes data;
 
-    PlaneView plane(const StreamFormat& f, int p);
+    // The frame's planes and field order, lent to the library with the frame as its user.
+    velmora_picture picture(const StreamFormat& f);
     uint8_t* plane_data(const StreamFormat& f, int p) { return data.data() + f.plane_offset(p); }
     // Sample (x, y) of plane p.
     uint32_t sample(const StreamFormat& f, int p, int x, int y) const;

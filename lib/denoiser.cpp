@@ -1,4 +1,4 @@
-#include "tools/velmora/denoiser.h"
+#include "lib/denoiser.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "tools/velmora/strength.h"
+#include "lib/settings.h"
+#include "lib/strength.h"
 
 namespace velmora {
 
@@ -29,67 +30,62 @@ std::string frames_text(int64_t first, int64_t last) {
 }
 
 // The first field in time of an interlaced frame, or the whole plane.
-PlaneView first_picture(const PlaneView& plane, FieldOrder order) {
-    if (order == FieldOrder::progressive) return plane;
-    return field_of(plane, order == FieldOrder::top_first ? 0 : 1);
+PlaneView first_picture(const PlaneView& plane, velmora_field_order order) {
+    if (order == VELMORA_PROGRESSIVE) return plane;
+    return field_of(plane, order == VELMORA_TOP_FIELD_FIRST ? 0 : 1);
 }
 
 }  // namespace
 
-Denoiser::Denoiser(const Options& o, const StreamFormat& f, Console& console)
-    : o_(o), f_(f), console_(console) {
-    if (o.strength == StrengthSource::sigma || o.strength == StrengthSource::automatic) {
+Denoiser::Denoiser(const velmora_settings& s, const FrameShape& f, const KernelSet& kernels,
+                   Workers& workers, const Log& log)
+    : s_(s), f_(f), kernels_(kernels), workers_(workers), log_(log) {
+    if (s.strength == VELMORA_STRENGTH_NOISE) {
         for (int p = 0; p < f.planes(); ++p) {
-            const std::optional<double>& s = p == 0 ? o.sigma_luma : o.sigma_chroma;
-            if (p == 0 ? o.measure_luma : o.measure_chroma)
-                windows_[p].emplace(o.auto_window, o.auto_every);
-            else if (s)
-                set_level(p, *s * working_units_per_8bit(f.format));
+            if (measures(s, p))
+                windows_[p].emplace(s.measure_window, s.measure_every);
+            else
+                set_level(p, s.noise[p] * working_units_per_8bit(f.format));
         }
-    } else if (o.strength == StrengthSource::tracks) {
-        for (int p = 0; p < f.planes(); ++p)
-            rows_[p] = o.tracks[p] ? row_from_tracks(*o.tracks[p], f.format) : ThresholdRow{};
+    } else if (s.strength == VELMORA_STRENGTH_TRACKS) {
+        for (int p = 0; p < f.planes(); ++p) {
+            ThresholdRow tracks;
+            std::copy(std::begin(s.tracks[p]), std::end(s.tracks[p]), tracks.begin());
+            rows_[p] = row_from_tracks(tracks, f.format);
+        }
     }
-    const int size = o.learn_size;
-    if (o.strength == StrengthSource::learn &&
-        (o.learn_x + size > f.width || o.learn_y + size > f.height))
-        throw UsageError("--learn " + std::to_string(o.learn_x) + "," + std::to_string(o.learn_y) +
-                         ": the " + std::to_string(size) + "x" + std::to_string(size) +
-                         " box does not fit into the " + std::to_string(f.width) + "x" +
-                         std::to_string(f.height) + " picture");
 }
 
 int64_t Denoiser::lookahead() const {
     for (const auto& w : windows_)
-        if (w) return o_.auto_window;
+        if (w) return s_.measure_window;
     return 1;
 }
 
 void Denoiser::set_level(int p, double working) {
-    if (o_.mode == Mode::exact) rows_[p] = row_for_threshold(o_.k * working);
+    if (s_.mode == VELMORA_MODE_EXACT) rows_[p] = row_for_threshold(s_.k * working);
     sigmas_[p] = static_cast<float>(working);
 }
 
 PlaneLevels Denoiser::levels() const {
     PlaneLevels l;
-    l.mode = o_.mode;
+    l.mode = s_.mode;
     l.rows = rows_;
     l.sigmas = sigmas_;
     for (int p = 0; p < 3; ++p) l.eight_bit[p] = sigmas_[p] / working_units_per_8bit(f_.format);
     return l;
 }
 
-void Denoiser::observe(Frame& frame, int64_t index) {
-    const int64_t n = index - o_.start;
-    const FieldOrder order = frame_field_order(f_, frame.header);
+void Denoiser::observe(const FrameView& frame, int64_t n) {
     for (int p = 0; p < f_.planes(); ++p) {
         if (!windows_[p] || !windows_[p]->wants(n)) continue;
-        const PlaneView picture = first_picture(frame.plane(f_, p), order);
+        const PlaneView picture = first_picture(frame.plane[p], frame.order);
         if (picture.height > 0) windows_[p]->observe(engine(), picture, n);
     }
 }
 
-void Denoiser::update_levels(int64_t n, int64_t index, FieldOrder order) {
+void Denoiser::update_levels(int64_t n, velmora_field_order order) {
+    const int64_t index = number(n);
     int64_t last = index;
     std::string levels;
     std::vector<std::string> notices;
@@ -134,55 +130,59 @@ void Denoiser::update_levels(int64_t n, int64_t index, FieldOrder order) {
         changed = changed || state != said_[p];
         said_[p] = state;
     }
-    // The first window is always said, later ones when a plane changes state or with --verbose.
-    if (!(n == 0 || changed || o_.verbose)) return;
+    // The first window is always said, later ones when a plane changes state (or verbosely).
+    const velmora_log_level level = n == 0 || changed ? VELMORA_LOG_INFO : VELMORA_LOG_VERBOSE;
     std::string where = frames_text(index, last);
-    if (order != FieldOrder::progressive)
-        where += order == FieldOrder::top_first ? " (top field)" : " (bottom field)";
-    if (!levels.empty()) console_.info(where + ": noise sigma" + levels + " (8-bit steps)");
-    for (const std::string& notice : notices) console_.info(notice);
+    if (order != VELMORA_PROGRESSIVE)
+        where += order == VELMORA_TOP_FIELD_FIRST ? " (top field)" : " (bottom field)";
+    if (!levels.empty()) log_.say(level, where + ": noise sigma" + levels + " (8-bit steps)");
+    for (const std::string& notice : notices) log_.say(level, notice);
 }
 
-void Denoiser::filter(Frame& frame, int64_t index, const ErrorMaps& maps) {
-    const int64_t n = index - o_.start;  // frames into those filtered
-    const FieldOrder order = frame_field_order(f_, frame.header);
+void Denoiser::filter(FrameView& frame, int64_t n, const ErrorMaps& maps) {
+    const int64_t index = number(n);
+    const velmora_field_order order = frame.order;
     bool window_start = false;
     for (const auto& w : windows_) window_start = window_start || (w && w->starts(n));
-    if (window_start) update_levels(n, index, order);
-    if (o_.mode == Mode::best) {
+    if (window_start) update_levels(n, order);
+    const bool verbose = log_.wants(VELMORA_LOG_VERBOSE);
+    if (s_.mode == VELMORA_MODE_BEST) {
         const std::array<float, 3> before = sigmas_;
         for (int p = 0; p < f_.planes(); ++p)
-            if (sigmas_[p] > 0.0f) filter_best(frame.plane(f_, p), p, order, maps);
-        if (o_.verbose && (sigmas_ != before || n == 0 || window_start)) {
+            if (sigmas_[p] > 0.0f) filter_best(frame.plane[p], p, order, maps);
+        if (verbose && (sigmas_ != before || n == 0 || window_start)) {
             std::string text;
             for (int p = 0; p < f_.planes(); ++p)
                 text += std::string(p ? ", " : " ") + kPlaneNames[p] + " " +
                         fixed(sigmas_[p] / working_units_per_8bit(f_.format), 2);
-            console_.info("frame " + std::to_string(index) + ": noise levels in use" + text +
-                          " (8-bit steps; 0: untouched)");
+            log_.say(VELMORA_LOG_VERBOSE, "frame " + std::to_string(index) +
+                                              ": noise levels in use" + text +
+                                              " (8-bit steps; 0: untouched)");
         }
         return;
     }
     Measure measure = Measure::none;
-    if (o_.strength == StrengthSource::learn && (n == 0 || o_.learn_every_frame))
+    if (s_.strength == VELMORA_STRENGTH_LEARN && (n == 0 || s_.learn_every_frame))
         measure = Measure::learn;
     const std::array<ThresholdRow, 3> before = rows_;
     for (int p = 0; p < f_.planes(); ++p) {
-        if (measure == Measure::none && !o_.view_coefficients && is_zero(rows_[p])) continue;
-        filter_exact(frame.plane(f_, p), p, order, measure, maps);
+        if (measure == Measure::none && !s_.view_coefficients && is_zero(rows_[p])) continue;
+        filter_exact(frame.plane[p], p, order, measure, maps);
     }
-    if (o_.verbose && (rows_ != before || n == 0 || window_start)) {
-        console_.info("frame " + std::to_string(index) +
-                      ": thresholds in track units (Lv.0 H V D ... Lv.4 H V D)");
+    if (verbose && (rows_ != before || n == 0 || window_start)) {
+        log_.say(VELMORA_LOG_VERBOSE,
+                 "frame " + std::to_string(index) +
+                     ": thresholds in track units (Lv.0 H V D ... Lv.4 H V D)");
         for (int p = 0; p < f_.planes(); ++p)
-            console_.info(std::string("  ") + kPlaneNames[p] + ": " +
-                          format_tracks(rows_[p], f_.format));
+            log_.say(VELMORA_LOG_VERBOSE, std::string("  ") + kPlaneNames[p] + ": " +
+                                              format_tracks(rows_[p], f_.format));
     }
 }
 
-void Denoiser::filter_best(const PlaneView& plane, int p, FieldOrder order, const ErrorMaps& maps) {
+void Denoiser::filter_best(const PlaneView& plane, int p, velmora_field_order order,
+                           const ErrorMaps& maps) {
     const PlaneKind kind = p == 0 ? PlaneKind::luma : PlaneKind::chroma;
-    for (int parity = order == FieldOrder::progressive ? -1 : 0; parity < 2; ++parity) {
+    for (int parity = order == VELMORA_PROGRESSIVE ? -1 : 0; parity < 2; ++parity) {
         const PlaneView picture = parity < 0 ? plane : field_of(plane, parity);
         if (picture.height == 0) continue;  // the second field of a one-line plane
         BestModeExtras extras;
@@ -198,7 +198,7 @@ void Denoiser::filter_best(const PlaneView& plane, int p, FieldOrder order, cons
 
 void Denoiser::filter_picture(const PlaneView& source, const PlaneView& target, int p,
                               const PlaneLevels& levels, const float* noise_ratio) {
-    if (levels.mode == Mode::exact) {
+    if (levels.mode == VELMORA_MODE_EXACT) {
         engine().analyse(source);
         engine().threshold(levels.rows[p]);
         engine().synthesise(target);
@@ -211,8 +211,8 @@ void Denoiser::filter_picture(const PlaneView& source, const PlaneView& target, 
                           extras);
 }
 
-void Denoiser::filter_exact(const PlaneView& plane, int p, FieldOrder order, Measure measure,
-                            const ErrorMaps& maps) {
+void Denoiser::filter_exact(const PlaneView& plane, int p, velmora_field_order order,
+                            Measure measure, const ErrorMaps& maps) {
     // Each picture of the plane: the samples it is read from and, for the coefficient view,
     // where it is drawn. Fields are drawn one above the other (the top field in the upper
     // half), each a picture of its own; they are read from a copy of the plane, since drawing
@@ -224,11 +224,11 @@ void Denoiser::filter_exact(const PlaneView& plane, int p, FieldOrder order, Mea
     std::array<Picture, 2> pictures = {};
     int count = 1;
     std::vector<uint8_t> copy;
-    if (order == FieldOrder::progressive) {
+    if (order == VELMORA_PROGRESSIVE) {
         pictures[0] = {plane, plane, -1};
     } else {
         PlaneView source = plane;
-        if (o_.view_coefficients) {
+        if (s_.view_coefficients) {
             const size_t bytes =
                 static_cast<size_t>(plane.height) * plane.row_stride * sample_bytes(plane.format);
             copy.assign(static_cast<uint8_t*>(plane.base),
@@ -240,25 +240,25 @@ void Denoiser::filter_exact(const PlaneView& plane, int p, FieldOrder order, Mea
         const Picture bottom{field_of(source, 1), rows_of(plane, top_rows, plane.height - top_rows),
                              1};
         pictures =
-            order == FieldOrder::top_first ? std::array{top, bottom} : std::array{bottom, top};
+            order == VELMORA_TOP_FIELD_FIRST ? std::array{top, bottom} : std::array{bottom, top};
         count = 2;
     }
-    const int field_shift = order == FieldOrder::progressive ? 0 : 1;
+    const int field_shift = order == VELMORA_PROGRESSIVE ? 0 : 1;
     for (int i = 0; i < count; ++i) {
         const Picture& picture = pictures[i];
         if (picture.source.height == 0) continue;  // the second field of a one-line plane
         engine().analyse(picture.source);
         if (measure == Measure::learn) {
-            const int size = o_.learn_size;
+            const int size = s_.learn_size;
             const PlaneView& s = picture.source;
             rows_[p] =
-                engine().learn(std::min(o_.learn_x >> f_.shift_x(p), std::max(0, s.width - size)),
-                               std::min((o_.learn_y >> f_.shift_y(p)) >> field_shift,
+                engine().learn(std::min(s_.learn_x >> f_.shift_x(p), std::max(0, s.width - size)),
+                               std::min((s_.learn_y >> f_.shift_y(p)) >> field_shift,
                                         std::max(0, s.height - size)),
                                size);
         }
         measure = Measure::none;  // the first picture in time only
-        if (o_.view_coefficients) {
+        if (s_.view_coefficients) {
             engine().threshold(rows_[p]);
             engine().draw_coefficients(picture.drawn);
         } else if (!is_zero(rows_[p])) {
@@ -275,7 +275,7 @@ void Denoiser::filter_exact(const PlaneView& plane, int p, FieldOrder order, Mea
 }
 
 PlaneEngine& Denoiser::engine() {
-    if (!engine_) engine_.emplace(f_.plane_width(0), f_.plane_height(0), o_.threads);
+    if (!engine_) engine_.emplace(f_.plane_width(0), f_.plane_height(0), kernels_, workers_);
     return *engine_;
 }
 

@@ -1,10 +1,10 @@
-#include "tools/velmora/plane_engine.h"
+#include "lib/plane_engine.h"
 
 #include <algorithm>
 #include <vector>
 
 #include "kernels/kernel_set.h"
-#include "tools/velmora/large_buffer.h"
+#include "lib/large_buffer.h"
 
 namespace velmora {
 
@@ -19,8 +19,22 @@ struct PlaneEngine::Memory {
     ~Memory() { free_large(floats); }
 };
 
-PlaneEngine::PlaneEngine(int max_width, int max_height, int threads)
-    : max_width_(max_width), max_height_(max_height), pool_(threads), engine_() {}
+PlaneEngine::PlaneEngine(int max_width, int max_height, const KernelSet& kernels,
+                         Workers& workers)
+    : max_width_(max_width),
+      max_height_(max_height),
+      kernels_(kernels),
+      workers_(workers),
+      engine_() {}
+
+int64_t PlaneEngine::memory_bytes(int width, int height, int threads, bool exact, bool best,
+                                  bool measure) {
+    int64_t floats = 0;
+    if (exact) floats = std::max(floats, engine_memory_floats(width, height, threads));
+    if (best) floats = std::max(floats, best_mode_memory_floats(width, height, threads));
+    if (measure) floats = std::max(floats, noise_blocks_memory_floats(width, height, threads));
+    return floats * static_cast<int64_t>(sizeof(float));
+}
 
 PlaneEngine::~PlaneEngine() = default;
 
@@ -34,28 +48,28 @@ float* PlaneEngine::memory(int64_t floats) {
 }
 
 void PlaneEngine::analyse(const PlaneView& view) {
-    const int threads = pool_.threads();
-    engine_ = make_engine(preferred_kernels(),
+    const int threads = workers_.threads();
+    engine_ = make_engine(kernels_,
                           memory(engine_memory_floats(max_width_, max_height_, threads)),
                           max_width_, max_height_, threads);
     thresholds_ = {};
-    velmora::analyse(engine_, view, pool_.executor(view.width, view.height));
+    velmora::analyse(engine_, view, workers_.executor(view.width, view.height));
 }
 
 void PlaneEngine::denoise_best(const PlaneView& view, float sigma, PlaneKind kind,
                                const BestModeExtras& extras) {
-    const int threads = pool_.threads();
+    const int threads = workers_.threads();
     const BestMode b = make_best_mode(
-        preferred_kernels(), memory(best_mode_memory_floats(max_width_, max_height_, threads)),
+        kernels_, memory(best_mode_memory_floats(max_width_, max_height_, threads)),
         max_width_, max_height_, threads);
-    velmora::denoise_best(b, view, sigma, kind, pool_.executor(view.width, view.height), extras);
+    velmora::denoise_best(b, view, sigma, kind, workers_.executor(view.width, view.height), extras);
 }
 
 void PlaneEngine::measure_noise(const PlaneView& view, NoiseBlocks& out) {
-    const int threads = pool_.threads();
-    measure_noise_blocks(preferred_kernels(),
+    const int threads = workers_.threads();
+    measure_noise_blocks(kernels_,
                          memory(noise_blocks_memory_floats(max_width_, max_height_, threads)),
-                         threads, view, pool_.executor(view.width, view.height), out);
+                         threads, view, workers_.executor(view.width, view.height), out);
 }
 
 float PlaneEngine::estimate_noise() const { return velmora::estimate_noise(engine_); }
@@ -73,12 +87,12 @@ void PlaneEngine::threshold(const ThresholdRow& row) {
 }
 
 void PlaneEngine::synthesise(const PlaneView& view) {
-    velmora::synthesise(engine_, thresholds_, view, pool_.executor(view.width, view.height));
+    velmora::synthesise(engine_, thresholds_, view, workers_.executor(view.width, view.height));
 }
 
 void PlaneEngine::error_map(float sigma, const ErrorMapLayout& layout, float* map) {
     // The map counts the coefficients the thresholds keep: the plane takes them in place first.
-    const Executor ex = pool_.executor(engine_.width, engine_.height);
+    const Executor ex = workers_.executor(engine_.width, engine_.height);
     velmora::threshold(engine_, thresholds_, ex);
     thresholds_ = {};
     thresholded_error_map(engine_, sigma, layout, map, ex);
@@ -92,7 +106,7 @@ uint32_t coefficient_view_sample(int16_t y, SampleFormat format) {
 
 void PlaneEngine::draw_coefficients(const PlaneView& view) {
     // The view shows the thresholded coefficients: the plane takes its thresholds in place.
-    velmora::threshold(engine_, thresholds_, pool_.executor(engine_.width, engine_.height));
+    velmora::threshold(engine_, thresholds_, workers_.executor(engine_.width, engine_.height));
     thresholds_ = {};
     std::vector<int16_t> picture(static_cast<size_t>(view.width) * view.height);
     draw_coefficient_view(

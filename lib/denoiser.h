@@ -11,40 +11,43 @@
 #include <functional>
 #include <optional>
 
-#include "tools/velmora/console.h"
-#include "tools/velmora/noise_window.h"
-#include "tools/velmora/options.h"
-#include "tools/velmora/plane_engine.h"
-#include "tools/velmora/y4m.h"
+#include "lib/frame.h"
+#include "lib/log.h"
+#include "lib/noise_window.h"
+#include "lib/plane_engine.h"
+#include "lib/workers.h"
 
 namespace velmora {
 
 // What a frame's planes were filtered with: exact mode's thresholds, best mode's noise levels
 // (working units), and either mode's noise levels in 8-bit steps (0 where none is known).
 struct PlaneLevels {
-    Mode mode = Mode::best;
+    velmora_mode mode = VELMORA_MODE_BEST;
     std::array<ThresholdRow, 3> rows = {};
     std::array<float, 3> sigmas = {};
     std::array<double, 3> eight_bit = {};
 
     // Whether plane p is filtered at all.
     bool filtered(int p) const {
-        return mode == Mode::exact ? !is_zero(rows[p]) : sigmas[p] > 0.0f;
+        return mode == VELMORA_MODE_EXACT ? !is_zero(rows[p]) : sigmas[p] > 0.0f;
     }
 };
 
 class Denoiser {
 public:
-    // Throws UsageError for a learning box that does not fit into the picture.
-    Denoiser(const Options& o, const StreamFormat& f, Console& console);
+    // Settings checked by check_settings() for frames of `shape`; passes run on `workers` with
+    // the kernels of `kernels`.
+    Denoiser(const velmora_settings& s, const FrameShape& shape, const KernelSet& kernels,
+             Workers& workers, const Log& log);
 
-    // How many frames must have been read (and observed) before the first one is filtered:
-    // the first measurement window, or 1.
+    // How many frames must have been observed before the first one is filtered: the first
+    // measurement window, or 1.
     int64_t lookahead() const;
 
-    // Every frame, in order, as soon as it is read and before it is filtered: measured when it
+    // Every frame, in order (index 0 the first of the stream), as soon as it comes and before it
+    // is filtered: measured when it
     // belongs to a measurement window. The frame is not changed.
-    void observe(Frame& frame, int64_t index);
+    void observe(const FrameView& frame, int64_t index);
 
     // Where filter() writes the error map of a picture of plane p (parity -1 for a whole
     // plane): error_map_layout() of the picture, in 8-bit steps squared; null for none. Asked
@@ -53,7 +56,7 @@ public:
 
     // Filters frame `index` of the stream in place (or draws its coefficients), with the
     // error maps of its pictures where `maps` asks for them.
-    void filter(Frame& frame, int64_t index, const ErrorMaps& maps = {});
+    void filter(FrameView& frame, int64_t index, const ErrorMaps& maps = {});
 
     // The levels in force after the last filter().
     PlaneLevels levels() const;
@@ -65,28 +68,34 @@ public:
     void filter_picture(const PlaneView& source, const PlaneView& target, int p,
                         const PlaneLevels& levels, const float* noise_ratio);
 
+    // Made on first use: a stream that ends before a frame arrives needs no working memory.
+    PlaneEngine& engine();
+
 private:
     enum class Measure { none, learn };
 
     // Exact mode, one plane: the whole plane, or its fields in time order; the first is
     // learnt from when asked.
-    void filter_exact(const PlaneView& plane, int p, FieldOrder order, Measure measure,
+    void filter_exact(const PlaneView& plane, int p, velmora_field_order order, Measure measure,
                       const ErrorMaps& maps);
     // Best mode, one plane, whole or field by field.
-    void filter_best(const PlaneView& plane, int p, FieldOrder order, const ErrorMaps& maps);
+    void filter_best(const PlaneView& plane, int p, velmora_field_order order, const ErrorMaps& maps);
 
-    // The measured planes' levels for the window starting at frame `index`, with what they
-    // found said on standard error.
-    void update_levels(int64_t n, int64_t index, FieldOrder order);
+    // The measured planes' levels for the window starting at frame n, with what they found said
+    // in the log.
+    void update_levels(int64_t n, velmora_field_order order);
     // Sets plane p's level: `working` units, 0 for none.
     void set_level(int p, double working);
 
-    // Made on the first frame: a stream that ends before one arrives needs no working memory.
-    PlaneEngine& engine();
 
-    const Options& o_;
-    const StreamFormat& f_;
-    Console& console_;
+    // The number messages give frame `index`.
+    int64_t number(int64_t index) const { return s_.first_frame + index; }
+
+    const velmora_settings& s_;
+    const FrameShape& f_;
+    const KernelSet& kernels_;
+    Workers& workers_;
+    const Log& log_;
     std::optional<PlaneEngine> engine_;
     std::array<ThresholdRow, 3> rows_ = {};              // exact mode
     std::array<float, 3> sigmas_ = {};                   // working units; 0: none known

@@ -1,12 +1,11 @@
 // How strongly each plane is filtered: thresholds from a noise level, from the plug-in's track
-// values, and their display in track units.
+// values, and their display in track units (the one home of the working units per 8-bit step).
 #pragma once
 
 #include <string>
-#include <string_view>
 
 #include "engine/plane_view.h"
-#include "tools/velmora/plane_engine.h"
+#include "lib/plane_engine.h"
 
 namespace velmora {
 
@@ -27,9 +26,5 @@ ThresholdRow row_from_tracks(const ThresholdRow& tracks, SampleFormat format);
 // Entries as the plug-in's track values: "768 768 768 543 ..." (with decimals where a 16-bit
 // plane's entry is not a whole number of tracks).
 std::string format_tracks(const ThresholdRow& row, SampleFormat format);
-
-// "P:v0,v1,...,v14" with P one of 0, 1, 2 (or y, cb, cr): false when malformed, with `error`
-// saying why.
-bool parse_tracks(std::string_view text, int& plane, ThresholdRow& tracks, std::string& error);
 
 }  // namespace velmora

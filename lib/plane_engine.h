@@ -1,6 +1,6 @@
-// The engine of the command line: one plane of any size and sample format at a time, through the
-// plug-in's algorithm or the best mode, with its own working memory and thread pool. The memory
-// grows to what the modes used need.
+// The engine of a denoiser: one plane of any size and sample format at a time, through the
+// plug-in's algorithm or the best mode, with its own working memory, on the denoiser's workers.
+// The memory grows to what the modes used need.
 #pragma once
 
 #include <array>
@@ -12,7 +12,7 @@
 #include "engine/error_map.h"
 #include "engine/noise_blocks.h"
 #include "engine/track_units.h"
-#include "threads/thread_pool.h"
+#include "lib/workers.h"
 
 namespace velmora {
 
@@ -24,8 +24,8 @@ bool is_zero(const ThresholdRow& row);
 
 class PlaneEngine {
 public:
-    // Working memory for planes up to max_width x max_height with `threads` worker threads.
-    PlaneEngine(int max_width, int max_height, int threads);
+    // Working memory for planes up to max_width x max_height, passes on `workers`.
+    PlaneEngine(int max_width, int max_height, const KernelSet& kernels, Workers& workers);
     ~PlaneEngine();
     PlaneEngine(const PlaneEngine&) = delete;
     PlaneEngine& operator=(const PlaneEngine&) = delete;
@@ -64,15 +64,21 @@ public:
     // The noise blocks of `view` into `out` (whose counts are the view's).
     void measure_noise(const PlaneView& view, NoiseBlocks& out);
 
+    // Bytes of working memory the engine holds at most for planes up to width x height on
+    // `threads` threads, in the modes `exact` and `best` (and measuring noise with `measure`).
+    static int64_t memory_bytes(int width, int height, int threads, bool exact, bool best,
+                                bool measure);
+
 private:
     struct Memory;
     // At least `floats` of working memory; the engines are made again over new memory.
     float* memory(int64_t floats);
 
     int max_width_, max_height_;
+    const KernelSet& kernels_;
+    Workers& workers_;
     std::unique_ptr<Memory> memory_;
     int64_t memory_floats_ = 0;
-    ThreadPool pool_;
     Engine engine_;
     SubbandThresholds thresholds_ = {};  // not yet applied to the analysed plane
 };

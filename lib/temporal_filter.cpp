@@ -1,4 +1,4 @@
-#include "tools/velmora/temporal_filter.h"
+#include "lib/temporal_filter.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,70 +9,58 @@ namespace velmora {
 
 namespace {
 
-bool interlaced(FieldOrder order) { return order != FieldOrder::progressive; }
-
-// Samples of one view into another of the same size and format, rows of planar samples.
-void copy_plane(const PlaneView& from, const PlaneView& to) {
-    const size_t bytes = static_cast<size_t>(sample_bytes(to.format));
-    for (int32_t y = 0; y < to.height; ++y)
-        std::memcpy(
-            static_cast<char*>(to.base) + static_cast<size_t>(y) * to.row_stride * bytes,
-            static_cast<const char*>(from.base) + static_cast<size_t>(y) * from.row_stride * bytes,
-            static_cast<size_t>(to.width) * bytes);
-}
+bool interlaced(velmora_field_order order) { return order != VELMORA_PROGRESSIVE; }
 
 }  // namespace
 
-TemporalFilter::TemporalFilter(int radius, const StreamFormat& format, Denoiser& denoiser,
-                               int threads)
+TemporalFilter::TemporalFilter(int radius, const FrameShape& shape, const KernelSet& kernels,
+                               Denoiser& denoiser, Workers& workers)
     : radius_(radius),
-      f_(format),
+      f_(shape),
+      kernels_(kernels),
       denoiser_(denoiser),
-      pool_(threads),
+      workers_(workers),
       slots_(static_cast<size_t>(2 * radius + 1)) {}
 
-PlaneView TemporalFilter::view(Frame& frame, int p, int parity) {
-    const PlaneView plane = frame.plane(f_, p);
-    return parity < 0 ? plane : field_of(plane, parity);
+PlaneView TemporalFilter::view(const FrameView& frame, int p, int parity) {
+    return parity < 0 ? frame.plane[p] : field_of(frame.plane[p], parity);
 }
 
 void TemporalFilter::make_pilot(Slot& s, int64_t index) {
-    s.pilot.header = s.noisy.header;
-    s.pilot.data = s.noisy.data;
+    s.pilot.assign(s.noisy.view(), f_);
     const int pictures = interlaced(s.order) ? 2 : 1;
     for (int k = 0; k < pictures; ++k) {
         const int parity = interlaced(s.order) ? k : -1;
         for (int p = 0; p < f_.planes(); ++p) {
-            const PlaneView v = view(s.noisy, p, parity);
+            const PlaneView v = view(s.noisy.view(), p, parity);
             const ErrorMapLayout layout =
                 error_map_layout(v.width, v.height, f_.shift_x(p), f_.shift_y(p));
             // A plane left unfiltered is its own pilot, with no error predicted.
             s.pictures[k].error[p].assign(static_cast<size_t>(error_map_floats(layout)), 0.0f);
         }
     }
-    denoiser_.filter(s.pilot, index, [&](int p, int parity) {
+    denoiser_.filter(s.pilot.view(), index, [&](int p, int parity) {
         return s.pictures[parity < 0 ? 0 : parity].error[p].data();
     });
     s.levels = denoiser_.levels();
     for (int k = 0; k < pictures; ++k) {
-        const PlaneView luma = view(s.pilot, 0, interlaced(s.order) ? k : -1);
+        const PlaneView luma = view(s.pilot.view(), 0, interlaced(s.order) ? k : -1);
         Picture& picture = s.pictures[k];
         picture.pyramid_memory.resize(
             static_cast<size_t>(motion_pyramid_bytes(luma.width, luma.height)));
         picture.pyramid =
             lay_out_motion_pyramid(picture.pyramid_memory.data(), luma.width, luma.height);
-        build_motion_pyramid(luma, picture.pyramid, pool_.executor(luma.width, luma.height));
+        build_motion_pyramid(luma, picture.pyramid, workers_.executor(luma.width, luma.height));
     }
 }
 
-void TemporalFilter::push(Frame* frame, int64_t index, const Emit& emit) {
+void TemporalFilter::push(const FrameView& frame, int64_t index, const Emit& emit) {
     if (first_ < 0) first_ = index;
     last_ = index;
     Slot& s = slot(index);
     s.index = index;
-    s.order = frame_field_order(f_, frame->header);
-    s.noisy.header = frame->header;
-    s.noisy.data = frame->data;
+    s.order = frame.order;
+    s.noisy.assign(frame, f_);
     make_pilot(s, index);
     kept_.emplace_back(frame, index);
     if (index - radius_ >= first_) finish_frame(index - radius_, emit);
@@ -90,13 +78,13 @@ int TemporalFilter::average_picture(int64_t index, int parity) {
     TemporalPicture centre = {};
     centre.pyramid = &c.pictures[k].pyramid;
     for (int p = 0; p < f_.planes(); ++p) {
-        const PlaneView v = view(c.noisy, p, parity);
+        const PlaneView v = view(c.noisy.view(), p, parity);
         shape.width[p] = v.width;
         shape.height[p] = v.height;
         shape.shift_x[p] = f_.shift_x(p);
         shape.shift_y[p] = f_.shift_y(p);
         shape.averaged[p] = c.levels.filtered(p);
-        centre.plane[p] = {v, view(c.pilot, p, parity), c.pictures[k].error[p].data()};
+        centre.plane[p] = {v, view(c.pilot.view(), p, parity), c.pictures[k].error[p].data()};
     }
     std::vector<TemporalPicture>& neighbours = neighbours_;
     std::vector<int>& distances = distances_;
@@ -109,18 +97,18 @@ int TemporalFilter::average_picture(int64_t index, int parity) {
         TemporalPicture picture = {};
         picture.pyramid = &n.pictures[k].pyramid;
         for (int p = 0; p < f_.planes(); ++p)
-            picture.plane[p] = {view(n.noisy, p, parity), view(n.pilot, p, parity),
+            picture.plane[p] = {view(n.noisy.view(), p, parity), view(n.pilot.view(), p, parity),
                                 n.pictures[k].error[p].data()};
         neighbours.push_back(picture);
         distances.push_back(static_cast<int>(u > index ? u - index : index - u));
     }
-    const Executor ex = pool_.executor(shape.width[0], shape.height[0]);
+    const Executor ex = workers_.executor(shape.width[0], shape.height[0]);
     const size_t bytes = static_cast<size_t>(temporal_memory_bytes(shape, ex.threads));
     const size_t units = (bytes + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t);
     if (memory_.size() < units) memory_.resize(units);
     float* out[3] = {};
     float* ratio[3] = {};
-    const bool best = c.levels.mode == Mode::best;  // exact mode's thresholds take no ratio
+    const bool best = c.levels.mode == VELMORA_MODE_BEST;  // exact mode's thresholds take no ratio
     for (int p = 0; p < f_.planes(); ++p) {
         const size_t samples = static_cast<size_t>(shape.width[p]) * shape.height[p];
         averaged_[p].resize(samples);
@@ -129,7 +117,7 @@ int TemporalFilter::average_picture(int64_t index, int parity) {
         ratio[p] = best ? ratio_[k][p].data() : nullptr;
     }
     const int used =
-        temporal_average(preferred_kernels(), shape, centre, neighbours.data(), distances.data(),
+        temporal_average(kernels_, shape, centre, neighbours.data(), distances.data(),
                          static_cast<int>(neighbours.size()), out, ratio, memory_.data(), ex);
     if (used == 0) return 0;
     // The spatial filter reads whole working values: 16-bit words that hold the working scale
@@ -147,7 +135,7 @@ int TemporalFilter::average_picture(int64_t index, int parity) {
 
 void TemporalFilter::finish_frame(int64_t index, const Emit& emit) {
     Slot& c = slot(index);
-    Frame* frame = kept_.front().first;
+    const FrameView frame = kept_.front().first;
     kept_.pop_front();
     const SampleFormat words =
         f_.format == SampleFormat::u16 ? SampleFormat::u16 : SampleFormat::s16;
@@ -157,10 +145,10 @@ void TemporalFilter::finish_frame(int64_t index, const Emit& emit) {
         const bool averaged = average_picture(index, parity) > 0;
         for (int p = 0; p < f_.planes(); ++p) {
             if (!c.levels.filtered(p)) continue;
-            const PlaneView target = view(*frame, p, parity);
+            const PlaneView target = view(frame, p, parity);
             if (target.height == 0) continue;  // the second field of a one-line plane
             if (!averaged) {
-                copy_plane(view(c.pilot, p, parity), target);
+                copy_plane(view(c.pilot.view(), p, parity), target);
                 continue;
             }
             const PlaneView source = {rounded_[k][p].data(), 1,    target.width, target.width,
@@ -170,6 +158,41 @@ void TemporalFilter::finish_frame(int64_t index, const Emit& emit) {
         }
     }
     emit(frame, index);
+}
+
+int64_t TemporalFilter::memory_bytes(int radius, const FrameShape& f, int threads) {
+    // Each slot's frames and, per picture (the frame, or each of its fields), its error maps and
+    // motion pyramid; then the averaging's planes and memory for one picture at a time.
+    int64_t most = 0;
+    for (const int pictures : {1, 2}) {
+        int64_t slot = 2 * static_cast<int64_t>(f.frame_bytes());
+        int64_t picture = 0;
+        TemporalShape shape = {};
+        shape.planes = f.planes();
+        for (int k = 0; k < pictures; ++k) {
+            const int32_t luma_height = (f.plane_height(0) + 1 - k) / pictures;
+            slot += motion_pyramid_bytes(f.plane_width(0), luma_height);
+            for (int p = 0; p < f.planes(); ++p) {
+                const int32_t width = f.plane_width(p);
+                const int32_t height = (f.plane_height(p) + 1 - k) / pictures;
+                const int64_t samples = static_cast<int64_t>(width) * height;
+                const ErrorMapLayout layout =
+                    error_map_layout(width, height, f.shift_x(p), f.shift_y(p));
+                slot += error_map_floats(layout) * static_cast<int64_t>(sizeof(float));
+                // The average, its rounded words and its noise ratio.
+                picture += samples * static_cast<int64_t>(2 * sizeof(float) + sizeof(uint16_t));
+                shape.width[p] = width;
+                shape.height[p] = height;
+                shape.shift_x[p] = f.shift_x(p);
+                shape.shift_y[p] = f.shift_y(p);
+                shape.averaged[p] = true;
+            }
+        }
+        const int64_t bytes =
+            (2 * radius + 1) * slot + picture + temporal_memory_bytes(shape, threads);
+        most = std::max(most, bytes);
+    }
+    return most;
 }
 
 }  // namespace velmora

@@ -1,8 +1,9 @@
-#include "tools/velmora/large_buffer.h"
+#include "lib/large_buffer.h"
 
 #include <sys/mman.h>
 
 #include <cstdlib>
+#include <new>
 
 namespace velmora {
 

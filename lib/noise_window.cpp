@@ -1,4 +1,4 @@
-#include "tools/velmora/noise_window.h"
+#include "lib/noise_window.h"
 
 #include <algorithm>
 #include <cstring>

@@ -11,7 +11,7 @@
 
 #include "engine/noise_blocks.h"
 #include "engine/noise_level.h"
-#include "tools/velmora/plane_engine.h"
+#include "lib/plane_engine.h"
 
 namespace velmora {
 

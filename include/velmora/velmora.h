@@ -1,0 +1,251 @@
+/* libvelmora: wavelet noise reduction for planar Y'CbCr video.
+ *
+ * A denoiser takes the frames of one stream in order and gives them back in order, filtered:
+ *
+ *     velmora_settings s;
+ *     velmora_default_settings(&s);                 best mode, noise measured, temporal 3
+ *     velmora_format f = {1920, 1080, VELMORA_LAYOUT_420, 8};
+ *     VelmoraDenoiser* d;
+ *     if (velmora_open(&d, &f, &s) != VELMORA_OK) ...
+ *     for each frame:
+ *         velmora_send(d, &picture);                lends the frame's planes to the denoiser
+ *         while (velmora_receive(d, &done) == VELMORA_OK) write(done);
+ *     velmora_drain(d);                             end of stream
+ *     while (velmora_receive(d, &done) == VELMORA_OK) write(done);
+ *     velmora_close(&d);
+ *
+ * The denoiser filters the planes it is lent in place: a picture sent stays the caller's memory,
+ * which the caller leaves untouched until the picture comes back from velmora_receive (at most
+ * velmora_latency() frames later). Results are bit-exact: the same bits for every thread count,
+ * instruction set and platform.
+ *
+ * Every call that can fail returns a velmora_status; velmora_last_error() says what went wrong
+ * in words. Calls on one denoiser are made from one thread at a time; any number of denoisers
+ * work at once. Nothing is kept between denoisers.
+ */
+#ifndef VELMORA_VELMORA_H
+#define VELMORA_VELMORA_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define VELMORA_API __attribute__((visibility("default")))
+#else
+#define VELMORA_API
+#endif
+
+#define VELMORA_VERSION_MAJOR 0
+#define VELMORA_VERSION_MINOR 1
+#define VELMORA_VERSION_PATCH 0
+
+/* "MAJOR.MINOR.PATCH" of the library in use. */
+VELMORA_API const char* velmora_version(void);
+
+typedef enum velmora_status {
+    VELMORA_OK = 0,
+    /* Not an error: no picture is ready yet (send more, or drain at the end of the stream). */
+    VELMORA_AGAIN = 1,
+    VELMORA_ERROR_ARGUMENT = -1,    /* a null pointer, a value out of range, a wrong size */
+    VELMORA_ERROR_ORDER = -2,       /* a call out of order, e.g. a frame sent after the drain */
+    VELMORA_ERROR_MEMORY = -3,      /* out of memory */
+    VELMORA_ERROR_RESOURCES = -4,   /* a worker thread could not be started */
+    VELMORA_ERROR_UNSUPPORTED = -5  /* e.g. an instruction set this processor lacks */
+} velmora_status;
+
+/* A short name of the status: "ok", "out of memory", ... */
+VELMORA_API const char* velmora_status_text(velmora_status status);
+
+/* ---- Pictures ---------------------------------------------------------------------------- */
+
+typedef enum velmora_layout {
+    VELMORA_LAYOUT_420 = 0, /* chroma halved both ways */
+    VELMORA_LAYOUT_422 = 1, /* chroma halved across */
+    VELMORA_LAYOUT_444 = 2,
+    VELMORA_LAYOUT_411 = 3, /* chroma quartered across */
+    VELMORA_LAYOUT_MONO = 4 /* luma only */
+} velmora_layout;
+
+/* The frames of a stream: width x height luma samples of `bit_depth` bits (8, 10, 12 or 16;
+ * deeper than 8 in 16-bit words, low bits first), up to 16384 x 16384. */
+typedef struct velmora_format {
+    int width;
+    int height;
+    velmora_layout layout;
+    int bit_depth;
+} velmora_format;
+
+/* The size of plane p (0 = Y, 1 = Cb, 2 = Cr) of a format, and its subsampling as shifts: the
+ * plane's width is the luma width >> shift_x, rounded up. */
+typedef struct velmora_plane_shape {
+    int width, height;
+    int shift_x, shift_y;
+} velmora_plane_shape;
+
+/* 1 for VELMORA_LAYOUT_MONO, 3 otherwise; 0 for a format that is not valid. */
+VELMORA_API int velmora_plane_count(const velmora_format* format);
+VELMORA_API velmora_status velmora_plane_shape_of(const velmora_format* format, int plane,
+                                                  velmora_plane_shape* shape);
+
+typedef enum velmora_field_order {
+    VELMORA_PROGRESSIVE = 0,      /* all lines sampled at one instant */
+    VELMORA_TOP_FIELD_FIRST = 1,  /* two fields: even lines first, then odd lines */
+    VELMORA_BOTTOM_FIELD_FIRST = 2
+} velmora_field_order;
+
+/* One frame: its format (that of the denoiser it is sent to), its planes as the address of
+ * sample (0, 0) and the bytes from one row to the next (a multiple of the sample size; at least
+ * the plane's width in bytes). */
+typedef struct velmora_picture {
+    velmora_format format;
+    void* data[3];
+    ptrdiff_t stride[3];
+    velmora_field_order field_order; /* of this frame: a stream may mix them */
+    void* user;                      /* the caller's, given back with the picture */
+} velmora_picture;
+
+/* ---- Settings ---------------------------------------------------------------------------- */
+
+typedef enum velmora_mode {
+    /* The mean of four shifted transforms, each with a two-step Wiener shrink of its details;
+     * needs only each plane's noise level. */
+    VELMORA_MODE_BEST = 0,
+    /* The plug-in's neighbourhood-masked thresholds, bit for bit: thresholds from noise levels
+     * (k times the level), from track values, or learnt from a box of the picture. */
+    VELMORA_MODE_EXACT = 1
+} velmora_mode;
+
+typedef enum velmora_isa {
+    VELMORA_ISA_AUTO = 0, /* the widest this processor has */
+    VELMORA_ISA_SCALAR = 1,
+    VELMORA_ISA_SSE41 = 2,
+    VELMORA_ISA_AVX2 = 3
+} velmora_isa;
+
+typedef enum velmora_log_level {
+    VELMORA_LOG_ERROR = 0,   /* why a call failed */
+    VELMORA_LOG_INFO = 1,    /* the noise levels measured, when they change */
+    VELMORA_LOG_VERBOSE = 2  /* every measurement, and the levels in use for every frame */
+} velmora_log_level;
+
+/* A caller's worker threads: run(self, work, context) calls work(t, threads, context) once for
+ * every t in 0 .. threads - 1, on any threads, and returns when all have returned. */
+typedef void (*velmora_work_fn)(int t, int threads, void* context);
+typedef struct velmora_executor {
+    int threads;
+    void (*run)(void* self, velmora_work_fn work, void* context);
+    void* self;
+} velmora_executor;
+
+/* A plane's noise: VELMORA_NOISE_MEASURED, 0 (the plane stays untouched), or the standard
+ * deviation in 8-bit sample steps (whatever the bit depth), up to 255. */
+#define VELMORA_NOISE_MEASURED (-1.0)
+/* The temporal radius that follows the mode: 3 in best mode, 0 in exact mode. */
+#define VELMORA_TEMPORAL_FOR_MODE (-1)
+#define VELMORA_MAX_TEMPORAL_RADIUS 8
+/* Track values per plane: levels 0..4 (0 the finest) times orientations H, V, D. */
+#define VELMORA_TRACKS 15
+
+typedef enum velmora_strength {
+    VELMORA_STRENGTH_NOISE = 0,  /* from `noise` (exact mode: k times each level) */
+    VELMORA_STRENGTH_TRACKS = 1, /* exact mode: `tracks` */
+    VELMORA_STRENGTH_LEARN = 2   /* exact mode: learnt from the `learn_*` box */
+} velmora_strength;
+
+typedef struct velmora_settings {
+    velmora_mode mode;
+    velmora_strength strength;
+    double noise[3];      /* per plane (Y, Cb, Cr) */
+    double k;             /* exact mode: thresholds at k times the noise level */
+    int measure_window;   /* measured noise: frames per measurement window */
+    int measure_every;    /* ... a window starts every this many frames */
+    int temporal_radius;  /* frames before and after each frame averaged into it, 0..8 */
+    /* Exact mode with VELMORA_STRENGTH_TRACKS: each plane's track values (all 0: untouched). */
+    int32_t tracks[3][VELMORA_TRACKS];
+    /* Exact mode with VELMORA_STRENGTH_LEARN: the learn_size square at (learn_x, learn_y) of
+     * the luma plane (scaled into chroma planes), on the first frame or on every frame. */
+    int learn_x, learn_y, learn_size;
+    int learn_every_frame;
+    /* Exact mode: each plane's thresholded coefficients drawn as a picture instead. */
+    int view_coefficients;
+    int threads;               /* worker threads; 0: one per processor */
+    velmora_executor executor; /* the caller's threads instead (run null: none) */
+    velmora_isa isa;
+    /* Messages up to `log_level`, with the caller's `log_user`; null: none. */
+    void (*log)(void* user, velmora_log_level level, const char* message);
+    void* log_user;
+    velmora_log_level log_level;
+    int64_t first_frame; /* the number messages give the first frame sent */
+    int reserved[16];    /* zero */
+} velmora_settings;
+
+/* The defaults: best mode, every plane's noise measured over windows of 5 frames every 25,
+ * temporal radius following the mode, k = 3, a 128 x 128 learning box at (0, 0), one thread per
+ * processor, the widest instruction set, no messages. */
+VELMORA_API void velmora_default_settings(velmora_settings* settings);
+
+/* ---- The stream denoiser ----------------------------------------------------------------- */
+
+typedef struct VelmoraDenoiser VelmoraDenoiser;
+
+/* A denoiser for frames of `format`. Its working memory is allocated as frames come. On
+ * failure *denoiser is null and the message goes to the settings' log. */
+VELMORA_API velmora_status velmora_open(VelmoraDenoiser** denoiser, const velmora_format* format,
+                                        const velmora_settings* settings);
+/* Frees the denoiser and sets *denoiser to null; pictures not yet received are the caller's. */
+VELMORA_API void velmora_close(VelmoraDenoiser** denoiser);
+
+/* What the last failed call on this denoiser said; "" when none failed. */
+VELMORA_API const char* velmora_last_error(const VelmoraDenoiser* denoiser);
+
+/* Frames a picture is held: the n-th picture sent comes back once n + latency have been sent,
+ * or at the drain. */
+VELMORA_API int velmora_latency(const VelmoraDenoiser* denoiser);
+
+/* The next frame of the stream, lent until it comes back from velmora_receive. */
+VELMORA_API velmora_status velmora_send(VelmoraDenoiser* denoiser, const velmora_picture* picture);
+/* The next finished frame, in the order sent: VELMORA_AGAIN when none is ready. */
+VELMORA_API velmora_status velmora_receive(VelmoraDenoiser* denoiser, velmora_picture* picture);
+/* The stream has ended: every frame held is finished and can be received. */
+VELMORA_API velmora_status velmora_drain(VelmoraDenoiser* denoiser);
+/* Forgets the stream (a seek): frames held and not received are dropped unfiltered, and the
+ * next frame sent starts a new stream, measured afresh. */
+VELMORA_API velmora_status velmora_reset(VelmoraDenoiser* denoiser);
+
+/* A still: the picture filtered in place on its own, its noise measured on itself where the
+ * settings measure it. Only between streams (nothing held). */
+VELMORA_API velmora_status velmora_denoise_picture(VelmoraDenoiser* denoiser,
+                                                   const velmora_picture* picture);
+
+/* The noise of one picture on its own, per plane in 8-bit sample steps; -1 where nothing is
+ * measurable (flat or clipped). The stream's measurements are not touched. */
+VELMORA_API velmora_status velmora_measure_noise(VelmoraDenoiser* denoiser,
+                                                 const velmora_picture* picture,
+                                                 double sigma[3]);
+
+/* The noise levels (8-bit steps; 0: untouched) and, in exact mode, the track values of plane p
+ * that filtered the last frame finished: learnt, measured or given. Track values are the
+ * plug-in's, so a 16-bit plane's may have a fraction. */
+VELMORA_API velmora_status velmora_levels_in_use(const VelmoraDenoiser* denoiser, int plane,
+                                                 double* sigma, double tracks[VELMORA_TRACKS]);
+
+/* Bytes of working memory a denoiser of this format and settings needs at most, besides the
+ * pictures lent to it. */
+VELMORA_API velmora_status velmora_memory_needed(const velmora_format* format,
+                                                 const velmora_settings* settings, size_t* bytes);
+
+/* Memory for frame buffers, aligned to 64 bytes and in 2 MiB pages where the system offers
+ * them (a 4K stream touches hundreds of megabytes of fresh buffers in its first frames);
+ * null when none is left. Freed by velmora_free_buffer. */
+VELMORA_API void* velmora_alloc_buffer(size_t bytes);
+VELMORA_API void velmora_free_buffer(void* buffer);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VELMORA_VELMORA_H */

@@ -1,0 +1,121 @@
+#include "lib/stream.h"
+
+#include "lib/settings.h"
+#include "lib/strength.h"
+
+namespace velmora {
+
+Stream::Stream(const velmora_settings& s, const FrameShape& shape, const KernelSet& kernels)
+    : s_(s), shape_(shape), kernels_(kernels), log_(s_), workers_(s.threads, s.executor) {
+    start();
+}
+
+void Stream::start() {
+    temporal_.reset();
+    denoiser_.reset();
+    denoiser_.emplace(s_, shape_, kernels_, workers_, log_);
+    if (const int radius = temporal_radius(s_); radius > 0)
+        temporal_.emplace(radius, shape_, kernels_, *denoiser_, workers_);
+    held_.clear();
+    ready_.clear();
+    kept_ = 0;
+    sent_ = filtered_ = 0;
+    drained_ = false;
+    levels_ = denoiser_->levels();
+}
+
+int Stream::latency() const {
+    return static_cast<int>(denoiser_->lookahead() - 1) + temporal_radius(s_);
+}
+
+void Stream::send(const FrameView& frame) {
+    denoiser_->observe(frame, sent_++);
+    held_.push_back(frame);
+    if (static_cast<int64_t>(held_.size()) >= denoiser_->lookahead()) filter_first();
+}
+
+void Stream::filter_first() {
+    FrameView frame = held_.front();
+    held_.pop_front();
+    const int64_t index = filtered_++;
+    if (temporal_) {
+        ++kept_;
+        temporal_->push(frame, index, [&](const FrameView& done, int64_t) {
+            --kept_;
+            ready_.push_back(done);
+        });
+    } else {
+        denoiser_->filter(frame, index);
+        ready_.push_back(frame);
+    }
+    levels_ = denoiser_->levels();
+}
+
+bool Stream::receive(FrameView& frame) {
+    if (ready_.empty()) return false;
+    frame = ready_.front();
+    ready_.pop_front();
+    return true;
+}
+
+void Stream::drain() {
+    while (!held_.empty()) filter_first();
+    if (temporal_)
+        temporal_->finish([&](const FrameView& done, int64_t) {
+            --kept_;
+            ready_.push_back(done);
+        });
+    drained_ = true;
+}
+
+void Stream::reset() { start(); }
+
+void Stream::denoise_picture(FrameView& frame) {
+    start();
+    denoiser_->observe(frame, 0);
+    denoiser_->filter(frame, 0);
+    const PlaneLevels used = denoiser_->levels();
+    start();
+    levels_ = used;
+}
+
+void Stream::measure(const FrameView& frame, double sigma[3]) {
+    for (int p = 0; p < shape_.planes(); ++p) {
+        NoiseWindow window(1, 1);
+        const PlaneView& plane = frame.plane[p];
+        const PlaneView picture =
+            frame.order == VELMORA_PROGRESSIVE
+                ? plane
+                : field_of(plane, frame.order == VELMORA_TOP_FIELD_FIRST ? 0 : 1);
+        window.observe(denoiser_->engine(), picture, 0);
+        int64_t last = 0;
+        bool still = false;
+        const NoiseLevel level = window.level_at(0, last, still);
+        sigma[p] = level.found ? level.sigma / working_units_per_8bit(shape_.format) : -1.0;
+    }
+}
+
+int64_t Stream::memory_bytes(const velmora_settings& s, const FrameShape& f) {
+    const int threads = s.executor.run ? s.executor.threads : resolved_threads(s.threads);
+    const int width = f.plane_width(0), height = f.plane_height(0);
+    bool measured = false;
+    for (int p = 0; p < f.planes(); ++p) measured = measured || measures(s, p);
+    const bool exact = s.mode == VELMORA_MODE_EXACT;
+    int64_t bytes = PlaneEngine::memory_bytes(width, height, threads, exact, !exact, measured);
+    if (const int radius = temporal_radius(s); radius > 0)
+        bytes += TemporalFilter::memory_bytes(radius, f, threads);
+    for (int p = 0; p < f.planes(); ++p) {
+        if (!measures(s, p)) continue;
+        // Two frames' blocks (coefficients, samples) and each windowed frame's values.
+        const int64_t samples = static_cast<int64_t>(f.plane_width(p)) * f.plane_height(p);
+        const int64_t blocks = samples / (kNoiseBlockSamples * kNoiseBlockSamples);
+        bytes += 2 * (static_cast<int64_t>(f.plane_bytes(p)) +
+                      blocks * (kNoiseBlockCoefficients * kNoiseBlockCoefficients * 4 + 1));
+        bytes += (s.measure_window + 1) * blocks * 2 * 4;
+    }
+    // The coefficient view's picture, and an interlaced plane's copy.
+    if (s.view_coefficients) bytes += static_cast<int64_t>(width) * height * 2 + f.plane_bytes(0);
+    return bytes;
+}
+
+}  // namespace velmora

@@ -20,12 +20,13 @@ using velmora::FrameView;
 struct VelmoraDenoiser {
     velmora_format format;
     FrameShape shape;
+    velmora_settings settings;
     velmora::Stream stream;
     std::string error;
 
     VelmoraDenoiser(const velmora_format& f, const FrameShape& s, const velmora_settings& settings,
                     const KernelSet& kernels)
-        : format(f), shape(s), stream(settings, s, kernels) {}
+        : format(f), shape(s), settings(settings), stream(settings, s, kernels) {}
 };
 
 namespace {
@@ -86,7 +87,7 @@ bool frame_of(const VelmoraDenoiser& d, const velmora_picture& p, FrameView& fra
                              : " is missing");
             return false;
         }
-        frame.plane[i] = {p.data[i], 1, p.stride[i] / bytes, width, d.shape.plane_height(i),
+        frame.plane[i] = {p.data[i],     1, p.stride[i] / bytes, width, d.shape.plane_height(i),
                           d.shape.format};
     }
     frame.order = p.field_order;
@@ -231,6 +232,30 @@ velmora_status velmora_reset(VelmoraDenoiser* d) {
     });
 }
 
+velmora_status velmora_change_settings(VelmoraDenoiser* d, const velmora_settings* settings) {
+    return guarded(d, [&] {
+        if (!settings) return fail(d, VELMORA_ERROR_ARGUMENT, "no settings");
+        if (d->stream.busy())
+            return fail(d, VELMORA_ERROR_ORDER,
+                        "settings changed while frames of a stream are held (drain and receive "
+                        "them, or reset, first)");
+        std::string why;
+        if (!velmora::check_settings(*settings, d->shape, why))
+            return fail(d, VELMORA_ERROR_ARGUMENT, why);
+        const velmora_settings& was = d->settings;
+        if (settings->threads != was.threads || settings->isa != was.isa ||
+            settings->executor.run != was.executor.run ||
+            settings->executor.self != was.executor.self ||
+            settings->executor.threads != was.executor.threads)
+            return fail(d, VELMORA_ERROR_ARGUMENT,
+                        "the threads, the executor and the instruction set stay those the "
+                        "denoiser was opened with");
+        d->settings = *settings;
+        d->stream.change(*settings);
+        return VELMORA_OK;
+    });
+}
+
 velmora_status velmora_denoise_picture(VelmoraDenoiser* d, const velmora_picture* picture) {
     return guarded(d, [&] {
         if (!picture) return fail(d, VELMORA_ERROR_ARGUMENT, "no picture");
@@ -272,8 +297,8 @@ velmora_status velmora_levels_in_use(const VelmoraDenoiser* d, int plane, double
     return VELMORA_OK;
 }
 
-velmora_status velmora_memory_needed(const velmora_format* format,
-                                     const velmora_settings* settings, size_t* bytes) {
+velmora_status velmora_memory_needed(const velmora_format* format, const velmora_settings* settings,
+                                     size_t* bytes) {
     if (!format || !settings || !bytes) return VELMORA_ERROR_ARGUMENT;
     FrameShape shape;
     const char* why = nullptr;

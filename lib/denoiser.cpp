@@ -37,9 +37,9 @@ PlaneView first_picture(const PlaneView& plane, velmora_field_order order) {
 
 }  // namespace
 
-Denoiser::Denoiser(const velmora_settings& s, const FrameShape& f, const KernelSet& kernels,
-                   Workers& workers, const Log& log)
-    : s_(s), f_(f), kernels_(kernels), workers_(workers), log_(log) {
+Denoiser::Denoiser(const velmora_settings& s, const FrameShape& f, PlaneEngine& engine,
+                   const Log& log)
+    : s_(s), f_(f), engine_(engine), log_(log) {
     if (s.strength == VELMORA_STRENGTH_NOISE) {
         for (int p = 0; p < f.planes(); ++p) {
             if (measures(s, p))
@@ -272,11 +272,6 @@ void Denoiser::filter_exact(const PlaneView& plane, int p, velmora_field_order o
             engine().synthesise(picture.source);
         }
     }
-}
-
-PlaneEngine& Denoiser::engine() {
-    if (!engine_) engine_.emplace(f_.plane_width(0), f_.plane_height(0), kernels_, workers_);
-    return *engine_;
 }
 
 }  // namespace velmora

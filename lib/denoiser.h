@@ -35,10 +35,9 @@ struct PlaneLevels {
 
 class Denoiser {
 public:
-    // Settings checked by check_settings() for frames of `shape`; passes run on `workers` with
-    // the kernels of `kernels`.
-    Denoiser(const velmora_settings& s, const FrameShape& shape, const KernelSet& kernels,
-             Workers& workers, const Log& log);
+    // Settings checked by check_settings() for frames of `shape`, planes through `engine`.
+    Denoiser(const velmora_settings& s, const FrameShape& shape, PlaneEngine& engine,
+             const Log& log);
 
     // How many frames must have been observed before the first one is filtered: the first
     // measurement window, or 1.
@@ -68,8 +67,7 @@ public:
     void filter_picture(const PlaneView& source, const PlaneView& target, int p,
                         const PlaneLevels& levels, const float* noise_ratio);
 
-    // Made on first use: a stream that ends before a frame arrives needs no working memory.
-    PlaneEngine& engine();
+    PlaneEngine& engine() { return engine_; }
 
 private:
     enum class Measure { none, learn };
@@ -79,7 +77,8 @@ private:
     void filter_exact(const PlaneView& plane, int p, velmora_field_order order, Measure measure,
                       const ErrorMaps& maps);
     // Best mode, one plane, whole or field by field.
-    void filter_best(const PlaneView& plane, int p, velmora_field_order order, const ErrorMaps& maps);
+    void filter_best(const PlaneView& plane, int p, velmora_field_order order,
+                     const ErrorMaps& maps);
 
     // The measured planes' levels for the window starting at frame n, with what they found said
     // in the log.
@@ -87,16 +86,13 @@ private:
     // Sets plane p's level: `working` units, 0 for none.
     void set_level(int p, double working);
 
-
     // The number messages give frame `index`.
     int64_t number(int64_t index) const { return s_.first_frame + index; }
 
     const velmora_settings& s_;
     const FrameShape& f_;
-    const KernelSet& kernels_;
-    Workers& workers_;
+    PlaneEngine& engine_;
     const Log& log_;
-    std::optional<PlaneEngine> engine_;
     std::array<ThresholdRow, 3> rows_ = {};              // exact mode
     std::array<float, 3> sigmas_ = {};                   // working units; 0: none known
     std::array<std::optional<NoiseWindow>, 3> windows_;  // the measured planes

@@ -19,8 +19,7 @@ struct PlaneEngine::Memory {
     ~Memory() { free_large(floats); }
 };
 
-PlaneEngine::PlaneEngine(int max_width, int max_height, const KernelSet& kernels,
-                         Workers& workers)
+PlaneEngine::PlaneEngine(int max_width, int max_height, const KernelSet& kernels, Workers& workers)
     : max_width_(max_width),
       max_height_(max_height),
       kernels_(kernels),
@@ -49,8 +48,7 @@ float* PlaneEngine::memory(int64_t floats) {
 
 void PlaneEngine::analyse(const PlaneView& view) {
     const int threads = workers_.threads();
-    engine_ = make_engine(kernels_,
-                          memory(engine_memory_floats(max_width_, max_height_, threads)),
+    engine_ = make_engine(kernels_, memory(engine_memory_floats(max_width_, max_height_, threads)),
                           max_width_, max_height_, threads);
     thresholds_ = {};
     velmora::analyse(engine_, view, workers_.executor(view.width, view.height));
@@ -59,9 +57,9 @@ void PlaneEngine::analyse(const PlaneView& view) {
 void PlaneEngine::denoise_best(const PlaneView& view, float sigma, PlaneKind kind,
                                const BestModeExtras& extras) {
     const int threads = workers_.threads();
-    const BestMode b = make_best_mode(
-        kernels_, memory(best_mode_memory_floats(max_width_, max_height_, threads)),
-        max_width_, max_height_, threads);
+    const BestMode b =
+        make_best_mode(kernels_, memory(best_mode_memory_floats(max_width_, max_height_, threads)),
+                       max_width_, max_height_, threads);
     velmora::denoise_best(b, view, sigma, kind, workers_.executor(view.width, view.height), extras);
 }
 

@@ -6,14 +6,25 @@
 namespace velmora {
 
 Stream::Stream(const velmora_settings& s, const FrameShape& shape, const KernelSet& kernels)
-    : s_(s), shape_(shape), kernels_(kernels), log_(s_), workers_(s.threads, s.executor) {
+    : s_(s),
+      shape_(shape),
+      kernels_(kernels),
+      log_(s_),
+      workers_(s.threads, s.executor),
+      engine_(shape.plane_width(0), shape.plane_height(0), kernels, workers_) {
+    start();
+}
+
+void Stream::change(const velmora_settings& s) {
+    s_ = s;
+    log_ = Log(s_);
     start();
 }
 
 void Stream::start() {
     temporal_.reset();
     denoiser_.reset();
-    denoiser_.emplace(s_, shape_, kernels_, workers_, log_);
+    denoiser_.emplace(s_, shape_, engine_, log_);
     if (const int radius = temporal_radius(s_); radius > 0)
         temporal_.emplace(radius, shape_, kernels_, *denoiser_, workers_);
     held_.clear();

@@ -31,6 +31,9 @@ public:
     void drain();
     // Forgets the frames held and what was measured; memory is kept.
     void reset();
+    // New settings (checked, with the same threads, executor and instruction set) for the
+    // frames from now on; nothing may be held.
+    void change(const velmora_settings& s);
 
     // One picture filtered on its own (nothing may be held).
     void denoise_picture(FrameView& frame);
@@ -50,6 +53,7 @@ private:
     const KernelSet& kernels_;
     Log log_;
     Workers workers_;
+    PlaneEngine engine_;
     std::optional<Denoiser> denoiser_;
     std::optional<TemporalFilter> temporal_;
     std::deque<FrameView> held_;   // measured, not yet filtered

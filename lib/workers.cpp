@@ -4,7 +4,8 @@
 
 namespace velmora {
 
-Workers::Workers(int threads, const velmora_executor& caller) : threads_(resolved_threads(threads)) {
+Workers::Workers(int threads, const velmora_executor& caller)
+    : threads_(resolved_threads(threads)) {
     if (caller.run) {
         threads_ = caller.threads < 1 ? 1 : caller.threads;
         caller_ = {threads_, caller.run, caller.self};

@@ -50,11 +50,11 @@ typedef enum velmora_status {
     VELMORA_OK = 0,
     /* Not an error: no picture is ready yet (send more, or drain at the end of the stream). */
     VELMORA_AGAIN = 1,
-    VELMORA_ERROR_ARGUMENT = -1,    /* a null pointer, a value out of range, a wrong size */
-    VELMORA_ERROR_ORDER = -2,       /* a call out of order, e.g. a frame sent after the drain */
-    VELMORA_ERROR_MEMORY = -3,      /* out of memory */
-    VELMORA_ERROR_RESOURCES = -4,   /* a worker thread could not be started */
-    VELMORA_ERROR_UNSUPPORTED = -5  /* e.g. an instruction set this processor lacks */
+    VELMORA_ERROR_ARGUMENT = -1,   /* a null pointer, a value out of range, a wrong size */
+    VELMORA_ERROR_ORDER = -2,      /* a call out of order, e.g. a frame sent after the drain */
+    VELMORA_ERROR_MEMORY = -3,     /* out of memory */
+    VELMORA_ERROR_RESOURCES = -4,  /* a worker thread could not be started */
+    VELMORA_ERROR_UNSUPPORTED = -5 /* e.g. an instruction set this processor lacks */
 } velmora_status;
 
 /* A short name of the status: "ok", "out of memory", ... */
@@ -92,8 +92,8 @@ VELMORA_API velmora_status velmora_plane_shape_of(const velmora_format* format, 
                                                   velmora_plane_shape* shape);
 
 typedef enum velmora_field_order {
-    VELMORA_PROGRESSIVE = 0,      /* all lines sampled at one instant */
-    VELMORA_TOP_FIELD_FIRST = 1,  /* two fields: even lines first, then odd lines */
+    VELMORA_PROGRESSIVE = 0,     /* all lines sampled at one instant */
+    VELMORA_TOP_FIELD_FIRST = 1, /* two fields: even lines first, then odd lines */
     VELMORA_BOTTOM_FIELD_FIRST = 2
 } velmora_field_order;
 
@@ -127,9 +127,9 @@ typedef enum velmora_isa {
 } velmora_isa;
 
 typedef enum velmora_log_level {
-    VELMORA_LOG_ERROR = 0,   /* why a call failed */
-    VELMORA_LOG_INFO = 1,    /* the noise levels measured, when they change */
-    VELMORA_LOG_VERBOSE = 2  /* every measurement, and the levels in use for every frame */
+    VELMORA_LOG_ERROR = 0,  /* why a call failed */
+    VELMORA_LOG_INFO = 1,   /* the noise levels measured, when they change */
+    VELMORA_LOG_VERBOSE = 2 /* every measurement, and the levels in use for every frame */
 } velmora_log_level;
 
 /* A caller's worker threads: run(self, work, context) calls work(t, threads, context) once for
@@ -159,11 +159,11 @@ typedef enum velmora_strength {
 typedef struct velmora_settings {
     velmora_mode mode;
     velmora_strength strength;
-    double noise[3];      /* per plane (Y, Cb, Cr) */
-    double k;             /* exact mode: thresholds at k times the noise level */
-    int measure_window;   /* measured noise: frames per measurement window */
-    int measure_every;    /* ... a window starts every this many frames */
-    int temporal_radius;  /* frames before and after each frame averaged into it, 0..8 */
+    double noise[3];     /* per plane (Y, Cb, Cr) */
+    double k;            /* exact mode: thresholds at k times the noise level */
+    int measure_window;  /* measured noise: frames per measurement window */
+    int measure_every;   /* ... a window starts every this many frames */
+    int temporal_radius; /* frames before and after each frame averaged into it, 0..8 */
     /* Exact mode with VELMORA_STRENGTH_TRACKS: each plane's track values (all 0: untouched). */
     int32_t tracks[3][VELMORA_TRACKS];
     /* Exact mode with VELMORA_STRENGTH_LEARN: the learn_size square at (learn_x, learn_y) of
@@ -216,6 +216,12 @@ VELMORA_API velmora_status velmora_drain(VelmoraDenoiser* denoiser);
  * next frame sent starts a new stream, measured afresh. */
 VELMORA_API velmora_status velmora_reset(VelmoraDenoiser* denoiser);
 
+/* New settings for the frames from now on (an editor's keyframes): only between streams
+ * (nothing held), and with the same threads, executor and instruction set as before. The
+ * working memory is kept. */
+VELMORA_API velmora_status velmora_change_settings(VelmoraDenoiser* denoiser,
+                                                   const velmora_settings* settings);
+
 /* A still: the picture filtered in place on its own, its noise measured on itself where the
  * settings measure it. Only between streams (nothing held). */
 VELMORA_API velmora_status velmora_denoise_picture(VelmoraDenoiser* denoiser,
@@ -224,8 +230,7 @@ VELMORA_API velmora_status velmora_denoise_picture(VelmoraDenoiser* denoiser,
 /* The noise of one picture on its own, per plane in 8-bit sample steps; -1 where nothing is
  * measurable (flat or clipped). The stream's measurements are not touched. */
 VELMORA_API velmora_status velmora_measure_noise(VelmoraDenoiser* denoiser,
-                                                 const velmora_picture* picture,
-                                                 double sigma[3]);
+                                                 const velmora_picture* picture, double sigma[3]);
 
 /* The noise levels (8-bit steps; 0: untouched) and, in exact mode, the track values of plane p
  * that filtered the last frame finished: learnt, measured or given. Track values are the

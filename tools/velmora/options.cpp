@@ -331,8 +331,6 @@ velmora_settings settings_of(const Options& o, void (*log)(void*, velmora_log_le
     return s;
 }
 
-
-
 bool parse_tracks(std::string_view text, int& plane, Tracks& tracks, std::string& error) {
     const size_t colon = text.find(':');
     if (colon == text.npos) {
@@ -370,7 +368,6 @@ bool parse_tracks(std::string_view text, int& plane, Tracks& tracks, std::string
     }
     return true;
 }
-
 
 std::string help_text() {
     return R"(Usage: velmora [OPTIONS] INPUT OUTPUT

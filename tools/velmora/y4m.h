@@ -89,8 +89,8 @@ FieldOrder frame_field_order(const StreamFormat& f, std::string_view frame_heade
 std::string colour_space_name(Subsampling s, int bits);
 
 // A stream header line (with its line end) for a picture size, colour space and frame rate.
-std::string make_stream_header(int width, int height, Subsampling s, int bits,
-                               int rate_num = 25, int rate_den = 1);
+std::string make_stream_header(int width, int height, Subsampling s, int bits, int rate_num = 25,
+                               int rate_den = 1);
 
 // Planar picture data of one frame, with its picture for the library.
 struct Frame {

@@ -26,8 +26,9 @@
 #include "engine/motion_search.h"
 #include "engine/temporal.h"
 #include "kernels/kernel_set.h"
-#include "threads/thread_pool.h"
 #include "lib/plane_engine.h"
+#include "lib/workers.h"
+#include "threads/thread_pool.h"
 #include "tools/velmora/sample_source.h"
 #include "tools/velmora/y4m.h"
 
@@ -71,6 +72,12 @@ uint64_t fnv(uint64_t h, const void* data, size_t bytes) {
 
 }  // namespace
 
+// Plane p of a frame, for the engine.
+PlaneView view(const StreamFormat& f, Frame& frame, int p) {
+    return {frame.plane_data(f, p), 1, f.plane_width(p), f.plane_width(p), f.plane_height(p),
+            SampleFormat::u8};
+}
+
 int main(int argc, char** argv) {
     int runs = 7, w = 768, h = 576;
     std::string input, radius_text = "3", size = "768x576", start_text = "0";
@@ -102,8 +109,7 @@ int main(int argc, char** argv) {
         }
         Y4mReader reader(fd);
         f = reader.read_header();
-        if (f.format != SampleFormat::u8 || f.planes() != 3 || f.shift_x(1) != 1 ||
-            f.shift_y(1) != 1) {
+        if (f.bits != 8 || f.planes() != 3 || f.shift_x(1) != 1 || f.shift_y(1) != 1) {
             std::fprintf(stderr, "%s: not a 4:2:0 8-bit stream\n", input.c_str());
             return 1;
         }
@@ -121,13 +127,14 @@ int main(int argc, char** argv) {
 
     // The pilots, error maps and pyramids, made once (best mode, noise 10 steps).
     std::vector<Picture> pictures(static_cast<size_t>(count));
-    PlaneEngine engine(f.width, f.height, 2);
+    Workers workers(2, velmora_executor{});
+    PlaneEngine engine(f.width, f.height, preferred_kernels(), workers);
     for (int i = 0; i < count; ++i) {
         Picture& pic = pictures[static_cast<size_t>(i)];
         pic.noisy = frames[static_cast<size_t>(i)];
         pic.pilot = pic.noisy;
         for (int p = 0; p < 3; ++p) {
-            const PlaneView v = pic.pilot.plane(f, p);
+            const PlaneView v = view(f, pic.pilot, p);
             BestModeExtras extras;
             extras.error_layout = error_map_layout(v.width, v.height, f.shift_x(p), f.shift_y(p));
             pic.error[p].resize(static_cast<size_t>(error_map_floats(extras.error_layout)));
@@ -136,7 +143,7 @@ int main(int argc, char** argv) {
         }
         pic.pyramid_memory.resize(static_cast<size_t>(motion_pyramid_bytes(f.width, f.height)));
         pic.pyramid = lay_out_motion_pyramid(pic.pyramid_memory.data(), f.width, f.height);
-        build_motion_pyramid(pic.pilot.plane(f, 0), pic.pyramid, serial_executor(1));
+        build_motion_pyramid(view(f, pic.pilot, 0), pic.pyramid, serial_executor(1));
     }
     TemporalShape shape = {};
     shape.planes = 3;
@@ -145,7 +152,7 @@ int main(int argc, char** argv) {
         Picture& pic = pictures[static_cast<size_t>(i)];
         window[static_cast<size_t>(i)].pyramid = &pic.pyramid;
         for (int p = 0; p < 3; ++p)
-            window[static_cast<size_t>(i)].plane[p] = {pic.noisy.plane(f, p), pic.pilot.plane(f, p),
+            window[static_cast<size_t>(i)].plane[p] = {view(f, pic.noisy, p), view(f, pic.pilot, p),
                                                        pic.error[p].data()};
     }
     for (int p = 0; p < 3; ++p) {

@@ -143,6 +143,10 @@ velmora_status velmora_plane_shape_of(const velmora_format* format, int plane,
     return VELMORA_OK;
 }
 
+int velmora_temporal_radius(const velmora_settings* settings) {
+    return settings ? velmora::temporal_radius(*settings) : 0;
+}
+
 velmora_status velmora_open(VelmoraDenoiser** out, const velmora_format* format,
                             const velmora_settings* settings) {
     if (!out) return VELMORA_ERROR_ARGUMENT;

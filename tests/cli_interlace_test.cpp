@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/cli_test_support.h"
 #include "lib/plane_engine.h"
-#include "tools/velmora/sample_source.h"
 #include "lib/strength.h"
+#include "tests/cli_test_support.h"
+#include "tools/velmora/sample_source.h"
 
 namespace {
 
@@ -61,15 +61,15 @@ protected:
         const Stream result = read_stream(out);
         const StreamFormat& f = stream.format;
         ASSERT_EQ(result.frames.size(), fields.size());
-        velmora::PlaneEngine engine(f.width, f.height, 1);
+        ReferenceEngine engine(f.width, f.height, 1);
         for (size_t i = 0; i < fields.size(); ++i) {
             SCOPED_TRACE(stream.frames[i].header);
             EXPECT_EQ(result.frames[i].header, stream.frames[i].header);
             Frame expected = stream.frames[i];
             for (int p = 0; p < f.planes(); ++p) {
                 if (exact)
-                    filter_plane(engine, f, expected, p, velmora::row_for_sigma(5, 3, f.format),
-                                 fields[i]);
+                    filter_plane(engine, f, expected, p,
+                                 velmora::row_for_sigma(5, 3, sample_format(f)), fields[i]);
                 else
                     filter_plane_best(engine, f, expected, p, 5.0, fields[i]);
             }
@@ -189,7 +189,7 @@ TEST_F(CliInterlaced, LearningTakesTheBoxFromTheFirstField) {
         const RunResult r = run_velmora({"--quiet", "--learn", "40,60,48", in, out});
         ASSERT_EQ(r.status, 0) << r.err;
         const int first = tag[1] == 't' ? 0 : 1;
-        velmora::PlaneEngine engine(f.width, f.height, 1);
+        ReferenceEngine engine(f.width, f.height, 1);
         Frame expected = stream.frames[0];
         for (int p = 0; p < f.planes(); ++p) {
             FieldCopy field = copy_field(f, expected, p, first);
@@ -215,7 +215,7 @@ TEST_F(CliInterlaced, TheCoefficientViewShowsEachFieldInItsOwnHalf) {
     const RunResult r = run_velmora({"--quiet", "--sigma", "3", "--view", "coefficients", in, out});
     ASSERT_EQ(r.status, 0) << r.err;
     const Frame result = read_stream(out).frames[0];
-    velmora::PlaneEngine engine(f.width, f.height, 1);
+    ReferenceEngine engine(f.width, f.height, 1);
     Frame source = stream.frames[0], expected = stream.frames[0];
     for (int p = 0; p < f.planes(); ++p) {
         const size_t line = size_t(f.plane_width(p)) * 2;
@@ -223,7 +223,7 @@ TEST_F(CliInterlaced, TheCoefficientViewShowsEachFieldInItsOwnHalf) {
         for (int parity : {0, 1}) {
             FieldCopy field = copy_field(f, source, p, parity);
             engine.analyse(field.view());
-            engine.threshold(velmora::row_for_sigma(3, 3, f.format));
+            engine.threshold(velmora::row_for_sigma(3, 3, sample_format(f)));
             engine.draw_coefficients(field.view());
             std::copy(field.samples.begin(), field.samples.end(),
                       expected.plane_data(f, p) + parity * top_rows * line);

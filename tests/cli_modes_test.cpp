@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/cli_test_support.h"
 #include "lib/plane_engine.h"
+#include "tests/cli_test_support.h"
 #include "tools/velmora/split_mix64.h"
 
 namespace {
@@ -171,7 +171,7 @@ TEST_F(CliModes, TinyPicturesInBestMode) {
             const std::string bytes = output({"--sigma", "7"});
             const StreamFormat& f = stream.format;
             Frame expected = stream.frames[0];
-            velmora::PlaneEngine engine(w, h, 2);
+            ReferenceEngine engine(w, h, 2);
             for (int p = 0; p < f.planes(); ++p)
                 filter_plane_best(engine, f, expected, p, 7.0, false);
             EXPECT_TRUE(read_stream(out).frames[0].data == expected.data);

@@ -5,11 +5,11 @@
 
 #include <algorithm>
 
+#include "lib/plane_engine.h"
 #include "plugin/parameter_store.h"
 #include "plugin/window_procedure.h"
 #include "tests/cli_test_support.h"
 #include "tests/test_host.h"
-#include "lib/plane_engine.h"
 
 namespace {
 
@@ -58,7 +58,8 @@ void load_plugin_frame(const StreamFormat& f, const Frame& frame, TestFrame& out
         for (int x = 0; x < f.width; ++x) {
             short c[3];
             for (int p = 0; p < 3; ++p)
-                c[p] = static_cast<short>(frame.sample(f, p, x, y) << working_shift(f.format));
+                c[p] =
+                    static_cast<short>(frame.sample(f, p, x, y) << working_shift(sample_format(f)));
             out.at(x, y) = {c[0], c[1], c[2]};
         }
     }

@@ -10,12 +10,12 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "lib/denoiser.h"
+#include "lib/strength.h"
 #include "tests/cli_test_support.h"
 #include "tools/velmora/console.h"
-#include "lib/denoiser.h"
 #include "tools/velmora/preview.h"
 #include "tools/velmora/sample_source.h"
-#include "lib/strength.h"
 
 namespace {
 
@@ -46,8 +46,7 @@ std::vector<Picture> pictures(const std::vector<const char*>& names) {
             continue;
         }
         const RgbImage rgb = read_png(path);
-        const std::string header =
-            make_stream_header(rgb.width, rgb.height, Subsampling::s420, SampleFormat::u8);
+        const std::string header = make_stream_header(rgb.width, rgb.height, Subsampling::s420, 8);
         StreamFormat f = parse_stream_header(header.substr(0, header.size() - 1));
         f.header = header;
         out.push_back({name, f, frame_from_rgb(f, rgb)});
@@ -55,38 +54,33 @@ std::vector<Picture> pictures(const std::vector<const char*>& names) {
     return out;
 }
 
-Options options(Mode mode) {
-    Options o;
-    o.mode = mode;
-    o.threads = 2;
-    o.quiet = true;
-    return o;
+velmora_settings options(velmora_mode mode) {
+    velmora_settings s;
+    velmora_default_settings(&s);
+    s.mode = mode;
+    s.threads = 2;
+    return s;
 }
 
-// `frames` noisy copies of the picture (fresh noise in each) seen by velmora's filtering with
-// options `o`, and the first filtered: its luma PSNR gain.
-double gain(const Picture& pic, const Options& o, double sigma, int frames, uint64_t seed) {
-    Console console(true, ProgressMode::never);
-    Denoiser denoiser(o, pic.format, console);
+// `frames` noisy copies of the picture (fresh noise in each) through the library with settings
+// `s`, and the first filtered: its luma PSNR gain.
+double gain(const Picture& pic, velmora_settings s, double sigma, int frames, uint64_t seed) {
+    s.temporal_radius = 0;
     std::vector<Frame> noisy(frames, pic.clean);
-    for (int i = 0; i < frames; ++i) {
+    for (int i = 0; i < frames; ++i)
         if (sigma > 0) add_noise(pic.format, noisy[i], sigma, seed + i);
-        denoiser.observe(noisy[i], i);
-    }
     const double before = luma_psnr(pic.format, pic.clean, noisy[0]);
-    denoiser.filter(noisy[0], 0);
-    return luma_psnr(pic.format, pic.clean, noisy[0]) - before;
+    const std::vector<Frame> out = denoise_stream(pic.format, s, noisy);
+    return out.empty() ? 0.0 : luma_psnr(pic.format, pic.clean, out[0]) - before;
 }
 
-Options given(Mode mode, double sigma) {
-    Options o = options(mode);
-    o.strength = StrengthSource::sigma;
-    o.measure_luma = o.measure_chroma = false;
-    o.sigma_luma = o.sigma_chroma = sigma;
-    return o;
+velmora_settings given(velmora_mode mode, double sigma) {
+    velmora_settings s = options(mode);
+    for (double& n : s.noise) n = sigma;
+    return s;
 }
 
-Options measured(Mode mode) { return options(mode); }
+velmora_settings measured(velmora_mode mode) { return options(mode); }
 
 // Exact mode's average gains with the true level and with its measurement, as before best
 // mode came; best mode a decibel above it on every photograph at 10 steps, and well above on
@@ -97,9 +91,11 @@ TEST(QualityOnPhotographs, BestModeBeatsExactModeByADecibel) {
     for (double sigma : {5.0, 10.0}) {
         double exact_sum = 0, exact_auto_sum = 0, best_sum = 0;
         for (size_t i = 0; i < pics.size(); ++i) {
-            const double exact = gain(pics[i], given(Mode::exact, sigma), sigma, 1, 1000 + i);
-            const double exact_auto = gain(pics[i], measured(Mode::exact), sigma, 1, 1000 + i);
-            const double best = gain(pics[i], given(Mode::best, sigma), sigma, 1, 1000 + i);
+            const double exact =
+                gain(pics[i], given(VELMORA_MODE_EXACT, sigma), sigma, 1, 1000 + i);
+            const double exact_auto =
+                gain(pics[i], measured(VELMORA_MODE_EXACT), sigma, 1, 1000 + i);
+            const double best = gain(pics[i], given(VELMORA_MODE_BEST, sigma), sigma, 1, 1000 + i);
             std::printf("  %-20s sigma %4.1f exact %+.2f dB (measured %+.2f), best %+.2f dB\n",
                         pics[i].name.c_str(), sigma, exact, exact_auto, best);
             if (sigma == 10.0) {
@@ -124,8 +120,10 @@ void expect_measured_as_true(const std::vector<Picture>& pics, std::initializer_
                              int frames, uint64_t seed) {
     for (double sigma : sigmas) {
         for (size_t i = 0; i < pics.size(); ++i) {
-            const double truth = gain(pics[i], given(Mode::best, sigma), sigma, frames, seed + i);
-            const double auto_gain = gain(pics[i], measured(Mode::best), sigma, frames, seed + i);
+            const double truth =
+                gain(pics[i], given(VELMORA_MODE_BEST, sigma), sigma, frames, seed + i);
+            const double auto_gain =
+                gain(pics[i], measured(VELMORA_MODE_BEST), sigma, frames, seed + i);
             std::printf("  %-20s %d frames, sigma %4.1f: true level %+.2f dB, measured %+.2f dB\n",
                         pics[i].name.c_str(), frames, sigma, truth, auto_gain);
             EXPECT_GE(auto_gain, truth - 0.3) << pics[i].name << " sigma " << sigma;
@@ -154,7 +152,7 @@ TEST(QualityOnPhotographs, CleanAndClippedPictures) {
     for (const Picture& pic :
          pictures({"astronaut.png", "camera.png", "coffee.png", "gravel.png", "grass.png"})) {
         for (int frames : {1, 3}) {
-            const double psnr = gain(pic, measured(Mode::best), 0.0, frames, 0) + 99.0;
+            const double psnr = gain(pic, measured(VELMORA_MODE_BEST), 0.0, frames, 0) + 99.0;
             std::printf("  %-20s clean, %d frames: %.1f dB\n", pic.name.c_str(), frames, psnr);
             EXPECT_GE(psnr, 40.0) << pic.name << ", " << frames << " frames";
         }
@@ -165,8 +163,8 @@ TEST(QualityOnPhotographs, CleanAndClippedPictures) {
             for (int x = 0; x < f.width; ++x)
                 pic.clean.set_sample(f, 0, x, y,
                                      std::min<uint32_t>(255, pic.clean.sample(f, 0, x, y) * 2));
-        const double truth = gain(pic, given(Mode::best, 8.0), 8.0, 5, 30);
-        const double auto_gain = gain(pic, measured(Mode::best), 8.0, 5, 30);
+        const double truth = gain(pic, given(VELMORA_MODE_BEST, 8.0), 8.0, 5, 30);
+        const double auto_gain = gain(pic, measured(VELMORA_MODE_BEST), 8.0, 5, 30);
         std::printf("  %-20s clipped: true level %+.2f dB, measured %+.2f dB\n", pic.name.c_str(),
                     truth, auto_gain);
         EXPECT_GE(auto_gain, truth - 0.3);

@@ -9,9 +9,10 @@
 #include <vector>
 
 #include "engine/plane_io.h"
-#include "tests/wavelet_test_support.h"
 #include "lib/plane_engine.h"
 #include "lib/strength.h"
+#include "tests/cli_test_support.h"
+#include "tests/wavelet_test_support.h"
 
 namespace {
 
@@ -235,7 +236,7 @@ TEST_P(PlanarIo, ZeroThresholdsGiveTheSamplesBack) {
         for (int x = 0; x < w; ++x)
             plane.set(x, y, static_cast<uint32_t>(rng.uniform(0, sample_maximum(c.format))));
     const PlanarPlane original = plane;
-    PlaneEngine engine(w, h, 2);
+    cli_test::ReferenceEngine engine(w, h, 2);
     engine.analyse(plane.view);
     engine.threshold(ThresholdRow{});
     engine.synthesise(plane.view);
@@ -278,7 +279,7 @@ TEST(PlanarEngine, SixteenBitThresholdsMatchTwelveBitOnes) {
         }
     ThresholdRow tracks;
     for (int k = 0; k < 15; ++k) tracks[k] = 400 - 20 * k;
-    PlaneEngine engine(w, h, 2);
+    cli_test::ReferenceEngine engine(w, h, 2);
     for (PlanarPlane* p : {&twelve, &sixteen}) {
         engine.analyse(p->view);
         engine.threshold(velmora::row_from_tracks(tracks, p->view.format));

@@ -14,11 +14,11 @@
 #include <filesystem>
 #include <thread>
 
+#include "lib/plane_engine.h"
+#include "lib/strength.h"
 #include "tests/cli_test_support.h"
 #include "tools/velmora/app.h"
-#include "lib/plane_engine.h"
 #include "tools/velmora/preview.h"
-#include "lib/strength.h"
 
 extern char** environ;
 
@@ -123,14 +123,15 @@ TEST_P(EveryKind, EachPlaneIsFilteredAtItsOwnSize) {
         const StreamFormat& f = stream.format;
         ASSERT_EQ(result.format.header, f.header);
         ASSERT_EQ(result.frames.size(), stream.frames.size());
-        velmora::PlaneEngine engine(77, 45, 2);
+        ReferenceEngine engine(77, 45, 2);
         for (size_t i = 0; i < stream.frames.size(); ++i) {
             EXPECT_EQ(result.frames[i].header, stream.frames[i].header);
             Frame expected = stream.frames[i];
             for (int p = 0; p < f.planes(); ++p) {
                 if (exact)
                     filter_plane(engine, f, expected, p,
-                                 velmora::row_for_sigma(p ? 9.0 : 6.0, 3.0, f.format), true);
+                                 velmora::row_for_sigma(p ? 9.0 : 6.0, 3.0, sample_format(f)),
+                                 true);
                 else
                     filter_plane_best(engine, f, expected, p, p ? 9.0 : 6.0, true);
             }
@@ -275,12 +276,12 @@ TEST_F(Cli, LearningTakesABoxOfAnySize) {
     ASSERT_EQ(r.status, 0) << r.err;
     const Stream result = read_stream(out);
     const StreamFormat& f = stream.format;
-    velmora::PlaneEngine engine(96, 64, 1);
+    ReferenceEngine engine(96, 64, 1);
     std::array<velmora::ThresholdRow, 3> rows;
     for (size_t i = 0; i < stream.frames.size(); ++i) {
         Frame expected = stream.frames[i];
         for (int p = 0; p < f.planes(); ++p) {
-            const PlaneView view = expected.plane(f, p);
+            const PlaneView view = plane_view(f, expected, p);
             engine.analyse(view);
             if (i == 0) rows[p] = engine.learn(24, 8, 40);
             engine.threshold(rows[p]);

@@ -4,9 +4,10 @@
 #include <cmath>
 #include <vector>
 
-#include "standin/frame_source.h"
 #include "lib/plane_engine.h"
 #include "lib/strength.h"
+#include "standin/frame_source.h"
+#include "tests/cli_test_support.h"
 #include "wavelet/masked_threshold.h"
 
 namespace {
@@ -63,7 +64,7 @@ TEST(Strength, NoiseEstimateFindsTheNoiseLevel) {
         }
         void* base = format == SampleFormat::u8 ? static_cast<void*>(bytes.data()) : words.data();
         const PlaneView view = {base, 1, w, w, h, format};
-        velmora::PlaneEngine engine(w, h, 2);
+        cli_test::ReferenceEngine engine(w, h, 2);
         engine.analyse(view);
         const double estimate = engine.estimate_noise() / velmora::working_units_per_8bit(format);
         EXPECT_NEAR(estimate, sigma_8bit, 0.05 * sigma_8bit);

@@ -9,16 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "lib/settings.h"
 #include "tests/cli_test_support.h"
-#include "tools/velmora/console.h"
-#include "lib/denoiser.h"
 #include "tools/velmora/options.h"
 #include "tools/velmora/sample_source.h"
-#include "lib/temporal_filter.h"
 
 namespace {
 
 using namespace velmora;
+using cli_test::denoise_stream;
+using cli_test::given_noise;
 using cli_test::luma_psnr;
 
 StreamFormat format_of(int w, int h, const char* interlace = "") {
@@ -65,51 +65,18 @@ Scene moving_scene(const StreamFormat& f, int count, int dy, int dx, uint64_t se
     return s;
 }
 
-Options options(Mode mode, int radius, int threads) {
-    Options o;
-    o.mode = mode;
-    o.strength = StrengthSource::sigma;
-    o.measure_luma = o.measure_chroma = false;
-    o.sigma_luma = o.sigma_chroma = 10.0;
-    o.temporal = radius;
-    o.threads = threads;
-    o.quiet = true;
-    return o;
-}
-
-class CliTemporal : public ::testing::TestWithParam<Mode> {};
+class CliTemporal : public ::testing::TestWithParam<velmora_mode> {};
 
 // Every frame filtered on its own.
 std::vector<Frame> spatial(const Scene& s) {
-    const Options o = options(CliTemporal::GetParam(), 0, 2);
-    Console console(true, ProgressMode::never);
-    Denoiser d(o, s.f, console);
-    std::vector<Frame> out = s.noisy;
-    for (size_t i = 0; i < out.size(); ++i) d.filter(out[i], static_cast<int64_t>(i));
-    return out;
+    return denoise_stream(s.f, given_noise(CliTemporal::GetParam(), 10.0, 0, 2), s.noisy);
 }
 
-// Every frame with its neighbours; checks that frames leave in order and in time.
+// Every frame with its neighbours (denoise_stream checks that frames leave in order and in
+// time).
 std::vector<Frame> temporal(const Scene& s, int radius, int threads = 2) {
-    const Options o = options(CliTemporal::GetParam(), radius, threads);
-    Console console(true, ProgressMode::never);
-    Denoiser d(o, s.f, console);
-    TemporalFilter filter(radius, s.f, d, threads);
-    std::vector<Frame> in = s.noisy, out;
-    int64_t pushed = 0;
-    const TemporalFilter::Emit emit = [&](Frame* frame, int64_t index) {
-        EXPECT_EQ(index, static_cast<int64_t>(out.size()));
-        EXPECT_EQ(frame, &in[out.size()]);  // the frame given, filtered in place
-        EXPECT_LE(pushed - index, filter.frames_kept());
-        out.push_back(*frame);
-    };
-    for (; pushed < static_cast<int64_t>(in.size()); ++pushed) {
-        filter.push(&in[pushed], pushed, emit);
-        EXPECT_GE(static_cast<int64_t>(out.size()), pushed + 1 - filter.frames_kept());
-    }
-    filter.finish(emit);
-    EXPECT_EQ(out.size(), in.size());
-    return out;
+    return denoise_stream(s.f, given_noise(CliTemporal::GetParam(), 10.0, radius, threads),
+                          s.noisy);
 }
 
 TEST_P(CliTemporal, StillSceneGainsClearlyOverEachFrameOnItsOwn) {
@@ -188,7 +155,8 @@ TEST_P(CliTemporal, StreamEdgesOneFrameTwoFramesAndARadiusLongerThanTheStream) {
         const Scene part{s.f,
                          {s.clean.begin(), s.clean.begin() + count},
                          {s.noisy.begin(), s.noisy.begin() + count}};
-        const std::vector<Frame> one = spatial(part), many = temporal(part, kMaxTemporalRadius);
+        const std::vector<Frame> one = spatial(part),
+                                 many = temporal(part, VELMORA_MAX_TEMPORAL_RADIUS);
         for (size_t i = 0; i < count; ++i)
             EXPECT_GT(luma_psnr(s.f, s.clean[i], many[i]),
                       luma_psnr(s.f, s.clean[i], one[i]) + 0.5);
@@ -231,9 +199,10 @@ TEST_P(CliTemporal, InterlacedFieldsAreAveragedWithTheSameFieldOnly) {
             << "frame " << i;
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, CliTemporal, ::testing::Values(Mode::best, Mode::exact),
+INSTANTIATE_TEST_SUITE_P(Modes, CliTemporal,
+                         ::testing::Values(VELMORA_MODE_BEST, VELMORA_MODE_EXACT),
                          [](const auto& info) {
-                             return std::string(info.param == Mode::best ? "best" : "exact");
+                             return std::string(info.param == VELMORA_MODE_BEST ? "best" : "exact");
                          });
 
 // Best mode averages three frames each side by default, exact mode none; exact mode averages when
@@ -242,7 +211,7 @@ TEST(CliTemporalOptions, OptionsTurnItOffAndRefuseWhatCannotBeAveraged) {
     const std::vector<std::string> files = {"in.y4m", "out.y4m"};
     const auto parse = [&](std::vector<std::string> args) {
         args.insert(args.end(), files.begin(), files.end());
-        return parse_options(args);
+        return settings_of(parse_options(args));
     };
     EXPECT_EQ(temporal_radius(parse({"--sigma", "4"})), 3);
     EXPECT_EQ(temporal_radius(parse({})), 3);  // --auto

@@ -1,6 +1,7 @@
 #include "tests/cli_test_support.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,8 +18,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "standin/frame_source.h"
 #include "lib/strength.h"
+#include "standin/frame_source.h"
 
 extern char** environ;
 
@@ -179,7 +180,8 @@ int dead_process_id() {
 Stream make_stream(int width, int height, velmora::Subsampling s, SampleFormat f, int frames,
                    uint64_t seed) {
     Stream stream;
-    const std::string header = velmora::make_stream_header(width, height, s, f);
+    const std::string header =
+        velmora::make_stream_header(width, height, s, velmora::sample_bits(f), 25, 1);
     stream.format = velmora::parse_stream_header(header.substr(0, header.size() - 1));
     stream.format.header = header;
     const velmora::StreamFormat& format = stream.format;
@@ -232,8 +234,8 @@ FieldCopy copy_field(const velmora::StreamFormat& f, velmora::Frame& frame, int 
     FieldCopy field;
     field.width = f.plane_width(p);
     field.height = (f.plane_height(p) + 1 - parity) / 2;
-    field.format = f.format;
-    const size_t line = size_t(field.width) * velmora::sample_bytes(f.format);
+    field.format = sample_format(f);
+    const size_t line = size_t(field.width) * velmora::sample_bytes(sample_format(f));
     field.samples.resize(line * field.height);
     for (int y = 0; y < field.height; ++y)
         std::memcpy(&field.samples[y * line], frame.plane_data(f, p) + (2 * y + parity) * line,
@@ -243,7 +245,7 @@ FieldCopy copy_field(const velmora::StreamFormat& f, velmora::Frame& frame, int 
 
 void put_field(const velmora::StreamFormat& f, velmora::Frame& frame, int p, int parity,
                const FieldCopy& field) {
-    const size_t line = size_t(field.width) * velmora::sample_bytes(f.format);
+    const size_t line = size_t(field.width) * velmora::sample_bytes(sample_format(f));
     for (int y = 0; y < field.height; ++y)
         std::memcpy(frame.plane_data(f, p) + (2 * y + parity) * line, &field.samples[y * line],
                     line);
@@ -252,7 +254,7 @@ void put_field(const velmora::StreamFormat& f, velmora::Frame& frame, int p, int
 void filter_plane(velmora::PlaneEngine& engine, const velmora::StreamFormat& f,
                   velmora::Frame& frame, int p, const velmora::ThresholdRow& row, bool fields) {
     if (!fields) {
-        const PlaneView view = frame.plane(f, p);
+        const PlaneView view = plane_view(f, frame, p);
         engine.analyse(view);
         engine.threshold(row);
         engine.synthesise(view);
@@ -281,10 +283,11 @@ double luma_psnr(const velmora::StreamFormat& f, const velmora::Frame& a, const 
 
 void filter_plane_best(velmora::PlaneEngine& engine, const velmora::StreamFormat& f,
                        velmora::Frame& frame, int p, double sigma, bool fields) {
-    const float working = static_cast<float>(sigma * velmora::working_units_per_8bit(f.format));
+    const float working =
+        static_cast<float>(sigma * velmora::working_units_per_8bit(sample_format(f)));
     const velmora::PlaneKind kind = p == 0 ? velmora::PlaneKind::luma : velmora::PlaneKind::chroma;
     if (!fields) {
-        engine.denoise_best(frame.plane(f, p), working, kind);
+        engine.denoise_best(plane_view(f, frame, p), working, kind);
         return;
     }
     for (int parity : {0, 1}) {
@@ -293,6 +296,56 @@ void filter_plane_best(velmora::PlaneEngine& engine, const velmora::StreamFormat
         engine.denoise_best(field.view(), working, kind);
         put_field(f, frame, p, parity, field);
     }
+}
+
+SampleFormat sample_format(const velmora::StreamFormat& f) {
+    SampleFormat format = SampleFormat::u8;
+    velmora::sample_format_for_depth(f.bits, format);
+    return format;
+}
+
+PlaneView plane_view(const velmora::StreamFormat& f, velmora::Frame& frame, int p) {
+    return {frame.plane_data(f, p), 1, f.plane_width(p), f.plane_width(p), f.plane_height(p),
+            sample_format(f)};
+}
+
+velmora_settings given_noise(velmora_mode mode, double sigma, int temporal, int threads) {
+    velmora_settings s;
+    velmora_default_settings(&s);
+    s.mode = mode;
+    for (double& n : s.noise) n = sigma;
+    s.temporal_radius = temporal;
+    s.threads = threads;
+    return s;
+}
+
+std::vector<velmora::Frame> denoise_stream(const velmora::StreamFormat& f,
+                                           const velmora_settings& s,
+                                           std::vector<velmora::Frame> frames) {
+    const velmora_format format = f.library_format();
+    VelmoraDenoiser* d = nullptr;
+    EXPECT_EQ(velmora_open(&d, &format, &s), VELMORA_OK);
+    if (!d) return {};
+    const int latency = velmora_latency(d);
+    std::vector<velmora::Frame> out;
+    const auto receive = [&](int64_t sent) {
+        velmora_picture done;
+        while (velmora_receive(d, &done) == VELMORA_OK) {
+            EXPECT_EQ(done.user, &frames[out.size()]);  // in order, filtered in place
+            out.push_back(*static_cast<velmora::Frame*>(done.user));
+        }
+        EXPECT_GE(static_cast<int64_t>(out.size()), sent - latency);
+    };
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const velmora_picture picture = frames[i].picture(f);
+        EXPECT_EQ(velmora_send(d, &picture), VELMORA_OK) << velmora_last_error(d);
+        receive(static_cast<int64_t>(i) + 1);
+    }
+    EXPECT_EQ(velmora_drain(d), VELMORA_OK);
+    receive(static_cast<int64_t>(frames.size()) + latency);
+    EXPECT_EQ(out.size(), frames.size());
+    velmora_close(&d);
+    return out;
 }
 
 }  // namespace cli_test

@@ -5,13 +5,42 @@
 #include <string>
 #include <vector>
 
+#include "kernels/kernel_set.h"
+#include "lib/frame.h"
 #include "lib/plane_engine.h"
+#include "lib/workers.h"
 #include "tools/velmora/y4m.h"
+#include "velmora/velmora.h"
 
 namespace cli_test {
 
 using velmora::PlaneView;
 using velmora::SampleFormat;
+
+// The sample format of a stream's samples.
+SampleFormat sample_format(const velmora::StreamFormat& f);
+// Plane p of a frame, for the engine.
+PlaneView plane_view(const velmora::StreamFormat& f, velmora::Frame& frame, int p);
+
+// A plane engine with a pool of its own, on the kernels VELMORA_ISA names (else the widest).
+struct OwnWorkers {
+    velmora::Workers workers;
+    explicit OwnWorkers(int threads) : workers(threads, velmora_executor{}) {}
+};
+class ReferenceEngine : private OwnWorkers, public velmora::PlaneEngine {
+public:
+    ReferenceEngine(int width, int height, int threads)
+        : OwnWorkers(threads), PlaneEngine(width, height, preferred_kernels(), workers) {}
+};
+
+// Settings with noise `sigma` given for every plane (no messages).
+velmora_settings given_noise(velmora_mode mode, double sigma, int temporal, int threads);
+
+// The frames through the library's stream denoiser with settings `s`, sent one by one and
+// received as they come; checks that they come back in order, each within the latency.
+std::vector<velmora::Frame> denoise_stream(const velmora::StreamFormat& f,
+                                           const velmora_settings& s,
+                                           std::vector<velmora::Frame> frames);
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {

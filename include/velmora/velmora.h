@@ -188,6 +188,10 @@ typedef struct velmora_settings {
  * processor, the widest instruction set, no messages. */
 VELMORA_API void velmora_default_settings(velmora_settings* settings);
 
+/* The temporal radius in effect: the mode's when it follows the mode, and 0 where frames are
+ * filtered on their own (track values, learning, the coefficient view). */
+VELMORA_API int velmora_temporal_radius(const velmora_settings* settings);
+
 /* ---- The stream denoiser ----------------------------------------------------------------- */
 
 typedef struct VelmoraDenoiser VelmoraDenoiser;

@@ -143,11 +143,12 @@ std::string out_of_resources(const std::string& what, const Options& o,
     size_t working = 0;
     velmora_memory_needed(&f, &s, &working);
     return what + " for " + std::to_string(format.width) + "x" + std::to_string(format.height) +
-           " frames (" + std::to_string(mib) + " MiB each, " +
-           std::to_string((working + (size_t{1} << 20) - 1) >> 20) + " MiB of working memory) on " +
-           (o.threads ? std::to_string(o.threads) : std::string("one per processor")) +
-           " threads; a smaller --temporal radius (0: none), fewer --threads or a smaller "
-           "frame needs less";
+           " frames (" + std::to_string(mib) + " MiB each) with --temporal " +
+           std::to_string(velmora_temporal_radius(&s)) + " on " +
+           (o.threads ? std::to_string(o.threads) + " threads" : std::string("every processor")) +
+           " (" + std::to_string((working + (size_t{1} << 20) - 1) >> 20) +
+           " MiB of working memory); a smaller --temporal radius (0: none), fewer --threads or a "
+           "smaller frame needs less";
 }
 
 // The library's messages: errors kept for the caller, the rest said as notices.

@@ -168,7 +168,7 @@ Options parse_options(const std::vector<std::string>& args) {
             auto_given = true;
         } else if (arg == "--auto-every") {
             set_source(o, StrengthSource::automatic, explicit_source);
-            o.auto_every = parse_count(arg, take(), 1, INT32_MAX);
+            o.auto_every = parse_count(arg, take(), 1, INT64_MAX);
             auto_every_given = true;
         } else if (arg == "--tracks") {
             set_source(o, StrengthSource::tracks, explicit_source);
@@ -316,7 +316,8 @@ velmora_settings settings_of(const Options& o, void (*log)(void*, velmora_log_le
     }
     s.k = o.k;
     s.measure_window = static_cast<int>(o.auto_window);
-    s.measure_every = static_cast<int>(o.auto_every);
+    // A window every 2^31 frames or more: only the first, in any stream there is.
+    s.measure_every = static_cast<int>(std::min<int64_t>(o.auto_every, INT32_MAX));
     if (o.temporal_given) s.temporal_radius = o.temporal;
     s.learn_x = o.learn_x;
     s.learn_y = o.learn_y;

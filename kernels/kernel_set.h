@@ -225,6 +225,9 @@ const KernelSet* kernels_for(Isa isa);
 // The table of the best instruction set the processor offers.
 const KernelSet& best_kernels();
 
-// The table named by the environment variable VELMORA_ISA ("scalar", "sse41", "avx2") when the
-// processor has it, else the best one.
+// The table called `name` ("scalar", "sse41", "avx2") when the processor has it, else the best
+// one (also for a null name).
+const KernelSet& kernels_named(const char* name);
+
+// The table named by the environment variable VELMORA_ISA, as kernels_named chooses it.
 const KernelSet& preferred_kernels();

@@ -1,5 +1,6 @@
 // Every vector kernel against its scalar form: checks the bits on random data, then times both.
-// One harness for all kernels and instruction sets, in the manner of a SIMD checker.
+// One harness for all kernels and instruction sets, in the manner of a SIMD checker: each kernel
+// of VELMORA_KERNELS has one case or more here, and a kernel without one fails the run.
 //
 //   velmora-kernels [--width 1920] [--height 1088]   (widths a multiple of 16, two rows or more)
 #include <algorithm>
@@ -23,7 +24,7 @@ struct Buffers {
     std::vector<int16_t> samples;
     std::vector<uint16_t> words;
     std::vector<uint8_t> bytes;
-    std::vector<int32_t> mask;
+    std::vector<int32_t> mask, sads;
     std::vector<uint32_t> marks;
     float* aligned_plane() { return align(plane); }
     float* aligned_scratch() { return align(scratch); }
@@ -34,10 +35,16 @@ struct Buffers {
     }
 };
 
-// One kernel case: prepares identical inputs, runs the kernel of a table, and gives back the
-// bytes it produced.
+// The kernels of the list by name, for the cases to say which one each measures.
+#define VELMORA_KERNEL_ID(kernel) kernel,
+enum class Kernel { VELMORA_KERNELS(VELMORA_KERNEL_ID) };
+#undef VELMORA_KERNEL_ID
+
+// One kernel case: prepares identical inputs, runs the kernel of a table (after others it
+// needs, which `how` names), and gives back the bytes it produced.
 struct KernelCase {
-    const char* name;
+    Kernel kernel;
+    const char* how;
     std::function<void(const KernelSet&, Buffers&)> run;
     std::function<std::vector<unsigned char>(Buffers&)> result;
 };
@@ -103,6 +110,7 @@ int main(int argc, char** argv) {
         b.bytes.resize(plane_size);
         for (uint8_t& v : b.bytes) v = static_cast<uint8_t>(rng.uniform(0, 255));
         b.marks.assign(static_cast<size_t>(H) * words + 8, 0);
+        b.sads.assign(static_cast<size_t>(H) * W / 2, 0);
     };
     // A row kernel over every row of the plane, through the scratch pair.
     auto every_row = [&](Buffers& b,
@@ -151,26 +159,26 @@ int main(int argc, char** argv) {
     auto out_bytes = [&](Buffers& b) { return bytes_of(b.out.data(), b.out.size()); };
     auto sample_bytes = [&](Buffers& b) { return bytes_of(b.samples.data(), b.samples.size()); };
     const std::vector<KernelCase> cases = {
-        {"forward rows", [&](const KernelSet& k, Buffers& b) { every_row(b, k.forward_row); },
-         plane_bytes},
-        {"forward columns",
+        {Kernel::forward_row, "in place",
+         [&](const KernelSet& k, Buffers& b) { every_row(b, k.forward_row); }, plane_bytes},
+        {Kernel::forward_columns, "",
          [&](const KernelSet& k, Buffers& b) {
              k.forward_columns(b.aligned_plane(), W, W, H / 2, b.aligned_scratch(), 32 * H);
          },
          plane_bytes},
-        {"inverse columns",
+        {Kernel::inverse_columns, "",
          [&](const KernelSet& k, Buffers& b) {
              k.inverse_columns(b.aligned_plane(), W, W, H / 2, b.aligned_scratch(), 32 * H);
          },
          plane_bytes},
-        {"inverse rows", [&](const KernelSet& k, Buffers& b) { every_row(b, k.inverse_row); },
-         plane_bytes},
-        {"threshold strip",
+        {Kernel::inverse_row, "",
+         [&](const KernelSet& k, Buffers& b) { every_row(b, k.inverse_row); }, plane_bytes},
+        {Kernel::threshold_strip, "",
          [&](const KernelSet& k, Buffers& b) {
              k.threshold_strip(b.aligned_plane(), W, b.mask.data(), W, 0, H, 3000.0f, W, H);
          },
          plane_bytes},
-        {"load s16 x3",
+        {Kernel::load_s16, "every third sample",
          [&](const KernelSet& k, Buffers& b) {
              float* p = b.aligned_plane();
              for (int y = 0; y < H; ++y)
@@ -178,7 +186,7 @@ int main(int argc, char** argv) {
                             p + static_cast<size_t>(y) * W, W);
          },
          plane_bytes},
-        {"store s16 x3",
+        {Kernel::store_s16, "every third sample",
          [&](const KernelSet& k, Buffers& b) {
              const float* p = b.aligned_plane();
              for (int y = 0; y < H; ++y)
@@ -186,33 +194,33 @@ int main(int argc, char** argv) {
                              b.samples.data() + 3 * static_cast<size_t>(y) * W + 2, 3, W, W & ~15);
          },
          sample_bytes},
-        {"rows to another",
+        {Kernel::forward_row, "to another row",
          [&](const KernelSet& k, Buffers& b) {
              for (int y = 0; y < H; ++y)
                  k.forward_row(row(b, y), b.out.data() + static_cast<size_t>(y) * W, W / 2,
                                b.aligned_scratch(), b.aligned_scratch() + W);
          },
          out_bytes},
-        {"lift lines",
+        {Kernel::lift_lines, "",
          [&](const KernelSet& k, Buffers& b) {
              for (int y = 1; y + 1 < H; y += 2)
                  k.lift_lines(row(b, y), row(b, y - 1), row(b, y + 1), -1.5861343f, W);
          },
          plane_bytes},
-        {"fwd column step", [&](const KernelSet& k, Buffers& b) { every_pair(b, k, false); },
-         plane_and_out},
-        {"fwd step streamed",
+        {Kernel::forward_column_step, "",
+         [&](const KernelSet& k, Buffers& b) { every_pair(b, k, false); }, plane_and_out},
+        {Kernel::forward_column_step_streaming, "",
          [&](const KernelSet& k, Buffers& b) { every_pair(b, k, false, true); }, plane_and_out},
-        {"inv column step", [&](const KernelSet& k, Buffers& b) { every_pair(b, k, true); },
-         plane_bytes},
-        {"mark reaches",
+        {Kernel::inverse_column_step, "",
+         [&](const KernelSet& k, Buffers& b) { every_pair(b, k, true); }, plane_bytes},
+        {Kernel::mark_reaches, "",
          [&](const KernelSet& k, Buffers& b) {
              for (int y = 0; y < H; ++y)
                  k.mark_reaches(row(b, y), W, 3000.0f,
                                 b.marks.data() + static_cast<size_t>(y) * words);
          },
          [&](Buffers& b) { return bytes_of(b.marks.data(), b.marks.size()); }},
-        {"keep scaled",
+        {Kernel::keep_scaled, "after mark_reaches",
          [&](const KernelSet& k, Buffers& b) {
              for (int y = 0; y < H; ++y)
                  k.mark_reaches(row(b, y), W, 3000.0f,
@@ -224,20 +232,20 @@ int main(int argc, char** argv) {
              }
          },
          out_bytes},
-        {"load u16",
+        {Kernel::load_u16, "",
          [&](const KernelSet& k, Buffers& b) {
              for (int y = 0; y < H; ++y)
                  k.load_u16(b.words.data() + static_cast<size_t>(y) * W, row(b, y), W, 0);
          },
          plane_bytes},
-        {"store u16",
+        {Kernel::store_u16, "",
          [&](const KernelSet& k, Buffers& b) {
              for (int y = 0; y < H; ++y)
                  k.store_u16(row(b, y), b.words.data() + static_cast<size_t>(y) * W, W, W & ~15, 0,
                              65535);
          },
          [&](Buffers& b) { return bytes_of(b.words.data(), b.words.size()); }},
-        {"split u16 + rows",
+        {Kernel::forward_row_split, "after split_u16",
          [&](const KernelSet& k, Buffers& b) {
              float* e = b.aligned_scratch();
              for (int y = 0; y < H; ++y) {
@@ -246,19 +254,19 @@ int main(int argc, char** argv) {
              }
          },
          plane_bytes},
-        {"load u8",
+        {Kernel::load_u8, "",
          [&](const KernelSet& k, Buffers& b) {
              for (int y = 0; y < H; ++y)
                  k.load_u8(b.bytes.data() + static_cast<size_t>(y) * W, row(b, y), W, 4);
          },
          plane_bytes},
-        {"store u8",
+        {Kernel::store_u8, "",
          [&](const KernelSet& k, Buffers& b) {
              for (int y = 0; y < H; ++y)
                  k.store_u8(row(b, y), b.bytes.data() + static_cast<size_t>(y) * W, W, W & ~15, 4);
          },
          [&](Buffers& b) { return bytes_of(b.bytes.data(), b.bytes.size()); }},
-        {"square rows",
+        {Kernel::square_row, "",
          [&](const KernelSet& k, Buffers& b) {
              float* p = b.aligned_plane();
              for (int y = 0; y + 1 < H; y += 2)
@@ -266,11 +274,11 @@ int main(int argc, char** argv) {
                               W);
          },
          plane_bytes},
-        {"box sum rows r2", [&](const KernelSet& k, Buffers& b) { every_box_row(b, k, 2); },
-         plane_bytes},
-        {"box sum rows r1", [&](const KernelSet& k, Buffers& b) { every_box_row(b, k, 1); },
-         plane_bytes},
-        {"box sum cols x5",
+        {Kernel::box_sum_row, "radius 2",
+         [&](const KernelSet& k, Buffers& b) { every_box_row(b, k, 2); }, plane_bytes},
+        {Kernel::box_sum_row, "radius 1",
+         [&](const KernelSet& k, Buffers& b) { every_box_row(b, k, 1); }, plane_bytes},
+        {Kernel::box_sum_rows, "five rows",
          [&](const KernelSet& k, Buffers& b) {
              float* p = b.aligned_plane();
              for (int y = 0; y + 5 < H; ++y) {
@@ -280,7 +288,7 @@ int main(int argc, char** argv) {
              }
          },
          plane_bytes},
-        {"pilot energy",
+        {Kernel::pilot_energy_row, "",
          [&](const KernelSet& k, Buffers& b) {
              float* p = b.aligned_plane();
              for (int y = 0; y + 2 < H; y += 2)
@@ -289,7 +297,7 @@ int main(int argc, char** argv) {
                                     p + static_cast<size_t>(y) * W, W, 0.04f, 6400.0f);
          },
          plane_bytes},
-        {"wiener gain",
+        {Kernel::wiener_row, "",
          [&](const KernelSet& k, Buffers& b) {
              float* p = b.aligned_plane();
              for (int y = 0; y + 1 < H; y += 2)
@@ -297,7 +305,7 @@ int main(int argc, char** argv) {
                               0.11111111f, 5120.0f);
          },
          plane_bytes},
-        {"pilot energy, ratio",
+        {Kernel::pilot_energy_ratio_row, "",
          [&](const KernelSet& k, Buffers& b) {
              float* p = b.aligned_plane();
              for (int y = 0; y + 3 < H; y += 3)
@@ -307,7 +315,7 @@ int main(int argc, char** argv) {
                                           p + static_cast<size_t>(y) * W, W, 0.04f, 6400.0f);
          },
          plane_bytes},
-        {"wiener gain, ratio, kept",
+        {Kernel::wiener_gain_row, "",
          [&](const KernelSet& k, Buffers& b) {
              float* p = b.aligned_plane();
              for (int y = 0; y + 3 < H; y += 3)
@@ -317,7 +325,7 @@ int main(int argc, char** argv) {
                                    p + static_cast<size_t>(y) * W, W, 0.11111111f, 5120.0f);
          },
          plane_bytes},
-        {"accumulate",
+        {Kernel::accumulate_row, "",
          [&](const KernelSet& k, Buffers& b) {
              float* p = b.aligned_plane();
              for (int y = 0; y + 1 < H; y += 2)
@@ -325,7 +333,81 @@ int main(int argc, char** argv) {
                                   p + static_cast<size_t>(y + 1) * W + 1, W - 1, 0.25f);
          },
          plane_bytes},
-        {"max abs",
+        {Kernel::split_u8, "",
+         [&](const KernelSet& k, Buffers& b) {
+             for (int y = 0; y < H; ++y)
+                 k.split_u8(b.bytes.data() + static_cast<size_t>(y) * W, row(b, y),
+                            row(b, y) + W / 2, W / 2, 4);
+         },
+         plane_bytes},
+        {Kernel::split_u16, "",
+         [&](const KernelSet& k, Buffers& b) {
+             for (int y = 0; y < H; ++y)
+                 k.split_u16(b.words.data() + static_cast<size_t>(y) * W, row(b, y),
+                             row(b, y) + W / 2, W / 2, 0);
+         },
+         plane_bytes},
+        {Kernel::lift_line_end, "",
+         [&](const KernelSet& k, Buffers& b) {
+             for (int y = 1; y < H; y += 2)
+                 k.lift_line_end(row(b, y), row(b, y - 1), -3.1722686f, W);
+         },
+         plane_bytes},
+        {Kernel::scale_line, "",
+         [&](const KernelSet& k, Buffers& b) {
+             for (int y = 0; y < H; ++y)
+                 k.scale_line(row(b, y), b.out.data() + static_cast<size_t>(y) * W, 1.1496044f, W);
+         },
+         out_bytes},
+        {Kernel::block_sads, "8 x 8 candidates",
+         [&](const KernelSet& k, Buffers& b) {
+             // blocks of 8 (2 on planes too low for them) against the candidates right and below
+             const int side = H >= 16 ? 8 : 2, rows = std::min(8, H - side + 1), count = 8;
+             int32_t* sads = b.sads.data();
+             for (int y = 0; y + rows + side - 1 <= H; y += 2 * side) {
+                 for (int x = 0; x + count + side + 30 < W; x += 16) {
+                     const uint8_t* at = b.bytes.data() + static_cast<size_t>(y) * W + x;
+                     k.block_sads(at, W, at, W, side, count, rows, sads);
+                     sads += rows * count;
+                 }
+             }
+         },
+         [&](Buffers& b) { return bytes_of(b.sads.data(), b.sads.size()); }},
+        {Kernel::difference_square_row, "",
+         [&](const KernelSet& k, Buffers& b) {
+             for (int y = 0; y + 1 < H; y += 2)
+                 k.difference_square_row(row(b, y), row(b, y + 1), row(b, y), W, 0.25f);
+         },
+         plane_bytes},
+        {Kernel::temporal_weight_row, "",
+         [&](const KernelSet& k, Buffers& b) {
+             int64_t guard = 0;
+             for (int y = 0; y + 5 <= H; y += 5)
+                 guard += k.temporal_weight_row(
+                     row(b, y), row(b, y + 1), row(b, y + 2), row(b, y + 3), row(b, y + 4),
+                     b.out.data() + static_cast<size_t>(y) * W, W, 1.0f / 9.0f, 1.0e-6f);
+             std::memcpy(b.mask.data(), &guard, sizeof guard);
+         },
+         [&](Buffers& b) {
+             auto v = bytes_of(b.out.data(), b.out.size());
+             const auto guard = bytes_of(b.mask.data(), 2);
+             v.insert(v.end(), guard.begin(), guard.end());
+             return v;
+         }},
+        {Kernel::temporal_accumulate_row, "",
+         [&](const KernelSet& k, Buffers& b) {
+             for (int y = 0; y + 5 <= H; y += 5)
+                 k.temporal_accumulate_row(row(b, y), row(b, y + 1), row(b, y + 2), row(b, y + 3),
+                                           row(b, y + 4), W);
+         },
+         plane_bytes},
+        {Kernel::temporal_finish_row, "with the ratio",
+         [&](const KernelSet& k, Buffers& b) {
+             for (int y = 0; y + 4 <= H; y += 4)
+                 k.temporal_finish_row(row(b, y), row(b, y + 1), row(b, y + 2), row(b, y + 3), W);
+         },
+         plane_bytes},
+        {Kernel::max_abs, "",
          [&](const KernelSet& k, Buffers& b) {
              float m = 0;
              for (int y = 0; y < H; ++y)
@@ -336,32 +418,44 @@ int main(int argc, char** argv) {
     };
 
     std::printf("%dx%d plane; times in ms per whole plane\n", W, H);
-    std::printf("%-16s %10s", "kernel", "scalar");
+    std::printf("%-48s %10s", "kernel", "scalar");
     const Isa vector_isas[] = {Isa::sse41, Isa::avx2};
     for (Isa isa : vector_isas)
         if (const KernelSet* k = kernels_for(isa)) std::printf(" %10s %7s", k->name, "speedup");
     std::printf("\n");
-    bool all_equal = true;
-    for (const KernelCase& c : cases) {
-        Buffers b;
-        fresh(b);
-        c.run(scalar_kernels, b);
-        const auto reference = c.result(b);
-        const double scalar_ms = time_ms([&] { fresh(b); }, [&] { c.run(scalar_kernels, b); }, 5);
-        std::printf("%-16s %10.3f", c.name, scalar_ms);
-        for (Isa isa : vector_isas) {
-            const KernelSet* k = kernels_for(isa);
-            if (!k) continue;
+    bool all_equal = true, all_measured = true;
+    for (int kernel = 0; kernel < kKernelCount; ++kernel) {
+        bool measured = false;
+        for (const KernelCase& c : cases) {
+            if (static_cast<int>(c.kernel) != kernel) continue;
+            measured = true;
+            Buffers b;
             fresh(b);
-            c.run(*k, b);
-            const bool equal = c.result(b) == reference;
-            all_equal = all_equal && equal;
-            const double ms = time_ms([&] { fresh(b); }, [&] { c.run(*k, b); }, 11);
-            std::printf(" %10.3f %6.1fx%s", ms, scalar_ms / ms, equal ? "" : " DIFFERENT BITS");
+            c.run(scalar_kernels, b);
+            const auto reference = c.result(b);
+            const double scalar_ms =
+                time_ms([&] { fresh(b); }, [&] { c.run(scalar_kernels, b); }, 5);
+            const std::string name =
+                std::string(kKernelNames[kernel]) + (*c.how ? ", " : "") + c.how;
+            std::printf("%-48s %10.3f", name.c_str(), scalar_ms);
+            for (Isa isa : vector_isas) {
+                const KernelSet* k = kernels_for(isa);
+                if (!k) continue;
+                fresh(b);
+                c.run(*k, b);
+                const bool equal = c.result(b) == reference;
+                all_equal = all_equal && equal;
+                const double ms = time_ms([&] { fresh(b); }, [&] { c.run(*k, b); }, 11);
+                std::printf(" %10.3f %6.1fx%s", ms, scalar_ms / ms, equal ? "" : " DIFFERENT BITS");
+            }
+            std::printf("\n");
         }
-        std::printf("\n");
+        if (!measured)
+            std::printf("%-48s NO CASE: neither checked nor timed\n", kKernelNames[kernel]);
+        all_measured = all_measured && measured;
     }
+    if (!all_measured) std::printf("some kernel has no case in this benchmark\n");
     std::printf(all_equal ? "every vector kernel gives the scalar form's bits\n"
                           : "some vector kernel differs from its scalar form\n");
-    return all_equal ? 0 : 1;
+    return all_equal && all_measured ? 0 : 1;
 }

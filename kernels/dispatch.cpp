@@ -50,12 +50,14 @@ const KernelSet& best_kernels() {
     return scalar_kernels;
 }
 
-const KernelSet& preferred_kernels() {
-    if (const char* name = std::getenv("VELMORA_ISA")) {
-        for (Isa isa : {Isa::scalar, Isa::sse41, Isa::avx2}) {
+const KernelSet& kernels_named(const char* name) {
+    if (name) {
+        for (Isa isa : kEveryIsa) {
             const KernelSet* set = kernels_for(isa);
             if (set && std::strcmp(set->name, name) == 0) return *set;
         }
     }
     return best_kernels();
 }
+
+const KernelSet& preferred_kernels() { return kernels_named(std::getenv("VELMORA_ISA")); }

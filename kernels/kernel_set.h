@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 enum class Isa { scalar, sse41, avx2 };
+inline constexpr Isa kEveryIsa[] = {Isa::scalar, Isa::sse41, Isa::avx2};
 
 struct KernelSet {
     Isa isa;
@@ -149,6 +151,70 @@ struct KernelSet {
                         const uint32_t* below, float s, float* dst, int n);
 };
 
+// Every kernel of the table, in its order. The equivalence tests, the kernels fuzz target and
+// the kernel benchmark go through this list, so a kernel left out of it goes unchecked: the
+// assertion below refuses a table with a kernel the list does not name.
+#define VELMORA_KERNELS(X)           \
+    X(forward_row)                   \
+    X(inverse_row)                   \
+    X(forward_row_split)             \
+    X(forward_columns)               \
+    X(inverse_columns)               \
+    X(threshold_strip)               \
+    X(load_s16)                      \
+    X(store_s16)                     \
+    X(max_abs)                       \
+    X(load_u8)                       \
+    X(load_u16)                      \
+    X(store_u8)                      \
+    X(store_u16)                     \
+    X(square_row)                    \
+    X(box_sum_row)                   \
+    X(box_sum_rows)                  \
+    X(pilot_energy_row)              \
+    X(wiener_row)                    \
+    X(pilot_energy_ratio_row)        \
+    X(wiener_gain_row)               \
+    X(accumulate_row)                \
+    X(block_sads)                    \
+    X(difference_square_row)         \
+    X(temporal_weight_row)           \
+    X(temporal_accumulate_row)       \
+    X(temporal_finish_row)           \
+    X(split_u8)                      \
+    X(split_u16)                     \
+    X(lift_lines)                    \
+    X(lift_line_end)                 \
+    X(scale_line)                    \
+    X(forward_column_step)           \
+    X(forward_column_step_streaming) \
+    X(inverse_column_step)           \
+    X(mark_reaches)                  \
+    X(keep_scaled)
+
+#define VELMORA_KERNEL_NAME(kernel) #kernel,
+inline constexpr const char* kKernelNames[] = {VELMORA_KERNELS(VELMORA_KERNEL_NAME)};
+#undef VELMORA_KERNEL_NAME
+inline constexpr int kKernelCount = static_cast<int>(std::size(kKernelNames));
+
+// The list names each kernel of the table once: its entries are distinct members, each a
+// kernel slot after the table's name, and there are as many as the table has slots.
+constexpr bool lists_every_kernel_once() {
+#define VELMORA_KERNEL_OFFSET(kernel) offsetof(KernelSet, kernel),
+    const size_t offsets[] = {VELMORA_KERNELS(VELMORA_KERNEL_OFFSET)};
+#undef VELMORA_KERNEL_OFFSET
+    const size_t first = offsetof(KernelSet, name) + sizeof(KernelSet::name);
+    const size_t slot = sizeof(KernelSet::forward_row);
+    if (sizeof(KernelSet) - first != kKernelCount * slot) return false;
+    for (int i = 0; i < kKernelCount; ++i) {
+        if (offsets[i] < first || (offsets[i] - first) % slot != 0) return false;
+        for (int j = 0; j < i; ++j)
+            if (offsets[j] == offsets[i]) return false;
+    }
+    return true;
+}
+static_assert(lists_every_kernel_once(), "VELMORA_KERNELS must name every kernel of KernelSet");
+
 extern const KernelSet scalar_kernels;
 extern const KernelSet sse41_kernels;
 extern const KernelSet avx2_kernels;
@@ -159,6 +225,9 @@ const KernelSet* kernels_for(Isa isa);
 // The table of the best instruction set the processor offers.
 const KernelSet& best_kernels();
 
-// The table named by the environment variable VELMORA_ISA ("scalar", "sse41", "avx2") when the
-// processor has it, else the best one.
+// The table called `name` ("scalar", "sse41", "avx2") when the processor has it, else the best
+// one (also for a null name).
+const KernelSet& kernels_named(const char* name);
+
+// The table named by the environment variable VELMORA_ISA, as kernels_named chooses it.
 const KernelSet& preferred_kernels();

@@ -92,7 +92,7 @@ inline float mixed_value(SplitMix64& rng) {
 // The kernel tables this processor can run.
 inline std::vector<const KernelSet*> available_tables() {
     std::vector<const KernelSet*> tables;
-    for (Isa isa : {Isa::scalar, Isa::sse41, Isa::avx2})
+    for (Isa isa : kEveryIsa)
         if (const KernelSet* set = kernels_for(isa)) tables.push_back(set);
     return tables;
 }

@@ -15,6 +15,7 @@ void lay_out(Engine& e, const PlaneView& view) {
     e.width = view.width;
     e.height = view.height;
     e.format = view.format;
+    if (!e.memory) return;  // the caller's plane stays
     e.plane =
         lay_out_working(e.memory, padded_size(view.width), padded_size(view.height), e.threads)
             .plane;
@@ -123,6 +124,13 @@ Engine make_engine(const KernelSet& kernels, float* memory, int32_t max_width, i
     e.threads = threads < 1 ? 1 : threads;
     e.levels = levels < 1 ? 1 : levels > kLevels ? kLevels : levels;
     e.speeds = equal_pass_speeds();
+    return e;
+}
+
+Engine engine_over_plane(const KernelSet& kernels, const TransformPlane& plane, int32_t threads,
+                         int levels) {
+    Engine e = make_engine(kernels, nullptr, plane.W, plane.H, threads, levels);
+    e.plane = plane;
     return e;
 }
 

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -16,34 +15,48 @@
 #include "plugin/filter_table.h"
 #include "plugin/frame_entry.h"
 #include "plugin/parameter_store.h"
-#include "plugin/stage_workers.h"
 #include "standin/emulated_filter.h"
 #include "standin/frame_source.h"
 #include "standin/thread_pool.h"
+#include "wavelet/transform_plane.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const std::pair<MULTI_THREAD_FUNC, const char*> kStages[] = {
-    {LoadPlaneWorker, "load"},          {ForwardRowsWorker, "fwd rows"},
-    {ForwardColumnsWorker, "fwd cols"}, {ThresholdWorker, "threshold"},
-    {InverseColumnsWorker, "inv cols"}, {InverseRowsWorker, "inv rows"},
-    {StorePlaneWorker, "store"},
-};
+const char* const kStages[] = {"load",     "fwd rows", "fwd cols", "threshold",
+                               "inv cols", "inv rows", "store"};
+constexpr int kStageCount = 7;
 
-std::map<MULTI_THREAD_FUNC, double> stage_ms;
+// The frame handler calls the host's service once to learn the thread count, then once per
+// stage of every plane: the load, rows then columns of each level forward, the threshold,
+// columns then rows of each level back, the store. The stage of the frame's call `call`, or -1.
+int stage_of_call(int call) {
+    constexpr int kCallsPerPlane = 4 * kLevels + 3;
+    if (call == 0) return -1;
+    const int k = (call - 1) % kCallsPerPlane;
+    if (k == 0) return 0;
+    if (k <= 2 * kLevels) return k % 2 ? 1 : 2;
+    if (k == 2 * kLevels + 1) return 3;
+    if (k <= 4 * kLevels + 1) return k % 2 ? 5 : 4;
+    return 6;
+}
+
+double stage_ms[kStageCount];
+int frame_calls = 0;
 
 BOOL timed_exec(MULTI_THREAD_FUNC func, void* p1, void* p2) {
     const auto start = Clock::now();
     pool_exec(func, p1, p2);
-    stage_ms[func] += std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    const int stage = stage_of_call(frame_calls++);
+    if (stage >= 0)
+        stage_ms[stage] += std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     return TRUE;
 }
 
 struct Result {
     double total;
-    std::map<MULTI_THREAD_FUNC, double> stages;
+    double stages[kStageCount];
 };
 
 Result run(int w, int h, int threads, int runs, bool zero) {
@@ -65,10 +78,11 @@ Result run(int w, int h, int threads, int runs, bool zero) {
     info.w = info.max_w = w;
     info.h = info.max_h = h;
     std::vector<double> totals;
-    std::map<MULTI_THREAD_FUNC, std::vector<double>> per_stage;
+    std::vector<double> per_stage[kStageCount];
     for (int r = 0; r < runs + 1; ++r) {
         edit = source;
-        stage_ms.clear();
+        std::fill(std::begin(stage_ms), std::end(stage_ms), 0.0);
+        frame_calls = 0;
         const auto start = Clock::now();
         if (!fp->func_proc(fp, &info)) {
             std::fprintf(stderr, "frame refused\n");
@@ -77,10 +91,10 @@ Result run(int w, int h, int threads, int runs, bool zero) {
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         if (r == 0) continue;  // warm-up
         totals.push_back(ms);
-        for (const auto& [func, name] : kStages) per_stage[func].push_back(stage_ms[func]);
+        for (int i = 0; i < kStageCount; ++i) per_stage[i].push_back(stage_ms[i]);
     }
     Result result{median(totals), {}};
-    for (const auto& [func, name] : kStages) result.stages[func] = median(per_stage[func]);
+    for (int i = 0; i < kStageCount; ++i) result.stages[i] = median(per_stage[i]);
     return result;
 }
 
@@ -116,7 +130,7 @@ int main(int argc, char** argv) {
         std::printf("pool: %.2f us per stage with %s threads\n",
                     pool_stage_us(std::atoi(t.c_str())), t.c_str());
     std::printf("%-10s %-7s %3s %9s", "size", "isa", "thr", "frame ms");
-    for (const auto& [func, name] : kStages) std::printf(" %9s", name);
+    for (const char* name : kStages) std::printf(" %9s", name);
     std::printf("\n");
     for (const std::string& size : sizes) {
         int w = 0, h = 0;
@@ -133,7 +147,7 @@ int main(int argc, char** argv) {
                 const Result r = run(w, h, std::atoi(t.c_str()), runs, zero);
                 std::printf("%-10s %-7s %3s %9.2f", size.c_str(), isa_name.c_str(), t.c_str(),
                             r.total);
-                for (const auto& [func, name] : kStages) std::printf(" %9.2f", r.stages.at(func));
+                for (double ms : r.stages) std::printf(" %9.2f", ms);
                 std::printf("\n");
                 std::fflush(stdout);
             }

@@ -1,36 +1,21 @@
 #include "engine/engine.h"
 
 #include "engine/coefficient_view.h"
+#include "engine/loaded_plane.h"
 #include "engine/noise_estimate.h"
 #include "engine/plane_io.h"
 #include "engine/working_layout.h"
 #include "wavelet/lifting_passes.h"
-#include "wavelet/line_passes.h"
 
 namespace velmora {
 
 namespace {
-
-void lay_out(Engine& e, const PlaneView& view) {
-    e.width = view.width;
-    e.height = view.height;
-    e.format = view.format;
-    e.plane =
-        lay_out_working(e.memory, padded_size(view.width), padded_size(view.height), e.threads)
-            .plane;
-}
-
-LevelBuffers level_buffers(const Engine& e) {
-    return lay_out_working(e.memory, e.plane.W, e.plane.H, e.threads).buffers;
-}
 
 struct Stage {
     const Engine* e;
     const PlaneView* view;
     const SubbandThresholds* thresholds;
     int level;
-    LevelBuffers buffers;
-    double busy[ThreadSpeeds::kThreads];  // seconds each worker spent on the last fused pass
 };
 
 void load_worker(int t, int T, void* c) {
@@ -54,59 +39,19 @@ void threshold_worker(int t, int T, void* c) {
     threshold_bands(*s.e->kernels, s.e->plane, *s.thresholds, s.e->levels, t, T);
 }
 
-// The finest level's rows to and from the view's samples.
-struct SampleRows {
-    const KernelSet* k;
-    const PlaneView* view;
-    int32_t W;
-};
-
-void load_sample_row(void* c, int32_t y, float* line) {
-    const SampleRows& s = *static_cast<SampleRows*>(c);
-    load_padded_row(*s.k, *s.view, s.W, y, line);
-}
-
-void split_sample_row(void* c, int32_t y, float* e, float* o) {
-    const SampleRows& s = *static_cast<SampleRows*>(c);
-    load_split_row(*s.k, *s.view, s.W, y, e, o);
-}
-
-void store_sample_row(void* c, int32_t y, float* line) {
-    const SampleRows& s = *static_cast<SampleRows*>(c);
-    store_row(*s.k, *s.view, y, line);
-}
-
-MemoryRange sample_row_range(void* c, int32_t y) {
-    return sample_row_memory(*static_cast<SampleRows*>(c)->view, y);
-}
-
-void forward_level_worker(int t, int T, void* c) {
-    Stage& s = *static_cast<Stage*>(c);
-    SampleRows samples = {s.e->kernels, s.view, s.e->plane.W};
-    // Planar samples go straight into the halves the row lifting splits a row into.
-    const bool planar = s.view->format != SampleFormat::s16 && s.view->sample_stride == 1;
-    const RowConversion load = {load_sample_row, &samples, planar ? split_sample_row : nullptr,
-                                sample_row_range};
-    timed_share(s.busy, t, [&] {
-        forward_level_band(*s.e->kernels, s.e->plane, s.buffers, s.level, s.e->levels, load, t, T,
-                           share_weights(s.e->speeds.forward[s.level], T));
-    });
-}
-
-void inverse_level_worker(int t, int T, void* c) {
-    Stage& s = *static_cast<Stage*>(c);
-    SampleRows samples = {s.e->kernels, s.view, s.e->plane.W};
-    const RowConversion store = {store_sample_row, &samples, nullptr, sample_row_range};
-    timed_share(s.busy, t, [&] {
-        inverse_level_band(*s.e->kernels, s.e->plane, s.buffers, *s.thresholds, s.level,
-                           s.e->levels, store, s.view->height, t, T,
-                           share_weights(s.e->speeds.inverse[s.level], T));
-    });
-}
-
 void run(const Executor& ex, WorkerFunction fn, Stage& stage) { ex.run(ex.self, fn, &stage); }
 
 }  // namespace
+
+void lay_out_loaded_plane(Engine& e, const PlaneView& view) {
+    e.width = view.width;
+    e.height = view.height;
+    e.format = view.format;
+    if (!e.memory) return;  // the caller's plane stays
+    e.plane =
+        lay_out_working(e.memory, padded_size(view.width), padded_size(view.height), e.threads)
+            .plane;
+}
 
 int64_t engine_memory_floats(int32_t max_width, int32_t max_height, int32_t threads) {
     return working_layout_floats(padded_size(max_width), padded_size(max_height),
@@ -126,14 +71,21 @@ Engine make_engine(const KernelSet& kernels, float* memory, int32_t max_width, i
     return e;
 }
 
+Engine engine_over_plane(const KernelSet& kernels, const TransformPlane& plane, int32_t threads,
+                         int levels) {
+    Engine e = make_engine(kernels, nullptr, plane.W, plane.H, threads, levels);
+    e.plane = plane;
+    return e;
+}
+
 void load(Engine& e, const PlaneView& view, const Executor& ex) {
-    lay_out(e, view);
-    Stage stage = {&e, &view, nullptr, 0, {}, {}};
+    lay_out_loaded_plane(e, view);
+    Stage stage = {&e, &view, nullptr, 0};
     run(ex, load_worker, stage);
 }
 
 void forward(const Engine& e, const Executor& ex) {
-    Stage stage = {&e, nullptr, nullptr, 0, {}, {}};
+    Stage stage = {&e, nullptr, nullptr, 0};
     for (stage.level = 0; stage.level < e.levels; ++stage.level) {
         run(ex, lifting_worker<forward_rows>, stage);
         run(ex, lifting_worker<forward_columns>, stage);
@@ -141,12 +93,12 @@ void forward(const Engine& e, const Executor& ex) {
 }
 
 void threshold(const Engine& e, const SubbandThresholds& thresholds, const Executor& ex) {
-    Stage stage = {&e, nullptr, &thresholds, 0, {}, {}};
+    Stage stage = {&e, nullptr, &thresholds, 0};
     run(ex, threshold_worker, stage);
 }
 
 void inverse(const Engine& e, const Executor& ex) {
-    Stage stage = {&e, nullptr, nullptr, 0, {}, {}};
+    Stage stage = {&e, nullptr, nullptr, 0};
     for (stage.level = e.levels - 1; stage.level >= 0; --stage.level) {
         run(ex, lifting_worker<inverse_columns>, stage);
         run(ex, lifting_worker<inverse_rows>, stage);
@@ -154,34 +106,8 @@ void inverse(const Engine& e, const Executor& ex) {
 }
 
 void store(const Engine& e, const PlaneView& view, const Executor& ex) {
-    Stage stage = {&e, &view, nullptr, 0, {}, {}};
+    Stage stage = {&e, &view, nullptr, 0};
     run(ex, store_worker, stage);
-}
-
-void analyse(Engine& e, const PlaneView& view, const Executor& ex) {
-    lay_out(e, view);
-    Stage stage = {&e, &view, nullptr, 0, level_buffers(e), {}};
-    for (stage.level = 0; stage.level < e.levels; ++stage.level) {
-        run(ex, forward_level_worker, stage);
-        learn_speeds(e.speeds.forward[stage.level], ex.threads,
-                     forward_level_pairs(e.plane, stage.level), stage.busy);
-    }
-}
-
-void synthesise(const Engine& e, const SubbandThresholds& thresholds, const PlaneView& view,
-                const Executor& ex) {
-    Stage stage = {&e, &view, &thresholds, 0, level_buffers(e), {}};
-    for (stage.level = e.levels - 1; stage.level >= 0; --stage.level) {
-        run(ex, inverse_level_worker, stage);
-        learn_speeds(e.speeds.inverse[stage.level], ex.threads,
-                     inverse_level_pairs(e.plane, stage.level, view.height), stage.busy);
-    }
-}
-
-void denoise(Engine& e, const PlaneView& view, const SubbandThresholds& thresholds,
-             const Executor& ex) {
-    analyse(e, view, ex);
-    synthesise(e, thresholds, view, ex);
 }
 
 SubbandThresholds box_maxima(const Engine& e, const Box& box) {

@@ -42,7 +42,9 @@ int64_t engine_memory_floats(int32_t max_width, int32_t max_height, int32_t thre
 
 struct Engine {
     const KernelSet* kernels;
-    float* memory;  // engine_memory_floats(...) floats, 16-byte aligned, the caller's
+    // engine_memory_floats(...) floats, 16-byte aligned, the caller's; null for an engine over
+    // a plane the caller lays out (engine_over_plane)
+    float* memory;
     int32_t max_width, max_height;
     int32_t threads;  // the most threads an executor may run the stages on
     int levels;       // 1..5
@@ -60,6 +62,13 @@ struct Engine {
 // An engine over `memory`; `levels` is clamped to 1..5.
 Engine make_engine(const KernelSet& kernels, float* memory, int32_t max_width, int32_t max_height,
                    int32_t threads, int levels = 5);
+
+// An engine over a plane the caller has laid out in memory of its own, with scratch slices of
+// at least scratch_floats_per_thread(plane.W, plane.H) floats for each of `threads` threads:
+// load fills that plane, for views whose padded size is the plane's, instead of laying one out.
+// Only the stage-by-stage form runs on it; the fused forms need make_engine's memory.
+Engine engine_over_plane(const KernelSet& kernels, const TransformPlane& plane, int32_t threads,
+                         int levels = 5);
 
 // The stages. `ex.threads` must not exceed the engine's threads; a view must not be larger
 // than the engine's maximum size.

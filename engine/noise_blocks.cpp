@@ -98,13 +98,10 @@ void measure_noise_blocks(const KernelSet& k, float* memory, int32_t threads, co
     Measure m = {&k, &view,
                  lay_out_plane(memory, best_padded_size(view.width), best_padded_size(view.height)),
                  &out};
+    // The picture goes in as the best mode's unmoved transform takes it, into a plane padded as
+    // the best mode pads; the engine's forward stages decompose that plane where it lies.
     ex.run(ex.self, load_worker, &m);
-    Engine e = make_engine(k, memory, view.width, view.height, threads, 1);
-    e.plane = m.plane;
-    e.width = view.width;
-    e.height = view.height;
-    e.format = view.format;
-    forward(e, ex);
+    forward(engine_over_plane(k, m.plane, threads, 1), ex);
     ex.run(ex.self, blocks_worker, &m);
 }
 

@@ -3,9 +3,9 @@
 #include "kernels/kernel_set.h"
 #include "plugin/filter_table.h"
 #include "plugin/frame_geometry.h"
+#include "plugin/host_executor.h"
 #include "plugin/host_services.h"
 #include "plugin/parameter_store.h"
-#include "plugin/plane_stages.h"
 #include "plugin/process_plane.h"
 #include "plugin/selection_box.h"
 #include "plugin/views.h"
@@ -65,13 +65,14 @@ BOOL func_proc(FILTER* fp, FILTER_PROC_INFO* fpip) {
     commit_tracks(fp);
 
     const int32_t W = padded_size(fpip->w), H = padded_size(fpip->h);
-    const int32_t threads = probe_thread_count(fp->exfunc->exec_multi_thread_func);
+    const int32_t threads = probe_thread_count(fp->exfunc);
     const auto temp = reinterpret_cast<std::uintptr_t>(fpip->ycp_temp);
     const int64_t capacity = static_cast<int64_t>(fpip->max_w) * fpip->max_h * 6;
     if (working_memory_bytes(temp, W, H, threads) > capacity) return FALSE;
 
     if (!plugin_kernels) plugin_kernels = &preferred_kernels();
     frame_geometry.kernels = plugin_kernels;
+    frame_geometry.threads = threads;
     frame_geometry.W = W;
     frame_geometry.H = H;
     frame_geometry.WorkingPlane = reinterpret_cast<float*>((temp + 15) & ~std::uintptr_t{15});

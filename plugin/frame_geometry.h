@@ -13,6 +13,7 @@ struct FrameGeometry {
     float* WorkingPlane;
     float* ScratchArea;
     int32_t scratch_per_thread;  // floats in each worker thread's ScratchArea slice
+    int32_t threads;             // worker threads the host runs each stage on
     int32_t current_plane;
     const KernelSet* kernels;  // the arithmetic kernels the frame's workers use
 };

@@ -1,9 +1,11 @@
 #include "plugin/process_plane.h"
 
+#include "engine/engine.h"
+#include "engine/track_units.h"
 #include "plugin/frame_geometry.h"
+#include "plugin/host_executor.h"
 #include "plugin/learning.h"
 #include "plugin/parameter_store.h"
-#include "plugin/plane_stages.h"
 #include "plugin/views.h"
 #include "plugin/window_procedure.h"
 
@@ -22,17 +24,21 @@ int32_t ProcessPlane(FILTER* fp, FILTER_PROC_INFO* fpip, int32_t levels) {
     const bool selected = frame_geometry.current_plane == clamp_plane(fp->track[kTrackSel]);
     if (view_shown && !selected) return 0;
 
-    WorkerParams params = {fp, fpip, component_view(fpip, frame_geometry.current_plane)};
-    const ExecMultiThread exec = fp->exfunc->exec_multi_thread_func;
-    run_load(exec, &params);
-    run_forward(exec, &params, levels);
+    // The engine works in the frame's WorkingPlane and ScratchArea, on the host's threads.
+    velmora::Engine e = velmora::engine_over_plane(*frame_geometry.kernels, working_plane(),
+                                                   frame_geometry.threads, levels);
+    const velmora::Executor ex = host_executor(fp->exfunc, frame_geometry.threads);
+    const velmora::PlaneView component = component_view(fpip, frame_geometry.current_plane);
+    velmora::load(e, component, ex);
+    velmora::forward(e, ex);
     if (fp->check[kCheckSelection] != 0 && measure_requested != 0) LearnThresholds(fp, levels);
-    run_threshold(exec, &params, levels);
+    const int32_t* row = ThresholdTable[clamp_plane(frame_geometry.current_plane)];
+    velmora::threshold(e, velmora::thresholds_from_tracks(row, levels), ex);
     if (view_shown) {
         DrawCoefficientView(fpip, levels);
         return 1;
     }
-    run_inverse(exec, &params, levels);
-    run_store(exec, &params);
+    velmora::inverse(e, ex);
+    velmora::store(e, component, ex);
     return 0;
 }

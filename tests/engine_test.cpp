@@ -40,12 +40,10 @@ std::vector<uint16_t> noisy_plane(const Job& job) {
     return samples;
 }
 
-// Filters the job's plane `repeats` times with one engine and returns the last result.
-std::vector<uint16_t> run(const Job& job, int repeats) {
-    AlignedFloats memory(
-        static_cast<size_t>(engine_memory_floats(job.width, job.height, job.threads)));
+// Filters the job's plane `repeats` times with engine `e`, stage by stage, and returns the last
+// result.
+std::vector<uint16_t> run(Engine& e, const Job& job, int repeats) {
     ThreadPool pool(job.threads);
-    Engine e = make_engine(*job.kernels, memory.data(), job.width, job.height, job.threads);
     const std::vector<uint16_t> input = noisy_plane(job);
     int32_t entries[kTrackEntries];
     std::fill(std::begin(entries), std::end(entries), static_cast<int32_t>(job.strength));
@@ -60,6 +58,14 @@ std::vector<uint16_t> run(const Job& job, int repeats) {
         store(e, view, pool.executor());
     }
     return out;
+}
+
+// The same with an engine of its own over memory of engine_memory_floats.
+std::vector<uint16_t> run(const Job& job, int repeats) {
+    AlignedFloats memory(
+        static_cast<size_t>(engine_memory_floats(job.width, job.height, job.threads)));
+    Engine e = make_engine(*job.kernels, memory.data(), job.width, job.height, job.threads);
+    return run(e, job, repeats);
 }
 
 TEST(Engines, RunConcurrentlyOnTwoThreadsWithTheBitsOfEachAlone) {
@@ -89,6 +95,25 @@ TEST(Engines, AnyExecutorAndKernelTableGiveTheSameBits) {
             job.threads = threads;
             EXPECT_EQ(run(job, 1), reference) << table->name << ", " << threads << " threads";
         }
+}
+
+TEST(Engines, OverACallersPlaneStagesStayInItsLayoutWithTheSameBits) {
+    // The plane and the smallest scratch slices, then a guard that no stage may touch.
+    constexpr float kGuard = 1234.5f;
+    constexpr size_t kGuardFloats = 64;
+    for (int threads : {1, 2, 5}) {
+        const Job job = {150, 70, threads, SampleFormat::u12, 900.0f, &best_kernels(), 12};
+        const int32_t W = padded_size(job.width), H = padded_size(job.height);
+        const int64_t area = int64_t{W} * H, slice = scratch_floats_per_thread(W, H);
+        AlignedFloats memory(static_cast<size_t>(area + slice * threads) + kGuardFloats);
+        for (size_t i = memory.size() - kGuardFloats; i < memory.size(); ++i) memory[i] = kGuard;
+        const TransformPlane plane = {memory.data(), W, H, memory.data() + area,
+                                      static_cast<int32_t>(slice)};
+        Engine e = engine_over_plane(*job.kernels, plane, threads);
+        EXPECT_EQ(run(e, job, 2), run(job, 1)) << threads << " threads";
+        for (size_t i = memory.size() - kGuardFloats; i < memory.size(); ++i)
+            ASSERT_EQ(memory[i], kGuard) << threads << " threads: float " << i << " overwritten";
+    }
 }
 
 // The largest magnitude of the block positions whose footprint lies inside the box, by brute

@@ -98,6 +98,32 @@ TEST(FrameEntry, CapacityCountsEveryThreadsScratchSlice) {
     }
 }
 
+TEST(FrameEntry, EveryStageIsOneCallOfTheHostsMultiThreadService) {
+    // One call learns the thread count; then a filtered plane takes 23 (load, rows and columns
+    // of five levels each way, threshold, store) and a plane drawn as coefficients stops after
+    // its threshold (12). A frame refused for its buffer has made only the first call.
+    struct Case {
+        int threads, size, view, sel;
+        bool editing;
+        int calls;
+    } cases[] = {
+        {2, 64, 0, 0, true, 1 + 3 * 23},  {3, 64, 1, 0, true, 1 + 12}, {1, 64, 1, 2, true, 1 + 12},
+        {2, 64, 1, 1, false, 1 + 3 * 23}, {8, 32, 0, 0, true, 1},
+    };
+    for (const Case& c : cases) {
+        TestHost host(c.threads);
+        host.track(kTrackSel) = c.sel;
+        host.check(kCheckCoefficientView) = c.view;
+        host_state.editing = c.editing;
+        TestFrame frame(c.size, c.size, c.size, c.size);
+        frame.fill(8, FrameKind::noisy);
+        const int before = host_state.exec_calls;
+        host.process(frame);
+        EXPECT_EQ(host_state.exec_calls - before, c.calls)
+            << c.threads << " threads, view " << c.view << ", sel " << c.sel;
+    }
+}
+
 TEST(FrameEntry, WorkingMemoryIncludesAlignmentSlack) {
     EXPECT_EQ(working_memory_bytes(0x1000, 1920, 1088, 2), 1920 * 1088 * 4 + 2 * 12 * 1920);
     EXPECT_EQ(working_memory_bytes(0x1004, 32, 1088, 1), 12 + 32 * 1088 * 4 + 8 * 1088);

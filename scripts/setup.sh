@@ -22,9 +22,9 @@ done
 
 # libpng-dev: velmora's preview pictures; python3-skimage: the photographs of its quality test;
 # clang and its runtime: the fuzz targets; frei0r-plugins-dev: the frei0r interface header of
-# velmora.so.
+# velmora.so; pkg-config: C programs built on the installed library in its tests.
 packages=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 python3 libpng-dev python3-skimage
-          clang libclang-rt-14-dev frei0r-plugins-dev)
+          clang libclang-rt-14-dev frei0r-plugins-dev pkg-config)
 [ $want_i686 = 1 ] && packages+=(g++-multilib)
 [ $want_hosts = 1 ] && packages+=(ffmpeg melt)
 if [ $want_wine = 1 ]; then

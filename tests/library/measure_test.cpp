@@ -1,0 +1,77 @@
+// Measurement alone and the working memory asked before it is allocated.
+#include <gtest/gtest.h>
+#include <malloc.h>
+
+#include <algorithm>
+
+#include "tests/library/clip.h"
+
+namespace library_test {
+namespace {
+
+TEST(LibraryMeasure, APicturesNoiseIsItsLevelAndAFlatOneHasNone) {
+    for (int depth : {8, 10, 16}) {
+        const velmora_format f = {128, 96, VELMORA_LAYOUT_422, depth};
+        const velmora_settings s = settings_with(VELMORA_MODE_BEST, VELMORA_NOISE_MEASURED, 0);
+        VelmoraDenoiser* d = nullptr;
+        ASSERT_EQ(velmora_open(&d, &f, &s), VELMORA_OK);
+        for (double sigma : {2.0, 5.0, 10.0}) {
+            Clip clip = make_clip(f, 1, sigma);
+            velmora_picture p = clip.picture(0);
+            double measured[3] = {};
+            ASSERT_EQ(velmora_measure_noise(d, &p, measured), VELMORA_OK);
+            for (int plane = 0; plane < 3; ++plane)
+                EXPECT_NEAR(measured[plane], sigma, 0.15 * sigma)
+                    << depth << " bits, plane " << plane;
+            EXPECT_EQ(clip.frames, make_clip(f, 1, sigma).frames);  // only read
+        }
+        Clip flat = make_clip(f, 1, 0.0);
+        std::fill(flat.frames[0].begin(), flat.frames[0].end(), uint8_t{0x40});
+        velmora_picture p = flat.picture(0);
+        double measured[3] = {};
+        ASSERT_EQ(velmora_measure_noise(d, &p, measured), VELMORA_OK);
+        for (double m : measured) EXPECT_EQ(m, -1.0) << depth << " bits";
+        velmora_close(&d);
+    }
+}
+
+// Bytes the process has taken from the allocator and not given back.
+size_t in_use() {
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+}
+
+TEST(LibraryMemory, TheFigureAskedBeforeBoundsWhatAStreamTakes) {
+    for (int temporal : {0, 1, 3})
+        for (velmora_mode mode : {VELMORA_MODE_BEST, VELMORA_MODE_EXACT})
+            for (velmora_layout layout : {VELMORA_LAYOUT_420, VELMORA_LAYOUT_444}) {
+                const velmora_format f = {320, 240, layout, 8};
+                velmora_settings s = settings_with(mode, VELMORA_NOISE_MEASURED, temporal);
+                s.threads = 1;  // the pool's workers allocate nothing, but not in this arena
+                size_t needed = 0;
+                ASSERT_EQ(velmora_memory_needed(&f, &s, &needed), VELMORA_OK);
+                Clip clip = make_clip(f, 8, 5.0, 5);
+                const size_t before = in_use();
+                size_t most = 0;
+                VelmoraDenoiser* d = nullptr;
+                ASSERT_EQ(velmora_open(&d, &f, &s), VELMORA_OK);
+                velmora_picture p;
+                for (int i = 0; i < 8; ++i) {
+                    p = clip.picture(i);
+                    ASSERT_EQ(velmora_send(d, &p), VELMORA_OK);
+                    while (velmora_receive(d, &p) == VELMORA_OK) {
+                    }
+                    most = std::max(most, in_use() - before);
+                }
+                velmora_close(&d);
+                const std::string where = "temporal " + std::to_string(temporal) + ", mode " +
+                                          std::to_string(mode) + ", layout " +
+                                          std::to_string(layout);
+                // Within the figure (and some small bookkeeping), and not far above it.
+                EXPECT_LE(most, needed + needed / 20 + (64 << 10)) << where;
+                EXPECT_GE(most, needed / 10 * 7) << where;
+            }
+}
+
+}  // namespace
+}  // namespace library_test

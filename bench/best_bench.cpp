@@ -19,7 +19,7 @@
 #include "engine/best_mode.h"
 #include "kernels/kernel_set.h"
 #include "threads/thread_pool.h"
-#include "tools/velmora/split_mix64.h"
+#include "tools/velmora/sample/split_mix64.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "bench/bench_support.h"
 #include "engine/engine.h"
 #include "threads/thread_pool.h"
-#include "tools/velmora/split_mix64.h"
+#include "tools/velmora/sample/split_mix64.h"
 
 namespace {
 

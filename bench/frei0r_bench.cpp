@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "frei0r/frame_filter.h"
-#include "tools/velmora/split_mix64.h"
+#include "tools/velmora/sample/split_mix64.h"
 
 namespace {
 

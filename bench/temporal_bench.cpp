@@ -29,8 +29,8 @@
 #include "lib/plane_engine.h"
 #include "lib/workers.h"
 #include "threads/thread_pool.h"
-#include "tools/velmora/sample_source.h"
-#include "tools/velmora/y4m.h"
+#include "tools/velmora/sample/sample_source.h"
+#include "tools/velmora/stream/y4m.h"
 
 namespace {
 

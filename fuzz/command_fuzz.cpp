@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "standin/fuzz_input.h"
-#include "tools/velmora/app.h"
-#include "tools/velmora/y4m.h"
+#include "tools/velmora/command/app.h"
+#include "tools/velmora/stream/y4m.h"
 
 namespace {
 

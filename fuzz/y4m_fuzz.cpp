@@ -3,7 +3,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "tools/velmora/y4m.h"
+#include "tools/velmora/stream/y4m.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int fd = memfd_create("y4m", 0);
@@ -17,10 +17,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const velmora::StreamFormat format = reader.read_header();
         velmora::Frame frame;
         for (int i = 0; i < 4 && reader.read_frame(format, frame); ++i) {
-            for (int p = 0; p < format.planes(); ++p) {
-                const velmora::PlaneView view = frame.plane(format, p);
-                (void)view;
-            }
+            // The last sample of each plane as the library would be lent it.
+            const velmora_picture picture = frame.picture(format);
+            volatile uint8_t last = 0;
+            for (int p = 0; p < format.planes(); ++p)
+                last = static_cast<const uint8_t*>(
+                    picture.data[p])[picture.stride[p] * (format.plane_height(p) - 1) +
+                                     format.plane_width(p) * format.sample_bytes() - 1];
+            (void)last;
         }
     } catch (const velmora::InputError&) {
     }

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "sdk/aviutl_filter.h"
-#include "tools/velmora/split_mix64.h"
+#include "tools/velmora/sample/split_mix64.h"
 
 enum class FrameKind {
     noisy,     // smooth gradients with added noise, in the editor's ranges

@@ -36,15 +36,15 @@ sees velmora_wavelet wavelet/masked_threshold.h kernels/kernel_set.h
 refuses velmora_wavelet engine/engine.h plugin/parameter_store.h
 sees velmora_engine engine/engine.h wavelet/lifting_passes.h kernels/kernel_set.h
 refuses velmora_engine sdk/aviutl_filter.h plugin/frame_entry.h threads/thread_pool.h \
-        standin/frame_source.h tools/velmora/y4m.h
+        standin/frame_source.h tools/velmora/stream/y4m.h
 sees velmora_plugin plugin/frame_entry.h sdk/aviutl_filter.h engine/engine.h
-refuses velmora_plugin threads/thread_pool.h standin/emulated_filter.h tools/velmora/y4m.h
+refuses velmora_plugin threads/thread_pool.h standin/emulated_filter.h tools/velmora/stream/y4m.h
 sees velmora_threads threads/thread_pool.h engine/executor.h
 refuses velmora_threads sdk/aviutl_filter.h plugin/frame_entry.h
 sees velmora_core lib/stream.h velmora/velmora.h engine/engine.h threads/thread_pool.h
-refuses velmora_core tools/velmora/y4m.h sdk/aviutl_filter.h plugin/parameter_store.h
+refuses velmora_core tools/velmora/stream/y4m.h sdk/aviutl_filter.h plugin/parameter_store.h
 # The command-line tool sees the library's public header and nothing of what lies under it.
-sees velmora_cli tools/velmora/app.h velmora/velmora.h
+sees velmora_cli tools/velmora/command/app.h velmora/velmora.h
 refuses velmora_cli engine/engine.h threads/thread_pool.h kernels/kernel_set.h lib/stream.h \
         wavelet/transform_plane.h sdk/aviutl_filter.h plugin/parameter_store.h \
         standin/frame_source.h standin/thread_pool.h
@@ -53,7 +53,7 @@ if [ -d "$layers/velmora_frei0r" ]; then
   sees velmora_frei0r_core frei0r/instance.h frei0r/frei0r_api.h engine/engine.h \
        threads/thread_pool.h
   refuses velmora_frei0r_core sdk/aviutl_filter.h plugin/parameter_store.h \
-          standin/frame_source.h tools/velmora/y4m.h
+          standin/frame_source.h tools/velmora/stream/y4m.h
   sees velmora_frei0r frei0r/instance.h engine/engine.h
   refuses velmora_frei0r sdk/aviutl_filter.h plugin/frame_entry.h standin/frame_source.h \
           lib/strength.h

@@ -8,7 +8,7 @@
 #include <regex>
 
 #include "tests/cli_test_support.h"
-#include "tools/velmora/preview.h"
+#include "tools/velmora/preview/preview.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "lib/plane_engine.h"
 #include "lib/strength.h"
 #include "tests/cli_test_support.h"
-#include "tools/velmora/sample_source.h"
+#include "tools/velmora/sample/sample_source.h"
 
 namespace {
 

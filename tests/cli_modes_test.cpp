@@ -12,7 +12,7 @@
 
 #include "lib/plane_engine.h"
 #include "tests/cli_test_support.h"
-#include "tools/velmora/split_mix64.h"
+#include "tools/velmora/sample/split_mix64.h"
 
 namespace {
 

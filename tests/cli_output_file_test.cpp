@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "tests/cli_test_support.h"
-#include "tools/velmora/output_file.h"
+#include "tools/velmora/files/output_file.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include "lib/denoiser.h"
 #include "lib/strength.h"
 #include "tests/cli_test_support.h"
-#include "tools/velmora/console.h"
-#include "tools/velmora/preview.h"
-#include "tools/velmora/sample_source.h"
+#include "tools/velmora/command/console.h"
+#include "tools/velmora/preview/preview.h"
+#include "tools/velmora/sample/sample_source.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include "lib/plane_engine.h"
 #include "lib/strength.h"
 #include "tests/cli_test_support.h"
-#include "tools/velmora/app.h"
-#include "tools/velmora/preview.h"
+#include "tools/velmora/command/app.h"
+#include "tools/velmora/preview/preview.h"
 
 extern char** environ;
 

@@ -11,8 +11,8 @@
 
 #include "lib/settings.h"
 #include "tests/cli_test_support.h"
-#include "tools/velmora/options.h"
-#include "tools/velmora/sample_source.h"
+#include "tools/velmora/command/options.h"
+#include "tools/velmora/sample/sample_source.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "lib/frame.h"
 #include "lib/plane_engine.h"
 #include "lib/workers.h"
-#include "tools/velmora/y4m.h"
+#include "tools/velmora/stream/y4m.h"
 #include "velmora/velmora.h"
 
 namespace cli_test {

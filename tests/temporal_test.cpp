@@ -11,7 +11,7 @@
 
 #include "engine/motion_search.h"
 #include "tests/wavelet_test_support.h"
-#include "tools/velmora/split_mix64.h"
+#include "tools/velmora/sample/split_mix64.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/velmora/split_mix64.h"
+#include "tools/velmora/sample/split_mix64.h"
 #include "wavelet/transform_plane.h"
 
 namespace velmora {

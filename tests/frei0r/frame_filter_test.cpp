@@ -14,8 +14,8 @@
 #include "engine/noise_level.h"
 #include "frei0r/colour.h"
 #include "frei0r/plane_strength.h"
-#include "tools/velmora/split_mix64.h"
 #include "lib/strength.h"
+#include "tools/velmora/sample/split_mix64.h"
 
 namespace {
 

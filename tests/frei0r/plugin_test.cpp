@@ -23,8 +23,8 @@
 #include "frei0r/frame_filter.h"
 #include "frei0r/frei0r_api.h"
 #include "frei0r/instance.h"
-#include "tools/velmora/preview.h"
-#include "tools/velmora/split_mix64.h"
+#include "tools/velmora/preview/preview.h"
+#include "tools/velmora/sample/split_mix64.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "tools/velmora/preview.h"
-#include "tools/velmora/y4m.h"
+#include "tools/velmora/preview/preview.h"
+#include "tools/velmora/stream/y4m.h"
 
 namespace velmora {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/velmora/output_file.h"
-#include "tools/velmora/y4m.h"
+#include "tools/velmora/files/output_file.h"
+#include "tools/velmora/stream/y4m.h"
 
 namespace velmora {
 

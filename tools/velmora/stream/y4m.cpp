@@ -1,4 +1,4 @@
-#include "tools/velmora/y4m.h"
+#include "tools/velmora/stream/y4m.h"
 
 #include <poll.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "tools/velmora/foreign_formats.h"
+#include "tools/velmora/stream/foreign_formats.h"
 
 namespace velmora {
 

@@ -1,4 +1,4 @@
-#include "tools/velmora/interrupts.h"
+#include "tools/velmora/files/interrupts.h"
 
 #include <unistd.h>
 

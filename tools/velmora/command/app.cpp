@@ -1,4 +1,4 @@
-#include "tools/velmora/app.h"
+#include "tools/velmora/command/app.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,14 +13,14 @@
 #include <optional>
 #include <system_error>
 
-#include "tools/velmora/console.h"
-#include "tools/velmora/foreign_formats.h"
-#include "tools/velmora/frame_pipeline.h"
-#include "tools/velmora/interrupts.h"
-#include "tools/velmora/options.h"
-#include "tools/velmora/output_file.h"
-#include "tools/velmora/preview.h"
-#include "tools/velmora/y4m.h"
+#include "tools/velmora/command/console.h"
+#include "tools/velmora/command/options.h"
+#include "tools/velmora/files/interrupts.h"
+#include "tools/velmora/files/output_file.h"
+#include "tools/velmora/preview/preview.h"
+#include "tools/velmora/stream/foreign_formats.h"
+#include "tools/velmora/stream/frame_pipeline.h"
+#include "tools/velmora/stream/y4m.h"
 #include "velmora/velmora.h"
 
 namespace velmora {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "tools/velmora/options.h"
+#include "tools/velmora/command/options.h"
 
 namespace velmora {
 

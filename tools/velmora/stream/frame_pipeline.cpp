@@ -1,4 +1,4 @@
-#include "tools/velmora/frame_pipeline.h"
+#include "tools/velmora/stream/frame_pipeline.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "tools/velmora/preview.h"
+#include "tools/velmora/preview/preview.h"
 
 #include <png.h>
 #include <unistd.h>

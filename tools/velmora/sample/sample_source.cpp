@@ -1,10 +1,10 @@
-#include "tools/velmora/sample_source.h"
+#include "tools/velmora/sample/sample_source.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "tools/velmora/split_mix64.h"
+#include "tools/velmora/sample/split_mix64.h"
 
 namespace velmora {
 

@@ -1,4 +1,4 @@
-#include "tools/velmora/foreign_formats.h"
+#include "tools/velmora/stream/foreign_formats.h"
 
 #include <cstdint>
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/velmora/frame_buffer.h"
+#include "tools/velmora/stream/frame_buffer.h"
 #include "velmora/velmora.h"
 
 namespace velmora {

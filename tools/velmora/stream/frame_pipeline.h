@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "tools/velmora/y4m.h"
+#include "tools/velmora/stream/y4m.h"
 
 namespace velmora {
 

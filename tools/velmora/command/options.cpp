@@ -1,10 +1,10 @@
-#include "tools/velmora/options.h"
+#include "tools/velmora/command/options.h"
 
 #include <algorithm>
 #include <charconv>
 
-#include "tools/velmora/foreign_formats.h"
-#include "tools/velmora/y4m.h"
+#include "tools/velmora/stream/foreign_formats.h"
+#include "tools/velmora/stream/y4m.h"
 
 namespace velmora {
 

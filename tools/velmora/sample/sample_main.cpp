@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/velmora/output_file.h"
-#include "tools/velmora/sample_source.h"
+#include "tools/velmora/files/output_file.h"
+#include "tools/velmora/sample/sample_source.h"
 
 using namespace velmora;
 

@@ -1,4 +1,4 @@
-#include "tools/velmora/output_file.h"
+#include "tools/velmora/files/output_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,8 +14,8 @@
 #include <string_view>
 #include <utility>
 
-#include "tools/velmora/interrupts.h"
-#include "tools/velmora/y4m.h"
+#include "tools/velmora/files/interrupts.h"
+#include "tools/velmora/stream/y4m.h"
 
 namespace velmora {
 

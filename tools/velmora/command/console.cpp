@@ -1,4 +1,4 @@
-#include "tools/velmora/console.h"
+#include "tools/velmora/command/console.h"
 
 #include <unistd.h>
 

@@ -29,4 +29,9 @@ int32_t track_entry(float magnitude, int level) {
     return convert_truncate(magnitude * q);
 }
 
+void tracks_from_maxima(const SubbandThresholds& maxima, int levels, int32_t* entries) {
+    for (int l = 0; l < levels && l < kLevels; ++l)
+        for (int o = 0; o < 3; ++o) entries[3 * l + o] = track_entry(maxima.value[l][o], l);
+}
+
 }  // namespace velmora

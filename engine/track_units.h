@@ -24,4 +24,8 @@ SubbandThresholds thresholds_from_tracks(const int32_t* entries, int levels);
 // A measured coefficient magnitude in track units, truncated: magnitude * (4 / sqrt2_power).
 int32_t track_entry(float magnitude, int level);
 
+// Learnt thresholds (box_maxima) as entries of the finest `levels` levels; the entries of the
+// coarser levels are left as they are.
+void tracks_from_maxima(const SubbandThresholds& maxima, int levels, int32_t* entries);
+
 }  // namespace velmora

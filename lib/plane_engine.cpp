@@ -75,8 +75,7 @@ float PlaneEngine::estimate_noise() const { return velmora::estimate_noise(engin
 ThresholdRow PlaneEngine::learn(int x, int y, int size) {
     const SubbandThresholds maxima = box_maxima(engine_, {x, y, size, size});
     ThresholdRow row = {};
-    for (int l = 0; l < engine_.levels; ++l)
-        for (int o = 0; o < 3; ++o) row[3 * l + o] = track_entry(maxima.value[l][o], l);
+    tracks_from_maxima(maxima, engine_.levels, row.data());
     return row;
 }
 

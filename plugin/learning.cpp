@@ -11,8 +11,6 @@ void LearnThresholds(FILTER* fp, int levels) {
                               kSelectionSize};
     const SubbandThresholds maxima =
         velmora::box_maxima(*frame_geometry.kernels, working_plane(), box, levels);
-    int32_t* row = ThresholdTable[clamp_plane(frame_geometry.current_plane)];
-    for (int l = 0; l < levels && l < kLevelCount; ++l)
-        for (int o = 0; o < kOrientationCount; ++o)
-            row[3 * l + o] = velmora::track_entry(maxima.value[l][o], l);
+    velmora::tracks_from_maxima(maxima, levels,
+                                ThresholdTable[clamp_plane(frame_geometry.current_plane)]);
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <system_error>
 
+#include "lib/enum_value.h"
 #include "lib/frame.h"
 #include "lib/large_buffer.h"
 #include "lib/settings.h"
@@ -52,15 +53,17 @@ velmora_status guarded(VelmoraDenoiser* d, Body&& body) {
 }
 
 bool same_format(const velmora_format& a, const velmora_format& b) {
-    return a.width == b.width && a.height == b.height && a.layout == b.layout &&
+    return a.width == b.width && a.height == b.height &&
+           velmora::enum_value(a.layout) == velmora::enum_value(b.layout) &&
            a.bit_depth == b.bit_depth;
 }
 
 std::string format_text(const velmora_format& f) {
     static const char* const kLayouts[] = {"4:2:0", "4:2:2", "4:4:4", "4:1:1", "mono"};
-    const bool known = f.layout >= VELMORA_LAYOUT_420 && f.layout <= VELMORA_LAYOUT_MONO;
+    const int layout = velmora::enum_value(f.layout);
+    const bool known = velmora::enum_in(f.layout, VELMORA_LAYOUT_420, VELMORA_LAYOUT_MONO);
     return std::to_string(f.width) + "x" + std::to_string(f.height) + " " +
-           (known ? kLayouts[f.layout] : "unknown layout") + " " + std::to_string(f.bit_depth) +
+           (known ? kLayouts[layout] : "unknown layout") + " " + std::to_string(f.bit_depth) +
            "-bit";
 }
 
@@ -72,7 +75,7 @@ bool frame_of(const VelmoraDenoiser& d, const velmora_picture& p, FrameView& fra
               format_text(d.format) + " frames";
         return false;
     }
-    if (p.field_order < VELMORA_PROGRESSIVE || p.field_order > VELMORA_BOTTOM_FIELD_FIRST) {
+    if (!velmora::enum_in(p.field_order, VELMORA_PROGRESSIVE, VELMORA_BOTTOM_FIELD_FIRST)) {
         why = "the picture's field order is none of progressive, top first and bottom first";
         return false;
     }

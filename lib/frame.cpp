@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "lib/enum_value.h"
 #include "lib/large_buffer.h"
 
 namespace velmora {
@@ -55,7 +56,7 @@ bool shape_of(const velmora_format& f, FrameShape& shape, const char*& why) {
         why = "the frame size is not from 1x1 to 16384x16384";
         return false;
     }
-    if (f.layout < VELMORA_LAYOUT_420 || f.layout > VELMORA_LAYOUT_MONO) {
+    if (!enum_in(f.layout, VELMORA_LAYOUT_420, VELMORA_LAYOUT_MONO)) {
         why = "the layout is none of 4:2:0, 4:2:2, 4:4:4, 4:1:1 and mono";
         return false;
     }

@@ -39,7 +39,9 @@ PlaneEngine::~PlaneEngine() = default;
 
 float* PlaneEngine::memory(int64_t floats) {
     if (floats > memory_floats_) {
+        // The old memory goes first; without the new, none is held.
         memory_.reset();
+        memory_floats_ = 0;
         memory_ = std::make_unique<Memory>(floats);
         memory_floats_ = floats;
     }

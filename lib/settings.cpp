@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "lib/enum_value.h"
+
 namespace velmora {
 
 namespace {
@@ -43,12 +45,17 @@ const KernelSet* kernel_table(const velmora_settings& s) {
 }
 
 bool check_settings(const velmora_settings& s, const FrameShape& shape, std::string& why) {
-    const bool exact = s.mode == VELMORA_MODE_EXACT;
-    if (s.mode != VELMORA_MODE_BEST && !exact)
+    if (!enum_in(s.mode, VELMORA_MODE_BEST, VELMORA_MODE_EXACT))
         why = "the mode is neither best nor exact";
-    else if (s.strength < VELMORA_STRENGTH_NOISE || s.strength > VELMORA_STRENGTH_LEARN)
+    else if (!enum_in(s.strength, VELMORA_STRENGTH_NOISE, VELMORA_STRENGTH_LEARN))
         why = "the strength is none of noise, tracks and learn";
-    else if (!exact && s.strength != VELMORA_STRENGTH_NOISE)
+    else if (!enum_in(s.isa, VELMORA_ISA_AUTO, VELMORA_ISA_AVX2))
+        why = "the instruction set is none of auto, scalar, sse41 and avx2";
+    else if (!enum_in(s.log_level, VELMORA_LOG_ERROR, VELMORA_LOG_VERBOSE))
+        why = "the log level is none of error, info and verbose";
+    if (!why.empty()) return false;
+    const bool exact = s.mode == VELMORA_MODE_EXACT;
+    if (!exact && s.strength != VELMORA_STRENGTH_NOISE)
         why = "track values and learning belong to exact mode; best mode takes noise levels";
     else if (!exact && s.view_coefficients)
         why = "the coefficient view belongs to exact mode";
@@ -63,8 +70,6 @@ bool check_settings(const velmora_settings& s, const FrameShape& shape, std::str
         why = "the thread count " + std::to_string(s.threads) + " is not from 0 to 256";
     else if (s.executor.run && (s.executor.threads < 1 || s.executor.threads > 256))
         why = "the executor's thread count is not from 1 to 256";
-    else if (s.isa < VELMORA_ISA_AUTO || s.isa > VELMORA_ISA_AVX2)
-        why = "the instruction set is none of auto, scalar, sse41 and avx2";
     if (!why.empty()) return false;
     for (int p = 0; p < 3; ++p) {
         const double n = s.noise[p];

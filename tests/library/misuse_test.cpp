@@ -2,6 +2,7 @@
 // pictures of another shape, calls out of order.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -9,6 +10,12 @@
 
 namespace library_test {
 namespace {
+
+// Stores any int in an enumeration, as a C caller may.
+template <class E>
+void store(E& e, int value) {
+    std::memcpy(&e, &value, sizeof value);
+}
 
 TEST(LibraryMisuse, NullsAndSettingsOutOfRangeAreRefusedWithAMessage) {
     const velmora_format f = {64, 48, VELMORA_LAYOUT_420, 8};
@@ -41,10 +48,9 @@ TEST(LibraryMisuse, NullsAndSettingsOutOfRangeAreRefusedWithAMessage) {
     const Case cases[] = {
         {"width 0", [](velmora_settings&, velmora_format& g) { g.width = 0; }, "frame size"},
         {"too tall", [](velmora_settings&, velmora_format& g) { g.height = 16385; }, "frame size"},
-        {"layout", [](velmora_settings&, velmora_format& g) { g.layout = velmora_layout(9); },
-         "layout"},
+        {"layout", [](velmora_settings&, velmora_format& g) { store(g.layout, 9); }, "layout"},
         {"9 bits", [](velmora_settings&, velmora_format& g) { g.bit_depth = 9; }, "bit depth"},
-        {"mode", [](velmora_settings& s, velmora_format&) { s.mode = velmora_mode(2); }, "mode"},
+        {"mode", [](velmora_settings& s, velmora_format&) { store(s.mode, 2); }, "mode"},
         {"tracks in best mode",
          [](velmora_settings& s, velmora_format&) { s.strength = VELMORA_STRENGTH_TRACKS; },
          "exact mode"},
@@ -70,8 +76,9 @@ TEST(LibraryMisuse, NullsAndSettingsOutOfRangeAreRefusedWithAMessage) {
              s.learn_size = 60;
          },
          "the 60x60 learning box at 10,0 does not fit into the 64x48 picture"},
-        {"isa", [](velmora_settings& s, velmora_format&) { s.isa = velmora_isa(7); },
-         "instruction set"},
+        {"log level", [](velmora_settings& s, velmora_format&) { store(s.log_level, 3); },
+         "log level"},
+        {"isa", [](velmora_settings& s, velmora_format&) { store(s.isa, -1); }, "instruction set"},
     };
     for (const Case& c : cases) {
         velmora_settings s = good;
@@ -107,8 +114,7 @@ TEST(LibraryMisuse, PicturesOfAnotherShapeAndCallsOutOfOrderAreRefused) {
         {"no plane", [](velmora_picture& p) { p.data[2] = nullptr; }, "plane 2 is missing"},
         {"short rows", [](velmora_picture& p) { p.stride[1] = 62; }, "plane 1 has a row stride"},
         {"odd stride", [](velmora_picture& p) { p.stride[0] = 129; }, "plane 0 has a row stride"},
-        {"field order", [](velmora_picture& p) { p.field_order = velmora_field_order(5); },
-         "field order"},
+        {"field order", [](velmora_picture& p) { store(p.field_order, 5); }, "field order"},
     };
     double sigma[3];
     for (const Case& c : cases) {

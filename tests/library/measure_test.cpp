@@ -1,8 +1,12 @@
 // Measurement alone and the working memory asked before it is allocated.
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 #include "tests/library/clip.h"
 
@@ -74,6 +78,49 @@ TEST(LibraryMemory, TheFigureAskedBeforeBoundsWhatAStreamTakes) {
                 EXPECT_LE(most, needed + needed / 20 + (64 << 10)) << where;
                 EXPECT_GE(most, needed / 10 * 7) << where;
             }
+}
+
+// The process's address space in bytes.
+size_t address_space() {
+    unsigned long pages = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%lu", &pages) != 1) pages = 0;
+        std::fclose(f);
+    }
+    return pages * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+}
+
+// Out of memory in the middle of a denoiser's life: the call that needed more fails, and the
+// denoiser goes on with what it can have.
+bool short_of_memory_and_on() {
+    const velmora_format f = {2048, 2048, VELMORA_LAYOUT_MONO, 8};
+    velmora_settings exact = settings_with(VELMORA_MODE_EXACT, 4.0, 0), best = exact;
+    exact.threads = best.threads = 1;
+    best.mode = VELMORA_MODE_BEST;
+    size_t exact_bytes = 0, best_bytes = 0;
+    velmora_memory_needed(&f, &exact, &exact_bytes);
+    velmora_memory_needed(&f, &best, &best_bytes);
+    Clip clip = make_clip(f, 1, 4.0);
+    velmora_picture p = clip.picture(0);
+    VelmoraDenoiser* d = nullptr;
+    if (velmora_open(&d, &f, &exact) != VELMORA_OK || velmora_denoise_picture(d, &p) != VELMORA_OK)
+        return false;
+    // Room for exact mode's memory again, not for best mode's.
+    const rlimit limit = {address_space() + (best_bytes - exact_bytes) / 2, RLIM_INFINITY};
+    setrlimit(RLIMIT_AS, &limit);
+    const bool refused = velmora_change_settings(d, &best) == VELMORA_OK &&
+                         velmora_denoise_picture(d, &p) == VELMORA_ERROR_MEMORY;
+    const bool again = velmora_change_settings(d, &exact) == VELMORA_OK &&
+                       velmora_denoise_picture(d, &p) == VELMORA_OK;
+    velmora_close(&d);
+    return refused && again;
+}
+
+TEST(LibraryMemory, ACallShortOfMemoryFailsAndTheDenoiserGoesOn) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer reserves address space of its own";
+#endif
+    EXPECT_EXIT(std::exit(short_of_memory_and_on() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

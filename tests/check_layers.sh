@@ -41,18 +41,20 @@ sees velmora_plugin plugin/frame_entry.h sdk/aviutl_filter.h engine/engine.h
 refuses velmora_plugin threads/thread_pool.h standin/emulated_filter.h tools/velmora/y4m.h
 sees velmora_threads threads/thread_pool.h engine/executor.h
 refuses velmora_threads sdk/aviutl_filter.h plugin/frame_entry.h
-sees velmora_cli tools/velmora/app.h engine/engine.h threads/thread_pool.h
+# The front ends see the library's public header alone.
+sees velmora_cli tools/velmora/app.h velmora/velmora.h
 refuses velmora_cli sdk/aviutl_filter.h plugin/parameter_store.h standin/frame_source.h \
-        standin/thread_pool.h
+        standin/thread_pool.h engine/engine.h threads/thread_pool.h kernels/kernel_set.h \
+        lib/stream.h
 # The frei0r plug-in is built where its header is installed (frei0r-plugins-dev).
 if [ -d "$layers/velmora_frei0r" ]; then
-  sees velmora_frei0r_core frei0r/instance.h frei0r/frei0r_api.h engine/engine.h \
-       threads/thread_pool.h
+  sees velmora_frei0r_core frei0r/instance.h frei0r/frei0r_api.h velmora/velmora.h
   refuses velmora_frei0r_core sdk/aviutl_filter.h plugin/parameter_store.h \
-          standin/frame_source.h tools/velmora/y4m.h
-  sees velmora_frei0r frei0r/instance.h engine/engine.h
+          standin/frame_source.h tools/velmora/y4m.h engine/engine.h threads/thread_pool.h \
+          kernels/kernel_set.h lib/stream.h
+  sees velmora_frei0r frei0r/instance.h velmora/velmora.h
   refuses velmora_frei0r sdk/aviutl_filter.h plugin/frame_entry.h standin/frame_source.h \
-          lib/strength.h
+          lib/strength.h engine/engine.h threads/thread_pool.h kernels/kernel_set.h lib/stream.h
 else
   echo "velmora.so is not built here: its layers are not checked"
 fi

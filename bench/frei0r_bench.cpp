@@ -1,5 +1,5 @@
 // velmora-frei0r-bench: milliseconds per RGBA frame through the frei0r filter's frame path
-// (conversion, the engine on three planes, conversion back), the median of several runs:
+// (conversion, the denoiser on three planes, conversion back), the median of several runs:
 // one instance with 1 and 2 workers, as ffmpeg calls it (one frame at a time), and two
 // instances on two threads at once, as MLT's render threads call them, with 1 and 2 workers
 // each (the time per frame of the pair's throughput).
@@ -44,15 +44,15 @@ double measure(int w, int h, int workers, int instances, const Settings& s, int 
     const std::vector<uint8_t> in = noisy_frame(w, h);
     std::vector<std::unique_ptr<Workspace>> spaces;
     std::vector<std::vector<uint8_t>> outs(instances, std::vector<uint8_t>(in.size()));
-    for (int i = 0; i < instances; ++i) spaces.push_back(Workspace::make(w, h, workers));
-    for (int i = 0; i < instances; ++i) spaces[i]->filter(s, in.data(), outs[i].data(), true);
+    for (int i = 0; i < instances; ++i) spaces.push_back(Workspace::make(w, h, {workers, true}));
+    for (int i = 0; i < instances; ++i) spaces[i]->filter(s, in.data(), outs[i].data());
     std::vector<double> times;
     for (int r = 0; r < runs; ++r) {
         const auto start = Clock::now();
         std::vector<std::thread> threads;
         for (int i = 1; i < instances; ++i)
-            threads.emplace_back([&, i] { spaces[i]->filter(s, in.data(), outs[i].data(), true); });
-        spaces[0]->filter(s, in.data(), outs[0].data(), true);
+            threads.emplace_back([&, i] { spaces[i]->filter(s, in.data(), outs[i].data()); });
+        spaces[0]->filter(s, in.data(), outs[0].data());
         for (std::thread& t : threads) t.join();
         const std::chrono::duration<double, std::milli> took = Clock::now() - start;
         times.push_back(took.count() / instances);

@@ -1,11 +1,9 @@
-// The floating-point environment the engine's bits are defined in: round to nearest, ties to
+// The floating-point environment the denoiser's bits are defined in: round to nearest, ties to
 // even, denormals kept (no flush to zero, no denormals-are-zero), exceptions masked. A host may
 // call with other modes (an audio host flushing denormals, say), so every frame is filtered
-// under this environment, on the calling thread and on every worker, and the caller's is put
-// back afterwards.
+// under this environment and the caller's is put back afterwards. The denoiser's workers are
+// started under it too (a thread starts in its creator's environment) and run nothing else.
 #pragma once
-
-#include "engine/executor.h"
 
 namespace velmora {
 
@@ -19,12 +17,5 @@ public:
 private:
     unsigned saved_;
 };
-
-// An executor that runs each of `inner`'s workers under the default environment. `storage`
-// must outlive the returned executor.
-struct EnvironmentExecutor {
-    Executor inner;
-};
-Executor with_default_environment(EnvironmentExecutor& storage);
 
 }  // namespace velmora

@@ -28,6 +28,8 @@ struct Settings {
     double strength = 0.4;  // 0..1
     double chroma = 0.5;    // 0..1
     Mode mode = Mode::best;
+
+    friend bool operator==(const Settings&, const Settings&) = default;
 };
 
 enum ParameterIndex { kAuto, kStrength, kChroma, kMode, kParameterCount };

@@ -43,9 +43,10 @@ Denoiser::Denoiser(const velmora_settings& s, const FrameShape& f, PlaneEngine& 
     if (s.strength == VELMORA_STRENGTH_NOISE) {
         for (int p = 0; p < f.planes(); ++p) {
             if (measures(s, p))
-                windows_[p].emplace(s.measure_window, s.measure_every);
-            else
-                set_level(p, s.noise[p] * working_units_per_8bit(f.format));
+                windows_[p].emplace(s.measure_window, s.measure_every, s.texture_as_noise != 0);
+            else if (s.noise[p] != VELMORA_NOISE_MEASURED)
+                set_level(p, s.noise_factor[p] * (s.noise[p] * working_units_per_8bit(f.format)));
+            // else a measured plane whose factor is 0: untouched
         }
     } else if (s.strength == VELMORA_STRENGTH_TRACKS) {
         for (int p = 0; p < f.planes(); ++p) {
@@ -122,7 +123,7 @@ void Denoiser::update_levels(int64_t n, velmora_field_order order) {
                               frames_text(index, plane_last) + "); left unfiltered");
         } else {
             state = level_said;
-            set_level(p, level.sigma);
+            set_level(p, s_.noise_factor[p] * level.sigma);
             measured_before_[p] = true;
             levels +=
                 std::string(levels.empty() ? " " : ", ") + kPlaneNames[p] + " " + fixed(sigma, 2);

@@ -83,7 +83,7 @@ private:
     // The measured planes' levels for the window starting at frame n, with what they found said
     // in the log.
     void update_levels(int64_t n, velmora_field_order order);
-    // Sets plane p's level: `working` units, 0 for none.
+    // Sets plane p's level: `working` units (the noise factor applied), 0 for none.
     void set_level(int p, double working);
 
     // The number messages give frame `index`.

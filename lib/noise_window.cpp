@@ -9,8 +9,10 @@ namespace velmora {
 
 PlaneView NoiseWindow::Blocks::view() { return {samples.data(), 1, width, width, height, format}; }
 
-NoiseWindow::NoiseWindow(int64_t window, int64_t every)
-    : window_(window < 1 ? 1 : window), every_(every < 1 ? 1 : every) {}
+NoiseWindow::NoiseWindow(int64_t window, int64_t every, bool texture_as_noise)
+    : window_(window < 1 ? 1 : window),
+      every_(every < 1 ? 1 : every),
+      texture_as_noise_(texture_as_noise) {}
 
 bool NoiseWindow::wants(int64_t n) const { return n >= 0 && n % every_ < window_; }
 
@@ -53,7 +55,8 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
     }
     // Only a window without temporal values uses the kurtosis level (noise_level.h): it is
     // measured on the frames that give none to their window, a window's first among them.
-    if (starts(n) || m.temporal.empty()) m.texture = kurtosis_noise_level(picture);
+    if (!texture_as_noise_ && (starts(n) || m.temporal.empty()))
+        m.texture = kurtosis_noise_level(picture);
     frames_[n] = std::move(m);
     std::swap(previous_, current_);
     previous_frame_ = n;

@@ -17,7 +17,9 @@ namespace velmora {
 
 class NoiseWindow {
 public:
-    NoiseWindow(int64_t window, int64_t every);
+    // With `texture_as_noise`, a window without temporal values takes its spatial level as it
+    // is (no kurtosis level: noise_level.h).
+    NoiseWindow(int64_t window, int64_t every, bool texture_as_noise);
 
     // Whether frame n (counted from the first frame filtered) belongs to a window.
     bool wants(int64_t n) const;
@@ -54,6 +56,7 @@ private:
     };
 
     int64_t window_, every_;
+    bool texture_as_noise_;
     std::map<int64_t, Measured> frames_;
     Blocks previous_, current_;
     int64_t previous_frame_ = -2;

@@ -22,7 +22,8 @@ std::string text(double v) {
 }  // namespace
 
 bool measures(const velmora_settings& s, int p) {
-    return s.strength == VELMORA_STRENGTH_NOISE && s.noise[p] == VELMORA_NOISE_MEASURED;
+    return s.strength == VELMORA_STRENGTH_NOISE && s.noise[p] == VELMORA_NOISE_MEASURED &&
+           s.noise_factor[p] != 0.0;
 }
 
 int temporal_radius(const velmora_settings& s) {
@@ -78,6 +79,11 @@ bool check_settings(const velmora_settings& s, const FrameShape& shape, std::str
                   " is neither measured nor from 0 to 255";
             return false;
         }
+        if (!(s.noise_factor[p] >= 0 && s.noise_factor[p] <= 16)) {
+            why = "plane " + std::to_string(p) + "'s noise factor " + text(s.noise_factor[p]) +
+                  " is not from 0 to 16";
+            return false;
+        }
         for (int32_t track : s.tracks[p])
             if (track < 0 || track > (1 << 26)) {
                 why = "a track value of plane " + std::to_string(p) + " is not from 0 to " +
@@ -107,6 +113,7 @@ extern "C" void velmora_default_settings(velmora_settings* s) {
     s->mode = VELMORA_MODE_BEST;
     s->strength = VELMORA_STRENGTH_NOISE;
     for (double& n : s->noise) n = VELMORA_NOISE_MEASURED;
+    for (double& f : s->noise_factor) f = 1.0;
     s->k = 3.0;
     s->measure_window = 5;
     s->measure_every = 25;

@@ -17,7 +17,7 @@ bool check_settings(const velmora_settings& s, const FrameShape& shape, std::str
 // their own (thresholds from tracks or a learning box, or the coefficient view).
 int temporal_radius(const velmora_settings& s);
 
-// Whether plane p's noise is measured.
+// Whether plane p's noise is measured (a plane whose noise factor is 0 is not).
 bool measures(const velmora_settings& s, int p);
 
 // The kernel table of the settings' instruction set; null when this processor lacks it.

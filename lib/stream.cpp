@@ -92,7 +92,7 @@ void Stream::denoise_picture(FrameView& frame) {
 
 void Stream::measure(const FrameView& frame, double sigma[3]) {
     for (int p = 0; p < shape_.planes(); ++p) {
-        NoiseWindow window(1, 1);
+        NoiseWindow window(1, 1, s_.texture_as_noise != 0);
         const PlaneView& plane = frame.plane[p];
         const PlaneView picture =
             frame.order == VELMORA_PROGRESSIVE

@@ -50,13 +50,13 @@ refuses velmora_cli engine/engine.h threads/thread_pool.h kernels/kernel_set.h l
         standin/frame_source.h standin/thread_pool.h
 # The frei0r plug-in is built where its header is installed (frei0r-plugins-dev).
 if [ -d "$layers/velmora_frei0r" ]; then
-  sees velmora_frei0r_core frei0r/instance.h frei0r/frei0r_api.h engine/engine.h \
-       threads/thread_pool.h
+  sees velmora_frei0r_core frei0r/instance.h frei0r/frei0r_api.h velmora/velmora.h
   refuses velmora_frei0r_core sdk/aviutl_filter.h plugin/parameter_store.h \
-          standin/frame_source.h tools/velmora/stream/y4m.h
-  sees velmora_frei0r frei0r/instance.h engine/engine.h
+          standin/frame_source.h tools/velmora/stream/y4m.h engine/engine.h threads/thread_pool.h \
+          kernels/kernel_set.h lib/stream.h
+  sees velmora_frei0r frei0r/instance.h velmora/velmora.h
   refuses velmora_frei0r sdk/aviutl_filter.h plugin/frame_entry.h standin/frame_source.h \
-          lib/strength.h
+          lib/strength.h engine/engine.h threads/thread_pool.h kernels/kernel_set.h lib/stream.h
 else
   echo "velmora.so is not built here: its layers are not checked"
 fi

@@ -54,14 +54,6 @@ std::vector<Picture> pictures(const std::vector<const char*>& names) {
     return out;
 }
 
-velmora_settings options(velmora_mode mode) {
-    velmora_settings s;
-    velmora_default_settings(&s);
-    s.mode = mode;
-    s.threads = 2;
-    return s;
-}
-
 // `frames` noisy copies of the picture (fresh noise in each) through the library with settings
 // `s`, and the first filtered: its luma PSNR gain.
 double gain(const Picture& pic, velmora_settings s, double sigma, int frames, uint64_t seed) {
@@ -75,12 +67,10 @@ double gain(const Picture& pic, velmora_settings s, double sigma, int frames, ui
 }
 
 velmora_settings given(velmora_mode mode, double sigma) {
-    velmora_settings s = options(mode);
-    for (double& n : s.noise) n = sigma;
-    return s;
+    return cli_test::given_noise(mode, sigma, VELMORA_TEMPORAL_FOR_MODE, 2);
 }
 
-velmora_settings measured(velmora_mode mode) { return options(mode); }
+velmora_settings measured(velmora_mode mode) { return given(mode, VELMORA_NOISE_MEASURED); }
 
 // Exact mode's average gains with the true level and with its measurement, as before best
 // mode came; best mode a decibel above it on every photograph at 10 steps, and well above on

@@ -180,12 +180,21 @@ typedef struct velmora_settings {
     void* log_user;
     velmora_log_level log_level;
     int64_t first_frame; /* the number messages give the first frame sent */
-    int reserved[16];    /* zero */
+    /* Each plane's noise level, given or measured, is multiplied by this (0 to 16) before it is
+     * used: 0 leaves the plane untouched and unmeasured. A measured level below half an 8-bit
+     * step is no noise, whatever the factor. */
+    double noise_factor[3];
+    /* Measured noise where a window has no frame differences (one frame, a still, a picture
+     * repeated): 0 corrects a level raised by fine texture with a second estimate (the kurtosis
+     * of the picture's DCT channels); 1 takes the blocks of least detail as they are. */
+    int texture_as_noise;
+    int reserved[9]; /* zero */
 } velmora_settings;
 
-/* The defaults: best mode, every plane's noise measured over windows of 5 frames every 25,
- * temporal radius following the mode, k = 3, a 128 x 128 learning box at (0, 0), one thread per
- * processor, the widest instruction set, no messages. */
+/* The defaults: best mode, every plane's noise measured over windows of 5 frames every 25 (with
+ * the texture correction), noise factors 1, temporal radius following the mode, k = 3, a
+ * 128 x 128 learning box at (0, 0), one thread per processor, the widest instruction set, no
+ * messages. */
 VELMORA_API void velmora_default_settings(velmora_settings* settings);
 
 /* The temporal radius in effect: the mode's when it follows the mode, and 0 where frames are
@@ -231,8 +240,9 @@ VELMORA_API velmora_status velmora_change_settings(VelmoraDenoiser* denoiser,
 VELMORA_API velmora_status velmora_denoise_picture(VelmoraDenoiser* denoiser,
                                                    const velmora_picture* picture);
 
-/* The noise of one picture on its own, per plane in 8-bit sample steps; -1 where nothing is
- * measurable (flat or clipped). The stream's measurements are not touched. */
+/* The noise of one picture on its own, per plane in 8-bit sample steps, measured as the
+ * settings' texture_as_noise says (noise_factor not applied); -1 where nothing is measurable
+ * (flat or clipped). The stream's measurements are not touched. */
 VELMORA_API velmora_status velmora_measure_noise(VelmoraDenoiser* denoiser,
                                                  const velmora_picture* picture, double sigma[3]);
 

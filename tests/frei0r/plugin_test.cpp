@@ -491,7 +491,8 @@ TEST_F(Frei0rPlugin, WorkersEndWithTheirInstance) {
 }
 
 TEST_F(Frei0rPlugin, HostFloatingPointModesChangeNoBitAndAreRestored) {
-    const unsigned w = 200, h = 120;
+    // Large enough for the instance's workers, which are started under the host's call.
+    const unsigned w = 320, h = 240;
     const Frame in = picture(w, h, 5);
     const Frame want = run_alone(w, h, {1.0, 0.4, 0.5}, {in})[0];
     // Flush to zero, denormals are zero, round toward zero, as a host may leave them.
@@ -602,11 +603,10 @@ TEST_F(Frei0rPlugin, FramesItCannotFilterAsSetAreSaidOnceAndSmallerWorkingSetsTr
     // make a difference the limit can tell apart.
     const unsigned w = 48, h = 16000;
     const int threads = velmora::worker_threads(w, h);
-    const auto bytes = [&](int t, velmora::Modes modes) {
-        return static_cast<uint64_t>(velmora::workspace_bytes(w, h, t, modes));
+    const auto bytes = [&](int t, bool best) {
+        return static_cast<uint64_t>(velmora::workspace_bytes(w, h, {t, best}));
     };
-    const uint64_t both_1 = bytes(1, velmora::Modes::both),
-                   exact_1 = bytes(1, velmora::Modes::exact_only);
+    const uint64_t both_1 = bytes(1, true), exact_1 = bytes(1, false);
     const struct {
         const char* what;
         unsigned w, h;
@@ -615,8 +615,8 @@ TEST_F(Frei0rPlugin, FramesItCannotFilterAsSetAreSaidOnceAndSmallerWorkingSetsTr
         const char* said;
         bool applies;
     } cases[] = {
-        {"fewer workers", w, h, (both_1 + bytes(threads, velmora::Modes::both)) / 2, "best",
-         "with 1 thread", threads > 1},
+        {"fewer workers", w, h, (both_1 + bytes(threads, true)) / 2, "best", "with 1 thread",
+         threads > 1},
         {"exact mode's memory", w, h, (exact_1 + both_1) / 2, "exact", "in exact mode", true},
         {"nothing fits", w, h, exact_1 / 2, nullptr, "passing them through unfiltered", true},
         {"larger than the filter works on", 16385, 1, 0, nullptr, "passing them through unfiltered",

@@ -13,11 +13,17 @@ constexpr size_t kHugePage = size_t{2} << 20;
 
 }  // namespace
 
+size_t large_allocation_bytes(size_t bytes) {
+    const size_t alignment = bytes >= kHugePage ? kHugePage : 64;
+    const size_t rounded = (bytes + alignment - 1) / alignment * alignment;
+    return rounded == 0 ? alignment : rounded;
+}
+
 void* allocate_large(size_t bytes) {
     const bool large = bytes >= kHugePage;
     const size_t alignment = large ? kHugePage : 64;
-    const size_t rounded = (bytes + alignment - 1) / alignment * alignment;
-    void* p = std::aligned_alloc(alignment, rounded == 0 ? alignment : rounded);
+    const size_t rounded = large_allocation_bytes(bytes);
+    void* p = std::aligned_alloc(alignment, rounded);
     if (p == nullptr) throw std::bad_alloc();
     // Only a hint: without transparent huge pages the memory simply comes in small pages.
     if (large) ::madvise(p, rounded, MADV_HUGEPAGE);

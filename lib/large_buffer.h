@@ -13,4 +13,7 @@ namespace velmora {
 void* allocate_large(size_t bytes);
 void free_large(void* p) noexcept;
 
+// The bytes allocate_large(bytes) takes, its rounding included.
+size_t large_allocation_bytes(size_t bytes);
+
 }  // namespace velmora

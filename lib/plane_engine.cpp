@@ -32,7 +32,8 @@ int64_t PlaneEngine::memory_bytes(int width, int height, int threads, bool exact
     if (exact) floats = std::max(floats, engine_memory_floats(width, height, threads));
     if (best) floats = std::max(floats, best_mode_memory_floats(width, height, threads));
     if (measure) floats = std::max(floats, noise_blocks_memory_floats(width, height, threads));
-    return floats * static_cast<int64_t>(sizeof(float));
+    return static_cast<int64_t>(
+        large_allocation_bytes(static_cast<size_t>(floats) * sizeof(float)));
 }
 
 PlaneEngine::~PlaneEngine() = default;

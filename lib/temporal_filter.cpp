@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "kernels/sample_conversion.h"
+#include "lib/large_buffer.h"
 
 namespace velmora {
 
@@ -165,7 +166,7 @@ int64_t TemporalFilter::memory_bytes(int radius, const FrameShape& f, int thread
     // motion pyramid; then the averaging's planes and memory for one picture at a time.
     int64_t most = 0;
     for (const int pictures : {1, 2}) {
-        int64_t slot = 2 * static_cast<int64_t>(f.frame_bytes());
+        int64_t slot = 2 * static_cast<int64_t>(large_allocation_bytes(f.frame_bytes()));
         int64_t picture = 0;
         TemporalShape shape = {};
         shape.planes = f.planes();

@@ -8,19 +8,24 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 
 namespace velmora {
 namespace {
 
 // A thread sent SIGUSR1 stops in the handler until a byte comes down `release` (or, should the
-// test go wrong, for ten seconds), after saying so down `held`.
+// test go wrong, for ten seconds), saying down `held` when it stops and when it leaves.
 int held[2], release[2];
 
 void hold_thread(int) {
+    const int saved = errno;  // the interrupted thread's, whatever the calls here leave
     char byte = 1;
-    if (write(held[1], &byte, 1) != 1) return;
-    pollfd wait = {release[0], POLLIN, 0};
-    if (poll(&wait, 1, 10000) == 1) (void)!read(release[0], &byte, 1);
+    if (write(held[1], &byte, 1) == 1) {
+        pollfd wait = {release[0], POLLIN, 0};
+        if (poll(&wait, 1, 10000) == 1) (void)!read(release[0], &byte, 1);
+        (void)!write(held[1], &byte, 1);
+    }
+    errno = saved;
 }
 
 struct Record {
@@ -73,6 +78,7 @@ TEST(ThreadPool, TheCallerRunsTheIndexOfAWorkerThatCannotRun) {
         EXPECT_TRUE(pthread_equal(r.thread[1].load(), pthread_self())) << "call " << call;
     }
     ASSERT_EQ(write(release[1], &byte, 1), 1);
+    ASSERT_EQ(read(held[0], &byte, 1), 1);  // the handler is done with the pipes
 
     Record after;
     pool.run(record, &after);

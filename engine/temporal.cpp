@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 #include "wavelet/transform_plane.h"
 
@@ -47,38 +48,46 @@ struct PlaneMotion {
 };
 
 // Row y of `plane` moved by the motion: out[x] = value of sample (y + v.y, x + v.x), edges
-// repeated, shifted left by `shift`, as a float (exact: the loads of the kernel table).
+// repeated, shifted left by `shift`, as a float (exact: the loads of the kernel table). The
+// samples are gathered run by run into `gathered` (a row of the plane's width) and converted
+// in one call; a row that does not move is converted where it lies.
 template <typename Sample>
 void moved_samples(const KernelSet& k, const PlaneView& plane, const PlaneMotion& m, int32_t y,
-                   int shift, float* out) {
+                   int shift, void* gathered, float* out) {
     const int32_t w = plane.width, h = plane.height;
     const int32_t runs = m.runs();
-    const float scale = static_cast<float>(int32_t{1} << shift);
-    for (int32_t i = 0; i < runs; ++i) {
-        const BlockVector v = m.at(y, i);
-        const int32_t x0 = runs == 1 ? 0 : i * m.run();
-        const int32_t x1 = i == runs - 1 ? w : min32(x0 + m.run(), w);
-        const Sample* row =
-            static_cast<const Sample*>(plane.base) + clamp_index(y + v.y, h) * plane.row_stride;
-        if (plane.sample_stride == 1 && x0 + v.x >= 0 && x1 - 1 + v.x < w) {
-            if constexpr (sizeof(Sample) == 1)
-                k.load_u8(row + x0 + v.x, out + x0, x1 - x0, shift);
-            else
-                k.load_u16(row + x0 + v.x, out + x0, x1 - x0, shift);
-        } else {
-            for (int32_t x = x0; x < x1; ++x)
-                out[x] =
-                    static_cast<float>(row[clamp_index(x + v.x, w) * plane.sample_stride]) * scale;
+    const Sample* source =
+        static_cast<const Sample*>(plane.base) + clamp_index(y, h) * plane.row_stride;
+    if (m.vectors != nullptr || plane.sample_stride != 1) {
+        Sample* const row = static_cast<Sample*>(gathered);
+        for (int32_t i = 0; i < runs; ++i) {
+            const BlockVector v = m.at(y, i);
+            const int32_t x0 = runs == 1 ? 0 : i * m.run();
+            const int32_t x1 = i == runs - 1 ? w : min32(x0 + m.run(), w);
+            const Sample* from =
+                static_cast<const Sample*>(plane.base) + clamp_index(y + v.y, h) * plane.row_stride;
+            if (plane.sample_stride == 1 && x0 + v.x >= 0 && x1 - 1 + v.x < w) {
+                std::memcpy(row + x0, from + x0 + v.x,
+                            sizeof(Sample) * static_cast<size_t>(x1 - x0));
+            } else {
+                for (int32_t x = x0; x < x1; ++x)
+                    row[x] = from[clamp_index(x + v.x, w) * plane.sample_stride];
+            }
         }
+        source = row;
     }
+    if constexpr (sizeof(Sample) == 1)
+        k.load_u8(source, out, w, shift);
+    else
+        k.load_u16(source, out, w, shift);
 }
 
 void moved_row(const KernelSet& k, const PlaneView& plane, const PlaneMotion& m, int32_t y,
-               int shift, float* out) {
+               int shift, void* gathered, float* out) {
     if (plane.format == SampleFormat::u8)
-        moved_samples<uint8_t>(k, plane, m, y, shift, out);
+        moved_samples<uint8_t>(k, plane, m, y, shift, gathered, out);
     else
-        moved_samples<uint16_t>(k, plane, m, y, shift, out);
+        moved_samples<uint16_t>(k, plane, m, y, shift, gathered, out);
 }
 
 // Row y of an error map read at the samples of row y moved by the motion.
@@ -119,17 +128,18 @@ struct Shared {
     int64_t* guard;          // per thread: the weights' sum in 1/65536
 };
 
-constexpr int kScratchRows = 7;
+constexpr int kScratchRows = 8;
 
 // One row of (B_t - B'_u)^2 summed over three neighbouring samples, edges repeated. The pilots
 // are read as samples and their difference scaled to 8-bit steps: the same as scaling each
 // first, since both are exact.
-void difference_row(const Shared& s, int p, int32_t y, float* pilot, float* moved, float* out) {
+void difference_row(const Shared& s, int p, int32_t y, void* gathered, float* pilot, float* moved,
+                    float* out) {
     const TemporalPlane& c = s.centre->plane[p];
     const int32_t w = s.shape->width[p];
     const PlaneMotion still = {nullptr, 0, 0, 0, 0};
-    moved_row(*s.k, c.pilot, still, y, 0, pilot);
-    moved_row(*s.k, s.neighbour->plane[p].pilot, s.motion[p], y, 0, moved);
+    moved_row(*s.k, c.pilot, still, y, 0, gathered, pilot);
+    moved_row(*s.k, s.neighbour->plane[p].pilot, s.motion[p], y, 0, gathered, moved);
     s.k->difference_square_row(pilot, moved, pilot, w, eight_bit_unit(c.pilot.format));
     s.k->box_sum_row(pilot, out, w, 1);
 }
@@ -146,15 +156,16 @@ void weight_rows(const Shared& s, int p, float* weights, int t, int T) {
     float* const own = base + 3 * static_cast<int64_t>(w);
     float* rows[3] = {base + 4 * static_cast<int64_t>(w), base + 5 * static_cast<int64_t>(w),
                       base + 6 * static_cast<int64_t>(w)};
+    void* const gathered = base + 7 * static_cast<int64_t>(w);
     const PlaneMotion still = {nullptr, 0, 0, 0, 0};
     const ItemRange share = thread_share(h, t, T);
     int64_t guard = 0;
     if (share.begin < share.end) {
-        difference_row(s, p, clamp_index(share.begin - 1, h), pilot, moved, rows[0]);
-        difference_row(s, p, share.begin, pilot, moved, rows[1]);
+        difference_row(s, p, clamp_index(share.begin - 1, h), gathered, pilot, moved, rows[0]);
+        difference_row(s, p, share.begin, gathered, pilot, moved, rows[1]);
     }
     for (int32_t y = share.begin; y < share.end; ++y) {
-        difference_row(s, p, clamp_index(y + 1, h), pilot, moved, rows[2]);
+        difference_row(s, p, clamp_index(y + 1, h), gathered, pilot, moved, rows[2]);
         moved_errors(s.neighbour->plane[p].error, layout, w, h, s.motion[p], y, errors);
         moved_errors(c.error, layout, w, h, still, y, own);
         float* out = weights + static_cast<int64_t>(y) * w;
@@ -173,29 +184,52 @@ void luma_weight_worker(int t, int T, void* context) {
     weight_rows(s, 0, s.luma_weights, t, T);
 }
 
+// Row y of a chroma plane's weights: the mean weight of the luma samples each sample covers
+// (1 << SX by 1 << SY of them, edges repeated), where it is below the plane's own.
+template <int SX, int SY>
+void covered_luma_weights(const Shared& s, int32_t y, int32_t w, float* out) {
+    const int32_t lw = s.shape->width[0], lh = s.shape->height[0];
+    const float scale = 1.0f / static_cast<float>(int32_t{1} << (SX + SY));
+    const float* luma[1 << SY];
+    for (int32_t i = 0; i < (1 << SY); ++i)
+        luma[i] = s.luma_weights + static_cast<int64_t>(clamp_index((y << SY) + i, lh)) * lw;
+    // The samples whose luma lies wholly inside the row, then the rest with its edge repeated.
+    const int32_t inside = min32(w, lw >> SX);
+    for (int32_t x = 0; x < inside; ++x) {
+        float sum = 0.0f;
+        for (int32_t i = 0; i < (1 << SY); ++i)
+            for (int32_t j = 0; j < (1 << SX); ++j) sum = sum + luma[i][(x << SX) + j];
+        out[x] = min_float(sum * scale, out[x]);
+    }
+    for (int32_t x = inside; x < w; ++x) {
+        float sum = 0.0f;
+        for (int32_t i = 0; i < (1 << SY); ++i)
+            for (int32_t j = 0; j < (1 << SX); ++j)
+                sum = sum + luma[i][clamp_index((x << SX) + j, lw)];
+        out[x] = min_float(sum * scale, out[x]);
+    }
+}
+
+using CoveredRow = void (*)(const Shared&, int32_t, int32_t, float*);
+
+CoveredRow covered_row_for(int shift_x, int shift_y) {
+    static constexpr CoveredRow rows[3][2] = {
+        {covered_luma_weights<0, 0>, covered_luma_weights<0, 1>},
+        {covered_luma_weights<1, 0>, covered_luma_weights<1, 1>},
+        {covered_luma_weights<2, 0>, covered_luma_weights<2, 1>}};
+    return rows[shift_x][shift_y];
+}
+
 // Chroma: the mean weight of the luma samples covered, and the plane's own test.
 void chroma_weight_worker(int t, int T, void* context) {
     const Shared& s = *static_cast<Shared*>(context);
     const int p = s.plane;
     weight_rows(s, p, s.chroma_weights, t, T);
-    const int32_t w = s.shape->width[p], h = s.shape->height[p];
-    const int32_t lw = s.shape->width[0], lh = s.shape->height[0];
-    const int sx = s.shape->shift_x[p], sy = s.shape->shift_y[p];
-    const float scale = 1.0f / static_cast<float>(int32_t{1} << (sx + sy));
-    const ItemRange share = thread_share(h, t, T);
-    for (int32_t y = share.begin; y < share.end; ++y) {
-        float* out = s.chroma_weights + static_cast<int64_t>(y) * w;
-        for (int32_t x = 0; x < w; ++x) {
-            float sum = 0.0f;
-            for (int32_t i = 0; i < (1 << sy); ++i) {
-                const float* luma =
-                    s.luma_weights + static_cast<int64_t>(clamp_index((y << sy) + i, lh)) * lw;
-                for (int32_t j = 0; j < (1 << sx); ++j)
-                    sum = sum + luma[clamp_index((x << sx) + j, lw)];
-            }
-            out[x] = min_float(sum * scale, out[x]);
-        }
-    }
+    const int32_t w = s.shape->width[p];
+    const CoveredRow covered = covered_row_for(s.shape->shift_x[p], s.shape->shift_y[p]);
+    const ItemRange share = thread_share(s.shape->height[p], t, T);
+    for (int32_t y = share.begin; y < share.end; ++y)
+        covered(s, y, w, s.chroma_weights + static_cast<int64_t>(y) * w);
 }
 
 void start_worker(int t, int T, void* context) {
@@ -204,10 +238,12 @@ void start_worker(int t, int T, void* context) {
     const int32_t w = s.shape->width[p];
     const PlaneView& noisy = s.centre->plane[p].noisy;
     const PlaneMotion still = {nullptr, 0, 0, 0, 0};
+    void* const gathered = s.scratch + t * s.scratch_floats;
     const ItemRange share = thread_share(s.shape->height[p], t, T);
     for (int32_t y = share.begin; y < share.end; ++y) {
         const int64_t row = static_cast<int64_t>(y) * w;
-        moved_row(*s.k, noisy, still, y, working_shift(noisy.format), s.averaged[p] + row);
+        moved_row(*s.k, noisy, still, y, working_shift(noisy.format), gathered,
+                  s.averaged[p] + row);
         std::fill_n(s.weight_sum[p] + row, w, 1.0f);
         std::fill_n(s.weight_squares[p] + row, w, 1.0f);
     }
@@ -220,10 +256,11 @@ void accumulate_worker(int t, int T, void* context) {
     const PlaneView& noisy = s.neighbour->plane[p].noisy;
     const float* weights = p == 0 ? s.luma_weights : s.chroma_weights;
     float* const moved = s.scratch + t * s.scratch_floats;
+    void* const gathered = moved + w;
     const ItemRange share = thread_share(s.shape->height[p], t, T);
     for (int32_t y = share.begin; y < share.end; ++y) {
         const int64_t row = static_cast<int64_t>(y) * w;
-        moved_row(*s.k, noisy, s.motion[p], y, working_shift(noisy.format), moved);
+        moved_row(*s.k, noisy, s.motion[p], y, working_shift(noisy.format), gathered, moved);
         s.k->temporal_accumulate_row(weights + row, moved, s.averaged[p] + row,
                                      s.weight_sum[p] + row, s.weight_squares[p] + row, w);
     }

@@ -59,7 +59,7 @@ struct TemporalPicture {
 struct TemporalShape {
     int planes;  // 1 or 3
     int32_t width[3], height[3];
-    int shift_x[3], shift_y[3];
+    int shift_x[3], shift_y[3];  // 0 to 2 across, 0 or 1 down
     bool averaged[3];
 };
 

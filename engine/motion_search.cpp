@@ -121,23 +121,11 @@ BlockVector search_block(const KernelSet& k, const Level& cur, const Level& ref,
             cur.data + static_cast<int64_t>(y) * cur.width + x, cur.width,
             ref.data + static_cast<int64_t>(y + start.y - range) * ref.width + x + start.x - range,
             ref.width, side, width, width, sads);
-        // The first of the least cost in the order below is the one of the least
-        // (cost, |dy| + |dx|, dy, dx): going by dy, then dx, a later candidate replaces the best
-        // only with a lower cost, or the same cost and a shorter offset.
-        int32_t best_offset = 0;
-        for (int32_t dy = -range; dy <= range; ++dy)
-            for (int32_t dx = -range; dx <= range; ++dx) {
-                const int32_t vy = start.y + dy, vx = start.x + dx;
-                const int64_t cost = sads[(dy + range) * width + dx + range] +
-                                     (magnitude(vy) + magnitude(vx)) * penalty;
-                const int32_t offset = magnitude(dy) + magnitude(dx);
-                if (cost < best_cost || (cost == best_cost && offset < best_offset)) {
-                    best_cost = cost;
-                    best_offset = offset;
-                    best = {vy, vx};
-                }
-            }
-        return best;
+        // The first of the least cost in the order of the candidates is the one of the least
+        // (cost, |dy| + |dx|, dy, dx): the kernel's choice.
+        const int32_t i = k.least_cost(sads, width, start.y - range, start.x - range,
+                                       static_cast<int32_t>(penalty));
+        return {start.y - range + i / width, start.x - range + i % width};
     }
     const auto consider = [&](int32_t dy, int32_t dx) {
         const int32_t vy = start.y + dy, vx = start.x + dx;

@@ -299,6 +299,19 @@ void compare_block_sads(FuzzInput& in, const Shared& s, SadsKernel plain, SadsKe
     check(a == b);
 }
 
+using LeastCostKernel = decltype(KernelSet::least_cost);
+void compare_least_cost(FuzzInput& in, const Shared& s, LeastCostKernel plain,
+                        LeastCostKernel vec) {
+    // costs from a narrow range or a wide one: ties, and sums as large as 8 x 8 blocks make
+    const int width = 2 * in.range(0, 31) + 1, penalty = in.range(0, 4);
+    // past the window, values the vector forms read and must not take
+    std::vector<int32_t> sads = s.values<int32_t>(static_cast<size_t>(width) * width + 7, in.u16());
+    const int32_t spread = in.byte() & 1 ? 4 : 16321;
+    for (size_t i = 0; i + 7 < sads.size(); ++i) sads[i] = (sads[i] % spread + spread) % spread;
+    const int32_t y = in.range(0, 2 * width) - width, x = in.range(0, 2 * width) - width;
+    check(plain(sads.data(), width, y, x, penalty) == vec(sads.data(), width, y, x, penalty));
+}
+
 // Into a row of its own or over either input.
 using DifferenceKernel = decltype(KernelSet::difference_square_row);
 void compare_difference_square_row(FuzzInput& in, const Shared& s, DifferenceKernel plain,

@@ -3,11 +3,13 @@
 // interleaved samples stay with the SSE4.1 forms.
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 #include "kernels/band_rows.h"
 #include "kernels/kernel_set.h"
+#include "kernels/least_cost.h"
 #include "kernels/lifting_constants.h"
 
 namespace {
@@ -184,6 +186,48 @@ void block_sads(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, int3
                        sads + r * count);
 }
 
+// The costs of the window a row at a time, eight columns at once (the columns past the row's
+// end read, then set to the largest cost; the next row's costs are stored over them), their
+// least, then the candidates of that cost eight at a time.
+int32_t least_cost(const int32_t* sads, int width, int32_t y, int32_t x, int32_t penalty) {
+    int32_t costs[63 * 63 + 7];
+    const __m256i pen = _mm256_set1_epi32(penalty), none = _mm256_set1_epi32(INT32_MAX);
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const int count = width * width;
+    __m256i least = none;
+    for (int r = 0; r < width; ++r) {
+        const __m256i rows = _mm256_set1_epi32(y + r < 0 ? -(y + r) : y + r);
+        const int32_t* in = sads + r * width;
+        int32_t* out = costs + r * width;
+        for (int c = 0; c < width; c += 8) {
+            const __m256i past = _mm256_cmpgt_epi32(lanes, _mm256_set1_epi32(width - c - 1));
+            const __m256i cols =
+                _mm256_abs_epi32(_mm256_add_epi32(_mm256_set1_epi32(x + c), lanes));
+            const __m256i cost = _mm256_blendv_epi8(
+                _mm256_add_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + c)),
+                                 _mm256_mullo_epi32(_mm256_add_epi32(rows, cols), pen)),
+                none, past);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + c), cost);
+            least = _mm256_min_epi32(least, cost);
+        }
+    }
+    __m128i half = _mm_min_epi32(_mm256_castsi256_si128(least), _mm256_extracti128_si256(least, 1));
+    half = _mm_min_epi32(half, _mm_shuffle_epi32(half, _MM_SHUFFLE(1, 0, 3, 2)));
+    half = _mm_min_epi32(half, _mm_shuffle_epi32(half, _MM_SHUFFLE(2, 3, 0, 1)));
+    const int32_t m = _mm_cvtsi128_si32(half);
+    const __m256i ms = _mm256_set1_epi32(m);
+    velmora::NearestCandidate best{width};
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i hit =
+            _mm256_cmpeq_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(costs + i)), ms);
+        best.consider_bits(static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(hit))), i);
+    }
+    for (; i < count; ++i)
+        if (costs[i] == m) best.consider(i);
+    return best.index;
+}
+
 // ---- planar unsigned samples --------------------------------------------------------------
 
 inline void store_eight(float* dst, __m256i v, __m128i shift) {
@@ -303,6 +347,7 @@ const KernelSet avx2_kernels = {
     .wiener_gain_row = wiener_gain_row<Avx>,
     .accumulate_row = accumulate_row<Avx>,
     .block_sads = block_sads,
+    .least_cost = least_cost,
     .difference_square_row = difference_square_row<Avx>,
     .temporal_weight_row = temporal_weight_row<Avx>,
     .temporal_accumulate_row = temporal_accumulate_row<Avx>,

@@ -92,6 +92,13 @@ struct KernelSet {
     // them.
     void (*block_sads)(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref,
                        int32_t ref_stride, int side, int count, int rows, int32_t* sads);
+    // The candidate of least cost in a window of width x width block sums (width odd, 1 to 63;
+    // as block_sads leaves them, rows = count = width): candidate (r, c) is the vector
+    // (y + r, x + c) and costs sads[r * width + c] + (|y + r| + |x + c|) * penalty (every cost
+    // below 2^31 - 1). Of the least, the one of the least |r - h| + |c - h| (h = width / 2);
+    // of those the first by r, then c. Returns r * width + c. The vector forms read up to 7
+    // values past sads[width * width - 1]: the caller's memory must hold them.
+    int32_t (*least_cost)(const int32_t* sads, int width, int32_t y, int32_t x, int32_t penalty);
     // out[j] = t * t with t = (a[j] - b[j]) * scale; out may be a or b.
     void (*difference_square_row)(const float* a, const float* b, float* out, int n, float scale);
     // A temporal weight per sample from three rows of 3-sample sums of squared pilot
@@ -177,6 +184,7 @@ struct KernelSet {
     X(wiener_gain_row)               \
     X(accumulate_row)                \
     X(block_sads)                    \
+    X(least_cost)                    \
     X(difference_square_row)         \
     X(temporal_weight_row)           \
     X(temporal_accumulate_row)       \

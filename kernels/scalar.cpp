@@ -3,6 +3,7 @@
 
 #include "kernels/band_rows.h"
 #include "kernels/kernel_set.h"
+#include "kernels/least_cost.h"
 #include "kernels/sample_conversion.h"
 #include "kernels/scalar_lifting.h"
 
@@ -232,6 +233,23 @@ void block_sads(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, int3
         }
 }
 
+int32_t least_cost(const int32_t* sads, int width, int32_t y, int32_t x, int32_t penalty) {
+    const auto magnitude = [](int32_t v) { return v < 0 ? -v : v; };
+    int32_t least = INT32_MAX;
+    velmora::NearestCandidate best{width};
+    for (int r = 0; r < width; ++r)
+        for (int c = 0; c < width; ++c) {
+            const int32_t i = r * width + c;
+            const int32_t cost = sads[i] + (magnitude(y + r) + magnitude(x + c)) * penalty;
+            if (cost < least) best = {width};
+            if (cost <= least) {
+                least = cost;
+                best.consider(i);
+            }
+        }
+    return best.index;
+}
+
 void difference_square_row(const float* a, const float* b, float* out, int n, float scale) {
     for (int j = 0; j < n; ++j) {
         const float t = (a[j] - b[j]) * scale;
@@ -349,6 +367,7 @@ const KernelSet scalar_kernels = {
     .wiener_gain_row = wiener_gain_row,
     .accumulate_row = accumulate_row,
     .block_sads = block_sads,
+    .least_cost = least_cost,
     .difference_square_row = difference_square_row,
     .temporal_weight_row = temporal_weight_row,
     .temporal_accumulate_row = temporal_accumulate_row,

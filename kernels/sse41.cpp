@@ -2,11 +2,13 @@
 // form: vectors only change how many elements are computed at once.
 #include <smmintrin.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 #include "kernels/band_rows.h"
 #include "kernels/kernel_set.h"
+#include "kernels/least_cost.h"
 #include "kernels/lifting_constants.h"
 
 namespace {
@@ -323,6 +325,50 @@ void block_sads(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, int3
                        sads + r * count);
 }
 
+// The costs of the window a row at a time, four columns at once (the last columns of a row one
+// by one), their least, then the candidates of that cost four at a time.
+int32_t least_cost(const int32_t* sads, int width, int32_t y, int32_t x, int32_t penalty) {
+    int32_t costs[63 * 63 + 3];
+    const __m128i pen = _mm_set1_epi32(penalty), lanes = _mm_setr_epi32(0, 1, 2, 3);
+    const int full = width & ~3, count = width * width;
+    __m128i least = _mm_set1_epi32(INT32_MAX);
+    int32_t least_rest = INT32_MAX;
+    for (int r = 0; r < width; ++r) {
+        const int32_t row = y + r < 0 ? -(y + r) : y + r;
+        const __m128i rows = _mm_set1_epi32(row);
+        const int32_t* in = sads + r * width;
+        int32_t* out = costs + r * width;
+        int c = 0;
+        for (; c < full; c += 4) {
+            const __m128i cols = _mm_abs_epi32(_mm_add_epi32(_mm_set1_epi32(x + c), lanes));
+            const __m128i cost =
+                _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + c)),
+                              _mm_mullo_epi32(_mm_add_epi32(rows, cols), pen));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c), cost);
+            least = _mm_min_epi32(least, cost);
+        }
+        for (; c < width; ++c) {
+            const int32_t col = x + c < 0 ? -(x + c) : x + c;
+            out[c] = in[c] + (row + col) * penalty;
+            least_rest = out[c] < least_rest ? out[c] : least_rest;
+        }
+    }
+    least = _mm_min_epi32(least, _mm_shuffle_epi32(least, _MM_SHUFFLE(1, 0, 3, 2)));
+    least = _mm_min_epi32(least, _mm_shuffle_epi32(least, _MM_SHUFFLE(2, 3, 0, 1)));
+    const int32_t m = std::min(_mm_cvtsi128_si32(least), least_rest);
+    const __m128i ms = _mm_set1_epi32(m);
+    velmora::NearestCandidate best{width};
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128i hit =
+            _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(costs + i)), ms);
+        best.consider_bits(static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(hit))), i);
+    }
+    for (; i < count; ++i)
+        if (costs[i] == m) best.consider(i);
+    return best.index;
+}
+
 // Four pairs at a time: the even samples are the low half of each 32-bit lane, the odd ones
 // the high half.
 inline void split_four(__m128i pairs, __m128i shift, float* e, float* o) {
@@ -376,6 +422,7 @@ const KernelSet sse41_kernels = {
     .wiener_gain_row = wiener_gain_row<Sse>,
     .accumulate_row = accumulate_row<Sse>,
     .block_sads = block_sads,
+    .least_cost = least_cost,
     .difference_square_row = difference_square_row<Sse>,
     .temporal_weight_row = temporal_weight_row<Sse>,
     .temporal_accumulate_row = temporal_accumulate_row<Sse>,

@@ -504,6 +504,26 @@ void compare_block_sads(SadsKernel plain, SadsKernel vec) {
     }
 }
 
+// Windows of every width, vectors on either side of zero, and sums from a narrow range so that
+// many candidates tie for the least cost.
+using LeastCostKernel = decltype(KernelSet::least_cost);
+void compare_least_cost(LeastCostKernel plain, LeastCostKernel vec) {
+    SplitMix64 rng{27};
+    for (int width = 1; width <= 63; width += 2)
+        for (int penalty : {0, 1, 4})
+            for (int spread : {3, 40, 16320}) {
+                // and past the window, values the vector forms read and must not take
+                std::vector<int32_t> sads(static_cast<size_t>(width) * width + 7, -1);
+                for (size_t i = 0; i + 7 < sads.size(); ++i)
+                    sads[i] = static_cast<int32_t>(rng.uniform(0, spread));
+                const int32_t y = static_cast<int32_t>(rng.uniform(0, 2 * width)) - width;
+                const int32_t x = static_cast<int32_t>(rng.uniform(0, 2 * width)) - width;
+                ASSERT_EQ(plain(sads.data(), width, y, x, penalty),
+                          vec(sads.data(), width, y, x, penalty))
+                    << "width " << width << " penalty " << penalty << " spread " << spread;
+            }
+}
+
 // Into another row, and over either of its inputs.
 using DifferenceKernel = decltype(KernelSet::difference_square_row);
 void compare_difference_square_row(DifferenceKernel plain, DifferenceKernel vec) {

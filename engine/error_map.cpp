@@ -45,7 +45,13 @@ struct Source {
     int32_t dy, dx;         // where its sample (0, 0) is in the plane
 };
 
-// e of the block [y0, y1) x [x0, x1) of the picture, with g = gain(value).
+// The most coefficients of one level across a block: a block of kMotionBlock samples at an odd
+// place meets kMotionBlock / 2 + 1 of the finest level.
+constexpr int kMostAcross = kMotionBlock / 2 + 1;
+
+// e of the block [y0, y1) x [x0, x1) of the picture, with g = gain(value). The samples a
+// coefficient covers, oy * ox, are taken as float(oy) * float(ox): both are small integers,
+// so the product is exact and the same as converting oy * ox.
 template <class Gain>
 float block_error(const Source& s, const Factors& f, float variance, int32_t y0, int32_t y1,
                   int32_t x0, int32_t x1, Gain gain) {
@@ -55,14 +61,18 @@ float block_error(const Source& s, const Factors& f, float variance, int32_t y0,
         const int32_t w2 = s.W >> (l + 1), h2 = s.H >> (l + 1);
         const float* const bands[3] = {s.values + w2, s.values + static_cast<int64_t>(h2) * s.W,
                                        s.values + static_cast<int64_t>(h2) * s.W + w2};
+        const int32_t i0 = py0 >> (l + 1), i1 = (py1 - 1) >> (l + 1);
+        const int32_t j0 = px0 >> (l + 1), across_count = ((px1 - 1) >> (l + 1)) - j0 + 1;
+        float across[kMostAcross];
+        for (int32_t k = 0; k < across_count; ++k)
+            across[k] = static_cast<float>(overlap(j0 + k, l, px0, px1));
         for (int o = 0; o < 3; ++o) {
             float covered = 0.0f;
-            for (int32_t i = py0 >> (l + 1); i <= (py1 - 1) >> (l + 1); ++i) {
-                const float* row = bands[o] + static_cast<int64_t>(i) * s.W;
-                const int32_t oy = overlap(i, l, py0, py1);
-                for (int32_t j = px0 >> (l + 1); j <= (px1 - 1) >> (l + 1); ++j)
-                    covered =
-                        covered + gain(row[j]) * static_cast<float>(oy * overlap(j, l, px0, px1));
+            for (int32_t i = i0; i <= i1; ++i) {
+                const float* row = bands[o] + static_cast<int64_t>(i) * s.W + j0;
+                const float down = static_cast<float>(overlap(i, l, py0, py1));
+                for (int32_t k = 0; k < across_count; ++k)
+                    covered = covered + gain(row[k]) * (down * across[k]);
             }
             sum = sum + covered * f.band[l][o];
         }

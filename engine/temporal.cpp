@@ -39,13 +39,38 @@ struct PlaneMotion {
     // The runs of a row: `columns` of them, or one with the zero vector for a picture smaller
     // than a block.
     int32_t runs() const { return columns == 0 || rows == 0 ? 1 : columns; }
-    BlockVector at(int32_t y, int32_t run_index) const {
-        if (columns == 0 || rows == 0) return {0, 0};
+    // The vectors of row y's runs, or null where they are all zero.
+    const BlockVector* row_vectors(int32_t y) const {
+        if (columns == 0 || rows == 0) return nullptr;
         const int32_t by = min32((y << shift_y) / kMotionBlock, rows - 1);
-        const BlockVector v = vectors[static_cast<int64_t>(by) * columns + run_index];
-        return {v.y >> shift_y, v.x >> shift_x};
+        return vectors + static_cast<int64_t>(by) * columns;
+    }
+    // Run i's vector in the plane's sampling, from row_vectors.
+    BlockVector at(const BlockVector* row, int32_t i) const {
+        if (row == nullptr) return {0, 0};
+        return {row[i].y >> shift_y, row[i].x >> shift_x};
+    }
+    // Where run i of `runs` in a row of w samples begins and ends.
+    int32_t run_begin(int32_t runs, int32_t i) const { return runs == 1 ? 0 : i * run(); }
+    int32_t run_end(int32_t runs, int32_t i, int32_t w) const {
+        return i == runs - 1 ? w : min32(run_begin(runs, i) + run(), w);
     }
 };
+
+// Copies n samples; the usual run lengths as fixed-size copies.
+template <typename Sample>
+void copy_run(Sample* to, const Sample* from, int32_t n) {
+    switch (n) {
+    case 8:
+        std::memcpy(to, from, 8 * sizeof(Sample));
+        break;
+    case 4:
+        std::memcpy(to, from, 4 * sizeof(Sample));
+        break;
+    default:
+        std::memcpy(to, from, static_cast<size_t>(n) * sizeof(Sample));
+    }
+}
 
 // Row y of `plane` moved by the motion: out[x] = value of sample (y + v.y, x + v.x), edges
 // repeated, shifted left by `shift`, as a float (exact: the loads of the kernel table). The
@@ -60,15 +85,14 @@ void moved_samples(const KernelSet& k, const PlaneView& plane, const PlaneMotion
         static_cast<const Sample*>(plane.base) + clamp_index(y, h) * plane.row_stride;
     if (m.vectors != nullptr || plane.sample_stride != 1) {
         Sample* const row = static_cast<Sample*>(gathered);
+        const BlockVector* vectors = m.row_vectors(y);
         for (int32_t i = 0; i < runs; ++i) {
-            const BlockVector v = m.at(y, i);
-            const int32_t x0 = runs == 1 ? 0 : i * m.run();
-            const int32_t x1 = i == runs - 1 ? w : min32(x0 + m.run(), w);
+            const BlockVector v = m.at(vectors, i);
+            const int32_t x0 = m.run_begin(runs, i), x1 = m.run_end(runs, i, w);
             const Sample* from =
                 static_cast<const Sample*>(plane.base) + clamp_index(y + v.y, h) * plane.row_stride;
             if (plane.sample_stride == 1 && x0 + v.x >= 0 && x1 - 1 + v.x < w) {
-                std::memcpy(row + x0, from + x0 + v.x,
-                            sizeof(Sample) * static_cast<size_t>(x1 - x0));
+                copy_run(row + x0, from + x0 + v.x, x1 - x0);
             } else {
                 for (int32_t x = x0; x < x1; ++x)
                     row[x] = from[clamp_index(x + v.x, w) * plane.sample_stride];
@@ -96,10 +120,10 @@ void moved_errors(const float* map, const ErrorMapLayout& layout, int32_t w, int
     const int shift_x = std::countr_zero(static_cast<uint32_t>(layout.block_width));
     const int shift_y = std::countr_zero(static_cast<uint32_t>(layout.block_height));
     const int32_t runs = m.runs();
+    const BlockVector* vectors = m.row_vectors(y);
     for (int32_t i = 0; i < runs; ++i) {
-        const BlockVector v = m.at(y, i);
-        const int32_t x0 = runs == 1 ? 0 : i * m.run();
-        const int32_t x1 = i == runs - 1 ? w : min32(x0 + m.run(), w);
+        const BlockVector v = m.at(vectors, i);
+        const int32_t x0 = m.run_begin(runs, i), x1 = m.run_end(runs, i, w);
         const float* row =
             map + static_cast<int64_t>(clamp_index(y + v.y, h) >> shift_y) * layout.columns;
         if (x0 + v.x >= 0 && x1 - 1 + v.x < w) {

@@ -66,16 +66,18 @@ float block_error(const Source& s, const Factors& f, float variance, int32_t y0,
         float across[kMostAcross];
         for (int32_t k = 0; k < across_count; ++k)
             across[k] = static_cast<float>(overlap(j0 + k, l, px0, px1));
-        for (int o = 0; o < 3; ++o) {
-            float covered = 0.0f;
-            for (int32_t i = i0; i <= i1; ++i) {
-                const float* row = bands[o] + static_cast<int64_t>(i) * s.W + j0;
-                const float down = static_cast<float>(overlap(i, l, py0, py1));
-                for (int32_t k = 0; k < across_count; ++k)
-                    covered = covered + gain(row[k]) * (down * across[k]);
+        // The three bands' sums side by side: each in its own order, by rows then columns.
+        float covered[3] = {0.0f, 0.0f, 0.0f};
+        for (int32_t i = i0; i <= i1; ++i) {
+            const int64_t row = static_cast<int64_t>(i) * s.W + j0;
+            const float down = static_cast<float>(overlap(i, l, py0, py1));
+            for (int32_t k = 0; k < across_count; ++k) {
+                const float samples = down * across[k];
+                for (int o = 0; o < 3; ++o)
+                    covered[o] = covered[o] + gain(bands[o][row + k]) * samples;
             }
-            sum = sum + covered * f.band[l][o];
         }
+        for (int o = 0; o < 3; ++o) sum = sum + covered[o] * f.band[l][o];
     }
     const float samples = static_cast<float>((y1 - y0) * (x1 - x0));
     return (sum / samples + f.low) * variance;

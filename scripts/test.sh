@@ -30,7 +30,8 @@ if ! wait $hosts; then
 fi
 # Configured again, now that the frei0r hosts are there for their tests.
 cmake --preset native >/dev/null
-ctest --preset native -N -R 'frei0r_in_(ffmpeg|melt)' | grep -q 'Total Tests: 2' ||
+ctest --preset native -N -R 'frei0r_(in_ffmpeg|in_melt|editor_panels_in_melt)' |
+  grep -q 'Total Tests: 3' ||
   { echo "the frei0r host tests are missing"; exit 1; }
 ctest --preset native -N -R '^(gstreamer_in_gst_launch|GstElement\.)' | grep -q 'Total Tests: 4' ||
   { echo "the GStreamer element's tests are missing"; exit 1; }

@@ -56,4 +56,6 @@ render odd.mkv p451.txt odd.rgba 2 -filter frei0r.velmora chroma=1 mode=exact \
 reference 451x300 odd-plain.rgba odd-want.rgba "2=1 3=exact" "0=0 1=0.3"
 differ odd-want.rgba odd-plain.rgba "451x300: the reference chain changes the frames"
 same odd.rgba odd-want.rgba "451x300, two instances, 2 render threads: the reference's frames"
+check "451x300: no warning of ffmpeg's lost rows (MLT hands over whole rows)" \
+  [ "$(grep -c 'row stride' melt.log)" = 0 ]
 finish || { cat melt.log; false; }

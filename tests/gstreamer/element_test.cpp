@@ -2,6 +2,8 @@
 // the library filters the same frames (field order included) and cleaner, the latency it
 // reports, and its buffers across the end of the stream, a flush and new properties.
 #include <gst/check/gstharness.h>
+#include <gst/controller/gstdirectcontrolbinding.h>
+#include <gst/controller/gstinterpolationcontrolsource.h>
 #include <gst/video/video.h>
 #include <gtest/gtest.h>
 
@@ -248,8 +250,9 @@ TEST(GstElement, ReportsTheFramesItHoldsAsLatency) {
     }
 }
 
-// Frames held when the stream ends, when it is flushed (a seek) and when the properties change
-// come out as the library gives them, or not at all after a flush, with their timestamps.
+// Frames held when the stream ends, when it is flushed (a seek) and when a controller changes a
+// property come out as the library gives them, or not at all after a flush, with their
+// timestamps.
 TEST(GstElement, HeldFramesSurviveTheEndAFlushAndNewProperties) {
     const std::string caps = caps_of("I420", 80, 48);
     Clip clip(caps, VELMORA_LAYOUT_420, 12, 3);
@@ -276,17 +279,24 @@ TEST(GstElement, HeldFramesSurviveTheEndAFlushAndNewProperties) {
     gst_harness_push_event(e.h, gst_event_new_flush_stop(TRUE));
     gst_harness_push_event(e.h, gst_event_new_segment(&segment));
     EXPECT_TRUE(got.empty() && e.pulled().empty()) << "frames held before the flush came out";
-    // New properties after four frames: those four finish with the old ones.
-    got = e.push(in, 6, 10);
-    g_object_set(e.h->element, "noise-y", 3.0, nullptr);
-    for (GstBuffer* b : e.push(in, 10, 12)) got.push_back(b);
+    // A keyframe at frame 10 (a controller's step from measured to 3): the frames before it
+    // finish with the old properties.
+    GstControlSource* keys = gst_interpolation_control_source_new();
+    g_object_set(keys, "mode", GST_INTERPOLATION_MODE_NONE, nullptr);
+    gst_timed_value_control_source_set(GST_TIMED_VALUE_CONTROL_SOURCE(keys), 0, -1.0);
+    gst_timed_value_control_source_set(GST_TIMED_VALUE_CONTROL_SOURCE(keys), 10 * kFrame, 3.0);
+    gst_object_add_control_binding(
+        GST_OBJECT(e.h->element),
+        gst_direct_control_binding_new_absolute(GST_OBJECT(e.h->element), "noise-y", keys));
+    gst_object_unref(keys);
+    got = e.push(in, 6, 12);
     gst_harness_push_event(e.h, gst_event_new_eos());
     for (GstBuffer* b : e.pulled()) got.push_back(b);
     want = library_output(e.s, clip, {in.begin() + 6, in.begin() + 10}, VELMORA_PROGRESSIVE);
     e.s.noise[0] = 3.0;
     for (GstBuffer* b : library_output(e.s, clip, {in.begin() + 10, in.end()}, VELMORA_PROGRESSIVE))
         want.push_back(b);
-    expect_library_frames(got, want, in, 6, "after the flush, new properties at frame 10");
+    expect_library_frames(got, want, in, 6, "after the flush, a keyframe at frame 10");
     unref(got);
     unref(want);
     // A QoS event goes upstream unchanged.

@@ -9,9 +9,12 @@
 //   from several threads: they return constant data.
 // - f0r_construct is called for any size from 1 x 1 and must not fail (ffmpeg stops, melt
 //   crashes); it allocates nothing but the instance.
+// - f0r_construct is where the host can be told (velmora::warn_if_host_drops_rows): ffmpeg
+//   5.1's filter loses the last rows of frames whose width is not a multiple of 16.
 // - f0r_update never uses the time argument (milliseconds in ffmpeg, seconds in MLT, garbage
 //   after ffmpeg reinitialises), and its result depends on the frame and the settings alone.
 #include "frei0r/frei0r_api.h"
+#include "frei0r/host_stride.h"
 #include "frei0r/instance.h"
 
 using velmora::Instance;
@@ -53,6 +56,7 @@ VELMORA_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index) {
 VELMORA_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
     // Sizes beyond the filter's range still get an instance: it passes frames through (and
     // says so on the first).
+    velmora::warn_if_host_drops_rows(__builtin_return_address(0), width, height);
     try {
         return new Instance(width, height);
     } catch (...) {

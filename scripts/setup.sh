@@ -4,7 +4,8 @@
 #           native one
 #   --wine  also 32-bit Wine, for the plug-in under the Windows host emulator
 #   --hosts also ffmpeg and melt, the frei0r hosts that velmora.so's tests run it in (about 185
-#           packages, most of them melt's)
+#           packages, most of them melt's), and GStreamer's tools and base elements (appsrc,
+#           appsink, videotestsrc) that the GStreamer element's tests run it with
 # With either, where the kernel cannot run 32-bit programs itself, they run through qemu's
 # user-mode emulation (scripts/qemu_i386.sh).
 set -euo pipefail
@@ -22,11 +23,13 @@ done
 
 # libpng-dev: velmora's preview pictures; python3-skimage: the photographs of its quality test;
 # clang and its runtime: the fuzz targets; frei0r-plugins-dev: the frei0r interface header of
-# velmora.so; pkg-config: C programs built on the installed library in its tests.
+# velmora.so; pkg-config: C programs built on the installed library in its tests, and finding
+# GStreamer; libgstreamer*-dev: the GStreamer element libgstvelmora.so.
 packages=(cmake ninja-build g++ libgtest-dev g++-mingw-w64-i686 python3 libpng-dev python3-skimage
-          clang libclang-rt-14-dev frei0r-plugins-dev pkg-config)
+          clang libclang-rt-14-dev frei0r-plugins-dev pkg-config libgstreamer1.0-dev
+          libgstreamer-plugins-base1.0-dev)
 [ $want_i686 = 1 ] && packages+=(g++-multilib)
-[ $want_hosts = 1 ] && packages+=(ffmpeg melt)
+[ $want_hosts = 1 ] && packages+=(ffmpeg melt gstreamer1.0-tools gstreamer1.0-plugins-base)
 if [ $want_wine = 1 ]; then
   packages+=(wine wine32)
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386

@@ -6,12 +6,14 @@
 # stand-in host built for 32-bit x86 with the plug-in's flags against the native build, a short
 # fuzzing campaign of every fuzz target on its corpus, and the real plug-in under Wine against
 # the native build (host scripts and the frame handler's fuzz corpus), and the frei0r plug-in
-# velmora.so in Debian's ffmpeg and melt. Where the kernel runs no 32-bit programs, they run
-# through qemu's user-mode emulation (scripts/qemu_i386.sh).
+# velmora.so in Debian's ffmpeg and melt, and the GStreamer element in GStreamer's test harness
+# and tools. Where the kernel runs no 32-bit programs, they run through qemu's user-mode emulation
+# (scripts/qemu_i386.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh --i686
-# Wine, ffmpeg and melt are only needed by the tests: they install while everything builds.
+# Wine, ffmpeg, melt and GStreamer's tools are only needed by the tests: they install while
+# everything builds.
 mkdir -p build
 scripts/setup.sh --i686 --wine --hosts > build/setup-hosts.log 2>&1 &
 hosts=$!
@@ -28,8 +30,11 @@ if ! wait $hosts; then
 fi
 # Configured again, now that the frei0r hosts are there for their tests.
 cmake --preset native >/dev/null
-ctest --preset native -N -R 'frei0r_in_(ffmpeg|melt)' | grep -q 'Total Tests: 2' ||
+ctest --preset native -N -R 'frei0r_(in_ffmpeg|in_melt|editor_panels_in_melt)' |
+  grep -q 'Total Tests: 3' ||
   { echo "the frei0r host tests are missing"; exit 1; }
+ctest --preset native -N -R '^(gstreamer_in_gst_launch|GstElement\.)' | grep -q 'Total Tests: 4' ||
+  { echo "the GStreamer element's tests are missing"; exit 1; }
 ctest --preset asan
 ctest --preset tsan
 # The short fuzzing campaign takes one core for its fixed time; it runs beside the native suite,

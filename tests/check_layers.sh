@@ -12,8 +12,11 @@ empty=$(mktemp -d)
 trap 'rm -rf "$empty"' EXIT
 cd "$empty"
 
+# Include folders of the system's libraries a layer's headers use (GStreamer's), beside its own.
+system_flags=()
 compiles() {  # TARGET HEADER
-  echo "#include \"$2\"" | "$compiler" -std=gnu++20 -fsyntax-only -x c++ -I "$layers/$1" - 2>/dev/null
+  echo "#include \"$2\"" | "$compiler" -std=gnu++20 -fsyntax-only -x c++ -I "$layers/$1" \
+    "${system_flags[@]}" - 2>/dev/null
 }
 
 sees() {  # TARGET HEADER...
@@ -59,6 +62,19 @@ if [ -d "$layers/velmora_frei0r" ]; then
           lib/strength.h engine/engine.h threads/thread_pool.h kernels/kernel_set.h lib/stream.h
 else
   echo "velmora.so is not built here: its layers are not checked"
+fi
+
+# The GStreamer element is built where GStreamer's development files are.
+if [ -d "$layers/velmora_gst_core" ]; then
+  read -ra system_flags < <(pkg-config --cflags gstreamer-video-1.0)
+  sees velmora_gst_core gstreamer/stream.h gstreamer/element.h velmora/velmora.h
+  refuses velmora_gst_core engine/engine.h wavelet/transform_plane.h kernels/kernel_set.h \
+          threads/thread_pool.h lib/stream.h frei0r/instance.h tools/velmora/stream/y4m.h \
+          sdk/aviutl_filter.h plugin/parameter_store.h
+  sees velmora_gst gstreamer/element.h velmora/velmora.h
+  refuses velmora_gst engine/engine.h threads/thread_pool.h kernels/kernel_set.h lib/stream.h
+else
+  echo "libgstvelmora.so is not built here: its layers are not checked"
 fi
 
 [ $failures = 0 ] && echo "every layer sees its own and the lower layers' headers, and no others"

@@ -46,3 +46,17 @@ reference() {
   mv "$current" "$out"
   rm -f "$out".[0-9]*
 }
+# melt 7.12 now and then never ends a render on a loaded machine, with or without a filter in
+# the chain (seen twice in some hundred renders, a few seconds each otherwise): a render that
+# has not ended in 90 seconds is said and made again, once.
+#   melt_render OUT THREADS MELT_ARGUMENT...: raw RGBA frames, THREADS rendering threads
+#   (real_time=-THREADS: none dropped)
+melt_render() {
+  local out=$1 threads=$2 attempt; shift 2
+  for attempt in 1 2; do
+    q timeout 90 melt -silent "$@" -consumer "avformat:$out" f=rawvideo pix_fmt=rgba an=1 \
+      real_time=-"$threads" >/dev/null 2>>melt.log
+    [ $? = 124 ] || return 0
+    echo "note melt did not end rendering $out in 90 s (attempt $attempt)"
+  done
+}

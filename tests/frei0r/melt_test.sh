@@ -18,19 +18,9 @@ profile() {  # profile W H FILE: square pixels, 25 frames per second, progressiv
     "height=$2" progressive=1 sample_aspect_num=1 sample_aspect_den=1 "display_aspect_num=$1" \
     "display_aspect_den=$2" colorspace=709 > "$3"
 }
-# melt 7.12 now and then never ends a render on a loaded machine, with or without a filter in
-# the chain (seen twice in some hundred renders, a few seconds each otherwise): a render that
-# has not ended in 90 seconds is said and made again, once.
 render() {  # render CLIP PROFILE OUT THREADS [filters...]
   local clip=$1 profile=$2 out=$3 threads=$4; shift 4
-  local attempt
-  for attempt in 1 2; do
-    q timeout 90 melt -silent -profile "$profile" "$clip" "$@" \
-      -consumer "avformat:$out" f=rawvideo pix_fmt=rgba an=1 real_time=-"$threads" \
-      >/dev/null 2>>melt.log
-    [ $? = 124 ] || return 0
-    echo "note melt did not end rendering $out in 90 s (attempt $attempt)"
-  done
+  melt_render "$out" "$threads" -profile "$profile" "$clip" "$@"
 }
 clip() {  # clip PICTURE W H OUT.mkv: N noisy frames, lossless
   $SAMPLE --image "$1" --size "$2x$3" --colour 444 --frames $N --sigma 8 clip.y4m
@@ -66,4 +56,6 @@ render odd.mkv p451.txt odd.rgba 2 -filter frei0r.velmora chroma=1 mode=exact \
 reference 451x300 odd-plain.rgba odd-want.rgba "2=1 3=exact" "0=0 1=0.3"
 differ odd-want.rgba odd-plain.rgba "451x300: the reference chain changes the frames"
 same odd.rgba odd-want.rgba "451x300, two instances, 2 render threads: the reference's frames"
+check "451x300: no warning of ffmpeg's lost rows (MLT hands over whole rows)" \
+  [ "$(grep -c 'row stride' melt.log)" = 0 ]
 finish || { cat melt.log; false; }

@@ -46,17 +46,25 @@ reference() {
   mv "$current" "$out"
   rm -f "$out".[0-9]*
 }
-# melt 7.12 now and then never ends a render on a loaded machine, with or without a filter in
-# the chain (seen twice in some hundred renders, a few seconds each otherwise): a render that
-# has not ended in 90 seconds is said and made again, once.
+# melt 7.12 on a loaded machine now and then never ends a render (seen twice in some hundred
+# renders, a few seconds each otherwise), or ends it at once with success and an empty file (one
+# render in eight or so when several run at once), with or without a filter in the chain: a
+# render that has not ended in 90 seconds or wrote nothing is said and made again, twice at most.
 #   melt_render OUT THREADS MELT_ARGUMENT...: raw RGBA frames, THREADS rendering threads
 #   (real_time=-THREADS: none dropped)
 melt_render() {
-  local out=$1 threads=$2 attempt; shift 2
-  for attempt in 1 2; do
+  local out=$1 threads=$2 attempt status; shift 2
+  for attempt in 1 2 3; do
+    rm -f "$out"
     q timeout 90 melt -silent "$@" -consumer "avformat:$out" f=rawvideo pix_fmt=rgba an=1 \
       real_time=-"$threads" >/dev/null 2>>melt.log
-    [ $? = 124 ] || return 0
-    echo "note melt did not end rendering $out in 90 s (attempt $attempt)"
+    status=$?
+    if [ $status = 124 ]; then
+      echo "note melt did not end rendering $out in 90 s (attempt $attempt)"
+    elif [ ! -s "$out" ]; then
+      echo "note melt wrote nothing rendering $out (exit $status, attempt $attempt)"
+    else
+      return 0
+    fi
   done
 }

@@ -13,6 +13,7 @@ namespace {
 // The moves (dy, dx), summed in this order.
 constexpr int32_t kShifts[4][2] = {{0, 0}, {1, 1}, {2, 3}, {3, 2}};
 constexpr int kShiftCount = 4;
+static_assert(kShifts[0][0] == 0 && kShifts[0][1] == 0, "the error map is made from the unmoved picture");
 constexpr float kMeanOfFour = 0.25f;
 
 // Where everything lives for one plane: the working plane, its scratch slices and the buffers
@@ -163,12 +164,11 @@ void apply_worker(int t, int T, void* c) {
     shrink_apply(*p.k, p.layout.plane, p.layout.pilot_sums, p.shrink, p.maps, t, T, p.weights);
 }
 
-// This move's error map, from the gains kept.
+// The error map, from the gains the first move kept.
 void error_map_worker(int t, int T, void* c) {
     const Pass& p = *static_cast<Pass*>(c);
-    gain_error_map_rows(p.layout.plane, p.maps.gains, p.view->width, p.view->height,
-                        kShifts[p.shift][0], kShifts[p.shift][1], p.error_sigma,
-                        p.extras->error_layout, p.shift, kShiftCount, p.extras->error_map, t, T);
+    gain_error_map_rows(p.layout.plane, p.maps.gains, p.view->width, p.view->height, p.error_sigma,
+                        p.extras->error_layout, p.extras->error_map, t, T);
 }
 
 }  // namespace
@@ -225,7 +225,10 @@ void denoise_best(const BestMode& b, const PlaneView& view, float noise, PlaneKi
                          inverse_level_pairs(pass.layout.plane, pass.level, rebuilt_rows(pass)),
                          pass.busy);
         }
-        if (pass.maps.gains) ex.run(ex.self, error_map_worker, &pass);
+        if (pass.maps.gains) {
+            ex.run(ex.self, error_map_worker, &pass);
+            pass.maps.gains = nullptr;  // the other moves keep no gains
+        }
     }
 }
 

@@ -60,8 +60,9 @@ struct BestModeExtras {
     // a and b the upper pair.
     const float* noise_ratio = nullptr;
     // The error map of the result (error_map.h) in 8-bit steps squared: g the gain of the
-    // empirical Wiener step, sigma = noise / error_unit (working units per 8-bit step), the
-    // mean of the four moves' maps in the order of the moves.
+    // empirical Wiener step of the first move's transform (the picture not moved), sigma =
+    // noise / error_unit (working units per 8-bit step). The other moves' errors differ from
+    // it by little: a map from all four cost more than all the rest of the temporal weights.
     float* error_map = nullptr;
     ErrorMapLayout error_layout = {};
     float error_unit = 16.0f;

@@ -41,8 +41,7 @@ int32_t overlap(int32_t i, int l, int32_t begin, int32_t end) {
 struct Source {
     const float* values;
     int32_t W, H;
-    int32_t width, height;  // the picture
-    int32_t dy, dx;         // where its sample (0, 0) is in the plane
+    int32_t width, height;  // the picture, at the plane's top left
 };
 
 // The most coefficients of one level across a block: a block of kMotionBlock samples at an odd
@@ -55,7 +54,7 @@ constexpr int kMostAcross = kMotionBlock / 2 + 1;
 template <class Gain>
 float block_error(const Source& s, const Factors& f, float variance, int32_t y0, int32_t y1,
                   int32_t x0, int32_t x1, Gain gain) {
-    const int32_t py0 = y0 + s.dy, py1 = y1 + s.dy, px0 = x0 + s.dx, px1 = x1 + s.dx;
+    const int32_t py0 = y0, py1 = y1, px0 = x0, px1 = x1;
     float sum = 0.0f;
     for (int l = 0; l < kLevels; ++l) {
         const int32_t w2 = s.W >> (l + 1), h2 = s.H >> (l + 1);
@@ -83,10 +82,10 @@ float block_error(const Source& s, const Factors& f, float variance, int32_t y0,
     return (sum / samples + f.low) * variance;
 }
 
-// The blocks of thread t's share of the map's rows: map[b] = finish(b, e).
-template <class Gain, class Finish>
+// The blocks of thread t's share of the map's rows.
+template <class Gain>
 void error_rows(const Source& s, float sigma, const ErrorMapLayout& layout, float* map, int t,
-                int T, Gain gain, Finish finish) {
+                int T, Gain gain) {
     const Factors f = factors();
     const float variance = sigma * sigma;
     const ItemRange rows = thread_share(layout.rows, t, T);
@@ -96,8 +95,8 @@ void error_rows(const Source& s, float sigma, const ErrorMapLayout& layout, floa
         for (int32_t bx = 0; bx < layout.columns; ++bx) {
             const int32_t x0 = bx * layout.block_width;
             const int32_t x1 = min32(x0 + layout.block_width, s.width);
-            float& out = map[static_cast<int64_t>(by) * layout.columns + bx];
-            out = finish(out, block_error(s, f, variance, y0, y1, x0, x1, gain));
+            map[static_cast<int64_t>(by) * layout.columns + bx] =
+                block_error(s, f, variance, y0, y1, x0, x1, gain);
         }
     }
 }
@@ -112,10 +111,9 @@ struct ThresholdedStage {
 void thresholded_rows(int t, int T, void* context) {
     const ThresholdedStage& s = *static_cast<ThresholdedStage*>(context);
     const TransformPlane& plane = s.e->plane;
-    const Source source = {plane.data, plane.W, plane.H, s.e->width, s.e->height, 0, 0};
-    error_rows(
-        source, s.sigma, *s.layout, s.map, t, T, [](float c) { return c != 0.0f ? 1.0f : 0.0f; },
-        [](float, float e) { return e; });
+    const Source source = {plane.data, plane.W, plane.H, s.e->width, s.e->height};
+    error_rows(source, s.sigma, *s.layout, s.map, t, T,
+               [](float c) { return c != 0.0f ? 1.0f : 0.0f; });
 }
 
 }  // namespace
@@ -136,19 +134,10 @@ void thresholded_error_map(const Engine& e, float sigma, const ErrorMapLayout& l
 }
 
 void gain_error_map_rows(const TransformPlane& plane, const float* gains, int32_t width,
-                         int32_t height, int32_t dy, int32_t dx, float sigma,
-                         const ErrorMapLayout& layout, int pass, int passes, float* map, int t,
-                         int T) {
-    const Source source = {gains, plane.W, plane.H, width, height, dy, dx};
-    const float mean = 1.0f / static_cast<float>(passes);
-    const auto gain = [](float g) { return g; };
-    if (pass == 0)
-        error_rows(source, sigma, layout, map, t, T, gain, [](float, float e) { return e; });
-    else if (pass + 1 < passes)
-        error_rows(source, sigma, layout, map, t, T, gain, [](float m, float e) { return m + e; });
-    else
-        error_rows(source, sigma, layout, map, t, T, gain,
-                   [mean](float m, float e) { return (m + e) * mean; });
+                         int32_t height, float sigma, const ErrorMapLayout& layout, float* map,
+                         int t, int T) {
+    const Source source = {gains, plane.W, plane.H, width, height};
+    error_rows(source, sigma, layout, map, t, T, [](float g) { return g; });
 }
 
 }  // namespace velmora

@@ -43,14 +43,11 @@ inline int64_t error_map_floats(const ErrorMapLayout& l) {
 void thresholded_error_map(const Engine& e, float sigma, const ErrorMapLayout& layout, float* map,
                            const Executor& ex);
 
-// One of `passes` transforms of a picture of width x height samples moved by (dy, dx) into a
-// padded plane (sample (y, x) at (y + dy, x + dx)): `gains` holds the gain g of every detail
-// coefficient at the coefficient's place in a plane laid out like `plane`. For thread t of T,
-// the rows of blocks of its share: pass 0 writes e into `map`, later passes add theirs
-// (map + e), and the last takes the mean, (map + e) * (1 / passes) with `passes` a power of two.
+// The transform of a picture of width x height samples at the top left of its plane: `gains`
+// holds the gain g of every detail coefficient at the coefficient's place in a plane laid out
+// like `plane`. For thread t of T, the rows of blocks of its share.
 void gain_error_map_rows(const TransformPlane& plane, const float* gains, int32_t width,
-                         int32_t height, int32_t dy, int32_t dx, float sigma,
-                         const ErrorMapLayout& layout, int pass, int passes, float* map, int t,
-                         int T);
+                         int32_t height, float sigma, const ErrorMapLayout& layout, float* map,
+                         int t, int T);
 
 }  // namespace velmora

@@ -163,7 +163,7 @@ Grid ratio_level(const std::vector<float>& ratio, int w, int h, int W, int H, in
     return g;
 }
 
-// The error of the block [x0, x1) x [y0, y1) of the picture from the gains of one move: the
+// The error of the block [x0, x1) x [y0, y1) of the picture from the gains of a move: the
 // gains of the coefficients covering it, each times the samples it covers (counted one by one),
 // per band, scaled by the band's squared noise gain over its span.
 float block_error(Grid& gains, int dy, int dx, int x0, int x1, int y0, int y1, float sigma) {
@@ -226,7 +226,7 @@ std::vector<uint16_t> filter(const std::vector<uint16_t>& s, int w, int h, Sampl
             }
         }
         transform(g, false);
-        if (extras.error) {
+        if (extras.error && k == 0) {  // the map of the picture not moved
             const float unit = f == SampleFormat::u16 ? 256.0f : 16.0f;
             const int columns = (w + extras.bw - 1) / extras.bw;
             for (int y0 = 0; y0 < h; y0 += extras.bh)
@@ -235,7 +235,7 @@ std::vector<uint16_t> filter(const std::vector<uint16_t>& s, int w, int h, Sampl
                                                 std::min(y0 + extras.bh, h), sigma / unit);
                     float& out = (*extras.error)[static_cast<size_t>(y0 / extras.bh) * columns +
                                                  x0 / extras.bw];
-                    out = k == 0 ? e : k < 3 ? out + e : (out + e) * 0.25f;
+                    out = e;
                 }
         }
         for (int y = 0; y < h; ++y)

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "kernels/sample_conversion.h"
 #include "lib/large_buffer.h"
 #include "wavelet/transform_plane.h"
 
@@ -16,6 +15,7 @@ bool interlaced(velmora_field_order order) { return order != VELMORA_PROGRESSIVE
 // An averaged plane rounded to the whole working values the spatial filter reads, by rows
 // shared among the threads.
 struct Rounding {
+    const KernelSet* k;
     const float* from;
     uint16_t* to;
     int32_t width, height;
@@ -25,10 +25,10 @@ struct Rounding {
 void round_rows(int t, int T, void* context) {
     const Rounding& r = *static_cast<Rounding*>(context);
     const ItemRange rows = thread_share(r.height, t, T);
-    const int64_t begin = static_cast<int64_t>(rows.begin) * r.width;
-    const int64_t end = static_cast<int64_t>(rows.end) * r.width;
-    for (int64_t i = begin; i < end; ++i)
-        r.to[i] = static_cast<uint16_t>(std::clamp(convert_round(r.from[i]), 0, r.top));
+    for (int32_t y = rows.begin; y < rows.end; ++y) {
+        const int64_t at = static_cast<int64_t>(y) * r.width;
+        r.k->store_u16(r.from + at, r.to + at, r.width, r.width, 0, r.top);
+    }
 }
 
 }  // namespace
@@ -146,8 +146,9 @@ int TemporalFilter::average_picture(int64_t index, int parity) {
         if (!shape.averaged[p]) continue;
         std::vector<uint16_t>& words = rounded_[k][p];
         words.resize(averaged_[p].size());
-        Rounding rounding = {averaged_[p].data(), words.data(), shape.width[p], shape.height[p],
-                             f_.format == SampleFormat::u16 ? 65535 : 32767};
+        Rounding rounding = {&kernels_,       averaged_[p].data(),
+                             words.data(),    shape.width[p],
+                             shape.height[p], f_.format == SampleFormat::u16 ? 65535 : 32767};
         const Executor plane = workers_.executor(shape.width[p], shape.height[p]);
         plane.run(plane.self, round_rows, &rounding);
     }

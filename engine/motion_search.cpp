@@ -116,6 +116,7 @@ BlockVector search_block(const KernelSet& k, const Level& cur, const Level& ref,
     BlockVector best = start;
     int64_t best_cost = INT64_MAX;
     if (inside) {
+        // (a window is at most 63 x 63: room for what the kernels write and read past it)
         int32_t sads[kMostCandidates * kMostCandidates];
         k.block_sads(
             cur.data + static_cast<int64_t>(y) * cur.width + x, cur.width,

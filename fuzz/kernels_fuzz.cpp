@@ -293,10 +293,11 @@ void compare_block_sads(FuzzInput& in, const Shared& s, SadsKernel plain, SadsKe
     const std::vector<uint8_t> ref =
         s.values<uint8_t>(static_cast<size_t>(rows + side) * ref_stride + 64, in.u16());
     const std::vector<uint8_t> cur = s.values<uint8_t>(side * cur_stride, in.u16());
-    std::vector<int32_t> a(rows * count), b(rows * count);
+    // with the room past the last sum that the vector forms may write
+    std::vector<int32_t> a(rows * count + 7), b(rows * count + 7);
     plain(cur.data(), cur_stride, ref.data(), ref_stride, side, count, rows, a.data());
     vec(cur.data(), cur_stride, ref.data(), ref_stride, side, count, rows, b.data());
-    check(a == b);
+    check(std::equal(a.begin(), a.end() - 7, b.begin()));
 }
 
 using LeastCostKernel = decltype(KernelSet::least_cost);

@@ -110,15 +110,10 @@ constexpr int kWidestStrip = 64;
 #include "kernels/vector_kernels.inc"
 
 // Eight 16-bit sums as 32-bit values into sads[0 .. count), count 1 or more.
-inline void store_sums(__m128i sums, int32_t* sads, int count) {
-    const __m256i wide = _mm256_cvtepu16_epi32(sums);
-    if (count >= 8) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(sads), wide);
-        return;
-    }
-    int32_t all[8];
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(all), wide);
-    for (int k = 0; k < count; ++k) sads[k] = all[k];
+// Eight sums, as 32-bit values: past a row's end they fall on the next row's, which its own
+// stores then replace, or into the room the caller leaves after the last row.
+inline void store_sums(__m128i sums, int32_t* sads) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sads), _mm256_cvtepu16_epi32(sums));
 }
 
 // Side 4 and 8: VMPSADBW on two rows at once (one per 128-bit lane), the lanes added at the
@@ -143,7 +138,7 @@ void block_sads_row(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, 
                 const __m256i half = part < 2 ? lo : hi;
                 const __m128i sums =
                     part % 2 ? _mm256_extracti128_si256(half, 1) : _mm256_castsi256_si128(half);
-                store_sums(sums, sads + k0 + 8 * part, count - k0 - 8 * part);
+                store_sums(sums, sads + k0 + 8 * part);
             }
         }
         return;
@@ -175,7 +170,7 @@ void block_sads_row(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, 
             if (side == 8) sums = _mm256_add_epi16(sums, _mm256_mpsadbw_epu8(r, b, 5 | (5 << 3)));
         }
         store_sums(_mm_add_epi16(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1)),
-                   sads + k0, count - k0);
+                   sads + k0);
     }
 }
 

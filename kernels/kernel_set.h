@@ -88,8 +88,8 @@ struct KernelSet {
     //   sads[r * count + k] = sum over i, j < side of
     //                         |cur[i * cur_stride + j] - ref[(r + i) * ref_stride + j + k]|
     // (integers: the order does not matter). The vector forms read up to 32 bytes past
-    // ref[(r + i) * ref_stride + count + side - 2] in each row: the caller's memory must hold
-    // them.
+    // ref[(r + i) * ref_stride + count + side - 2] in each row and write up to 7 values past
+    // sads[rows * count - 1]: the caller's memory must hold them.
     void (*block_sads)(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref,
                        int32_t ref_stride, int side, int count, int rows, int32_t* sads);
     // The candidate of least cost in a window of width x width block sums (width odd, 1 to 63;

@@ -258,17 +258,12 @@ void store_u16(const float* src, uint16_t* dst, int count, int rounded, int shif
 }
 
 // Eight 16-bit sums as 32-bit values into sads[0 .. count), count 1 or more.
-inline void store_sums(__m128i sums, int32_t* sads, int count) {
-    const __m128i lo = _mm_cvtepu16_epi32(sums), hi = _mm_cvtepu16_epi32(_mm_srli_si128(sums, 8));
-    if (count >= 8) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(sads), lo);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(sads + 4), hi);
-        return;
-    }
-    int32_t all[8];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(all), lo);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(all + 4), hi);
-    for (int k = 0; k < count; ++k) sads[k] = all[k];
+// Eight sums, as 32-bit values: past a row's end they fall on the next row's, which its own
+// stores then replace, or into the room the caller leaves after the last row.
+inline void store_sums(__m128i sums, int32_t* sads) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sads), _mm_cvtepu16_epi32(sums));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sads + 4),
+                     _mm_cvtepu16_epi32(_mm_srli_si128(sums, 8)));
 }
 
 inline uint32_t four_bytes(const uint8_t* p) {
@@ -294,8 +289,8 @@ void block_sads_row(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, 
                     lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(d, _mm_setzero_si128()));
                     hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(d, _mm_setzero_si128()));
                 }
-            store_sums(lo, sads + k0, count - k0);
-            if (count - k0 > 8) store_sums(hi, sads + k0 + 8, count - k0 - 8);
+            store_sums(lo, sads + k0);
+            if (count - k0 > 8) store_sums(hi, sads + k0 + 8);
         }
         return;
     }
@@ -314,7 +309,7 @@ void block_sads_row(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, 
                 sums = _mm_add_epi16(sums, _mm_mpsadbw_epu8(r, b, 0));
             }
         }
-        store_sums(sums, sads + k0, count - k0);
+        store_sums(sums, sads + k0);
     }
 }
 

@@ -492,12 +492,15 @@ void compare_block_sads(SadsKernel plain, SadsKernel vec) {
                 std::vector<uint8_t> cur(static_cast<size_t>(side) * cur_stride + 1);
                 for (uint8_t& v : ref) v = static_cast<uint8_t>(rng.uniform(0, 255));
                 for (uint8_t& v : cur) v = static_cast<uint8_t>(rng.uniform(0, 1) ? 0 : 255);
-                std::vector<int32_t> a(static_cast<size_t>(rows) * count + 1, -7);
+                // with the room past the last sum that the vector forms may write
+                std::vector<int32_t> a(static_cast<size_t>(rows) * count + 7, -7);
                 std::vector<int32_t> b = a;
                 plain(cur.data() + 1, cur_stride, ref.data() + 3, ref_stride, side, count, rows,
                       a.data());
                 vec(cur.data() + 1, cur_stride, ref.data() + 3, ref_stride, side, count, rows,
                     b.data());
+                a.resize(a.size() - 7);
+                b.resize(b.size() - 7);
                 ASSERT_EQ(a, b) << "side " << side << " count " << count << " rows " << rows;
             }
         }

@@ -8,7 +8,6 @@ namespace velmora {
 namespace {
 
 int32_t clamp_index(int32_t i, int32_t n) { return i < 0 ? 0 : i >= n ? n - 1 : i; }
-int32_t magnitude(int32_t v) { return v < 0 ? -v : v; }
 
 struct PyramidStage {
     const PlaneView* pilot;
@@ -62,92 +61,44 @@ struct Level {
 
 Level level_of(const MotionPyramid& p, int l) { return {p.level[l], p.width[l], p.height[l]}; }
 
-// Sum of absolute differences of a side x side block wholly inside both pictures.
-template <int32_t side>
-int64_t inside_sad(const uint8_t* c, int32_t c_stride, const uint8_t* r, int32_t r_stride) {
-    int32_t sum = 0;
-    for (int32_t i = 0; i < side; ++i, c += c_stride, r += r_stride)
-        for (int32_t j = 0; j < side; ++j) sum += magnitude(int32_t{c[j]} - r[j]);
-    return sum;
-}
+// The widest window of candidates: +-(2 + the most pictures between two) at a quarter size.
+constexpr int32_t kMostCandidates = 2 * (2 + kMostMotionDistance) + 1;
+// The samples a window of candidate blocks covers along a side, and a copy's row stride with
+// room for the 32 bytes block_sads may read past a row.
+constexpr int32_t kMostSpan = kMostCandidates + kMotionBlock - 1;
+constexpr int32_t kCopyStride = kMostSpan + 32;
 
-// Sum of absolute differences between the side x side block at (y, x) of `cur` and the one at
-// (y + vy, x + vx) of `ref`, edge samples repeated outside it.
-int64_t block_sad(const Level& cur, const Level& ref, int32_t y, int32_t x, int32_t side,
-                  int32_t vy, int32_t vx) {
-    const int32_t ry = y + vy, rx = x + vx;
-    const uint8_t* c = cur.data + static_cast<int64_t>(y) * cur.width + x;
-    if (ry >= 0 && rx >= 0 && ry + side <= ref.height && rx + side <= ref.width) {
-        const uint8_t* r = ref.data + static_cast<int64_t>(ry) * ref.width + rx;
-        switch (side) {
-        case 8:
-            return inside_sad<8>(c, cur.width, r, ref.width);
-        case 4:
-            return inside_sad<4>(c, cur.width, r, ref.width);
-        default:
-            return inside_sad<2>(c, cur.width, r, ref.width);
-        }
-    }
-    int64_t sum = 0;
-    for (int32_t i = 0; i < side; ++i, c += cur.width) {
-        const uint8_t* r =
-            ref.data + static_cast<int64_t>(clamp_index(ry + i, ref.height)) * ref.width;
-        for (int32_t j = 0; j < side; ++j)
-            sum += magnitude(int32_t{c[j]} - r[clamp_index(rx + j, ref.width)]);
-    }
-    return sum;
-}
-
-// The widest row of candidates block_sads takes.
-constexpr int32_t kMostCandidates = 64;
-
-// The best vector of block (by, bx) at level l within +-range of `start`. Where every candidate
-// block lies inside the reference, the sums of absolute differences of the whole window come
-// from the kernel table at once; elsewhere each is summed with the reference's edges repeated,
-// in the order of the candidates. Either way the sums, and so the vector, are the same.
+// The best vector of block (by, bx) at level l within +-range of `start`: the sums of absolute
+// differences of the whole window of candidate blocks from the kernel table, read from the
+// reference where the window lies inside it, else from a copy of the window with the
+// reference's edge samples repeated outside it; then the least cost, by the kernel table.
 BlockVector search_block(const KernelSet& k, const Level& cur, const Level& ref, int l, int32_t by,
                          int32_t bx, int32_t range, BlockVector start) {
     const int32_t side = kMotionBlock >> l;
-    const int64_t penalty = side * side / 16;
-    const int32_t y = by * side, x = bx * side, width = 2 * range + 1;
-    const bool inside = width <= kMostCandidates && y + start.y - range >= 0 &&
-                        x + start.x - range >= 0 && y + start.y + range + side <= ref.height &&
-                        x + start.x + range + side <= ref.width;
-    BlockVector best = start;
-    int64_t best_cost = INT64_MAX;
-    if (inside) {
-        // (a window is at most 63 x 63: room for what the kernels write and read past it)
-        int32_t sads[kMostCandidates * kMostCandidates];
-        k.block_sads(
-            cur.data + static_cast<int64_t>(y) * cur.width + x, cur.width,
-            ref.data + static_cast<int64_t>(y + start.y - range) * ref.width + x + start.x - range,
-            ref.width, side, width, width, sads);
-        // The first of the least cost in the order of the candidates is the one of the least
-        // (cost, |dy| + |dx|, dy, dx): the kernel's choice.
-        const int32_t i = k.least_cost(sads, width, start.y - range, start.x - range,
-                                       static_cast<int32_t>(penalty));
-        return {start.y - range + i / width, start.x - range + i % width};
-    }
-    const auto consider = [&](int32_t dy, int32_t dx) {
-        const int32_t vy = start.y + dy, vx = start.x + dx;
-        const int64_t length = (magnitude(vy) + magnitude(vx)) * penalty;
-        if (length >= best_cost) return;  // cannot be strictly lower
-        const int64_t cost = block_sad(cur, ref, y, x, side, vy, vx) + length;
-        if (cost < best_cost) {
-            best_cost = cost;
-            best = {vy, vx};
+    const int32_t penalty = side * side / 16;
+    const int32_t y = by * side, x = bx * side, width = 2 * range + 1, span = width + side - 1;
+    const int32_t top = y + start.y - range, left = x + start.x - range;
+    const uint8_t* window = ref.data + static_cast<int64_t>(top) * ref.width + left;
+    int32_t stride = ref.width;
+    uint8_t copy[kMostSpan * kCopyStride];
+    if (top < 0 || left < 0 || top + span > ref.height || left + span > ref.width) {
+        for (int32_t i = 0; i < span; ++i) {
+            const uint8_t* row =
+                ref.data + static_cast<int64_t>(clamp_index(top + i, ref.height)) * ref.width;
+            for (int32_t j = 0; j < span + 32; ++j)
+                copy[i * kCopyStride + j] = row[clamp_index(left + j, ref.width)];
         }
-    };
-    // By increasing |dy| + |dx|, then by dy, then by dx.
-    for (int32_t length = 0; length <= 2 * range; ++length) {
-        for (int32_t dy = -range; dy <= range; ++dy) {
-            const int32_t rest = length - magnitude(dy);
-            if (rest < 0 || rest > range) continue;
-            consider(dy, -rest);
-            if (rest != 0) consider(dy, rest);
-        }
+        window = copy;
+        stride = kCopyStride;
     }
-    return best;
+    // (room for what the kernels write and read past the window's sums)
+    int32_t sads[kMostCandidates * kMostCandidates + 7];
+    k.block_sads(cur.data + static_cast<int64_t>(y) * cur.width + x, cur.width, window, stride,
+                 side, width, width, sads);
+    // The first of the least cost in the order of the candidates is the one of the least
+    // (cost, |dy| + |dx|, dy, dx): the kernel's choice.
+    const int32_t i = k.least_cost(sads, width, start.y - range, start.x - range, penalty);
+    return {start.y - range + i / width, start.x - range + i % width};
 }
 
 struct SearchStage {
@@ -206,7 +157,10 @@ void build_motion_pyramid(const PlaneView& pilot, const MotionPyramid& pyramid,
 
 void search_motion(const KernelSet& k, const MotionPyramid& current, const MotionPyramid& reference,
                    int distance, BlockVector* vectors, const Executor& ex) {
-    SearchStage stage = {&k, &current, &reference, distance < 1 ? 1 : distance, vectors};
+    const int apart = distance < 1                     ? 1
+                      : distance > kMostMotionDistance ? kMostMotionDistance
+                                                       : distance;
+    SearchStage stage = {&k, &current, &reference, apart, vectors};
     ex.run(ex.self, search_rows, &stage);
 }
 

@@ -13,8 +13,9 @@
 
 namespace velmora {
 
-constexpr int32_t kMotionBlock = 8;  // side of a motion block in luma samples
-constexpr int kPyramidLevels = 3;    // full, half and quarter size
+constexpr int32_t kMotionBlock = 8;     // side of a motion block in luma samples
+constexpr int kPyramidLevels = 3;       // full, half and quarter size
+constexpr int kMostMotionDistance = 8;  // pictures between two whose motion is searched
 
 // One picture's pilot rounded to 8-bit samples, and the same halved twice.
 struct MotionPyramid {
@@ -55,7 +56,7 @@ inline int32_t motion_rows(int32_t height) { return height / kMotionBlock; }
 // length at full size, 1 at half, 0 at quarter); samples outside the reference are taken from
 // its nearest edge. Candidates are tried by increasing |dy| + |dx| of their offset, then by
 // (dy, dx), and only a strictly lower cost replaces the best so far. `distance` is the number
-// of pictures between the two (at least 1).
+// of pictures between the two (1 to kMostMotionDistance; beyond, the window of the farthest).
 void search_motion(const KernelSet& k, const MotionPyramid& current, const MotionPyramid& reference,
                    int distance, BlockVector* vectors, const Executor& ex);
 

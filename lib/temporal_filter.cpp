@@ -10,6 +10,9 @@ namespace velmora {
 
 namespace {
 
+static_assert(VELMORA_MAX_TEMPORAL_RADIUS <= kMostMotionDistance,
+              "the block motion is searched as far as the farthest neighbour");
+
 bool interlaced(velmora_field_order order) { return order != VELMORA_PROGRESSIVE; }
 
 // An averaged plane rounded to the whole working values the spatial filter reads, by rows

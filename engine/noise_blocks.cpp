@@ -50,6 +50,26 @@ bool left_out(const PlaneView& view, int32_t bx, int32_t by) {
     return false;
 }
 
+// The mean square of block (bx, by)'s 16 H coefficients, then its 16 V ones, row-major.
+float detail_of(const TransformPlane& plane, int32_t bx, int32_t by) {
+    const int64_t h = static_cast<int64_t>(plane.H / 2) * plane.W;
+    const float* blocks[2] = {plane.data + plane.W / 2, plane.data + h};
+    float sum = 0.0f;
+    bool first = true;
+    for (const float* block : blocks)
+        for (int32_t i = 0; i < kNoiseBlockCoefficients; ++i) {
+            const float* row = block +
+                               static_cast<int64_t>(by * kNoiseBlockCoefficients + i) * plane.W +
+                               bx * kNoiseBlockCoefficients;
+            for (int32_t j = 0; j < kNoiseBlockCoefficients; ++j) {
+                const float square = row[j] * row[j];
+                sum = first ? square : sum + square;
+                first = false;
+            }
+        }
+    return sum * kThirtySecond;
+}
+
 // Thread t of T: its share of the block rows, coefficients copied out and blocks judged.
 void blocks_worker(int t, int T, void* c) {
     const Measure& m = *static_cast<Measure*>(c);
@@ -68,6 +88,10 @@ void blocks_worker(int t, int T, void* c) {
         for (int32_t bx = 0; bx < out.columns; ++bx)
             out.left_out[static_cast<int64_t>(by) * out.columns + bx] =
                 left_out(*m.view, bx, by) ? 1 : 0;
+        if (out.detail)
+            for (int32_t bx = 0; bx < out.columns; ++bx)
+                out.detail[static_cast<int64_t>(by) * out.columns + bx] =
+                    detail_of(m.plane, bx, by);
     }
 }
 
@@ -105,7 +129,7 @@ void measure_noise_blocks(const KernelSet& k, float* memory, int32_t threads, co
     ex.run(ex.self, blocks_worker, &m);
 }
 
-int64_t spatial_noise_values(const NoiseBlocks& frame, float* values) {
+int64_t spatial_noise_values(const NoiseBlocks& frame, float* values, float* details) {
     int64_t count = 0;
     for (int32_t by = 0; by < frame.rows; ++by) {
         for (int32_t bx = 0; bx < frame.columns; ++bx) {
@@ -120,6 +144,8 @@ int64_t spatial_noise_values(const NoiseBlocks& frame, float* values) {
                     first = false;
                 }
             }
+            if (details)
+                details[count] = frame.detail[static_cast<int64_t>(by) * frame.columns + bx];
             values[count++] = sum * kSixteenth;
         }
     }

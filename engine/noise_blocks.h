@@ -25,6 +25,11 @@ struct NoiseBlocks {
     // maximum; s16 samples never count as clipped) or its 64 samples are all equal. The
     // caller's.
     uint8_t* left_out;
+    // columns x rows, row-major, or null: the mean square of each block's finest horizontal and
+    // vertical (H and V) coefficients, 32 of them, in working units squared. Noise gives them
+    // what it gives the diagonal ones (times the gains' ratio squared); texture, mostly along the
+    // rows and columns, raises them far more. The caller's.
+    float* detail = nullptr;
 };
 
 // Whole blocks of a picture side.
@@ -41,8 +46,9 @@ void measure_noise_blocks(const KernelSet& k, float* memory, int32_t threads, co
 
 // The mean square of the coefficients of every block not left out, in working units squared,
 // written to `values` (room for columns x rows); returns how many. Each sum runs row-major over
-// the block in single precision.
-int64_t spatial_noise_values(const NoiseBlocks& frame, float* values);
+// the block in single precision. With `details` (the frame's `detail` must be there) the same
+// blocks' detail values are written to it in the same order.
+int64_t spatial_noise_values(const NoiseBlocks& frame, float* values, float* details = nullptr);
 
 // Half the mean square of the change of the coefficients between two consecutive frames of the
 // same picture size, for every block left out in neither frame whose 8 x 8 samples are not all

@@ -25,6 +25,7 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
     b.coefficients.resize(static_cast<size_t>(columns) * rows * kNoiseBlockCoefficients *
                           kNoiseBlockCoefficients);
     b.left_out.resize(static_cast<size_t>(columns) * rows);
+    b.detail.resize(b.left_out.size());
     NoiseBlocks blocks = b.blocks();
     engine.measure_noise(picture, blocks);
     // The samples, packed, for the next frame's comparison.
@@ -44,7 +45,10 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
     }
     Measured m;
     m.spatial.resize(b.left_out.size());
-    m.spatial.resize(static_cast<size_t>(spatial_noise_values(blocks, m.spatial.data())));
+    m.detail.resize(b.left_out.size());
+    m.spatial.resize(
+        static_cast<size_t>(spatial_noise_values(blocks, m.spatial.data(), m.detail.data())));
+    m.detail.resize(m.spatial.size());
     const bool pair = previous_frame_ == n - 1 && previous_.width == b.width &&
                       previous_.height == b.height && previous_.format == b.format;
     if (pair) {
@@ -64,13 +68,14 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
 
 NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
     frames_.erase(frames_.begin(), frames_.lower_bound(n));
-    std::vector<float> spatial, temporal;
+    std::vector<float> spatial, temporal, detail;
     std::vector<double> textures;
     int64_t unchanged = 0;
     last = n;
     for (auto it = frames_.begin(); it != frames_.end() && it->first <= last_of(n); ++it) {
         last = it->first;
         spatial.insert(spatial.end(), it->second.spatial.begin(), it->second.spatial.end());
+        detail.insert(detail.end(), it->second.detail.begin(), it->second.detail.end());
         if (it->second.texture >= 0.0) textures.push_back(it->second.texture);
         if (it->first > n) {
             temporal.insert(temporal.end(), it->second.temporal.begin(), it->second.temporal.end());
@@ -80,12 +85,15 @@ NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
     // The window's kurtosis level: the median of its frames' (the lower of the middle two).
     std::sort(textures.begin(), textures.end());
     const double texture = textures.empty() ? -1.0 : textures[(textures.size() - 1) / 2];
+    std::vector<float> scratch(texture_as_noise_ ? 0 : spatial.size());
     NoiseLevel level = noise_level(spatial.data(), static_cast<int64_t>(spatial.size()),
-                                   temporal.data(), static_cast<int64_t>(temporal.size()), texture);
+                                   temporal.data(), static_cast<int64_t>(temporal.size()), texture,
+                                   texture_as_noise_ ? nullptr : detail.data(), scratch.data());
     still = temporal.empty() && unchanged >= kNoiseLevelBlocks;
     if (still) {
         level.found = true;
         level.sigma = 0.0f;
+        level.certainty = NoiseCertainty::frames;
     }
     return level;
 }

@@ -18,7 +18,7 @@ namespace velmora {
 class NoiseWindow {
 public:
     // With `texture_as_noise`, a window without temporal values takes its spatial level as it
-    // is (no kurtosis level: noise_level.h).
+    // is (neither weakly textured blocks nor the kurtosis level: noise_level.h).
     NoiseWindow(int64_t window, int64_t every, bool texture_as_noise);
 
     // Whether frame n (counted from the first frame filtered) belongs to a window.
@@ -40,6 +40,7 @@ public:
 private:
     struct Measured {
         std::vector<float> spatial, temporal;  // temporal: with frame n - 1
+        std::vector<float> detail;             // the spatial values' blocks' detail values
         int64_t unchanged = 0;                 // blocks the same as in frame n - 1
         double texture = -1.0;  // the kurtosis level of a frame without temporal values
     };
@@ -48,9 +49,10 @@ private:
         SampleFormat format = SampleFormat::u8;
         std::vector<float> coefficients;
         std::vector<uint8_t> left_out;
+        std::vector<float> detail;
         std::vector<uint8_t> samples;  // a packed copy of the picture
         NoiseBlocks blocks() {
-            return {width / 8, height / 8, coefficients.data(), left_out.data()};
+            return {width / 8, height / 8, coefficients.data(), left_out.data(), detail.data()};
         }
         PlaneView view();
     };

@@ -70,6 +70,16 @@ float detail_of(const TransformPlane& plane, int32_t bx, int32_t by) {
     return sum * kThirtySecond;
 }
 
+// The mean of block (bx, by)'s samples in working units.
+float brightness_of(const PlaneView& view, int32_t bx, int32_t by) {
+    const int32_t x0 = bx * kNoiseBlockSamples, y0 = by * kNoiseBlockSamples;
+    int64_t sum = 0;
+    for (int32_t y = y0; y < y0 + kNoiseBlockSamples; ++y)
+        for (int32_t x = x0; x < x0 + kNoiseBlockSamples; ++x) sum += sample_at(view, x, y);
+    return static_cast<float>(sum << working_shift(view.format)) /
+           static_cast<float>(kNoiseBlockSamples * kNoiseBlockSamples);
+}
+
 // Thread t of T: its share of the block rows, coefficients copied out and blocks judged.
 void blocks_worker(int t, int T, void* c) {
     const Measure& m = *static_cast<Measure*>(c);
@@ -92,6 +102,10 @@ void blocks_worker(int t, int T, void* c) {
             for (int32_t bx = 0; bx < out.columns; ++bx)
                 out.detail[static_cast<int64_t>(by) * out.columns + bx] =
                     detail_of(m.plane, bx, by);
+        if (out.brightness)
+            for (int32_t bx = 0; bx < out.columns; ++bx)
+                out.brightness[static_cast<int64_t>(by) * out.columns + bx] =
+                    brightness_of(*m.view, bx, by);
     }
 }
 
@@ -129,7 +143,8 @@ void measure_noise_blocks(const KernelSet& k, float* memory, int32_t threads, co
     ex.run(ex.self, blocks_worker, &m);
 }
 
-int64_t spatial_noise_values(const NoiseBlocks& frame, float* values, float* details) {
+int64_t spatial_noise_values(const NoiseBlocks& frame, float* values, float* details,
+                             float* brightness) {
     int64_t count = 0;
     for (int32_t by = 0; by < frame.rows; ++by) {
         for (int32_t bx = 0; bx < frame.columns; ++bx) {
@@ -144,8 +159,9 @@ int64_t spatial_noise_values(const NoiseBlocks& frame, float* values, float* det
                     first = false;
                 }
             }
-            if (details)
-                details[count] = frame.detail[static_cast<int64_t>(by) * frame.columns + bx];
+            const int64_t at = static_cast<int64_t>(by) * frame.columns + bx;
+            if (details) details[count] = frame.detail[at];
+            if (brightness) brightness[count] = frame.brightness[at];
             values[count++] = sum * kSixteenth;
         }
     }
@@ -154,7 +170,7 @@ int64_t spatial_noise_values(const NoiseBlocks& frame, float* values, float* det
 
 int64_t temporal_noise_values(const NoiseBlocks& previous, const PlaneView& previous_view,
                               const NoiseBlocks& current, const PlaneView& current_view,
-                              float* values, int64_t* unchanged) {
+                              float* values, int64_t* unchanged, float* brightness) {
     int64_t count = 0, same = 0;
     for (int32_t by = 0; by < current.rows; ++by) {
         for (int32_t bx = 0; bx < current.columns; ++bx) {
@@ -175,6 +191,7 @@ int64_t temporal_noise_values(const NoiseBlocks& previous, const PlaneView& prev
                     first = false;
                 }
             }
+            if (brightness) brightness[count] = current.brightness[at];
             values[count++] = sum * kThirtySecond;
         }
     }

@@ -121,6 +121,15 @@ void Denoiser::update_levels(int64_t n, velmora_field_order order) {
         last = std::max(last, plane_last);
         const double unit = working_units_per_8bit(f_.format);
         const double sigma = level.found ? level.sigma / unit : 0.0;
+        MeasuredCurve& curve = curves_[p];
+        curve.known = true;
+        curve.first = index;
+        curve.last = plane_last;
+        for (int b = 0; b < kNoiseCurveBins; ++b) {
+            const NoiseLevel& bin = windows_[p]->curve().bins[b];
+            curve.sigma[b] = bin.found ? bin.sigma / unit : -1.0;
+            curve.blocks[b] = bin.spatial_values + bin.temporal_values;
+        }
         const std::string name = std::string("plane ") + kPlaneNames[p] + ": ";
         int state;
         if ((!level.found || still) && measured_before_[p]) {

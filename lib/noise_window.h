@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/noise_blocks.h"
+#include "engine/noise_curve.h"
 #include "engine/noise_level.h"
 #include "lib/plane_engine.h"
 
@@ -36,12 +37,16 @@ public:
     // frames before n. A window of frames that repeat one picture, without a block that
     // changes, has no noise that changes in time: its level is found and 0, and `still` is set.
     NoiseLevel level_at(int64_t n, int64_t& last, bool& still);
+    // The curve of the window level_at measured last: bins 32 8-bit steps wide (the format's
+    // samples scaled to 8 bits), the first from 0.
+    const NoiseCurve& curve() const { return curve_; }
 
 private:
     struct Measured {
         std::vector<float> spatial, temporal;  // temporal: with frame n - 1
         std::vector<float> detail;             // the spatial values' blocks' detail values
-        int64_t unchanged = 0;                 // blocks the same as in frame n - 1
+        std::vector<float> spatial_brightness, temporal_brightness;  // each value's block's
+        int64_t unchanged = 0;  // blocks the same as in frame n - 1
         double texture = -1.0;  // the kurtosis level of a frame without temporal values
     };
     struct Blocks {
@@ -49,10 +54,11 @@ private:
         SampleFormat format = SampleFormat::u8;
         std::vector<float> coefficients;
         std::vector<uint8_t> left_out;
-        std::vector<float> detail;
+        std::vector<float> detail, brightness;
         std::vector<uint8_t> samples;  // a packed copy of the picture
         NoiseBlocks blocks() {
-            return {width / 8, height / 8, coefficients.data(), left_out.data(), detail.data()};
+            return {width / 8,       height / 8,    coefficients.data(),
+                    left_out.data(), detail.data(), brightness.data()};
         }
         PlaneView view();
     };
@@ -60,6 +66,7 @@ private:
     int64_t window_, every_;
     bool texture_as_noise_;
     std::map<int64_t, Measured> frames_;
+    NoiseCurve curve_ = {};
     Blocks previous_, current_;
     int64_t previous_frame_ = -2;
 };

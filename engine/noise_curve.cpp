@@ -1,5 +1,7 @@
 #include "engine/noise_curve.h"
 
+#include <cmath>
+
 namespace velmora {
 
 int noise_curve_bin(float brightness, float width) {
@@ -26,6 +28,25 @@ void noise_curve(const float* spatial, const float* detail, const float* spatial
             if (noise_curve_bin(temporal_brightness[i], width) == bin) changes[m++] = temporal[i];
         out.bins[bin] = noise_level(values, n, changes, m, -1.0, detail ? details : nullptr, work);
     }
+}
+
+bool sure(const NoiseLevel& level) {
+    return level.certainty == NoiseCertainty::frames ||
+           level.certainty == NoiseCertainty::weak_texture;
+}
+
+float noise_curve_mean(const NoiseCurve& curve) {
+    double energy = 0.0, weight = 0.0;
+    int bins = 0;
+    for (const NoiseLevel& bin : curve.bins) {
+        if (!bin.found || !sure(bin)) continue;
+        const double n = static_cast<double>(bin.spatial_values + bin.temporal_values);
+        const double sigma = static_cast<double>(bin.sigma);
+        energy += n * (sigma * sigma);
+        weight += n;
+        ++bins;
+    }
+    return bins < 2 ? -1.0f : static_cast<float>(std::sqrt(energy / weight));
 }
 
 }  // namespace velmora

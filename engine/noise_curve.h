@@ -29,4 +29,12 @@ void noise_curve(const float* spatial, const float* detail, const float* spatial
                  int64_t spatial_count, const float* temporal, const float* temporal_brightness,
                  int64_t temporal_count, float width, float* scratch, NoiseCurve& out);
 
+// Whether a level was measured on frame changes or on a large weakly textured part.
+bool sure(const NoiseLevel& level);
+
+// The root of the curve's mean noise energy over its blocks: each bin with a sure level weighs by
+// the values it was measured from (a sum in double precision, in the bins' order); negative
+// where fewer than two bins have a sure level.
+float noise_curve_mean(const NoiseCurve& curve);
+
 }  // namespace velmora

@@ -36,6 +36,7 @@ public:
     // them, unless the stream ended first), the last of which is put in `last`. Forgets the
     // frames before n. A window of frames that repeat one picture, without a block that
     // changes, has no noise that changes in time: its level is found and 0, and `still` is set.
+    // A sure level (noise_curve.h) is the curve's mean where at least two of its bins are sure.
     NoiseLevel level_at(int64_t n, int64_t& last, bool& still);
     // The curve of the window level_at measured last: bins 32 8-bit steps wide (the format's
     // samples scaled to 8 bits), the first from 0.

@@ -43,7 +43,8 @@ TEST(LibraryMeasure, APicturesNoiseIsItsLevelAndAFlatOneHasNone) {
 
 // A picture dark on the left with noise of 3 steps and bright on the right with noise of 8:
 // the luma curve has the one level in the dark bin, the other in the bright bin and none
-// elsewhere; nothing is known before the first window, nor for a level given.
+// elsewhere, and the plane's level is their mean over the picture; nothing is known before the
+// first window, nor for a level given.
 TEST(LibraryMeasure, TheNoiseCurveTellsTheDarkPartsNoiseFromTheBrightParts) {
     const velmora_format f = {320, 240, VELMORA_LAYOUT_420, 8};
     Clip clip = make_clip(f, 1, 0.0);
@@ -78,6 +79,14 @@ TEST(LibraryMeasure, TheNoiseCurveTellsTheDarkPartsNoiseFromTheBrightParts) {
         ASSERT_EQ(velmora_measured_curve(d, 0, &c), VELMORA_OK);
         EXPECT_EQ(c.first_frame, 0);
         EXPECT_EQ(c.last_frame, 0);
+        // The plane's level is the curve's mean noise over the picture, not the dark part's.
+        double sigma = 0.0;
+        ASSERT_EQ(velmora_levels_in_use(d, 0, &sigma, nullptr), VELMORA_OK);
+        const double n1 = static_cast<double>(c.blocks[1]), n5 = static_cast<double>(c.blocks[5]);
+        EXPECT_NEAR(
+            sigma,
+            std::sqrt((n1 * c.sigma[1] * c.sigma[1] + n5 * c.sigma[5] * c.sigma[5]) / (n1 + n5)),
+            1e-4);
         for (int b = 0; b < VELMORA_CURVE_BINS; ++b) {
             SCOPED_TRACE(b);
             if (b == 1 || b == 5) {

@@ -50,6 +50,36 @@ bool left_out(const PlaneView& view, int32_t bx, int32_t by) {
     return false;
 }
 
+// The mean square of block (bx, by)'s 16 H coefficients, then its 16 V ones, row-major.
+float detail_of(const TransformPlane& plane, int32_t bx, int32_t by) {
+    const int64_t h = static_cast<int64_t>(plane.H / 2) * plane.W;
+    const float* blocks[2] = {plane.data + plane.W / 2, plane.data + h};
+    float sum = 0.0f;
+    bool first = true;
+    for (const float* block : blocks)
+        for (int32_t i = 0; i < kNoiseBlockCoefficients; ++i) {
+            const float* row = block +
+                               static_cast<int64_t>(by * kNoiseBlockCoefficients + i) * plane.W +
+                               bx * kNoiseBlockCoefficients;
+            for (int32_t j = 0; j < kNoiseBlockCoefficients; ++j) {
+                const float square = row[j] * row[j];
+                sum = first ? square : sum + square;
+                first = false;
+            }
+        }
+    return sum * kThirtySecond;
+}
+
+// The mean of block (bx, by)'s samples in working units.
+float brightness_of(const PlaneView& view, int32_t bx, int32_t by) {
+    const int32_t x0 = bx * kNoiseBlockSamples, y0 = by * kNoiseBlockSamples;
+    int64_t sum = 0;
+    for (int32_t y = y0; y < y0 + kNoiseBlockSamples; ++y)
+        for (int32_t x = x0; x < x0 + kNoiseBlockSamples; ++x) sum += sample_at(view, x, y);
+    return static_cast<float>(sum << working_shift(view.format)) /
+           static_cast<float>(kNoiseBlockSamples * kNoiseBlockSamples);
+}
+
 // Thread t of T: its share of the block rows, coefficients copied out and blocks judged.
 void blocks_worker(int t, int T, void* c) {
     const Measure& m = *static_cast<Measure*>(c);
@@ -68,6 +98,14 @@ void blocks_worker(int t, int T, void* c) {
         for (int32_t bx = 0; bx < out.columns; ++bx)
             out.left_out[static_cast<int64_t>(by) * out.columns + bx] =
                 left_out(*m.view, bx, by) ? 1 : 0;
+        if (out.detail)
+            for (int32_t bx = 0; bx < out.columns; ++bx)
+                out.detail[static_cast<int64_t>(by) * out.columns + bx] =
+                    detail_of(m.plane, bx, by);
+        if (out.brightness)
+            for (int32_t bx = 0; bx < out.columns; ++bx)
+                out.brightness[static_cast<int64_t>(by) * out.columns + bx] =
+                    brightness_of(*m.view, bx, by);
     }
 }
 
@@ -105,7 +143,8 @@ void measure_noise_blocks(const KernelSet& k, float* memory, int32_t threads, co
     ex.run(ex.self, blocks_worker, &m);
 }
 
-int64_t spatial_noise_values(const NoiseBlocks& frame, float* values) {
+int64_t spatial_noise_values(const NoiseBlocks& frame, float* values, float* details,
+                             float* brightness) {
     int64_t count = 0;
     for (int32_t by = 0; by < frame.rows; ++by) {
         for (int32_t bx = 0; bx < frame.columns; ++bx) {
@@ -120,6 +159,9 @@ int64_t spatial_noise_values(const NoiseBlocks& frame, float* values) {
                     first = false;
                 }
             }
+            const int64_t at = static_cast<int64_t>(by) * frame.columns + bx;
+            if (details) details[count] = frame.detail[at];
+            if (brightness) brightness[count] = frame.brightness[at];
             values[count++] = sum * kSixteenth;
         }
     }
@@ -128,7 +170,7 @@ int64_t spatial_noise_values(const NoiseBlocks& frame, float* values) {
 
 int64_t temporal_noise_values(const NoiseBlocks& previous, const PlaneView& previous_view,
                               const NoiseBlocks& current, const PlaneView& current_view,
-                              float* values, int64_t* unchanged) {
+                              float* values, int64_t* unchanged, float* brightness) {
     int64_t count = 0, same = 0;
     for (int32_t by = 0; by < current.rows; ++by) {
         for (int32_t bx = 0; bx < current.columns; ++bx) {
@@ -149,6 +191,7 @@ int64_t temporal_noise_values(const NoiseBlocks& previous, const PlaneView& prev
                     first = false;
                 }
             }
+            if (brightness) brightness[count] = current.brightness[at];
             values[count++] = sum * kThirtySecond;
         }
     }

@@ -25,6 +25,14 @@ struct NoiseBlocks {
     // maximum; s16 samples never count as clipped) or its 64 samples are all equal. The
     // caller's.
     uint8_t* left_out;
+    // columns x rows, row-major, or null: the mean square of each block's finest horizontal and
+    // vertical (H and V) coefficients, 32 of them, in working units squared. Noise gives them
+    // what it gives the diagonal ones (times the gains' ratio squared); texture, mostly along the
+    // rows and columns, raises them far more. The caller's.
+    float* detail = nullptr;
+    // columns x rows, row-major, or null: the mean of each block's 64 samples, in working units
+    // (exact: a sum of 64 whole numbers over 64). The caller's.
+    float* brightness = nullptr;
 };
 
 // Whole blocks of a picture side.
@@ -41,16 +49,21 @@ void measure_noise_blocks(const KernelSet& k, float* memory, int32_t threads, co
 
 // The mean square of the coefficients of every block not left out, in working units squared,
 // written to `values` (room for columns x rows); returns how many. Each sum runs row-major over
-// the block in single precision.
-int64_t spatial_noise_values(const NoiseBlocks& frame, float* values);
+// the block in single precision. With `details` (the frame's `detail` must be there) the same
+// blocks' detail values are written to it in the same order, and with `brightness` (the
+// frame's `brightness` must be there) their brightness.
+int64_t spatial_noise_values(const NoiseBlocks& frame, float* values, float* details = nullptr,
+                             float* brightness = nullptr);
 
 // Half the mean square of the change of the coefficients between two consecutive frames of the
 // same picture size, for every block left out in neither frame whose 8 x 8 samples are not all
 // the same in both (a repeated frame or a codec's skipped block tells nothing about the noise).
 // `previous_view` and `current_view` hold the two frames' samples. `unchanged`, when given,
-// receives how many blocks were left out only for not having changed.
+// receives how many blocks were left out only for not having changed; `brightness`, when given
+// (the current frame's `brightness` must be there), each value's block's in the current frame.
 int64_t temporal_noise_values(const NoiseBlocks& previous, const PlaneView& previous_view,
                               const NoiseBlocks& current, const PlaneView& current_view,
-                              float* values, int64_t* unchanged = nullptr);
+                              float* values, int64_t* unchanged = nullptr,
+                              float* brightness = nullptr);
 
 }  // namespace velmora

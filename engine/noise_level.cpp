@@ -23,17 +23,74 @@ float level_of(const float* values, int64_t count, float quantile) {
     return square_root(q / quantile) / noise_gain(0, 2);
 }
 
+struct WeakTexture {
+    float sigma;
+    int64_t blocks;  // how many were weakly textured at that level (0: too few)
+};
+
+// The level of the weakly textured blocks, from `sigma` on (noise_level.h).
+WeakTexture weak_texture_level(const float* spatial, const float* detail, int64_t count,
+                               float sigma, float* scratch) {
+    const float diagonal = noise_gain(0, 2), across = noise_gain(0, 0);
+    WeakTexture weak = {sigma, 0};
+    for (int round = 0; round < kWeakTextureRounds; ++round) {
+        const float noise = weak.sigma * across;
+        const float limit = kWeakTextureLimit * (noise * noise);
+        int64_t n = 0;
+        for (int64_t b = 0; b < count; ++b)
+            if (detail[b] <= limit) scratch[n++] = spatial[b];
+        if (n < kNoiseLevelBlocks) break;
+        weak.blocks = n;
+        const float q =
+            kth_smallest_magnitude(scratch, 0, static_cast<int32_t>(n), 1, (n - 1) / 10);
+        const float next = square_root(q / kSpatialQuantile) / diagonal;
+        if (next == weak.sigma) break;
+        weak.sigma = next;
+    }
+    return weak;
+}
+
 }  // namespace
 
 NoiseLevel noise_level(const float* spatial, int64_t spatial_count, const float* temporal,
-                       int64_t temporal_count, double texture) {
+                       int64_t temporal_count, double texture, const float* detail,
+                       float* scratch) {
     float s = level_of(spatial, spatial_count, kSpatialQuantile);
     const float t = level_of(temporal, temporal_count, kTemporalQuantile);
-    if (t < 0.0f && s > 0.0f && texture >= 0.0 && texture < kTextureRatio * s)
-        s = static_cast<float>(std::sqrt(static_cast<double>(s) * texture));
+    NoiseCertainty certainty = NoiseCertainty::frames;
+    int64_t weak_blocks = 0;
+    if (t < 0.0f && s > 0.0f) {
+        certainty = NoiseCertainty::texture;
+        const WeakTexture weak =
+            detail ? weak_texture_level(spatial, detail, spatial_count, s, scratch)
+                   : WeakTexture{s, 0};
+        const double share = static_cast<double>(weak.blocks) / static_cast<double>(spatial_count);
+        if (share >= kSureWeakShare) {
+            s = weak.sigma;
+            weak_blocks = weak.blocks;
+            certainty = NoiseCertainty::weak_texture;
+        } else if (share >= kLeastWeakShare) {
+            // A small weakly textured part may be fine texture: the kurtosis level may lower the
+            // level, by at most a quarter.
+            s = weak.sigma;
+            weak_blocks = weak.blocks;
+            certainty = NoiseCertainty::some_weak_texture;
+            if (texture >= 0.0 && texture < kTextureRatio * s) {
+                const float mean = static_cast<float>(std::sqrt(static_cast<double>(s) * texture));
+                const float least = kLeastTextureShare * s;
+                s = mean > least ? mean : least;
+            }
+        } else if (texture >= 0.0 && texture < kTextureRatio * s) {
+            s = static_cast<float>(std::sqrt(static_cast<double>(s) * texture));
+        }
+    }
     NoiseLevel level = {false, 0.0f, spatial_count, temporal_count};
-    if (s >= 0.0f) level = {true, s, spatial_count, temporal_count};
-    if (t >= 0.0f && (!level.found || t < level.sigma)) level.sigma = t, level.found = true;
+    if (s >= 0.0f) level = {true, s, spatial_count, temporal_count, certainty, weak_blocks};
+    if (t >= 0.0f && (!level.found || t < level.sigma)) {
+        level.sigma = t, level.found = true;
+        level.certainty = NoiseCertainty::frames;
+        level.weak_values = 0;
+    }
     return level;
 }
 

@@ -8,10 +8,20 @@
 
 namespace velmora {
 
+// How far a level can be trusted, by what it was measured on.
+enum class NoiseCertainty : uint8_t {
+    frames,        // changes between frames (motion cannot raise them where the picture is still)
+    weak_texture,  // one picture, a large part of it weakly textured: sure
+    some_weak_texture,  // one picture, a small weakly textured part: fairly sure
+    texture,            // one picture, texture nearly everywhere: the level may be off by a third
+};
+
 struct NoiseLevel {
     bool found;   // false when fewer than kNoiseLevelBlocks values of either kind were given
     float sigma;  // standard deviation of the noise at the input, working units
     int64_t spatial_values, temporal_values;  // how many of each the window gave
+    NoiseCertainty certainty = NoiseCertainty::frames;
+    int64_t weak_values = 0;  // the weakly textured blocks a one-picture level was measured on
 };
 
 constexpr int64_t kNoiseLevelBlocks = 16;
@@ -31,9 +41,26 @@ constexpr double kLeastNoise = 0.5;
 // times the spatial level, fine texture has raised the spatial values: the spatial level is then
 // the geometric mean of the two, one over-reading and the other under-reading on such pictures.
 // With temporal values the smaller level already leaves texture out.
+//
+// `detail` (parallel to `spatial`, spatial_noise_values' details; null: none) lets a window
+// without temporal values measure on its weakly textured blocks instead: those whose detail value
+// is at most kWeakTextureLimit times what noise of the level would give (its 99th percentile),
+// starting from the spatial level; the level of the selected blocks' spatial values is taken
+// as above, and selection and level are repeated from it, at most kWeakTextureRounds times,
+// until the level stays. Where at least kSureWeakShare of the blocks are selected, that level is
+// used as it is; where at least kLeastWeakShare, a kurtosis level below kTextureRatio times it
+// makes it their geometric mean, but not below kLeastTextureShare times it; with fewer, the
+// spatial level is corrected as above. `scratch` has room for spatial_count floats.
 NoiseLevel noise_level(const float* spatial, int64_t spatial_count, const float* temporal,
-                       int64_t temporal_count, double texture = -1.0);
+                       int64_t temporal_count, double texture = -1.0, const float* detail = nullptr,
+                       float* scratch = nullptr);
 
 constexpr double kTextureRatio = 0.85;
+constexpr int kWeakTextureRounds = 8;
+constexpr float kWeakTextureLimit = 1.6714304f;  // 99th percentile of chi^2(32) / 32
+// Shares of the blocks weakly textured from which a one-picture level is used, and is sure.
+constexpr double kLeastWeakShare = 0.04;
+constexpr double kSureWeakShare = 0.35;
+constexpr float kLeastTextureShare = 0.75f;
 
 }  // namespace velmora

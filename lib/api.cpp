@@ -304,6 +304,22 @@ velmora_status velmora_levels_in_use(const VelmoraDenoiser* d, int plane, double
     return VELMORA_OK;
 }
 
+static_assert(VELMORA_CURVE_BINS == velmora::kNoiseCurveBins);
+
+velmora_status velmora_measured_curve(const VelmoraDenoiser* d, int plane,
+                                      velmora_noise_curve* curve) {
+    if (!d || !curve || plane < 0 || plane >= d->shape.planes()) return VELMORA_ERROR_ARGUMENT;
+    const velmora::MeasuredCurve c = d->stream.curve(plane);
+    if (!c.known) return VELMORA_AGAIN;
+    for (int b = 0; b < VELMORA_CURVE_BINS; ++b) {
+        curve->sigma[b] = c.sigma[b];
+        curve->blocks[b] = static_cast<long long>(c.blocks[b]);
+    }
+    curve->first_frame = static_cast<long long>(c.first);
+    curve->last_frame = static_cast<long long>(c.last);
+    return VELMORA_OK;
+}
+
 velmora_status velmora_memory_needed(const velmora_format* format, const velmora_settings* settings,
                                      size_t* bytes) {
     if (!format || !settings || !bytes) return VELMORA_ERROR_ARGUMENT;

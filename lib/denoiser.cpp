@@ -24,6 +24,27 @@ std::string fixed(double v, int decimals) {
     return text;
 }
 
+// How far a level measured on one picture can be trusted; empty for one from frame changes.
+std::string certainty_text(const NoiseLevel& level) {
+    const std::string share = level.spatial_values > 0
+                                  ? fixed(100.0 * static_cast<double>(level.weak_values) /
+                                              static_cast<double>(level.spatial_values),
+                                          0)
+                                  : "0";
+    switch (level.certainty) {
+    case NoiseCertainty::weak_texture:
+        return "sure: measured on the " + share + " % of the picture with the least texture";
+    case NoiseCertainty::some_weak_texture:
+        return "fairly sure: measured on the " + share + " % of the picture with the least texture";
+    case NoiseCertainty::texture:
+        return "unsure: fine texture nearly everywhere and no frame changes to tell it from "
+               "noise; the level may be off by a third (give --sigma where it is known)";
+    case NoiseCertainty::frames:
+        break;
+    }
+    return "";
+}
+
 std::string frames_text(int64_t first, int64_t last) {
     return first == last ? "frame " + std::to_string(first)
                          : "frames " + std::to_string(first) + "-" + std::to_string(last);
@@ -100,6 +121,15 @@ void Denoiser::update_levels(int64_t n, velmora_field_order order) {
         last = std::max(last, plane_last);
         const double unit = working_units_per_8bit(f_.format);
         const double sigma = level.found ? level.sigma / unit : 0.0;
+        MeasuredCurve& curve = curves_[p];
+        curve.known = true;
+        curve.first = index;
+        curve.last = plane_last;
+        for (int b = 0; b < kNoiseCurveBins; ++b) {
+            const NoiseLevel& bin = windows_[p]->curve().bins[b];
+            curve.sigma[b] = bin.found ? bin.sigma / unit : -1.0;
+            curve.blocks[b] = bin.spatial_values + bin.temporal_values;
+        }
         const std::string name = std::string("plane ") + kPlaneNames[p] + ": ";
         int state;
         if ((!level.found || still) && measured_before_[p]) {
@@ -128,6 +158,9 @@ void Denoiser::update_levels(int64_t n, velmora_field_order order) {
             levels +=
                 std::string(levels.empty() ? " " : ", ") + kPlaneNames[p] + " " + fixed(sigma, 2);
         }
+        const std::string sure = certainty_text(level);
+        if (level.found && !still && !sure.empty() && (state == level_said || state == none_found))
+            notices.push_back(name + sure);
         changed = changed || state != said_[p];
         said_[p] = state;
     }

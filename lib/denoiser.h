@@ -33,6 +33,15 @@ struct PlaneLevels {
     }
 };
 
+// A measured plane's noise by brightness (engine/noise_curve.h) from its last window, in
+// 8-bit steps: -1 in a bin without a level; unknown before the first window.
+struct MeasuredCurve {
+    bool known = false;
+    int64_t first = 0, last = 0;  // the window's frames, as the messages number them
+    std::array<double, kNoiseCurveBins> sigma = {};
+    std::array<int64_t, kNoiseCurveBins> blocks = {};  // the values each bin had
+};
+
 class Denoiser {
 public:
     // Settings checked by check_settings() for frames of `shape`, planes through `engine`.
@@ -69,6 +78,8 @@ public:
 
     PlaneEngine& engine() { return engine_; }
 
+    const MeasuredCurve& curve(int p) const { return curves_[p]; }
+
 private:
     enum class Measure { none, learn };
 
@@ -98,6 +109,7 @@ private:
     std::array<std::optional<NoiseWindow>, 3> windows_;  // the measured planes
     std::array<bool, 3> measured_before_ = {};           // a level has been found for the plane
     std::array<int, 3> said_ = {};                       // what was last said of a plane (see .cpp)
+    std::array<MeasuredCurve, 3> curves_ = {};
 };
 
 }  // namespace velmora

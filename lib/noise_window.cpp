@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/channel_kurtosis.h"
+#include "lib/strength.h"
 
 namespace velmora {
 
@@ -25,6 +26,8 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
     b.coefficients.resize(static_cast<size_t>(columns) * rows * kNoiseBlockCoefficients *
                           kNoiseBlockCoefficients);
     b.left_out.resize(static_cast<size_t>(columns) * rows);
+    b.detail.resize(b.left_out.size());
+    b.brightness.resize(b.left_out.size());
     NoiseBlocks blocks = b.blocks();
     engine.measure_noise(picture, blocks);
     // The samples, packed, for the next frame's comparison.
@@ -44,14 +47,22 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
     }
     Measured m;
     m.spatial.resize(b.left_out.size());
-    m.spatial.resize(static_cast<size_t>(spatial_noise_values(blocks, m.spatial.data())));
+    m.detail.resize(b.left_out.size());
+    m.spatial_brightness.resize(b.left_out.size());
+    m.spatial.resize(static_cast<size_t>(spatial_noise_values(
+        blocks, m.spatial.data(), m.detail.data(), m.spatial_brightness.data())));
+    m.detail.resize(m.spatial.size());
+    m.spatial_brightness.resize(m.spatial.size());
     const bool pair = previous_frame_ == n - 1 && previous_.width == b.width &&
                       previous_.height == b.height && previous_.format == b.format;
     if (pair) {
         m.temporal.resize(b.left_out.size());
+        m.temporal_brightness.resize(b.left_out.size());
         NoiseBlocks before = previous_.blocks();
-        m.temporal.resize(static_cast<size_t>(temporal_noise_values(
-            before, previous_.view(), blocks, b.view(), m.temporal.data(), &m.unchanged)));
+        m.temporal.resize(static_cast<size_t>(
+            temporal_noise_values(before, previous_.view(), blocks, b.view(), m.temporal.data(),
+                                  &m.unchanged, m.temporal_brightness.data())));
+        m.temporal_brightness.resize(m.temporal.size());
     }
     // Only a window without temporal values uses the kurtosis level (noise_level.h): it is
     // measured on the frames that give none to their window, a window's first among them.
@@ -64,28 +75,54 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
 
 NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
     frames_.erase(frames_.begin(), frames_.lower_bound(n));
-    std::vector<float> spatial, temporal;
+    std::vector<float> spatial, temporal, detail, spatial_brightness, temporal_brightness;
     std::vector<double> textures;
     int64_t unchanged = 0;
     last = n;
     for (auto it = frames_.begin(); it != frames_.end() && it->first <= last_of(n); ++it) {
         last = it->first;
         spatial.insert(spatial.end(), it->second.spatial.begin(), it->second.spatial.end());
+        detail.insert(detail.end(), it->second.detail.begin(), it->second.detail.end());
+        spatial_brightness.insert(spatial_brightness.end(), it->second.spatial_brightness.begin(),
+                                  it->second.spatial_brightness.end());
         if (it->second.texture >= 0.0) textures.push_back(it->second.texture);
         if (it->first > n) {
             temporal.insert(temporal.end(), it->second.temporal.begin(), it->second.temporal.end());
+            temporal_brightness.insert(temporal_brightness.end(),
+                                       it->second.temporal_brightness.begin(),
+                                       it->second.temporal_brightness.end());
             unchanged += it->second.unchanged;
         }
     }
     // The window's kurtosis level: the median of its frames' (the lower of the middle two).
     std::sort(textures.begin(), textures.end());
     const double texture = textures.empty() ? -1.0 : textures[(textures.size() - 1) / 2];
+    std::vector<float> scratch(texture_as_noise_ ? 0 : spatial.size());
     NoiseLevel level = noise_level(spatial.data(), static_cast<int64_t>(spatial.size()),
-                                   temporal.data(), static_cast<int64_t>(temporal.size()), texture);
+                                   temporal.data(), static_cast<int64_t>(temporal.size()), texture,
+                                   texture_as_noise_ ? nullptr : detail.data(), scratch.data());
+    const int64_t spatial_count = static_cast<int64_t>(spatial.size());
+    const int64_t temporal_count = static_cast<int64_t>(temporal.size());
+    scratch.resize(static_cast<size_t>(3 * spatial_count + temporal_count));
+    noise_curve(spatial.data(), texture_as_noise_ ? nullptr : detail.data(),
+                spatial_brightness.data(), spatial_count, temporal.data(),
+                temporal_brightness.data(), temporal_count,
+                static_cast<float>(32.0 * working_units_per_8bit(previous_.format)), scratch.data(),
+                curve_);
+    // A camera's noise changes with brightness, and the least noisy blocks that the level is
+    // measured on are those of one brightness: a sure level becomes the mean over the picture.
+    const bool textured = level.certainty == NoiseCertainty::texture ||
+                          (level.certainty == NoiseCertainty::some_weak_texture &&
+                           texture >= 0.0 && texture < kTextureRatio * level.sigma);
+    if (!texture_as_noise_ && level.found && !textured) {
+        const float mean = noise_curve_mean(curve_);
+        if (mean >= 0.0f) level.sigma = mean;
+    }
     still = temporal.empty() && unchanged >= kNoiseLevelBlocks;
     if (still) {
         level.found = true;
         level.sigma = 0.0f;
+        level.certainty = NoiseCertainty::frames;
     }
     return level;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/noise_blocks.h"
+#include "engine/noise_curve.h"
 #include "engine/noise_level.h"
 #include "lib/plane_engine.h"
 
@@ -18,7 +19,7 @@ namespace velmora {
 class NoiseWindow {
 public:
     // With `texture_as_noise`, a window without temporal values takes its spatial level as it
-    // is (no kurtosis level: noise_level.h).
+    // is (neither weakly textured blocks nor the kurtosis level: noise_level.h).
     NoiseWindow(int64_t window, int64_t every, bool texture_as_noise);
 
     // Whether frame n (counted from the first frame filtered) belongs to a window.
@@ -35,12 +36,18 @@ public:
     // them, unless the stream ended first), the last of which is put in `last`. Forgets the
     // frames before n. A window of frames that repeat one picture, without a block that
     // changes, has no noise that changes in time: its level is found and 0, and `still` is set.
+    // A sure level (noise_curve.h) is the curve's mean where at least two of its bins are sure.
     NoiseLevel level_at(int64_t n, int64_t& last, bool& still);
+    // The curve of the window level_at measured last: bins 32 8-bit steps wide (the format's
+    // samples scaled to 8 bits), the first from 0.
+    const NoiseCurve& curve() const { return curve_; }
 
 private:
     struct Measured {
         std::vector<float> spatial, temporal;  // temporal: with frame n - 1
-        int64_t unchanged = 0;                 // blocks the same as in frame n - 1
+        std::vector<float> detail;             // the spatial values' blocks' detail values
+        std::vector<float> spatial_brightness, temporal_brightness;  // each value's block's
+        int64_t unchanged = 0;  // blocks the same as in frame n - 1
         double texture = -1.0;  // the kurtosis level of a frame without temporal values
     };
     struct Blocks {
@@ -48,9 +55,11 @@ private:
         SampleFormat format = SampleFormat::u8;
         std::vector<float> coefficients;
         std::vector<uint8_t> left_out;
+        std::vector<float> detail, brightness;
         std::vector<uint8_t> samples;  // a packed copy of the picture
         NoiseBlocks blocks() {
-            return {width / 8, height / 8, coefficients.data(), left_out.data()};
+            return {width / 8,       height / 8,    coefficients.data(),
+                    left_out.data(), detail.data(), brightness.data()};
         }
         PlaneView view();
     };
@@ -58,6 +67,7 @@ private:
     int64_t window_, every_;
     bool texture_as_noise_;
     std::map<int64_t, Measured> frames_;
+    NoiseCurve curve_ = {};
     Blocks previous_, current_;
     int64_t previous_frame_ = -2;
 };

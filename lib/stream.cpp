@@ -117,12 +117,14 @@ int64_t Stream::memory_bytes(const velmora_settings& s, const FrameShape& f) {
         bytes += TemporalFilter::memory_bytes(radius, f, threads);
     for (int p = 0; p < f.planes(); ++p) {
         if (!measures(s, p)) continue;
-        // Two frames' blocks (coefficients, samples) and each windowed frame's values.
+        // Two frames' blocks (coefficients, left out, detail, brightness, samples); each windowed
+        // frame's values (spatial and temporal, the spatial ones' detail, both kinds' brightness),
+        // kept and pooled; the scratch of the level and curve (3 spatial + temporal).
         const int64_t samples = static_cast<int64_t>(f.plane_width(p)) * f.plane_height(p);
         const int64_t blocks = samples / (kNoiseBlockSamples * kNoiseBlockSamples);
         bytes += 2 * (static_cast<int64_t>(f.plane_bytes(p)) +
-                      blocks * (kNoiseBlockCoefficients * kNoiseBlockCoefficients * 4 + 1));
-        bytes += (s.measure_window + 1) * blocks * 2 * 4;
+                      blocks * (kNoiseBlockCoefficients * kNoiseBlockCoefficients * 4 + 1 + 2 * 4));
+        bytes += (s.measure_window + 1) * blocks * 5 * 4 + s.measure_window * blocks * (5 + 4) * 4;
     }
     // The coefficient view's picture, and an interlaced plane's copy.
     if (s.view_coefficients) bytes += static_cast<int64_t>(width) * height * 2 + f.plane_bytes(0);

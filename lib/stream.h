@@ -40,6 +40,8 @@ public:
     // Each plane's noise of `frame` on its own, in 8-bit steps; -1 where none is measurable.
     void measure(const FrameView& frame, double sigma[3]);
     PlaneLevels levels() const { return levels_; }
+    // Plane p's measured noise by brightness (unknown before the first window).
+    MeasuredCurve curve(int p) const { return denoiser_ ? denoiser_->curve(p) : MeasuredCurve{}; }
 
     // Bytes of working memory a stream of these settings holds at most.
     static int64_t memory_bytes(const velmora_settings& s, const FrameShape& shape);

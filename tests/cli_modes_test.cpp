@@ -96,6 +96,7 @@ TEST_F(CliModes, OptionsChooseTheMode) {
         {{"--sigma", "auto", "--auto"}, "--auto and --sigma both set every plane's level"},
         {{"--sigma-luma", "loud"}, "--sigma-luma: 'loud' is not a number"},
         {{"--sigma-chroma", "2", "--auto-every", "4"}, "--auto-every goes with --auto"},
+        {{"--sigma", "5", "--noise-curve"}, "--noise-curve goes with --auto"},
     };
     for (const auto& c : refused) {
         std::vector<std::string> args = c.args;
@@ -177,6 +178,24 @@ TEST_F(CliModes, TinyPicturesInBestMode) {
             EXPECT_TRUE(read_stream(out).frames[0].data == expected.data);
         }
     }
+}
+
+// One frame's measured level says how sure it is, and --noise-curve adds each plane's noise by
+// brightness: a picture of one brightness has its level in that bin and nothing in the others.
+TEST_F(CliModes, OneFramesLevelSaysHowSureAndTheCurveComesOnRequest) {
+    const auto flat_grey = [](int p, int, int) { return p ? 128.0 : 100.0; };
+    write_file(in, serialise(stream_of(
+                       96, 64, 1, flat_grey, [](int) { return 6.0; }, 12)));
+    const RunResult r = run_velmora({"--noise-curve", in, out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("plane Y: sure: measured on the "), std::string::npos) << r.err;
+    const std::string curve =
+        "frame 0: noise curve Y by brightness 0-31, 32-63, ..., 224-255 (8-bit steps): - - - ";
+    const size_t at = r.err.find(curve);
+    ASSERT_NE(at, std::string::npos) << r.err;
+    EXPECT_NEAR(std::atof(r.err.c_str() + at + curve.size()), 6.0, 0.6) << r.err;
+    EXPECT_EQ(r.err.compare(r.err.find(' ', at + curve.size()), 9, " - - - -\n"), 0) << r.err;
+    EXPECT_EQ(run_velmora({in, out}).err.find("noise curve"), std::string::npos);
 }
 
 // A picture without noise is said to have none and comes back as it was; a still picture

@@ -64,6 +64,7 @@ struct Frame {
     std::vector<uint8_t> bytes;
     std::vector<float> coefficients;
     std::vector<uint8_t> left_out;
+    std::vector<float> detail;
     NoiseBlocks blocks;
 
     Frame(const std::vector<uint16_t>& s, int w_, int h_, SampleFormat f,
@@ -72,7 +73,8 @@ struct Frame {
         const int32_t columns = noise_blocks_along(w), rows = noise_blocks_along(h);
         coefficients.assign(static_cast<size_t>(columns) * rows * 16, -1.0f);
         left_out.assign(static_cast<size_t>(columns) * rows, 7);
-        blocks = {columns, rows, coefficients.data(), left_out.data()};
+        detail.assign(left_out.size(), -1.0f);
+        blocks = {columns, rows, coefficients.data(), left_out.data(), detail.data()};
         AlignedFloats memory(static_cast<size_t>(noise_blocks_memory_floats(w, h, threads)));
         ThreadPool pool(threads);
         measure_noise_blocks(k, memory.data(), threads, view(), pool.executor(), blocks);
@@ -81,9 +83,12 @@ struct Frame {
         void* base = format == SampleFormat::u8 ? static_cast<void*>(bytes.data()) : words.data();
         return {base, 1, w, w, h, format};
     }
-    std::vector<float> spatial() const {
+    std::vector<float> spatial(std::vector<float>* details = nullptr) const {
         std::vector<float> v(left_out.size());
-        v.resize(static_cast<size_t>(spatial_noise_values(blocks, v.data())));
+        if (details) details->resize(v.size());
+        v.resize(static_cast<size_t>(
+            spatial_noise_values(blocks, v.data(), details ? details->data() : nullptr)));
+        if (details) details->resize(v.size());
         return v;
     }
 };
@@ -130,7 +135,8 @@ TEST(NoiseBlocks, FlatAndClippedBlocksAreLeftOut) {
 }
 
 // The finest diagonal details of the unmoved transform, as the engine's transform of the best
-// mode's working plane gives them; the spatial value of a block is the mean of their squares.
+// mode's working plane gives them; the spatial value of a block is the mean of their squares,
+// its detail value that of its finest H and V coefficients.
 TEST(NoiseBlocks, ValuesAreMeanSquaresOfTheFinestDiagonalDetails) {
     const int w = 75, h = 41;  // 9 x 5 whole blocks, parts of blocks at the right and bottom
     const std::vector<uint16_t> s =
@@ -142,23 +148,31 @@ TEST(NoiseBlocks, ValuesAreMeanSquaresOfTheFinestDiagonalDetails) {
             plane.at(x, y) = static_cast<float>(
                 s[static_cast<size_t>(symmetric_index(y, h)) * w + symmetric_index(x, w)] * 16);
     plane.forward_level(0, 1);
-    std::vector<double> expected;
+    std::vector<double> expected, expected_detail;
     for (int by = 0; by < 5; ++by)
         for (int bx = 0; bx < 9; ++bx) {
-            double sum = 0;
+            double sum = 0, across = 0;
             for (int i = 0; i < 4; ++i)
                 for (int j = 0; j < 4; ++j) {
                     const float c = plane.at(plane.W / 2 + 4 * bx + j, plane.H / 2 + 4 * by + i);
                     ASSERT_EQ(bits_of(c),
                               bits_of(frame.coefficients[(4 * by + i) * 36 + 4 * bx + j]));
                     sum += double(c) * c;
+                    const float hc = plane.at(plane.W / 2 + 4 * bx + j, 4 * by + i);
+                    const float vc = plane.at(4 * bx + j, plane.H / 2 + 4 * by + i);
+                    across += double(hc) * hc + double(vc) * vc;
                 }
             expected.push_back(sum / 16);
+            expected_detail.push_back(across / 32);
         }
-    const std::vector<float> values = frame.spatial();
+    std::vector<float> details;
+    const std::vector<float> values = frame.spatial(&details);
     ASSERT_EQ(values.size(), expected.size());
-    for (size_t i = 0; i < values.size(); ++i)
+    ASSERT_EQ(details.size(), expected.size());
+    for (size_t i = 0; i < values.size(); ++i) {
         EXPECT_NEAR(values[i], expected[i], expected[i] * 1e-5) << "block " << i;
+        EXPECT_NEAR(details[i], expected_detail[i], expected_detail[i] * 1e-5) << "block " << i;
+    }
 }
 
 TEST(NoiseBlocks, SameForEveryThreadCountAndKernelTable) {
@@ -174,6 +188,10 @@ TEST(NoiseBlocks, SameForEveryThreadCountAndKernelTable) {
                       -1)
                 << table->name << ", " << threads << " threads";
             ASSERT_EQ(other.left_out, reference.left_out);
+            ASSERT_EQ(first_difference(other.detail.data(), reference.detail.data(),
+                                       reference.detail.size()),
+                      -1)
+                << table->name << ", " << threads << " threads";
         }
 }
 
@@ -290,6 +308,71 @@ TEST(NoiseLevel, AKurtosisLevelCorrectsOnlyASingleFramesSpatialLevel) {
               bits_of(noise_level(spatial.data(), 100, temporal.data(), 31).sigma));
     // A level of 0 from the kurtosis (no noise in a textured picture) takes the level to 0.
     EXPECT_EQ(noise_level(spatial.data(), 100, nullptr, 0, 0.0).sigma, 0.0f);
+}
+
+// One picture of fine texture, strong along rows and columns and weaker across, with flat
+// parts, and noise of 5 steps: without flat parts the spatial level reads the texture; measured on
+// the weakly textured blocks it finds the noise, as sure as the flat share allows. Below the sure
+// share a kurtosis level lowers it by at most a quarter; below the least share the spatial level
+// and its kurtosis correction stay as they were.
+TEST(NoiseLevel, OnePictureIsMeasuredOnItsWeaklyTexturedBlocks) {
+    const int w = 320, h = 240;
+    struct Case {
+        int flat_columns;  // of the 40 block columns, the first ones are flat
+        NoiseCertainty certainty;
+    };
+    const auto sign = [](uint64_t v) {
+        v = (v ^ (v >> 29)) * 0xBF58476D1CE4E5B9ull;
+        return (v >> 40) & 1 ? 1.0 : -1.0;
+    };
+    for (const Case c :
+         {Case{20, NoiseCertainty::weak_texture}, Case{6, NoiseCertainty::some_weak_texture},
+          Case{0, NoiseCertainty::texture}}) {
+        SCOPED_TRACE(testing::Message() << c.flat_columns << " flat block columns");
+        const auto level = [&](int x, int y) {
+            if (x < 8 * c.flat_columns) return 120.0;
+            const auto ux = static_cast<uint64_t>(x), uy = static_cast<uint64_t>(y);
+            return 120.0 + 25.0 * sign(ux + 1000) + 25.0 * sign(uy + 5000) +
+                   10.0 * sign(ux * 4096 + uy + 90000);
+        };
+        Frame frame(picture(w, h, SampleFormat::u8, 5.0, 31, level), w, h, SampleFormat::u8);
+        std::vector<float> details;
+        const std::vector<float> spatial = frame.spatial(&details);
+        const int64_t n = static_cast<int64_t>(spatial.size());
+        std::vector<float> scratch(spatial.size());
+        const NoiseLevel plain = noise_level(spatial.data(), n, nullptr, 0);
+        const NoiseLevel weak =
+            noise_level(spatial.data(), n, nullptr, 0, -1.0, details.data(), scratch.data());
+        if (c.flat_columns == 0) {
+            EXPECT_GT(plain.sigma / 16.0, 6.0);  // the texture read as noise
+        }
+        ASSERT_TRUE(weak.found);
+        EXPECT_EQ(weak.certainty, c.certainty);
+        // A level of 0 from the kurtosis (texture taken for all there is).
+        const NoiseLevel lowered =
+            noise_level(spatial.data(), n, nullptr, 0, 0.0, details.data(), scratch.data());
+        if (c.certainty == NoiseCertainty::texture) {
+            EXPECT_EQ(weak.weak_values, 0);
+            EXPECT_EQ(bits_of(weak.sigma), bits_of(plain.sigma));
+            EXPECT_EQ(lowered.sigma, 0.0f);
+            continue;
+        }
+        EXPECT_NEAR(weak.sigma / 16.0, 5.0, 0.3);
+        // The selected blocks are the flat ones (and a few of the texture's at most).
+        const int64_t flat = static_cast<int64_t>(c.flat_columns) * (h / 8);
+        EXPECT_GE(weak.weak_values, flat * 3 / 4);  // (blocks next to the texture see it)
+        EXPECT_LE(weak.weak_values, flat + n / 50);
+        EXPECT_EQ(bits_of(lowered.sigma), bits_of(c.certainty == NoiseCertainty::weak_texture
+                                                      ? weak.sigma
+                                                      : kLeastTextureShare * weak.sigma));
+        // With frame changes the one-picture evidence is not used.
+        const std::vector<float> temporal(spatial.begin(), spatial.begin() + 40);
+        const NoiseLevel both = noise_level(spatial.data(), n, temporal.data(), 40, -1.0,
+                                            details.data(), scratch.data());
+        EXPECT_EQ(both.certainty, NoiseCertainty::frames);
+        EXPECT_EQ(bits_of(both.sigma),
+                  bits_of(noise_level(spatial.data(), n, temporal.data(), 40).sigma));
+    }
 }
 
 // Sparse structure (a few bright rectangles on grey) gives heavy-tailed channels, from which

@@ -34,6 +34,15 @@ PICTURES = {
     'grass': 'grass.png',           # 512x512 grey texture
     'gravel': 'gravel.png',         # 512x512 grey texture
 }
+# further photographs, for the one-frame --auto levels only
+LEVEL_PICTURES = {
+    'brick': 'brick.png',           # 512x512 grey texture
+    'cell': 'cell.png',             # 660x550 grey microscopy
+    'hubble': 'hubble_deep_field.jpg',  # 872x1000 colour, mostly dark
+    'ihc': 'ihc.png',               # 512x512 colour microscopy
+    'motorcycle': 'motorcycle_right.png',  # 740x500 colour
+    'retina': 'retina.jpg',         # 1411x1411 colour
+}
 SPEED_PICTURE = ('motorcycle_left', 'motorcycle_left.png')  # 740x500, scaled to 1920x1080
 
 PACKAGE = 'opencv-doc'
@@ -59,7 +68,7 @@ def write_pictures(folder, names):
     """Writes NAME.png for each picture name (and the speed picture) into folder."""
     import skimage.io
     os.makedirs(folder, exist_ok=True)
-    files = dict(PICTURES)
+    files = dict(PICTURES, **LEVEL_PICTURES)
     files[SPEED_PICTURE[0]] = SPEED_PICTURE[1]
     paths = {}
     for name in names:
@@ -149,3 +158,84 @@ def add_noise(frames, sigma):
         noisy.append([np.clip(np.floor(p + rng.standard_normal(p.shape) * sigma + 0.5), 0, 255)
                       .astype(np.uint8) for p in f])
     return noisy
+
+
+# ----------------------------------------------------------------------------------- camera noise
+#
+# Noise as a camera makes it: in linear light each RGB channel gets noise of variance a x + b (x the
+# channel's linear value in 0..1: photon shot noise and read noise), mildly correlated between
+# neighbouring samples as demosaicing correlates it (a small blur, the noise's variance kept); then
+# the sRGB transfer curve, BT.601 limited-range Y'CbCr and 4:2:0 (2 x 2 means), rounded half up to
+# 8 bits. The clean reference is the same path without the noise.
+
+# ISO: (a, b). Luma noise at mid grey is about 2.5, 5 and 10 8-bit steps, more in the shadows.
+CAMERA_ISO = {'low': (1.0e-3, 2.0e-5), 'mid': (4.0e-3, 1.0e-4), 'high': (1.6e-2, 4.0e-4)}
+_KR, _KB = 0.299, 0.114
+
+
+def srgb_to_linear(v):
+    v = np.clip(v, 0.0, 1.0)
+    return np.where(v <= 0.04045, v / 12.92, ((v + 0.055) / 1.055) ** 2.4)
+
+
+def linear_to_srgb(x):
+    x = np.clip(x, 0.0, 1.0)
+    return np.where(x <= 0.0031308, 12.92 * x, 1.055 * x ** (1 / 2.4) - 0.055)
+
+
+def rgb_to_420(rgb):
+    """RGB in 0..255 (float, even sides) to [Y, Cb, Cr] uint8 planes, 4:2:0."""
+    r, g, b = rgb[..., 0], rgb[..., 1], rgb[..., 2]
+    yv = _KR * r + (1 - _KR - _KB) * g + _KB * b
+    y = 16 + yv * 219 / 255
+    cb = 128 + (b - yv) / (2 * (1 - _KB)) * 224 / 255
+    cr = 128 + (r - yv) / (2 * (1 - _KR)) * 224 / 255
+
+    def down(p):
+        return (p[0::2, 0::2] + p[1::2, 0::2] + p[0::2, 1::2] + p[1::2, 1::2]) / 4
+
+    return [np.clip(np.floor(p + 0.5), 0, 255).astype(np.uint8) for p in (y, down(cb), down(cr))]
+
+
+def rgb_from_420(planes):
+    """[Y, Cb, Cr] uint8 4:2:0 planes to RGB in 0..255 (float; chroma repeated 2 x 2)."""
+    y = (planes[0].astype(np.float64) - 16) * 255 / 219
+    h, w = y.shape
+    up = [np.repeat(np.repeat(p.astype(np.float64), 2, 0), 2, 1)[:h, :w] for p in planes[1:]]
+    pb = (up[0] - 128) * 255 / 224 * 2 * (1 - _KB)
+    pr = (up[1] - 128) * 255 / 224 * 2 * (1 - _KR)
+    r, b = y + pr, y + pb
+    g = (y - _KR * r - _KB * b) / (1 - _KR - _KB)
+    return np.clip(np.stack([r, g, b], -1), 0, 255)
+
+
+def _demosaic_blur(n):
+    """Half the noise kept, half blurred by [1 2 1] x [1 2 1] / 16, rescaled to its variance."""
+    k = np.array([0.25, 0.5, 0.25])
+    p = np.pad(n, ((1, 1), (1, 1), (0, 0)), mode='reflect')
+    rows = k[0] * p[:-2] + k[1] * p[1:-1] + k[2] * p[2:]
+    blur = k[0] * rows[:, :-2] + k[1] * rows[:, 1:-1] + k[2] * rows[:, 2:]
+    kernel = 0.5 * np.outer(k, k)
+    kernel[1, 1] += 0.5
+    return (0.5 * n + 0.5 * blur) / np.sqrt((kernel ** 2).sum())
+
+
+def camera_noise(rgb, iso, seed):
+    """The clean picture (RGB 0..255, float) with camera noise of CAMERA_ISO[iso]: 4:2:0 planes."""
+    a, b = CAMERA_ISO[iso]
+    x = srgb_to_linear(rgb / 255.0)
+    rng = np.random.Generator(np.random.PCG64(seed))
+    n = _demosaic_blur(rng.standard_normal(x.shape))
+    return rgb_to_420(255.0 * linear_to_srgb(x + n * np.sqrt(a * x + b)))
+
+
+def camera_stream(rgb_frames, iso, seed, clean_path, noisy_path):
+    """Writes the clean reference and the camera-noise stream (frame i: seed + i) of RGB frames;
+    returns (clean frames, noisy frames)."""
+    h, w = rgb_frames[0].shape[:2]
+    header = f'YUV4MPEG2 W{w} H{h} F25:1 Ip A1:1 C420jpeg'
+    clean = [rgb_to_420(f) for f in rgb_frames]
+    noisy = [camera_noise(f, iso, seed + i) for i, f in enumerate(rgb_frames)]
+    y4m.write(clean_path, header, clean)
+    y4m.write(noisy_path, header, noisy)
+    return clean, noisy

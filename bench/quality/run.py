@@ -8,6 +8,16 @@ streams by velmora-sample with Gaussian noise of sigma 5, 10 and 20 (fixed seeds
 clips of real footage from Debian's opencv-doc package (fetched once into .cache/footage) with
 noise of sigma 10 (fixed seeds).
 
+One-frame levels: --auto (best mode, one frame) on the nine pictures and six more photographs
+of the same folder (material.LEVEL_PICTURES) with Gaussian noise of sigma 1.5 and the sigmas
+above, and clean: the luma level it says and its luma PSNR against the true sigma.
+
+Camera noise (material.camera_noise): five photographs at low, mid and high ISO and 12 frames of
+the vtest and box clips at high ISO; velmora's defaults (no option: the level measured, temporal
+3), velmora with the best of --sigma 0.5 .. 1.8 times the luma noise's standard deviation, and
+ffmpeg's nlmeans (s 0.6 .. 1.25 times it) and bm3d (sigma 3, 4, 5 times it; one stage), each at
+its best setting per picture or clip: the luma PSNR gain over the noisy input.
+
 Methods: velmora exact mode (k 3) and best mode, each with the true sigma and with --auto;
 best mode with --temporal R on the clips; ffmpeg's nlmeans (s = 0.6, 0.8, 1.0 sigma), bm3d
 (sigma 4 sigma, no grouping), vaguedenoiser (threshold 1.5, 2, 2.5 sigma) and hqdn3d (2, 3, 4
@@ -20,11 +30,14 @@ checks; the speed of best mode and of nlmeans' defaults on 1920x1080 4:2:0 8-bit
 threads each, alternated in the same run; and every target as a line ending in met / NOT met /
 skipped. Progress goes to standard error, the report to standard output.
 
---quick: sigma 10 only, three pictures, 12 frames per clip, one speed round (a few minutes).
+--quick: sigma 10 only, three pictures, 12 frames per clip, one speed round (a few minutes);
+camera noise on two pictures and 6 frames of vtest. The one-frame levels and camera noise alone
+(--skip pictures,clips,speed) take about three minutes.
 """
 import argparse
 import json
 import os
+import re
 import shutil
 import statistics
 import subprocess
@@ -49,6 +62,7 @@ import y4m  # noqa: E402
 
 SIGMA_CLIPS = 10
 QUICK_PICTURES = ['astronaut', 'coins', 'grass']
+CAMERA_PICTURES = ['astronaut', 'chelsea', 'coffee', 'rocket', 'camera']  # photographs
 AUTO_LIMIT = 0.3       # dB that --auto may lose against the true sigma
 CLEAN_LIMIT = 40.0     # dB of a clean picture against itself after --auto
 SPEED_FACTOR = 10.0    # best mode at least this many times faster than nlmeans' defaults
@@ -391,6 +405,159 @@ def clips_section(args, vel, work, targets, results):
                             f'against best alone (target: none below 0)', min(d) >= 0)
 
 
+def auto_levels(stderr):
+    """The luma level a velmora run said it measured first, and whether it said "no noise" for
+    luma: (level or None, no noise)."""
+    m = re.search(r'noise sigma Y ([0-9.]+)', stderr)
+    none = re.search(r'plane Y: (no noise found|nothing measurable)', stderr) is not None
+    return (float(m.group(1)) if m else None), none
+
+
+def levels_section(args, vel, sample, pngs, work, targets, results):
+    """--auto on one frame of each picture with Gaussian noise: the luma level measured against
+    the true sigma, and what it costs in best mode against the true sigma."""
+    if not vel.has('best-auto'):
+        targets.add('--auto levels on one frame', vel.why_not('best-auto'))
+        return
+    res = results.setdefault('levels', {})
+    rows, failures, worst = [], [], None
+    level_sigmas = sorted(set([1.5] + list(args.sigmas)))
+    for p in args.level_pictures:
+        log(f'levels: {p}')
+        clean = y4m.read(material.sample_stream(sample, pngs[p], os.path.join(work, 'lc.y4m'), 0))[1]
+        row = [p]
+        for s in [0] + level_sigmas:
+            src = material.sample_stream(sample, pngs[p], os.path.join(work, 'ln.y4m'), s) if s else \
+                os.path.join(work, 'lc.y4m')
+            out, r = run_method(vel, Method('', 'best', 'best', 'auto', temporal=0), src, work)
+            level, none = auto_levels(r.stderr)
+            cell = 'none' if none or level is None else f'{level:.2f}'
+            entry = dict(level=level, none=none)
+            if s and out is not None:
+                ref, _ = run_method(vel, Method('', 'best', 'best', s, temporal=0), src, work)
+                if ref is not None:
+                    loss = y4m.psnr(out[0][0], clean[0][0]) - y4m.psnr(ref[0][0], clean[0][0])
+                    entry['loss'] = loss
+                    cell += f' ({sign(loss)})'
+                    if worst is None or loss < worst[2]:
+                        worst = (p, s, loss)
+                if none or level is None or abs(level - s) > 0.25 * s:
+                    failures.append(f'{p} σ {s:g}: {"no noise found" if none or level is None else f"{level:.2f}"}')
+            res.setdefault(p, {})[str(s)] = entry
+            row.append(cell)
+        rows.append(row)
+    print('\n--auto on one frame (best mode, --temporal 0), Gaussian noise: luma level measured '
+          '(8-bit steps; "none": no noise found) and, in brackets, luma PSNR against the true σ (dB)')
+    print(table(['picture', 'clean'] + [f'σ {s:g}' for s in level_sigmas], rows))
+    targets.add(f'--auto on one frame: never "no noise" nor more than 25 % off the true σ '
+                f'({"; ".join(failures) if failures else "none off"})', not failures)
+    if worst:
+        targets.add(f'--auto on one frame against the true σ: worst {worst[0]} σ {worst[1]:g} '
+                    f'{sign(worst[2])} dB (limit −{AUTO_LIMIT:g})', worst[2] >= -AUTO_LIMIT)
+
+
+def camera_case(vel, clean, noisy, src, work, peers):
+    """One camera-noise stream: luma PSNR gain over the noisy input (all frames) of velmora's
+    defaults, of velmora with the best of a few --sigma values and of each peer at its best
+    setting. Returns a dict of method: (gain, setting), plus 'level' (the defaults' luma level)."""
+    base = y4m.psnr_frames(noisy, clean)
+    eff = float(np.sqrt(np.mean([np.mean((n[0].astype(np.float64) - c[0]) ** 2)
+                                 for n, c in zip(noisy, clean)])))
+    dst = os.path.join(work, 'cam_out.y4m')
+
+    def gain(r):
+        if r.code != 0:
+            raise RuntimeError(r.first_error_line())
+        g = y4m.psnr_frames(y4m.read(dst)[1], clean) - base
+        os.remove(dst)
+        return g
+
+    out = {'noise': eff}
+    r = runners.timed([vel.path, '--threads', '1', '--progress', 'never', src, dst])
+    out['level'] = auto_levels(r.stderr)
+    out['velmora defaults'] = (gain(r), '')
+    best = None
+    for f in CAMERA_VELMORA:
+        g = gain(runners.timed([vel.path, '--threads', '1', '--progress', 'never', '--quiet',
+                                '--sigma', f'{f * eff:.2f}', src, dst]))
+        if best is None or g > best[0]:
+            best = (g, f'--sigma {f * eff:.2f}')
+    out['velmora best --sigma'] = best
+    for name, settings in peers:
+        best = None
+        for vf in settings(eff):
+            g = gain(runners.ffmpeg_filter(vf, src, dst))
+            if best is None or g > best[0]:
+                best = (g, vf)
+        out[name] = best
+    return out
+
+
+CAMERA_VELMORA = (0.5, 0.65, 0.8, 1.0, 1.25, 1.5, 1.8)  # --sigma tried, times the luma noise's std
+
+
+def camera_peers(clip):
+    nl = (0.6, 0.8, 1.0) if clip else (0.6, 0.8, 1.0, 1.25)
+    return [('ffmpeg nlmeans', lambda e: [f'nlmeans=s={max(1.0, f * e):.2f}' for f in nl]),
+            ('ffmpeg bm3d', lambda e: [f'bm3d=sigma={f * e:.2f}' for f in (3, 4, 5)])]
+
+
+def camera_section(args, vel, pngs, work, targets, results):
+    import skimage.io
+    res = results.setdefault('camera', {})
+    methods = ['velmora defaults', 'velmora best --sigma', 'ffmpeg nlmeans', 'ffmpeg bm3d']
+    cases = []  # (label, kind, name, rgb frames, iso)
+    for iso in args.camera_iso:
+        for p in args.camera_pictures:
+            rgb = skimage.io.imread(pngs[p])[:, :, :3].astype(np.float64)
+            cases.append((f'stills, {iso} ISO', 'still', p, [rgb], iso))
+    if args.camera_clips:
+        footage, _ = material.fetch_footage(args.cache)
+        for clip in args.camera_clips:
+            _, frames = material.cut_clip(footage, clip, args.camera_frames, os.path.join(work, 'cut.y4m'))
+            rgb = [material.rgb_from_420(f) for f in frames]
+            cases.append((f'clip {clip} ({material.CLIPS[clip][2]}), high ISO', 'clip', clip, rgb, 'high'))
+    groups = {}
+    for k, (label, kind, name, rgb, iso) in enumerate(cases):
+        log(f'camera noise: {label}: {name}')
+        clean_path, src = os.path.join(work, 'cam_clean.y4m'), os.path.join(work, 'cam_noisy.y4m')
+        clean, noisy = material.camera_stream(rgb, iso, 5000 + 100 * k, clean_path, src)
+        r = camera_case(vel, clean, noisy, src, work, camera_peers(kind == 'clip'))
+        res.setdefault(label, {})[name] = r
+        groups.setdefault(label, []).append(name)
+    print('\nCamera noise (linear-light variance a·x + b per RGB channel, demosaicing-like blur, sRGB '
+          'curve, 4:2:0 BT.601 8-bit; ISO a, b: ' +
+          ', '.join(f'{i} {a:g}, {b:g}' for i, (a, b) in material.CAMERA_ISO.items()) +
+          '): luma PSNR gain over the noisy input (dB); velmora best --sigma and the peers at their '
+          'best of a few settings (per picture); Y level: what the defaults measured')
+    for label, names in groups.items():
+        rows = []
+        for n in names:
+            r = res[label][n]
+            lv, none = r['level']
+            rows.append([n, f'{r["noise"]:.1f}', 'none' if none or lv is None else f'{lv:.2f}'] +
+                        [sign(r[m][0]) for m in methods] +
+                        [r['velmora best --sigma'][1].split()[-1]])
+        mean = {m: statistics.mean(res[label][n][m][0] for n in names) for m in methods}
+        rows.append(['mean', '', ''] + [sign(mean[m]) for m in methods] + [''])
+        print(f'\n  {label}')
+        print(table(['picture', 'Y noise std', 'Y level', 'defaults', 'best --sigma', 'nlmeans', 'bm3d',
+                     'best σ'], rows, indent='    '))
+        d = {n: res[label][n]['velmora defaults'][0] - res[label][n]['velmora best --sigma'][0]
+             for n in names}
+        worst = min(d, key=d.get)
+        targets.add(f'camera {label}: defaults {sign(mean["velmora defaults"])} vs best --sigma '
+                    f'{sign(mean["velmora best --sigma"])} on average, worst {worst} {sign(d[worst])} '
+                    f'(limit −{AUTO_LIMIT:g})',
+                    mean['velmora defaults'] >= mean['velmora best --sigma'] and d[worst] >= -AUTO_LIMIT)
+        peer = max(mean['ffmpeg nlmeans'], mean['ffmpeg bm3d'])
+        targets.add(f'camera {label}: defaults {sign(mean["velmora defaults"])} vs the better tuned peer '
+                    f'{sign(peer)}', mean['velmora defaults'] >= peer)
+        worse = [n for n in names if res[label][n]['velmora defaults'][0] < 0]
+        targets.add(f'camera {label}: defaults never worse than the noisy input'
+                    + (f' ({", ".join(worse)})' if worse else ''), not worse)
+
+
 def speed_section(args, vel, sample, pngs, work, targets, results):
     log(f'speed: {plural(args.speed_frames, "frame")} of 1920x1080, {plural(args.speed_rounds, "round")}')
     s = 10
@@ -455,7 +622,14 @@ def parse_args():
     ap.add_argument('--radii', help='--temporal R values (default 1,2,3; quick 3)')
     ap.add_argument('--speed-frames', type=int, help='1080p frames per speed run (default 10, quick 4)')
     ap.add_argument('--speed-rounds', type=int, help='alternated speed rounds (default 3, quick 1)')
-    ap.add_argument('--skip', default='', help='comma-separated sections to leave out: pictures,clips,speed')
+    ap.add_argument('--camera-pictures', help='camera noise: comma-separated pictures (default '
+                    + ','.join(CAMERA_PICTURES) + '; quick astronaut,coffee)')
+    ap.add_argument('--camera-iso', help='camera noise on the pictures: low,mid,high (the default)')
+    ap.add_argument('--camera-clips', help='camera noise, high ISO: comma-separated clips (default vtest,box; '
+                    'quick vtest)')
+    ap.add_argument('--camera-frames', type=int, help='frames per camera-noise clip (default 12, quick 6)')
+    ap.add_argument('--skip', default='', help='comma-separated sections to leave out: '
+                    'pictures,clips,levels,camera,speed')
     ap.add_argument('--cache', default=os.path.join(REPO, '.cache'), help='where the footage is kept (default .cache)')
     ap.add_argument('--keep', action='store_true', help='keep the scratch folder (its name is printed)')
     ap.add_argument('--json', help='write every measured value to this file')
@@ -464,7 +638,7 @@ def parse_args():
     a.sigmas = [float(x) if '.' in x else int(x) for x in (a.sigmas or ('10' if q else '5,10,20')).split(',')]
     a.pictures = (a.pictures.split(',') if a.pictures else (QUICK_PICTURES if q else list(material.PICTURES)))
     for p in a.pictures:
-        if p not in material.PICTURES:
+        if p not in material.PICTURES and p not in material.LEVEL_PICTURES:
             ap.error(f'unknown picture {p}; the pictures: {", ".join(material.PICTURES)}')
     a.clips = a.clips.split(',') if a.clips else (['vtest', 'box'] if q else list(material.CLIPS))
     for c in a.clips:
@@ -474,6 +648,19 @@ def parse_args():
     a.radii = [int(x) for x in (a.radii or ('3' if q else '1,2,3')).split(',')]
     a.speed_frames = a.speed_frames or (4 if q else 10)
     a.speed_rounds = a.speed_rounds or (1 if q else 3)
+    a.level_pictures = list(a.pictures) + ([] if q or a.pictures != list(material.PICTURES) else
+                                           list(material.LEVEL_PICTURES))
+    a.camera_pictures = (a.camera_pictures.split(',') if a.camera_pictures else
+                         (['astronaut', 'coffee'] if q else list(CAMERA_PICTURES)))
+    a.camera_iso = (a.camera_iso or 'low,mid,high').split(',')
+    a.camera_clips = [c for c in (a.camera_clips or ('vtest' if q else 'vtest,box')).split(',') if c]
+    a.camera_frames = a.camera_frames or (6 if q else 12)
+    for p in a.camera_pictures:
+        if p not in material.PICTURES:
+            ap.error(f'unknown picture {p}')
+    for i in a.camera_iso:
+        if i not in material.CAMERA_ISO:
+            ap.error(f'unknown ISO {i}: low, mid or high')
     a.skip = set(x for x in a.skip.split(',') if x)
     a.sample = a.sample or os.path.join(os.path.dirname(a.velmora), 'velmora-sample')
     return a
@@ -502,7 +689,8 @@ def main():
     targets, results = Targets(), {}
     try:
         pngs = material.write_pictures(os.path.join(work, 'png'),
-                                       list(args.pictures) + [material.SPEED_PICTURE[0]])
+                                       sorted(set(args.level_pictures) | set(args.camera_pictures) |
+                                              {material.SPEED_PICTURE[0]}))
         vel = runners.Velmora(args.velmora)
         small = material.sample_stream(args.sample, pngs[args.pictures[0]], os.path.join(work, 'small.y4m'),
                                        5, frames=3, size='64x48')
@@ -517,6 +705,10 @@ def main():
               'null, velmora --sigma 0)')
         if 'pictures' not in args.skip:
             pictures_section(args, vel, args.sample, pngs, work, targets, results)
+        if 'levels' not in args.skip:
+            levels_section(args, vel, args.sample, pngs, work, targets, results)
+        if 'camera' not in args.skip:
+            camera_section(args, vel, pngs, work, targets, results)
         if 'clips' not in args.skip:
             clips_section(args, vel, work, targets, results)
         if 'speed' not in args.skip:

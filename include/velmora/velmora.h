@@ -252,6 +252,24 @@ VELMORA_API velmora_status velmora_measure_noise(VelmoraDenoiser* denoiser,
 VELMORA_API velmora_status velmora_levels_in_use(const VelmoraDenoiser* denoiser, int plane,
                                                  double* sigma, double tracks[VELMORA_TRACKS]);
 
+/* A measured plane's noise as a function of brightness, from its last measurement window: the
+ * picture's blocks of 8 x 8 samples are put in VELMORA_CURVE_BINS bins by the mean of their
+ * samples, bin i holding means from 32 i to 32 (i + 1) 8-bit steps (the last bin all above; the
+ * format's samples scaled to 8 bits), and each bin's level is measured from its own blocks as
+ * the plane's is from all of them. */
+#define VELMORA_CURVE_BINS 8
+typedef struct velmora_noise_curve {
+    double sigma[VELMORA_CURVE_BINS];     /* 8-bit steps; -1: too few blocks of that brightness */
+    long long blocks[VELMORA_CURVE_BINS]; /* how many values each bin was measured from */
+    long long first_frame, last_frame;    /* the window (frames counted as in the messages) */
+} velmora_noise_curve;
+
+/* The noise curve of plane p from the last window measured: VELMORA_AGAIN (and the curve
+ * untouched) while the plane has not been measured, or when its level is given rather than
+ * measured. */
+VELMORA_API velmora_status velmora_measured_curve(const VelmoraDenoiser* denoiser, int plane,
+                                                  velmora_noise_curve* curve);
+
 /* Bytes of working memory a denoiser of this format and settings needs at most, besides the
  * pictures lent to it. */
 VELMORA_API velmora_status velmora_memory_needed(const velmora_format* format,

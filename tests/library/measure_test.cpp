@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 
 #include "tests/library/clip.h"
 
@@ -35,6 +37,66 @@ TEST(LibraryMeasure, APicturesNoiseIsItsLevelAndAFlatOneHasNone) {
         double measured[3] = {};
         ASSERT_EQ(velmora_measure_noise(d, &p, measured), VELMORA_OK);
         for (double m : measured) EXPECT_EQ(m, -1.0) << depth << " bits";
+        velmora_close(&d);
+    }
+}
+
+// A picture dark on the left with noise of 3 steps and bright on the right with noise of 8:
+// the luma curve has the one level in the dark bin, the other in the bright bin and none
+// elsewhere, and the plane's level is their mean over the picture; nothing is known before the
+// first window, nor for a level given.
+TEST(LibraryMeasure, TheNoiseCurveTellsTheDarkPartsNoiseFromTheBrightParts) {
+    const velmora_format f = {320, 240, VELMORA_LAYOUT_420, 8};
+    Clip clip = make_clip(f, 1, 0.0);
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    uint8_t* luma = clip.frames[0].data();
+    for (int y = 0; y < f.height; ++y)
+        for (int x = 0; x < f.width; ++x) {
+            const bool dark = x < f.width / 2;
+            const double v = (dark ? 40.0 : 180.0) + (dark ? 3.0 : 8.0) * noise(random);
+            luma[y * f.width + x] = static_cast<uint8_t>(std::clamp(std::lround(v), 1L, 254L));
+        }
+    for (double given : {VELMORA_NOISE_MEASURED, 5.0}) {
+        SCOPED_TRACE(given);
+        const velmora_settings s = settings_with(VELMORA_MODE_BEST, given, 0);
+        VelmoraDenoiser* d = nullptr;
+        ASSERT_EQ(velmora_open(&d, &f, &s), VELMORA_OK);
+        velmora_noise_curve c;
+        EXPECT_EQ(velmora_measured_curve(d, 0, &c), VELMORA_AGAIN);
+        EXPECT_EQ(velmora_measured_curve(d, 3, &c), VELMORA_ERROR_ARGUMENT);
+        EXPECT_EQ(velmora_measured_curve(d, 0, nullptr), VELMORA_ERROR_ARGUMENT);
+        Clip copy = clip;
+        velmora_picture p = copy.picture(0);
+        ASSERT_EQ(velmora_send(d, &p), VELMORA_OK);
+        ASSERT_EQ(velmora_drain(d), VELMORA_OK);
+        ASSERT_EQ(velmora_receive(d, &p), VELMORA_OK);
+        if (given != VELMORA_NOISE_MEASURED) {
+            EXPECT_EQ(velmora_measured_curve(d, 0, &c), VELMORA_AGAIN);
+            velmora_close(&d);
+            continue;
+        }
+        ASSERT_EQ(velmora_measured_curve(d, 0, &c), VELMORA_OK);
+        EXPECT_EQ(c.first_frame, 0);
+        EXPECT_EQ(c.last_frame, 0);
+        // The plane's level is the curve's mean noise over the picture, not the dark part's.
+        double sigma = 0.0;
+        ASSERT_EQ(velmora_levels_in_use(d, 0, &sigma, nullptr), VELMORA_OK);
+        const double n1 = static_cast<double>(c.blocks[1]), n5 = static_cast<double>(c.blocks[5]);
+        EXPECT_NEAR(
+            sigma,
+            std::sqrt((n1 * c.sigma[1] * c.sigma[1] + n5 * c.sigma[5] * c.sigma[5]) / (n1 + n5)),
+            1e-4);
+        for (int b = 0; b < VELMORA_CURVE_BINS; ++b) {
+            SCOPED_TRACE(b);
+            if (b == 1 || b == 5) {
+                EXPECT_NEAR(c.sigma[b], b == 1 ? 3.0 : 8.0, b == 1 ? 0.3 : 0.8);
+                EXPECT_GT(c.blocks[b], 500);
+            } else {
+                EXPECT_EQ(c.sigma[b], -1.0);
+                EXPECT_LT(c.blocks[b], 16);
+            }
+        }
         velmora_close(&d);
     }
 }

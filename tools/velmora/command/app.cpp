@@ -193,6 +193,29 @@ public:
     }
     void drain() { check(velmora_drain(d_)); }
 
+    // Says each measured plane's noise curve once for every window it comes from.
+    void say_curves(Console& console) {
+        static constexpr const char* kNames[3] = {"Y", "Cb", "Cr"};
+        for (int p = 0; p < 3; ++p) {
+            velmora_noise_curve c;
+            if (velmora_measured_curve(d_, p, &c) != VELMORA_OK || c.first_frame == curve_said_[p])
+                continue;
+            curve_said_[p] = c.first_frame;
+            std::string text = c.first_frame == c.last_frame
+                                   ? "frame " + std::to_string(c.first_frame)
+                                   : "frames " + std::to_string(c.first_frame) + "-" +
+                                         std::to_string(c.last_frame);
+            text += std::string(": noise curve ") + kNames[p] +
+                    " by brightness 0-31, 32-63, ..., 224-255 (8-bit steps):";
+            for (double v : c.sigma) {
+                char number[32];
+                std::snprintf(number, sizeof number, " %.2f", v);
+                text += v < 0.0 ? std::string(" -") : std::string(number);
+            }
+            console.info(text);
+        }
+    }
+
 private:
     // Turns a failed call into what the run reports.
     void check(velmora_status status) {
@@ -207,6 +230,7 @@ private:
 
     LogTarget log_;
     VelmoraDenoiser* d_ = nullptr;
+    long long curve_said_[3] = {-1, -1, -1};
 };
 
 int filter_stream(const Options& o, Console& console, Y4mReader& reader, int in,
@@ -262,6 +286,7 @@ int filter_stream(const Options& o, Console& console, Y4mReader& reader, int in,
         std::optional<RgbImage> before;
         const auto write_finished = [&] {
             while (Frame* frame = denoiser.receive()) {
+                if (o.noise_curve) denoiser.say_curves(console);
                 if (before && o.start + done == preview_frame)
                     preview = preview_of(o, format, *before, *frame);
                 frames.write(frame);

@@ -85,6 +85,7 @@ const Flag* find_flag(const std::string& arg) {
         {"--force", "-f", &Options::force},
         {"--quiet", "-q", &Options::quiet},
         {"--verbose", "-v", &Options::verbose},
+        {"--noise-curve", nullptr, &Options::noise_curve},
     };
     for (const Flag& f : kFlags)
         if (arg == f.name || (f.short_name && arg == f.short_name)) return &f;
@@ -254,6 +255,8 @@ Options parse_options(const std::vector<std::string>& args) {
             o.measure_luma || o.measure_chroma ? StrengthSource::automatic : StrengthSource::sigma;
     if (auto_every_given && o.strength != StrengthSource::automatic)
         usage("--auto-every goes with --auto or a level of 'auto'");
+    if (o.noise_curve && o.strength != StrengthSource::automatic)
+        usage("--noise-curve goes with --auto or a level of 'auto'");
     // The mode: exact-mode options choose exact mode, and are refused with best mode.
     const char* exact_only = o.strength == StrengthSource::tracks  ? "--tracks"
                              : o.strength == StrengthSource::learn ? "--learn"
@@ -395,6 +398,8 @@ Strength (noise levels, or in exact mode --tracks or --learn; measured when none
   --auto               measure the noise level of every plane not given one (the default when
                        no strength is given): from the first 5 frames, and again every 25
   --auto-every N       measure again every N frames (from the N-th frame's window of 5)
+  --noise-curve        also print each measured plane's noise by brightness, in 8 bins of 32
+                       8-bit steps (darkest first; '-': too few blocks that bright)
   --k K                exact mode: threshold at K times the noise level (default 3)
   --tracks P:v0,...,v14
                        exact mode: the plug-in's fifteen level tracks (Lv.0 H, V, D, ...,

@@ -80,6 +80,7 @@ struct Options {
     int threads = 0;  // 0: one per processor
     bool quiet = false;
     bool verbose = false;
+    bool noise_curve = false;  // say each measured plane's noise by brightness
     ProgressMode progress = ProgressMode::automatic;
     bool help = false;
     bool version = false;

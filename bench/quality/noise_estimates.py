@@ -9,9 +9,11 @@ sigma.
     /usr/bin/python3 bench/quality/noise_estimates.py [--velmora build/native/velmora] [--step 4]
 
 On one frame the block measure alone over-reads pure fine texture (grass: 9.1 at sigma 5, 13.4
-at 10, 6.9 on the clean picture) and the kurtosis level under-reads it; the tool takes their
-geometric mean where the kurtosis level is below 0.85 times the block level. Needs Debian's
-python3-numpy, python3-scipy and python3-skimage.
+at 10, 6.9 on the clean picture) and the kurtosis level under-reads it. The tool now measures
+again on the blocks whose finest detail its level explains, and falls back on the geometric mean
+of the two (where the kurtosis level is below 0.85 times the block level) only when few blocks
+are left (engine/noise_level.h); the quality benchmark's one-frame section (run.py) measures
+the result. Needs Debian's python3-numpy, python3-scipy and python3-skimage.
 """
 import argparse
 import os

@@ -13,7 +13,8 @@ namespace {
 // The moves (dy, dx), summed in this order.
 constexpr int32_t kShifts[4][2] = {{0, 0}, {1, 1}, {2, 3}, {3, 2}};
 constexpr int kShiftCount = 4;
-static_assert(kShifts[0][0] == 0 && kShifts[0][1] == 0, "the error map is made from the unmoved picture");
+static_assert(kShifts[0][0] == 0 && kShifts[0][1] == 0,
+              "the error map is made from the unmoved picture");
 constexpr float kMeanOfFour = 0.25f;
 
 // Where everything lives for one plane: the working plane, its scratch slices and the buffers

@@ -112,8 +112,8 @@ NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
     // A camera's noise changes with brightness, and the least noisy blocks that the level is
     // measured on are those of one brightness: a sure level becomes the mean over the picture.
     const bool textured = level.certainty == NoiseCertainty::texture ||
-                          (level.certainty == NoiseCertainty::some_weak_texture &&
-                           texture >= 0.0 && texture < kTextureRatio * level.sigma);
+                          (level.certainty == NoiseCertainty::some_weak_texture && texture >= 0.0 &&
+                           texture < kTextureRatio * level.sigma);
     if (!texture_as_noise_ && level.found && !textured) {
         const float mean = noise_curve_mean(curve_);
         if (mean >= 0.0f) level.sigma = mean;

@@ -49,4 +49,66 @@ float noise_curve_mean(const NoiseCurve& curve) {
     return bins < 2 ? -1.0f : static_cast<float>(std::sqrt(energy / weight));
 }
 
+namespace {
+
+constexpr int32_t kBlock = 8;
+
+// The curve's levels with every bin that has none given its nearest below, else above; false
+// where fewer than two bins have a level.
+bool filled_levels(const NoiseCurve& curve, float* levels) {
+    int found = 0;
+    for (int b = 0; b < kNoiseCurveBins; ++b) found += curve.bins[b].found ? 1 : 0;
+    if (found < 2) return false;
+    for (int b = 0; b < kNoiseCurveBins; ++b) {
+        levels[b] = -1.0f;
+        for (int d = 0; d < kNoiseCurveBins && levels[b] < 0.0f; ++d) {
+            if (b - d >= 0 && curve.bins[b - d].found)
+                levels[b] = curve.bins[b - d].sigma;
+            else if (b + d < kNoiseCurveBins && curve.bins[b + d].found)
+                levels[b] = curve.bins[b + d].sigma;
+        }
+    }
+    return true;
+}
+
+// The mean of a block's samples in working units.
+float block_mean(const PlaneView& v, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+    int64_t sum = 0;
+    for (int32_t y = y0; y < y1; ++y)
+        for (int32_t x = x0; x < x1; ++x) sum += sample_at(v, x, y);
+    return static_cast<float>(sum << working_shift(v.format)) /
+           static_cast<float>((y1 - y0) * (x1 - x0));
+}
+
+}  // namespace
+
+bool curve_noise_ratio(const NoiseCurve& curve, float width, float sigma, const PlaneView& picture,
+                       float* ratio) {
+    float c[kNoiseCurveBins];
+    if (!(sigma > 0.0f) || !filled_levels(curve, c)) return false;
+    constexpr int last = kNoiseCurveBins - 1;
+    for (int32_t y0 = 0; y0 < picture.height; y0 += kBlock) {
+        const int32_t y1 = y0 + kBlock < picture.height ? y0 + kBlock : picture.height;
+        for (int32_t x0 = 0; x0 < picture.width; x0 += kBlock) {
+            const int32_t x1 = x0 + kBlock < picture.width ? x0 + kBlock : picture.width;
+            const float p = block_mean(picture, x0, y0, x1, y1) / width - 0.5f;
+            float level;
+            if (p <= 0.0f) {
+                level = c[0];
+            } else if (p >= static_cast<float>(last)) {
+                level = c[last];
+            } else {
+                const int i = static_cast<int>(p);
+                const float f = p - static_cast<float>(i);
+                level = c[i] * (1.0f - f) + c[i + 1] * f;
+            }
+            const float r = (level / sigma) * (level / sigma);
+            for (int32_t y = y0; y < y1; ++y)
+                for (int32_t x = x0; x < x1; ++x)
+                    ratio[static_cast<int64_t>(y) * picture.width + x] = r;
+        }
+    }
+    return true;
+}
+
 }  // namespace velmora

@@ -84,9 +84,22 @@ int64_t Denoiser::lookahead() const {
     return 1;
 }
 
-void Denoiser::set_level(int p, double working) {
+void Denoiser::set_level(int p, double working, const LocalNoise& local) {
     if (s_.mode == VELMORA_MODE_EXACT) rows_[p] = row_for_threshold(s_.k * working);
     sigmas_[p] = static_cast<float>(working);
+    local_[p] = local;
+}
+
+const float* Denoiser::noise_ratios(const PlaneView& picture, int p, const PlaneLevels& levels,
+                                    const float* given) {
+    const LocalNoise& local = levels.local[p];
+    if (!local.used) return given;
+    ratios_.resize(static_cast<size_t>(picture.width) * picture.height);
+    const float width = static_cast<float>(32.0 * working_units_per_8bit(f_.format));
+    if (!curve_noise_ratio(local.curve, width, local.level, picture, ratios_.data())) return given;
+    if (given)
+        for (size_t i = 0; i < ratios_.size(); ++i) ratios_[i] = ratios_[i] * given[i];
+    return ratios_.data();
 }
 
 PlaneLevels Denoiser::levels() const {
@@ -94,6 +107,7 @@ PlaneLevels Denoiser::levels() const {
     l.mode = s_.mode;
     l.rows = rows_;
     l.sigmas = sigmas_;
+    l.local = local_;
     for (int p = 0; p < 3; ++p) l.eight_bit[p] = sigmas_[p] / working_units_per_8bit(f_.format);
     return l;
 }
@@ -153,7 +167,13 @@ void Denoiser::update_levels(int64_t n, velmora_field_order order) {
                               frames_text(index, plane_last) + "); left unfiltered");
         } else {
             state = level_said;
-            set_level(p, s_.noise_factor[p] * level.sigma);
+            // Best mode follows the curve where it has levels for two brightnesses or more
+            // (not where texture is taken as noise: the curve is that of the texture too).
+            LocalNoise local;
+            local.used = s_.mode == VELMORA_MODE_BEST && !s_.texture_as_noise;
+            local.curve = windows_[p]->curve();
+            local.level = level.sigma;
+            set_level(p, s_.noise_factor[p] * level.sigma, local);
             measured_before_[p] = true;
             levels +=
                 std::string(levels.empty() ? " " : ", ") + kPlaneNames[p] + " " + fixed(sigma, 2);
@@ -225,6 +245,7 @@ void Denoiser::filter_best(const PlaneView& plane, int p, velmora_field_order or
                 error_map_layout(picture.width, picture.height, f_.shift_x(p), f_.shift_y(p));
             extras.error_unit = static_cast<float>(working_units_per_8bit(f_.format));
         }
+        extras.noise_ratio = noise_ratios(picture, p, levels(), nullptr);
         engine().denoise_best(picture, sigmas_[p], kind, extras);
         if (parity < 0) break;
     }
@@ -240,7 +261,7 @@ void Denoiser::filter_picture(const PlaneView& source, const PlaneView& target, 
     }
     BestModeExtras extras;
     extras.source = &source;
-    extras.noise_ratio = noise_ratio;
+    extras.noise_ratio = noise_ratios(source, p, levels, noise_ratio);
     engine().denoise_best(target, levels.sigmas[p], p == 0 ? PlaneKind::luma : PlaneKind::chroma,
                           extras);
 }

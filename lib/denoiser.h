@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "lib/frame.h"
 #include "lib/log.h"
@@ -19,12 +20,23 @@
 
 namespace velmora {
 
+// A measured plane's noise by brightness, where best mode follows it: the curve of the window
+// its level came from (working units) and that level, before the noise factor. Best mode then
+// filters each sample with its noise energy times curve_noise_ratio (engine/noise_curve.h).
+struct LocalNoise {
+    bool used = false;
+    NoiseCurve curve = {};
+    float level = 0.0f;
+};
+
 // What a frame's planes were filtered with: exact mode's thresholds, best mode's noise levels
-// (working units), and either mode's noise levels in 8-bit steps (0 where none is known).
+// (working units) and the local noise they follow, and either mode's noise levels in 8-bit
+// steps (0 where none is known).
 struct PlaneLevels {
     velmora_mode mode = VELMORA_MODE_BEST;
     std::array<ThresholdRow, 3> rows = {};
     std::array<float, 3> sigmas = {};
+    std::array<LocalNoise, 3> local = {};
     std::array<double, 3> eight_bit = {};
 
     // Whether plane p is filtered at all.
@@ -94,8 +106,13 @@ private:
     // The measured planes' levels for the window starting at frame n, with what they found said
     // in the log.
     void update_levels(int64_t n, velmora_field_order order);
-    // Sets plane p's level: `working` units (the noise factor applied), 0 for none.
-    void set_level(int p, double working);
+    // Sets plane p's level: `working` units (the noise factor applied), 0 for none; and the
+    // local noise it follows, or none.
+    void set_level(int p, double working, const LocalNoise& local = {});
+    // Best mode's noise ratios of a picture of plane p with `levels`: the local noise's, times
+    // `given` where that is not null; `given` itself where the plane has no local noise.
+    const float* noise_ratios(const PlaneView& picture, int p, const PlaneLevels& levels,
+                              const float* given);
 
     // The number messages give frame `index`.
     int64_t number(int64_t index) const { return s_.first_frame + index; }
@@ -110,6 +127,8 @@ private:
     std::array<bool, 3> measured_before_ = {};           // a level has been found for the plane
     std::array<int, 3> said_ = {};                       // what was last said of a plane (see .cpp)
     std::array<MeasuredCurve, 3> curves_ = {};
+    std::array<LocalNoise, 3> local_ = {};
+    std::vector<float> ratios_;  // the noise ratios of the picture being filtered
 };
 
 }  // namespace velmora

@@ -126,6 +126,10 @@ int64_t Stream::memory_bytes(const velmora_settings& s, const FrameShape& f) {
                       blocks * (kNoiseBlockCoefficients * kNoiseBlockCoefficients * 4 + 1 + 2 * 4));
         bytes += (s.measure_window + 1) * blocks * 5 * 4 + s.measure_window * blocks * (5 + 4) * 4;
     }
+    // Best mode's noise ratios where it follows a measured curve: a float per sample of the
+    // largest plane.
+    if (!exact && measured && !s.texture_as_noise)
+        bytes += static_cast<int64_t>(width) * height * static_cast<int64_t>(sizeof(float));
     // The coefficient view's picture, and an interlaced plane's copy.
     if (s.view_coefficients) bytes += static_cast<int64_t>(width) * height * 2 + f.plane_bytes(0);
     return bytes;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -41,12 +42,8 @@ TEST(LibraryMeasure, APicturesNoiseIsItsLevelAndAFlatOneHasNone) {
     }
 }
 
-// A picture dark on the left with noise of 3 steps and bright on the right with noise of 8:
-// the luma curve has the one level in the dark bin, the other in the bright bin and none
-// elsewhere, and the plane's level is their mean over the picture; nothing is known before the
-// first window, nor for a level given.
-TEST(LibraryMeasure, TheNoiseCurveTellsTheDarkPartsNoiseFromTheBrightParts) {
-    const velmora_format f = {320, 240, VELMORA_LAYOUT_420, 8};
+// A picture dark on the left with noise of 3 steps and bright on the right with noise of 8.
+Clip two_noise_picture(const velmora_format& f) {
     Clip clip = make_clip(f, 1, 0.0);
     std::mt19937 random(7);
     std::normal_distribution<double> noise(0.0, 1.0);
@@ -57,6 +54,55 @@ TEST(LibraryMeasure, TheNoiseCurveTellsTheDarkPartsNoiseFromTheBrightParts) {
             const double v = (dark ? 40.0 : 180.0) + (dark ? 3.0 : 8.0) * noise(random);
             luma[y * f.width + x] = static_cast<uint8_t>(std::clamp(std::lround(v), 1L, 254L));
         }
+    return clip;
+}
+
+// The two halves' mean squared luma error against their flat values after filtering.
+std::array<double, 2> halves_error(const velmora_format& f, const Clip& clip) {
+    std::array<double, 2> error = {};
+    const uint8_t* luma = clip.frames[0].data();
+    for (int y = 0; y < f.height; ++y)
+        for (int x = 0; x < f.width; ++x) {
+            const bool dark = x < f.width / 2;
+            error[dark ? 0 : 1] += std::pow(luma[y * f.width + x] - (dark ? 40.0 : 180.0), 2);
+        }
+    for (double& e : error) e /= f.width / 2 * f.height;
+    return error;
+}
+
+// Measured, best mode filters each part with its own noise: the bright part, noisier than the
+// plane's level, is smoothed more than with that level given, the dark part less.
+TEST(LibraryMeasure, BestModeFollowsTheMeasuredCurve) {
+    const velmora_format f = {320, 240, VELMORA_LAYOUT_420, 8};
+    const Clip noisy = two_noise_picture(f);
+    const auto filtered = [&](double given, double* level) {
+        const velmora_settings s = settings_with(VELMORA_MODE_BEST, given, 0);
+        VelmoraDenoiser* d = nullptr;
+        EXPECT_EQ(velmora_open(&d, &f, &s), VELMORA_OK);
+        Clip copy = noisy;
+        velmora_picture p = copy.picture(0);
+        EXPECT_EQ(velmora_denoise_picture(d, &p), VELMORA_OK);
+        if (level) {
+            EXPECT_EQ(velmora_levels_in_use(d, 0, level, nullptr), VELMORA_OK);
+        }
+        velmora_close(&d);
+        return halves_error(f, copy);
+    };
+    double level = 0.0;
+    const std::array<double, 2> local = filtered(VELMORA_NOISE_MEASURED, &level);
+    ASSERT_GT(level, 3.5);
+    ASSERT_LT(level, 7.5);
+    const std::array<double, 2> one = filtered(level, nullptr);
+    EXPECT_LT(local[1], 0.8 * one[1]) << "bright part";
+    EXPECT_GT(local[0], 1.2 * one[0]) << "dark part";
+}
+
+// The picture above: the luma curve has the one level in the dark bin, the other in the bright bin
+// and none elsewhere, and the plane's level is their mean over the picture; nothing is known before
+// the first window, nor for a level given.
+TEST(LibraryMeasure, TheNoiseCurveTellsTheDarkPartsNoiseFromTheBrightParts) {
+    const velmora_format f = {320, 240, VELMORA_LAYOUT_420, 8};
+    const Clip clip = two_noise_picture(f);
     for (double given : {VELMORA_NOISE_MEASURED, 5.0}) {
         SCOPED_TRACE(given);
         const velmora_settings s = settings_with(VELMORA_MODE_BEST, given, 0);

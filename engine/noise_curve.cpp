@@ -53,18 +53,20 @@ namespace {
 
 constexpr int32_t kBlock = 8;
 
-// The curve's levels with every bin that has none given its nearest below, else above; false
-// where fewer than two bins have a level.
+bool has_sure_level(const NoiseLevel& bin) { return bin.found && sure(bin); }
+
+// The curve's sure levels, every bin without one given its nearest below, else above; false
+// where fewer than two bins have a sure level.
 bool filled_levels(const NoiseCurve& curve, float* levels) {
     int found = 0;
-    for (int b = 0; b < kNoiseCurveBins; ++b) found += curve.bins[b].found ? 1 : 0;
+    for (int b = 0; b < kNoiseCurveBins; ++b) found += has_sure_level(curve.bins[b]) ? 1 : 0;
     if (found < 2) return false;
     for (int b = 0; b < kNoiseCurveBins; ++b) {
         levels[b] = -1.0f;
         for (int d = 0; d < kNoiseCurveBins && levels[b] < 0.0f; ++d) {
-            if (b - d >= 0 && curve.bins[b - d].found)
+            if (b - d >= 0 && has_sure_level(curve.bins[b - d]))
                 levels[b] = curve.bins[b - d].sigma;
-            else if (b + d < kNoiseCurveBins && curve.bins[b + d].found)
+            else if (b + d < kNoiseCurveBins && has_sure_level(curve.bins[b + d]))
                 levels[b] = curve.bins[b + d].sigma;
         }
     }

@@ -41,13 +41,15 @@ float noise_curve_mean(const NoiseCurve& curve);
 // The noise variance of each sample of `picture` relative to sigma^2, where the curve (levels
 // in working units, bins `width` apart) is the noise: the level at the mean brightness of the
 // sample's block of 8 x 8 samples (cut at the right and bottom edges), linear between the bins'
-// centres and flat beyond the first's and the last's; a bin without a level takes the nearest
-// one below it that has one, else the nearest above. Per block, with b its mean in working
+// centres and flat beyond the first's and the last's; only sure levels count (texture read as
+// noise would be smoothed away), and a bin without one takes the nearest one below it that has
+// one, else the nearest above. Per block, with b its mean in working
 // units, p = b / width - 1/2 and the bins' levels c:
 //   level = p <= 0 ? c[0] : p >= last ? c[last] : c[i] * (1 - f) + c[i + 1] * f
 //   (i = (int)p, f = p - i),   ratio = (level / sigma) * (level / sigma),
 // single precision in the order written, into `ratio` (width x height, row stride the width).
-// False, and `ratio` untouched, where fewer than two bins have a level or sigma is not positive.
+// False, and `ratio` untouched, where fewer than two bins have a sure level or sigma is not
+// positive.
 bool curve_noise_ratio(const NoiseCurve& curve, float width, float sigma, const PlaneView& picture,
                        float* ratio);
 

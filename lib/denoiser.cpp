@@ -167,10 +167,10 @@ void Denoiser::update_levels(int64_t n, velmora_field_order order) {
                               frames_text(index, plane_last) + "); left unfiltered");
         } else {
             state = level_said;
-            // Best mode follows the curve where it has levels for two brightnesses or more
-            // (not where texture is taken as noise: the curve is that of the texture too).
+            // Best mode follows the curve where the level is its mean (not on a textured
+            // picture, nor where texture is taken as noise: the curve is the texture's too).
             LocalNoise local;
-            local.used = s_.mode == VELMORA_MODE_BEST && !s_.texture_as_noise;
+            local.used = s_.mode == VELMORA_MODE_BEST && windows_[p]->level_from_curve();
             local.curve = windows_[p]->curve();
             local.level = level.sigma;
             set_level(p, s_.noise_factor[p] * level.sigma, local);

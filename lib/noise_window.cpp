@@ -114,9 +114,11 @@ NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
     const bool textured = level.certainty == NoiseCertainty::texture ||
                           (level.certainty == NoiseCertainty::some_weak_texture && texture >= 0.0 &&
                            texture < kTextureRatio * level.sigma);
+    level_from_curve_ = false;
     if (!texture_as_noise_ && level.found && !textured) {
         const float mean = noise_curve_mean(curve_);
         if (mean >= 0.0f) level.sigma = mean;
+        level_from_curve_ = mean >= 0.0f;
     }
     still = temporal.empty() && unchanged >= kNoiseLevelBlocks;
     if (still) {

@@ -41,6 +41,8 @@ public:
     // The curve of the window level_at measured last: bins 32 8-bit steps wide (the format's
     // samples scaled to 8 bits), the first from 0.
     const NoiseCurve& curve() const { return curve_; }
+    // Whether the level level_at gave last is the curve's mean.
+    bool level_from_curve() const { return level_from_curve_; }
 
 private:
     struct Measured {
@@ -68,6 +70,7 @@ private:
     bool texture_as_noise_;
     std::map<int64_t, Measured> frames_;
     NoiseCurve curve_ = {};
+    bool level_from_curve_ = false;
     Blocks previous_, current_;
     int64_t previous_frame_ = -2;
 };

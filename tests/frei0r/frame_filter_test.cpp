@@ -225,11 +225,14 @@ TEST(FrameFilter, RefusesSizesOutsideTheDenoisersRange) {
 TEST(DenoiserSettings, NoiseFactorsScaleEachPlanesMeasuredLevel) {
     const int32_t w = 120, h = 90;
     const std::vector<uint8_t> in = noisy_picture(w, h, 7, 21);
-    const std::array<double, 3> sigma = measured(in, w, h, 0);
+    // Measured as the filter measures (texture taken as noise): one level per plane, which
+    // best mode then follows everywhere, as a level given.
+    const std::array<double, 3> sigma = measured(in, w, h, 1);
     for (velmora_mode mode : {VELMORA_MODE_BEST, VELMORA_MODE_EXACT}) {
         for (const std::array<double, 3>& factor :
              {std::array{1.0, 0.0, 2.0}, std::array{0.25, 1.5, 0.0}}) {
             velmora_settings s = still_settings(mode);
+            s.texture_as_noise = 1;
             std::array<double, 3> given = {};
             for (int p = 0; p < 3; ++p) {
                 s.noise_factor[p] = factor[p];

@@ -44,20 +44,20 @@ namespace {
 
 GstVelmora* self_of(gpointer object) { return reinterpret_cast<GstVelmora*>(object); }
 
-void set_property(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void set_property(GObject* object, guint id, const GValue* value, GParamSpec* param) {
     GstVelmora* self = self_of(object);
     GST_OBJECT_LOCK(self);
     const bool known = velmora_gst::set_property(self->state->properties, id, value);
     GST_OBJECT_UNLOCK(self);
-    if (!known) G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+    if (!known) G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
 }
 
-void get_property(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void get_property(GObject* object, guint id, GValue* value, GParamSpec* param) {
     GstVelmora* self = self_of(object);
     GST_OBJECT_LOCK(self);
     const bool known = velmora_gst::get_property(self->state->properties, id, value);
     GST_OBJECT_UNLOCK(self);
-    if (!known) G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+    if (!known) G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
 }
 
 void finalize(GObject* object) {

@@ -86,7 +86,7 @@ const T& at(const velmora_settings& s, const Field& f) {
     return *reinterpret_cast<const T*>(reinterpret_cast<const char*>(&s) + f.offset);
 }
 
-GParamSpec* spec_of(const Field& f, const velmora_settings& defaults) {
+GParamSpec* param_of(const Field& f, const velmora_settings& defaults) {
     const auto flags = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
                                                 GST_PARAM_CONTROLLABLE);
     switch (f.kind) {
@@ -119,7 +119,7 @@ void install_properties(GObjectClass* klass) {
     velmora_settings defaults;
     velmora_default_settings(&defaults);
     for (guint id = 1; id <= kFieldCount; ++id)
-        g_object_class_install_property(klass, id, spec_of(kFields[id - 1], defaults));
+        g_object_class_install_property(klass, id, param_of(kFields[id - 1], defaults));
 }
 
 bool set_property(velmora_settings& p, guint id, const GValue* value) {

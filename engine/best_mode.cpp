@@ -1,5 +1,6 @@
 #include "engine/best_mode.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/plane_io.h"
@@ -120,6 +121,26 @@ void inverse_worker(int t, int T, void* c) {
 
 // One level of the noise ratio map: means of 2 x 2 values of the map below it, or of the
 // samples' ratios at the moved places for level 0.
+// Row i of level 0 of the noise ratio map (n values) from the w x h map of the samples,
+// moved by (dy, dx). Pairs whose samples both lie in the row are read where they are, the rest
+// through the mirror.
+void first_ratio_row(const float* ratio, int32_t w, int32_t h, int32_t dy, int32_t dx, int32_t i,
+                     int32_t n, float* dst) {
+    const float* a = ratio + static_cast<int64_t>(symmetric_index(2 * i - dy, h)) * w;
+    const float* b = ratio + static_cast<int64_t>(symmetric_index(2 * i + 1 - dy, h)) * w;
+    const auto pair = [&](int32_t j, int32_t x0, int32_t x1) {
+        dst[j] = ((a[x0] + a[x1]) + (b[x0] + b[x1])) * 0.25f;
+    };
+    const auto mirrored = [&](int32_t j) {
+        pair(j, symmetric_index(2 * j - dx, w), symmetric_index(2 * j + 1 - dx, w));
+    };
+    const int32_t first = std::min(n, (dx + 1) / 2);
+    const int32_t end = std::max(first, std::min(n, (w + dx) / 2));
+    for (int32_t j = 0; j < first; ++j) mirrored(j);
+    for (int32_t j = first; j < end; ++j) pair(j, 2 * j - dx, 2 * j + 1 - dx);
+    for (int32_t j = end; j < n; ++j) mirrored(j);
+}
+
 void ratio_worker(int t, int T, void* c) {
     const Pass& p = *static_cast<Pass*>(c);
     const int l = p.level;
@@ -131,14 +152,7 @@ void ratio_worker(int t, int T, void* c) {
     for (int32_t i = rows.begin; i < rows.end; ++i) {
         float* dst = out + static_cast<int64_t>(i) * n;
         if (l == 0) {
-            const float* ratio = p.extras->noise_ratio;
-            const float* a = ratio + static_cast<int64_t>(symmetric_index(2 * i - dy, h)) * w;
-            const float* b = ratio + static_cast<int64_t>(symmetric_index(2 * i + 1 - dy, h)) * w;
-            for (int32_t j = 0; j < n; ++j) {
-                const int32_t x0 = symmetric_index(2 * j - dx, w);
-                const int32_t x1 = symmetric_index(2 * j + 1 - dx, w);
-                dst[j] = ((a[x0] + a[x1]) + (b[x0] + b[x1])) * 0.25f;
-            }
+            first_ratio_row(p.extras->noise_ratio, w, h, dy, dx, i, n, dst);
         } else {
             const int32_t below = n * 2;
             const float* a = p.layout.ratio[l - 1] + static_cast<int64_t>(2 * i) * below;

@@ -73,11 +73,7 @@ float detail_of(const TransformPlane& plane, int32_t bx, int32_t by) {
 // The mean of block (bx, by)'s samples in working units.
 float brightness_of(const PlaneView& view, int32_t bx, int32_t by) {
     const int32_t x0 = bx * kNoiseBlockSamples, y0 = by * kNoiseBlockSamples;
-    int64_t sum = 0;
-    for (int32_t y = y0; y < y0 + kNoiseBlockSamples; ++y)
-        for (int32_t x = x0; x < x0 + kNoiseBlockSamples; ++x) sum += sample_at(view, x, y);
-    return static_cast<float>(sum << working_shift(view.format)) /
-           static_cast<float>(kNoiseBlockSamples * kNoiseBlockSamples);
+    return area_mean(view, x0, y0, x0 + kNoiseBlockSamples, y0 + kNoiseBlockSamples);
 }
 
 // Thread t of T: its share of the block rows, coefficients copied out and blocks judged.

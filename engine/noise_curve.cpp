@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "engine/plane_io.h"
+
 namespace velmora {
 
 int noise_curve_bin(float brightness, float width) {
@@ -73,15 +75,6 @@ bool filled_levels(const NoiseCurve& curve, float* levels) {
     return true;
 }
 
-// The mean of a block's samples in working units.
-float block_mean(const PlaneView& v, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
-    int64_t sum = 0;
-    for (int32_t y = y0; y < y1; ++y)
-        for (int32_t x = x0; x < x1; ++x) sum += sample_at(v, x, y);
-    return static_cast<float>(sum << working_shift(v.format)) /
-           static_cast<float>((y1 - y0) * (x1 - x0));
-}
-
 }  // namespace
 
 bool curve_noise_ratio(const NoiseCurve& curve, float width, float sigma, const PlaneView& picture,
@@ -93,7 +86,7 @@ bool curve_noise_ratio(const NoiseCurve& curve, float width, float sigma, const 
         const int32_t y1 = y0 + kBlock < picture.height ? y0 + kBlock : picture.height;
         for (int32_t x0 = 0; x0 < picture.width; x0 += kBlock) {
             const int32_t x1 = x0 + kBlock < picture.width ? x0 + kBlock : picture.width;
-            const float p = block_mean(picture, x0, y0, x1, y1) / width - 0.5f;
+            const float p = area_mean(picture, x0, y0, x1, y1) / width - 0.5f;
             float level;
             if (p <= 0.0f) {
                 level = c[0];

@@ -76,6 +76,32 @@ int32_t mirror_index(int32_t i, int32_t n) {
 
 int32_t symmetric_index(int32_t i, int32_t n) { return mirror_index(i < 0 ? -i : i, n); }
 
+template <typename Sample>
+int64_t area_sum(const PlaneView& view, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+    int64_t sum = 0;
+    for (int32_t y = y0; y < y1; ++y) {
+        const Sample* row = static_cast<const Sample*>(view.base) + y * view.row_stride;
+        for (int32_t x = x0; x < x1; ++x) sum += row[x * view.sample_stride];
+    }
+    return sum;
+}
+
+float area_mean(const PlaneView& view, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+    int64_t sum;
+    switch (view.format) {
+    case SampleFormat::s16:
+        sum = area_sum<int16_t>(view, x0, y0, x1, y1);
+        break;
+    case SampleFormat::u8:
+        sum = area_sum<uint8_t>(view, x0, y0, x1, y1);
+        break;
+    default:
+        sum = area_sum<uint16_t>(view, x0, y0, x1, y1);
+    }
+    return static_cast<float>(sum << working_shift(view.format)) /
+           static_cast<float>((y1 - y0) * (x1 - x0));
+}
+
 void load_shifted_row(const KernelSet& k, const PlaneView& view, int32_t W, int32_t y, int32_t dy,
                       int32_t dx, float* line) {
     const int32_t w = view.width;

@@ -77,28 +77,29 @@ void copy_run(Sample* to, const Sample* from, int32_t n) {
 // samples are gathered run by run into `gathered` (a row of the plane's width) and converted
 // in one call; a row that does not move is converted where it lies.
 template <typename Sample>
-void moved_samples(const KernelSet& k, const PlaneView& plane, const PlaneMotion& m, int32_t y,
+void moved_samples(const KernelSet& k, const PlaneView& plane, const PlaneMotion& motion, int32_t y,
                    int shift, void* gathered, float* out) {
-    const int32_t w = plane.width, h = plane.height;
+    // Local copies: the gathered samples' stores may alias anything in memory, locals not.
+    const PlaneMotion m = motion;
+    const Sample* const base = static_cast<const Sample*>(plane.base);
+    const ptrdiff_t stride = plane.row_stride;
+    const int32_t step = plane.sample_stride, w = plane.width, h = plane.height;
     const int32_t runs = m.runs();
-    const Sample* source =
-        static_cast<const Sample*>(plane.base) + clamp_index(y, h) * plane.row_stride;
-    if (m.vectors != nullptr || plane.sample_stride != 1) {
+    const Sample* source = base + clamp_index(y, h) * stride;
+    if (m.vectors != nullptr || step != 1) {
         Sample* const row = static_cast<Sample*>(gathered);
         const BlockVector* vectors = m.row_vectors(y);
         for (int32_t i = 0; i < runs; ++i) {
             const BlockVector v = m.at(vectors, i);
             const int32_t x0 = m.run_begin(runs, i), x1 = m.run_end(runs, i, w);
-            const Sample* from =
-                static_cast<const Sample*>(plane.base) + clamp_index(y + v.y, h) * plane.row_stride;
-            if (plane.sample_stride == 1 && x0 + v.x >= 0 && x1 - 1 + v.x < w) {
+            const Sample* from = base + clamp_index(y + v.y, h) * stride;
+            if (step == 1 && x0 + v.x >= 0 && x1 - 1 + v.x < w) {
                 copy_run(row + x0, from + x0 + v.x, x1 - x0);
                 // The rows below in the same block take the same vector: asked for early,
                 // their samples are in the cache when their turn comes.
-                __builtin_prefetch(from + x0 + v.x + 4 * plane.row_stride);
+                __builtin_prefetch(from + x0 + v.x + 4 * stride);
             } else {
-                for (int32_t x = x0; x < x1; ++x)
-                    row[x] = from[clamp_index(x + v.x, w) * plane.sample_stride];
+                for (int32_t x = x0; x < x1; ++x) row[x] = from[clamp_index(x + v.x, w) * step];
             }
         }
         source = row;
@@ -117,18 +118,21 @@ void moved_row(const KernelSet& k, const PlaneView& plane, const PlaneMotion& m,
         moved_samples<uint16_t>(k, plane, m, y, shift, gathered, out);
 }
 
-// Row y of an error map read at the samples of row y moved by the motion.
+// Row y of an error map read at the samples of row y moved by the motion. `out` may hold row
+// `previous` (or previous < 0): runs that read the same map row again are left as they are.
 void moved_errors(const float* map, const ErrorMapLayout& layout, int32_t w, int32_t h,
-                  const PlaneMotion& m, int32_t y, float* out) {
+                  const PlaneMotion& m, int32_t y, int32_t previous, float* out) {
     const int shift_x = std::countr_zero(static_cast<uint32_t>(layout.block_width));
     const int shift_y = std::countr_zero(static_cast<uint32_t>(layout.block_height));
     const int32_t runs = m.runs();
     const BlockVector* vectors = m.row_vectors(y);
+    const bool same_vectors = previous >= 0 && m.row_vectors(previous) == vectors;
     for (int32_t i = 0; i < runs; ++i) {
         const BlockVector v = m.at(vectors, i);
+        const int32_t map_row = clamp_index(y + v.y, h) >> shift_y;
+        if (same_vectors && map_row == clamp_index(previous + v.y, h) >> shift_y) continue;
         const int32_t x0 = m.run_begin(runs, i), x1 = m.run_end(runs, i, w);
-        const float* row =
-            map + static_cast<int64_t>(clamp_index(y + v.y, h) >> shift_y) * layout.columns;
+        const float* row = map + static_cast<int64_t>(map_row) * layout.columns;
         if (x0 + v.x >= 0 && x1 - 1 + v.x < w) {
             for (int32_t x = x0; x < x1; ++x) out[x] = row[(x + v.x) >> shift_x];
         } else {
@@ -193,8 +197,9 @@ void weight_rows(const Shared& s, int p, float* weights, int t, int T) {
     }
     for (int32_t y = share.begin; y < share.end; ++y) {
         difference_row(s, p, clamp_index(y + 1, h), gathered, pilot, moved, rows[2]);
-        moved_errors(s.neighbour->plane[p].error, layout, w, h, s.motion[p], y, errors);
-        moved_errors(c.error, layout, w, h, still, y, own);
+        const int32_t previous = y > share.begin ? y - 1 : -1;
+        moved_errors(s.neighbour->plane[p].error, layout, w, h, s.motion[p], y, previous, errors);
+        moved_errors(c.error, layout, w, h, still, y, previous, own);
         float* out = weights + static_cast<int64_t>(y) * w;
         guard += s.k->temporal_weight_row(rows[0], rows[1], rows[2], own, errors, out, w, kNinth,
                                           kFloor);

@@ -19,12 +19,13 @@ static_assert(kShifts[0][0] == 0 && kShifts[0][1] == 0,
 constexpr float kMeanOfFour = 0.25f;
 
 // Where everything lives for one plane: the working plane, its scratch slices and the buffers
-// between levels (the engine's layout), then the two planes of box sums, the w x h sum of the
-// results and the levels of the noise ratio map, (W >> (l+1)) x (H >> (l+1)) each.
+// between levels (the engine's layout), then the plane of the gains the first move keeps for
+// the error map, the plane of the pilot's box sums, the w x h sum of the results and the levels
+// of the noise ratio map, (W >> (l+1)) x (H >> (l+1)) each.
 struct Layout {
     TransformPlane plane;
     LevelBuffers buffers;
-    float* row_sums;
+    float* gains;
     float* pilot_sums;
     float* sum;
     float* ratio[kLevels];
@@ -44,8 +45,8 @@ Layout lay_out(float* memory, int32_t w, int32_t h, int32_t threads) {
     const WorkingLayout working = lay_out_working(memory, W, H, threads);
     l.plane = working.plane;
     l.buffers = working.buffers;
-    l.row_sums = memory + working_layout_floats(W, H, threads);
-    l.pilot_sums = l.row_sums + area(W, H);
+    l.gains = memory + working_layout_floats(W, H, threads);
+    l.pilot_sums = l.gains + area(W, H);
     l.sum = l.pilot_sums + area(W, H);
     float* ratio = l.sum + area(w, h);
     for (int k = 0; k < kLevels; ++k) {
@@ -163,15 +164,9 @@ void ratio_worker(int t, int T, void* c) {
     }
 }
 
-void row_energy_worker(int t, int T, void* c) {
-    const Pass& p = *static_cast<Pass*>(c);
-    shrink_row_energy(*p.k, p.layout.plane, p.layout.row_sums, p.shrink, t, T, p.weights);
-}
-
 void pilot_worker(int t, int T, void* c) {
     const Pass& p = *static_cast<Pass*>(c);
-    shrink_pilot(*p.k, p.layout.plane, p.layout.row_sums, p.layout.pilot_sums, p.shrink, p.maps, t,
-                 T, p.weights);
+    shrink_pilot(*p.k, p.layout.plane, p.layout.pilot_sums, p.shrink, p.maps, t, T, p.weights);
 }
 
 void apply_worker(int t, int T, void* c) {
@@ -219,7 +214,7 @@ void denoise_best(const BestMode& b, const PlaneView& view, float noise, PlaneKi
     if (extras.noise_ratio)
         for (int l = 0; l < kLevels; ++l) pass.maps.ratio[l] = pass.layout.ratio[l];
     if (extras.error_map) {
-        pass.maps.gains = pass.layout.row_sums;  // free once the pilots are made
+        pass.maps.gains = pass.layout.gains;
         pass.error_sigma = noise / extras.error_unit;
     }
     for (pass.shift = 0; pass.shift < kShiftCount; ++pass.shift) {
@@ -231,7 +226,6 @@ void denoise_best(const BestMode& b, const PlaneView& view, float noise, PlaneKi
         if (extras.noise_ratio)
             for (pass.level = 0; pass.level < kLevels; ++pass.level)
                 ex.run(ex.self, ratio_worker, &pass);
-        ex.run(ex.self, row_energy_worker, &pass);
         ex.run(ex.self, pilot_worker, &pass);
         ex.run(ex.self, apply_worker, &pass);
         for (pass.level = kLevels - 1; pass.level >= 0; --pass.level) {

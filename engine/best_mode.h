@@ -28,8 +28,8 @@ enum class PlaneKind { luma, chroma };
 int32_t best_padded_size(int32_t v);
 
 // Floats of working memory for planes up to max_width x max_height on `threads` threads: the
-// working plane with the engine's scratch slices, two planes of box sums, the sum of the four
-// results and the levels of a noise ratio map.
+// working plane with the engine's scratch slices, a plane of gains and one of box sums, the sum
+// of the four results and the levels of a noise ratio map.
 int64_t best_mode_memory_floats(int32_t max_width, int32_t max_height, int32_t threads);
 
 struct BestMode {

@@ -1,5 +1,7 @@
 #include "engine/noise_blocks.h"
 
+#include <algorithm>
+
 #include "engine/best_mode.h"
 #include "engine/engine.h"
 #include "engine/plane_io.h"
@@ -11,10 +13,6 @@ namespace {
 constexpr int32_t kMargin = 2;  // samples around a block searched for clipped ones
 constexpr float kSixteenth = 0.0625f;
 constexpr float kThirtySecond = 0.03125f;
-
-bool is_clipped(int32_t v, SampleFormat format) {
-    return format != SampleFormat::s16 && (v == 0 || v == sample_maximum(format));
-}
 
 struct Measure {
     const KernelSet* k;
@@ -28,26 +26,66 @@ void load_worker(int t, int T, void* c) {
     load_shifted_plane_band(*m.k, *m.view, m.plane, 0, 0, t, T);
 }
 
-// Whether block (bx, by) tells nothing: a clipped sample in its area, or all samples equal.
-bool left_out(const PlaneView& view, int32_t bx, int32_t by) {
-    const int32_t x0 = bx * kNoiseBlockSamples, y0 = by * kNoiseBlockSamples;
-    const int32_t first = sample_at(view, x0, y0);
-    bool flat = true;
-    for (int32_t y = y0; y < y0 + kNoiseBlockSamples && flat; ++y)
-        for (int32_t x = x0; x < x0 + kNoiseBlockSamples; ++x)
-            if (sample_at(view, x, y) != first) {
-                flat = false;
-                break;
-            }
-    if (flat) return true;
-    const int32_t left = x0 - kMargin < 0 ? 0 : x0 - kMargin;
+// Whether the 8 x 8 samples from `corner` (row stride `stride`, samples `step` apart) are equal.
+template <typename Sample>
+bool flat_block(const Sample* corner, ptrdiff_t stride, int32_t step) {
+    for (int32_t y = 0; y < kNoiseBlockSamples; ++y)
+        for (int32_t x = 0; x < kNoiseBlockSamples; ++x)
+            if (corner[y * stride + x * step] != corner[0]) return false;
+    return true;
+}
+
+// Which blocks of block row `by` tell nothing: a clipped sample (0 or the format's maximum) in
+// the block or within kMargin samples of it, or all of its samples equal. The columns holding
+// a clipped sample in the rows concerned are marked first, a chunk of blocks at a time.
+template <typename Sample>
+void judge_block_row(const PlaneView& view, int32_t by, int32_t columns, uint8_t* left_out) {
+    constexpr int32_t kChunk = 64;  // blocks
+    const Sample* const base = static_cast<const Sample*>(view.base);
+    const ptrdiff_t stride = view.row_stride;
+    const int32_t step = view.sample_stride;
+    const int32_t y0 = by * kNoiseBlockSamples;
     const int32_t top = y0 - kMargin < 0 ? 0 : y0 - kMargin;
-    const int32_t right = x0 + kNoiseBlockSamples + kMargin;
-    const int32_t bottom = y0 + kNoiseBlockSamples + kMargin;
-    for (int32_t y = top; y < bottom && y < view.height; ++y)
-        for (int32_t x = left; x < right && x < view.width; ++x)
-            if (is_clipped(sample_at(view, x, y), view.format)) return true;
-    return false;
+    const int32_t bottom = std::min(view.height, y0 + kNoiseBlockSamples + kMargin);
+    const bool clips = view.format != SampleFormat::s16;  // s16 samples never count as clipped
+    const int32_t most = sample_maximum(view.format);
+    uint8_t clipped[kChunk * kNoiseBlockSamples + 2 * kMargin];
+    for (int32_t c0 = 0; c0 < columns; c0 += kChunk) {
+        const int32_t c1 = std::min(columns, c0 + kChunk);
+        // Columns [x0 - kMargin, x1 + kMargin) of the picture, at clipped[x - x0 + kMargin].
+        const int32_t x0 = c0 * kNoiseBlockSamples, x1 = c1 * kNoiseBlockSamples;
+        const int32_t left = std::max(0, x0 - kMargin), right = std::min(view.width, x1 + kMargin);
+        std::fill_n(clipped, sizeof clipped, uint8_t{0});
+        for (int32_t y = top; y < bottom && clips; ++y) {
+            const Sample* row = base + y * stride;
+            for (int32_t x = left; x < right; ++x) {
+                const int32_t v = row[x * step];
+                clipped[x - x0 + kMargin] |= (v == 0) | (v == most);
+            }
+        }
+        for (int32_t bx = c0; bx < c1; ++bx) {
+            const int32_t at = (bx - c0) * kNoiseBlockSamples;
+            uint8_t any = 0;
+            for (int32_t x = 0; x < kNoiseBlockSamples + 2 * kMargin; ++x) any |= clipped[at + x];
+            left_out[bx] =
+                any || flat_block(base + y0 * stride + bx * kNoiseBlockSamples * step, stride, step)
+                    ? 1
+                    : 0;
+        }
+    }
+}
+
+void judge_blocks(const PlaneView& view, int32_t by, int32_t columns, uint8_t* left_out) {
+    switch (view.format) {
+    case SampleFormat::s16:
+        judge_block_row<int16_t>(view, by, columns, left_out);
+        break;
+    case SampleFormat::u8:
+        judge_block_row<uint8_t>(view, by, columns, left_out);
+        break;
+    default:
+        judge_block_row<uint16_t>(view, by, columns, left_out);
+    }
 }
 
 // The mean square of block (bx, by)'s 16 H coefficients, then its 16 V ones, row-major.
@@ -91,9 +129,8 @@ void blocks_worker(int t, int T, void* c) {
             float* dst = out.coefficients + static_cast<int64_t>(row) * width;
             for (int32_t j = 0; j < width; ++j) dst[j] = src[j];
         }
-        for (int32_t bx = 0; bx < out.columns; ++bx)
-            out.left_out[static_cast<int64_t>(by) * out.columns + bx] =
-                left_out(*m.view, bx, by) ? 1 : 0;
+        judge_blocks(*m.view, by, out.columns,
+                     out.left_out + static_cast<int64_t>(by) * out.columns);
         if (out.detail)
             for (int32_t bx = 0; bx < out.columns; ++bx)
                 out.detail[static_cast<int64_t>(by) * out.columns + bx] =

@@ -72,34 +72,34 @@ bool shrink_is_defined(const ShrinkSettings& s) {
     return true;
 }
 
-void shrink_row_energy(const KernelSet& k, const TransformPlane& plane, float* row_sums,
-                       const ShrinkSettings& s, int t, int T, const uint16_t* weights) {
-    float* squares = slice(plane, t);
-    for (int b = 0; b < kBlocks; ++b) {
-        const Block B = block(plane, b);
-        const ItemRange rows = weighted_share(B.m, t, T, weights);
-        for (int32_t i = rows.begin; i < rows.end; ++i) {
-            const int64_t at = B.offset + static_cast<int64_t>(i) * plane.W;
-            k.square_row(plane.data + at, squares, B.n);
-            k.box_sum_row(squares, row_sums + at, B.n, s.radius);
-        }
-    }
-}
-
-void shrink_pilot(const KernelSet& k, const TransformPlane& plane, const float* row_sums,
-                  float* pilot_sums, const ShrinkSettings& s, const ShrinkMaps& maps, int t, int T,
+void shrink_pilot(const KernelSet& k, const TransformPlane& plane, float* pilot_sums,
+                  const ShrinkSettings& s, const ShrinkMaps& maps, int t, int T,
                   const uint16_t* weights) {
-    float* sums = slice(plane, t);
-    float* energy = sums + (plane.W >> 1);
+    const int r = s.radius, count = 2 * r + 1;
+    const int64_t half = plane.W >> 1;  // the widest block row
+    // Row j of a block's row energies lives in ring[j % count] while rows j - 2r .. j need it.
+    float* ring[7];
+    for (int q = 0; q < count; ++q) ring[q] = slice(plane, t) + q * half;
+    float* squares = ring[0] + count * half;
+    float* sums = squares + half;
+    float* energy = sums + half;
     const float* rows[7];
-    const int count = 2 * s.radius + 1;
     for (int b = 0; b < kBlocks; ++b) {
         const Block B = block(plane, b);
         const ItemRange share = weighted_share(B.m, t, T, weights);
+        if (share.begin >= share.end) continue;
+        const auto row_energy = [&](int32_t j) {
+            k.square_row(plane.data + B.offset + j * plane.W, squares, B.n);
+            k.box_sum_row(squares, ring[j % count], B.n, r);
+        };
+        for (int32_t j = share.begin - r < 0 ? 0 : share.begin - r; j < share.begin + r && j < B.m;
+             ++j)
+            row_energy(j);
         for (int32_t i = share.begin; i < share.end; ++i) {
-            const int64_t at = B.offset + static_cast<int64_t>(i) * plane.W;
-            box_rows(row_sums + B.offset, plane.W, i, B.m, s.radius, rows);
+            if (i + r < B.m) row_energy(i + r);
+            for (int q = -r; q <= r; ++q) rows[q + r] = ring[clamp_row(i + q, B.m) % count];
             k.box_sum_rows(rows, count, sums, B.n);
+            const int64_t at = B.offset + static_cast<int64_t>(i) * plane.W;
             const float noise = s.noise[B.level][B.orientation];
             if (const float* ratio = maps.ratio[B.level])
                 k.pilot_energy_ratio_row(sums, plane.data + at,

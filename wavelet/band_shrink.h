@@ -3,17 +3,18 @@
 // energy of the pilot, applied to the noisy coefficients. Both steps stay in the one transform
 // domain; the coarsest approximation block is kept.
 //
-// Three phases, each over one thread's share of the rows of every detail block; a phase reads
-// rows that other threads wrote in the phase before, so each must be complete on every thread
-// before the next starts:
-//   1. sum along rows of c^2 over the pilot's box                  (coefficients -> row_sums)
-//   2. sum down columns, the pilot p and its energy p^2, summed along rows over 3
-//                                                                   (row_sums -> pilot_sums)
-//   3. sum down columns over 3, the gain applied                   (pilot_sums -> coefficients)
+// Two phases, each over one thread's share of the rows of every detail block; the second reads
+// rows that other threads wrote in the first, so the first must be complete on every thread
+// before the second starts:
+//   1. along rows, sums of c^2 over the pilot's box, then down columns: the pilot p and its
+//      energy p^2, summed along rows over 3                       (coefficients -> pilot_sums)
+//   2. sum down columns over 3, the gain applied                   (pilot_sums -> coefficients)
 // Box windows are clamped at the block's edges; every sum runs left to right or top to bottom.
+// The first phase keeps the row sums of the box's rows in its scratch slice as it goes down,
+// working out again those of the 2 radius rows above its share.
 //
-// A noise ratio map multiplies the noise energy of each coefficient (phases 2 and 3) by its own
-// value; phase 3 can keep the gain of every coefficient.
+// A noise ratio map multiplies the noise energy of each coefficient (both phases) by its own
+// value; the second phase can keep the gain of every coefficient.
 #pragma once
 
 #include "kernels/kernel_set.h"
@@ -39,8 +40,8 @@ struct ShrinkMaps {
     // energy of the coefficient at the same place in each of level l's three blocks is
     // multiplied; all null: none.
     const float* ratio[kLevels] = {};
-    // Where phase 3 writes the gain m / (m + noise) of each coefficient: a W x H plane laid out
-    // like the coefficients; null: not kept.
+    // Where the second phase writes the gain m / (m + noise) of each coefficient: a W x H plane
+    // laid out like the coefficients; null: not kept.
     float* gains = nullptr;
 };
 
@@ -52,13 +53,10 @@ ShrinkSettings shrink_settings(float noise, bool chroma);
 bool shrink_is_defined(const ShrinkSettings& s);
 
 // The phases for thread t of T, each block's rows shared by `weights` (weighted_share; null for
-// equal shares). `row_sums` and `pilot_sums` are W x H planes laid out like the coefficients
-// (each block at its own place); `gains` may be `row_sums`, which phase 3 does not read. The
-// thread's scratch slice holds three band rows.
-void shrink_row_energy(const KernelSet& k, const TransformPlane& plane, float* row_sums,
-                       const ShrinkSettings& s, int t, int T, const uint16_t* weights = nullptr);
-void shrink_pilot(const KernelSet& k, const TransformPlane& plane, const float* row_sums,
-                  float* pilot_sums, const ShrinkSettings& s, const ShrinkMaps& maps, int t, int T,
+// equal shares). `pilot_sums` is a W x H plane laid out like the coefficients (each block at its
+// own place). The thread's scratch slice holds 2 radius + 4 rows of the widest block (W / 2).
+void shrink_pilot(const KernelSet& k, const TransformPlane& plane, float* pilot_sums,
+                  const ShrinkSettings& s, const ShrinkMaps& maps, int t, int T,
                   const uint16_t* weights = nullptr);
 void shrink_apply(const KernelSet& k, const TransformPlane& plane, const float* pilot_sums,
                   const ShrinkSettings& s, const ShrinkMaps& maps, int t, int T,

@@ -361,14 +361,32 @@ int main(int argc, char** argv) {
          out_bytes},
         {Kernel::block_sads, "8 x 8 candidates",
          [&](const KernelSet& k, Buffers& b) {
-             // blocks of 8 (2 on planes too low for them) against the candidates right and below
-             const int side = H >= 16 ? 8 : 2, rows = std::min(8, H - side + 1), count = 8;
+             // blocks of 8 (4 on planes too low for them) against the candidates right and below
+             const int side = H >= 16 ? 8 : 4, rows = std::min(8, H - side + 1), count = 8;
              int32_t* sads = b.sads.data();
              for (int y = 0; y + rows + side - 1 <= H; y += 2 * side) {
                  for (int x = 0; x + count + side + 30 < W; x += 16) {
                      const uint8_t* at = b.bytes.data() + static_cast<size_t>(y) * W + x;
                      k.block_sads(at, W, at, W, side, count, rows, sads);
                      sads += rows * count;
+                 }
+             }
+         },
+         [&](Buffers& b) { return bytes_of(b.sads.data(), b.sads.size()); }},
+        {Kernel::keep_least_pair_sads, "11 x 11 candidates",
+         [&](const KernelSet& k, Buffers& b) {
+             // the rows of 2 x 2 blocks of a quarter-size search three pictures apart, against
+             // the plane's next rows
+             const int n = (W - 12) / 2;
+             uint16_t* least = reinterpret_cast<uint16_t*>(b.sads.data());
+             uint16_t* chosen = least + n;
+             for (int y = 0; y + 13 <= H; y += 2) {
+                 std::fill_n(least, n, uint16_t{0x7FFF});
+                 const uint8_t* cur = b.bytes.data() + static_cast<size_t>(y) * W;
+                 for (int i = 0; i < 121; ++i) {
+                     const uint8_t* ref = cur + static_cast<size_t>(i / 11) * W + i % 11;
+                     k.keep_least_pair_sads(cur, cur + W, ref, ref + W, n, least, chosen,
+                                            static_cast<uint16_t>(i));
                  }
              }
          },

@@ -1,5 +1,7 @@
 #include "engine/motion_search.h"
 
+#include <algorithm>
+
 #include "kernels/kernel_set.h"
 #include "wavelet/transform_plane.h"
 
@@ -61,26 +63,29 @@ struct Level {
 
 Level level_of(const MotionPyramid& p, int l) { return {p.level[l], p.width[l], p.height[l]}; }
 
-// The widest window of candidates: +-(2 + the most pictures between two) at a quarter size.
-constexpr int32_t kMostCandidates = 2 * (2 + kMostMotionDistance) + 1;
+// The finer levels search +-kFineRange around twice the coarser vector; the coarsest searches
+// +-(kFineRange + the pictures between the two) around zero, at most kMostReach.
+constexpr int32_t kFineRange = 2;
+constexpr int32_t kFineWidth = 2 * kFineRange + 1;
+constexpr int32_t kMostReach = kFineRange + kMostMotionDistance;
 // The samples a window of candidate blocks covers along a side, and a copy's row stride with
 // room for the 32 bytes block_sads may read past a row.
-constexpr int32_t kMostSpan = kMostCandidates + kMotionBlock - 1;
-constexpr int32_t kCopyStride = kMostSpan + 32;
+constexpr int32_t kFineSpan = kFineWidth + kMotionBlock - 1;
+constexpr int32_t kCopyStride = kFineSpan + 32;
 
-// The best vector of block (by, bx) at level l within +-range of `start`: the sums of absolute
+// The best vector of block (by, bx) at level l within +-kFineRange of `start`: the sums of absolute
 // differences of the whole window of candidate blocks from the kernel table, read from the
 // reference where the window lies inside it, else from a copy of the window with the
 // reference's edge samples repeated outside it; then the least cost, by the kernel table.
 BlockVector search_block(const KernelSet& k, const Level& cur, const Level& ref, int l, int32_t by,
-                         int32_t bx, int32_t range, BlockVector start) {
-    const int32_t side = kMotionBlock >> l;
+                         int32_t bx, BlockVector start) {
+    const int32_t range = kFineRange, side = kMotionBlock >> l;
     const int32_t penalty = side * side / 16;
     const int32_t y = by * side, x = bx * side, width = 2 * range + 1, span = width + side - 1;
     const int32_t top = y + start.y - range, left = x + start.x - range;
     const uint8_t* window = ref.data + static_cast<int64_t>(top) * ref.width + left;
     int32_t stride = ref.width;
-    uint8_t copy[kMostSpan * kCopyStride];
+    uint8_t copy[kFineSpan * kCopyStride];
     if (top < 0 || left < 0 || top + span > ref.height || left + span > ref.width) {
         for (int32_t i = 0; i < span; ++i) {
             const uint8_t* row =
@@ -92,7 +97,7 @@ BlockVector search_block(const KernelSet& k, const Level& cur, const Level& ref,
         stride = kCopyStride;
     }
     // (room for what the kernels write and read past the window's sums)
-    int32_t sads[kMostCandidates * kMostCandidates + 7];
+    int32_t sads[kFineWidth * kFineWidth + 7];
     k.block_sads(cur.data + static_cast<int64_t>(y) * cur.width + x, cur.width, window, stride,
                  side, width, width, sads);
     // The first of the least cost in the order of the candidates is the one of the least
@@ -109,20 +114,73 @@ struct SearchStage {
     BlockVector* vectors;
 };
 
-void search_rows(int t, int T, void* context) {
+constexpr int kCoarsest = kPyramidLevels - 1;
+static_assert(kMotionBlock >> kCoarsest == 2, "the coarsest search compares 2 x 2 blocks");
+
+// The vectors of a full search of +-range around zero, by increasing |dy| + |dx|, then by dy,
+// then by dx: tried in this order, with only a strictly lower sum replacing the best, the least
+// sum nearest zero, first by rows, is kept (the choice of search_block). Returns how many.
+int candidate_order(int32_t range, BlockVector* order) {
+    int count = 0;
+    for (int32_t reach = 0; reach <= 2 * range; ++reach)
+        for (int32_t dy = -range; dy <= range; ++dy) {
+            const int32_t left = reach - (dy < 0 ? -dy : dy);
+            if (left < 0 || left > range) continue;
+            order[count++] = {dy, -left};
+            if (left > 0) order[count++] = {dy, left};
+        }
+    return count;
+}
+
+// The coarsest level's full search for a row of blocks, a chunk of blocks at a time: every
+// candidate vector in turn against the chunk's blocks side by side, read from a copy of the
+// reference rows and columns the candidates reach, its edge samples repeated outside it.
+void search_coarsest_row(const SearchStage& s, const BlockVector* order, int count, int32_t by) {
+    constexpr int32_t kChunk = 128, kStride = 2 * kChunk + 2 * kMostReach;
+    const Level cur = level_of(*s.current, kCoarsest), ref = level_of(*s.reference, kCoarsest);
+    const int32_t range = kFineRange + s.distance, columns = motion_columns(s.current->width[0]);
+    const int32_t y = 2 * by;
+    uint8_t copy[(2 * kMostReach + 2) * kStride];
+    uint16_t least[kChunk], chosen[kChunk];
+    for (int32_t c0 = 0; c0 < columns; c0 += kChunk) {
+        const int32_t n = columns - c0 < kChunk ? columns - c0 : kChunk, x = 2 * c0;
+        for (int32_t i = 0; i < 2 * range + 2; ++i) {
+            const uint8_t* row =
+                ref.data + static_cast<int64_t>(clamp_index(y - range + i, ref.height)) * ref.width;
+            for (int32_t j = 0; j < 2 * n + 2 * range; ++j)
+                copy[i * kStride + j] = row[clamp_index(x - range + j, ref.width)];
+        }
+        std::fill_n(least, n, uint16_t{0x7FFF});
+        const uint8_t* row0 = cur.data + static_cast<int64_t>(y) * cur.width + x;
+        for (int i = 0; i < count; ++i) {
+            const uint8_t* at = copy + (range + order[i].y) * kStride + range + order[i].x;
+            s.k->keep_least_pair_sads(row0, row0 + cur.width, at, at + kStride, n, least, chosen,
+                                      static_cast<uint16_t>(i));
+        }
+        for (int32_t b = 0; b < n; ++b)
+            s.vectors[static_cast<int64_t>(by) * columns + c0 + b] = order[chosen[b]];
+    }
+}
+
+void coarsest_rows(int t, int T, void* context) {
+    const SearchStage& s = *static_cast<SearchStage*>(context);
+    BlockVector order[(2 * kMostReach + 1) * (2 * kMostReach + 1)];
+    const int count = candidate_order(kFineRange + s.distance, order);
+    const ItemRange rows = thread_share(motion_rows(s.current->height[0]), t, T);
+    for (int32_t by = rows.begin; by < rows.end; ++by) search_coarsest_row(s, order, count, by);
+}
+
+// The finer levels from the coarsest level's vectors.
+void refine_rows(int t, int T, void* context) {
     const SearchStage& s = *static_cast<SearchStage*>(context);
     const int32_t columns = motion_columns(s.current->width[0]);
     const ItemRange rows = thread_share(motion_rows(s.current->height[0]), t, T);
     for (int32_t by = rows.begin; by < rows.end; ++by) {
         for (int32_t bx = 0; bx < columns; ++bx) {
-            BlockVector v = {0, 0};
-            for (int l = kPyramidLevels - 1; l >= 0; --l) {
-                const int32_t range = l == kPyramidLevels - 1 ? 2 + s.distance : 2;
+            BlockVector& v = s.vectors[static_cast<int64_t>(by) * columns + bx];
+            for (int l = kCoarsest - 1; l >= 0; --l)
                 v = search_block(*s.k, level_of(*s.current, l), level_of(*s.reference, l), l, by,
-                                 bx, range, v);
-                if (l > 0) v = {2 * v.y, 2 * v.x};
-            }
-            s.vectors[static_cast<int64_t>(by) * columns + bx] = v;
+                                 bx, {2 * v.y, 2 * v.x});
         }
     }
 }
@@ -161,7 +219,8 @@ void search_motion(const KernelSet& k, const MotionPyramid& current, const Motio
                       : distance > kMostMotionDistance ? kMostMotionDistance
                                                        : distance;
     SearchStage stage = {&k, &current, &reference, apart, vectors};
-    ex.run(ex.self, search_rows, &stage);
+    ex.run(ex.self, coarsest_rows, &stage);
+    ex.run(ex.self, refine_rows, &stage);
 }
 
 }  // namespace velmora

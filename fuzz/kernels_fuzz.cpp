@@ -286,7 +286,7 @@ void compare_accumulate_row(FuzzInput& in, const Shared& s, AccumulateKernel pla
 using SadsKernel = decltype(KernelSet::block_sads);
 void compare_block_sads(FuzzInput& in, const Shared& s, SadsKernel plain, SadsKernel vec) {
     // mostly few candidates, sometimes as many as the kernel takes
-    const int side = 2 << in.range(0, 2), count = in.range(1, in.byte() & 1 ? 64 : 12);
+    const int side = 4 << in.range(0, 1), count = in.range(1, in.byte() & 1 ? 64 : 12);
     const int rows = in.range(1, in.byte() & 1 ? 64 : 12);
     const int ref_stride = count + side - 1 + in.range(0, 40), cur_stride = side + in.range(0, 8);
     // room for what the vector forms read past the last candidate
@@ -298,6 +298,24 @@ void compare_block_sads(FuzzInput& in, const Shared& s, SadsKernel plain, SadsKe
     plain(cur.data(), cur_stride, ref.data(), ref_stride, side, count, rows, a.data());
     vec(cur.data(), cur_stride, ref.data(), ref_stride, side, count, rows, b.data());
     check(std::equal(a.begin(), a.end() - 7, b.begin()));
+}
+
+using PairSadsKernel = decltype(KernelSet::keep_least_pair_sads);
+void compare_keep_least_pair_sads(FuzzInput& in, const Shared& s, PairSadsKernel plain,
+                                  PairSadsKernel vec) {
+    const int n = in.range(1, in.byte() & 1 ? 300 : 40);
+    const std::vector<uint8_t> rows = s.values<uint8_t>(static_cast<size_t>(8 * n), in.u16());
+    // the least so far from a narrow range (ties and changes) or a wide one, and one past
+    // the blocks that must stay
+    std::vector<uint16_t> least = s.values<uint16_t>(static_cast<size_t>(n + 1), in.u16());
+    const int spread = in.byte() & 1 ? 64 : 32768;
+    for (uint16_t& v : least) v = static_cast<uint16_t>(v % spread);
+    std::vector<uint16_t> chosen(static_cast<size_t>(n + 1), 7), least_b = least, chosen_b = chosen;
+    const uint8_t* r = rows.data();
+    const uint16_t candidate = in.u16();
+    plain(r, r + 2 * n, r + 4 * n, r + 6 * n, n, least.data(), chosen.data(), candidate);
+    vec(r, r + 2 * n, r + 4 * n, r + 6 * n, n, least_b.data(), chosen_b.data(), candidate);
+    check(least == least_b && chosen == chosen_b);
 }
 
 using LeastCostKernel = decltype(KernelSet::least_cost);

@@ -116,43 +116,19 @@ inline void store_sums(__m128i sums, int32_t* sads) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(sads), _mm256_cvtepu16_epi32(sums));
 }
 
-// Side 4 and 8: VMPSADBW on two rows at once (one per 128-bit lane), the lanes added at the
-// end. Side 2: each of the four samples against 32 offsets, summed in 16 bits.
-// One row of candidates.
+// VMPSADBW on two rows at once (one per 128-bit lane), the lanes added at the end. One row of
+// candidates.
 void block_sads_row(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, int32_t ref_stride,
                     int side, int count, int32_t* sads) {
-    if (side == 2) {
-        for (int k0 = 0; k0 < count; k0 += 32) {
-            __m256i lo = _mm256_setzero_si256(), hi = _mm256_setzero_si256();
-            for (int i = 0; i < 2; ++i)
-                for (int j = 0; j < 2; ++j) {
-                    const __m256i r = _mm256_loadu_si256(
-                        reinterpret_cast<const __m256i*>(ref + i * ref_stride + j + k0));
-                    const __m256i c = _mm256_set1_epi8(static_cast<char>(cur[i * cur_stride + j]));
-                    const __m256i d =
-                        _mm256_or_si256(_mm256_subs_epu8(r, c), _mm256_subs_epu8(c, r));
-                    lo = _mm256_add_epi16(lo, _mm256_cvtepu8_epi16(_mm256_castsi256_si128(d)));
-                    hi = _mm256_add_epi16(hi, _mm256_cvtepu8_epi16(_mm256_extracti128_si256(d, 1)));
-                }
-            for (int part = 0; part < 4 && k0 + 8 * part < count; ++part) {
-                const __m256i half = part < 2 ? lo : hi;
-                const __m128i sums =
-                    part % 2 ? _mm256_extracti128_si256(half, 1) : _mm256_castsi256_si128(half);
-                store_sums(sums, sads + k0 + 8 * part);
-            }
-        }
-        return;
-    }
-    const auto row_pair = [](const uint8_t* first, int32_t stride, bool two) {
+    const auto row_pair = [](const uint8_t* first, int32_t stride) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(first));
-        const __m128i b =
-            two ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(first + stride)) : a;
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(first + stride));
         return _mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1);
     };
     for (int k0 = 0; k0 < count; k0 += 8) {
         __m256i sums = _mm256_setzero_si256();
         for (int i = 0; i < side; i += 2) {
-            const __m256i r = row_pair(ref + i * ref_stride + k0, ref_stride, true);
+            const __m256i r = row_pair(ref + i * ref_stride + k0, ref_stride);
             const uint8_t* c = cur + i * cur_stride;
             __m128i c0, c1;
             if (side == 8) {
@@ -179,6 +155,33 @@ void block_sads(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, int3
     for (int r = 0; r < rows; ++r)
         block_sads_row(cur, cur_stride, ref + r * ref_stride, ref_stride, side, count,
                        sads + r * count);
+}
+
+// Sixteen blocks at once, as the SSE4.1 form does eight.
+void keep_least_pair_sads(const uint8_t* cur0, const uint8_t* cur1, const uint8_t* ref0,
+                          const uint8_t* ref1, int n, uint16_t* least, uint16_t* chosen,
+                          uint16_t candidate) {
+    const __m256i ones = _mm256_set1_epi8(1);
+    const __m256i mark = _mm256_set1_epi16(static_cast<short>(candidate));
+    const auto pair_sums = [&](const uint8_t* c, const uint8_t* r, int b) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + 2 * b));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + 2 * b));
+        return _mm256_maddubs_epi16(_mm256_or_si256(_mm256_subs_epu8(x, y), _mm256_subs_epu8(y, x)),
+                                    ones);
+    };
+    int b = 0;
+    for (; b + 16 <= n; b += 16) {
+        const __m256i sums = _mm256_add_epi16(pair_sums(cur0, ref0, b), pair_sums(cur1, ref1, b));
+        __m256i* const l = reinterpret_cast<__m256i*>(least + b);
+        __m256i* const c = reinterpret_cast<__m256i*>(chosen + b);
+        const __m256i old = _mm256_loadu_si256(l);
+        const __m256i lower = _mm256_cmpgt_epi16(old, sums);
+        _mm256_storeu_si256(l, _mm256_min_epi16(sums, old));
+        _mm256_storeu_si256(c, _mm256_blendv_epi8(_mm256_loadu_si256(c), mark, lower));
+    }
+    if (b < n)
+        sse41_kernels.keep_least_pair_sads(cur0 + 2 * b, cur1 + 2 * b, ref0 + 2 * b, ref1 + 2 * b,
+                                           n - b, least + b, chosen + b, candidate);
 }
 
 // The costs of the window a row at a time, eight columns at once (the columns past the row's
@@ -342,6 +345,7 @@ const KernelSet avx2_kernels = {
     .wiener_gain_row = wiener_gain_row<Avx>,
     .accumulate_row = accumulate_row<Avx>,
     .block_sads = block_sads,
+    .keep_least_pair_sads = keep_least_pair_sads,
     .least_cost = least_cost,
     .difference_square_row = difference_square_row<Avx>,
     .temporal_weight_row = temporal_weight_row<Avx>,

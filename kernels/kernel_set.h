@@ -82,8 +82,8 @@ struct KernelSet {
     void (*accumulate_row)(float* acc, const float* src, int n, float scale);
 
     // The temporal averaging's block motion and weights.
-    // Sums of absolute differences of the side x side block of 8-bit samples at `cur` (side 2, 4
-    // or 8) and the blocks at ref + r * ref_stride + k, r = 0 .. rows - 1, k = 0 .. count - 1
+    // Sums of absolute differences of the side x side block of 8-bit samples at `cur` (side 4 or
+    // 8) and the blocks at ref + r * ref_stride + k, r = 0 .. rows - 1, k = 0 .. count - 1
     // (rows and count 1 to 64):
     //   sads[r * count + k] = sum over i, j < side of
     //                         |cur[i * cur_stride + j] - ref[(r + i) * ref_stride + j + k]|
@@ -92,6 +92,16 @@ struct KernelSet {
     // sads[rows * count - 1]: the caller's memory must hold them.
     void (*block_sads)(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref,
                        int32_t ref_stride, int side, int count, int rows, int32_t* sads);
+    // Blocks of 2 x 2 8-bit samples side by side, n of them (1 or more): block b covers columns
+    // 2b and 2b + 1 of the rows cur0 and cur1 and is compared with the same columns of ref0 and
+    // ref1:
+    //   s = |cur0[2b] - ref0[2b]| + |cur0[2b + 1] - ref0[2b + 1]|
+    //     + |cur1[2b] - ref1[2b]| + |cur1[2b + 1] - ref1[2b + 1]|
+    // (integers: the order does not matter); where s < least[b] (every least[b] below 32768),
+    // least[b] = s and chosen[b] = candidate. Nothing past the n blocks is read or written.
+    void (*keep_least_pair_sads)(const uint8_t* cur0, const uint8_t* cur1, const uint8_t* ref0,
+                                 const uint8_t* ref1, int n, uint16_t* least, uint16_t* chosen,
+                                 uint16_t candidate);
     // The candidate of least cost in a window of width x width block sums (width odd, 1 to 63;
     // as block_sads leaves them, rows = count = width): candidate (r, c) is the vector
     // (y + r, x + c) and costs sads[r * width + c] + (|y + r| + |x + c|) * penalty (every cost
@@ -184,6 +194,7 @@ struct KernelSet {
     X(wiener_gain_row)               \
     X(accumulate_row)                \
     X(block_sads)                    \
+    X(keep_least_pair_sads)          \
     X(least_cost)                    \
     X(difference_square_row)         \
     X(temporal_weight_row)           \

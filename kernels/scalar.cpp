@@ -233,6 +233,21 @@ void block_sads(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, int3
         }
 }
 
+void keep_least_pair_sads(const uint8_t* cur0, const uint8_t* cur1, const uint8_t* ref0,
+                          const uint8_t* ref1, int n, uint16_t* least, uint16_t* chosen,
+                          uint16_t candidate) {
+    const auto distance = [](int32_t a, int32_t b) { return a < b ? b - a : a - b; };
+    for (int b = 0; b < n; ++b) {
+        const int32_t s =
+            distance(cur0[2 * b], ref0[2 * b]) + distance(cur0[2 * b + 1], ref0[2 * b + 1]) +
+            distance(cur1[2 * b], ref1[2 * b]) + distance(cur1[2 * b + 1], ref1[2 * b + 1]);
+        if (s < least[b]) {
+            least[b] = static_cast<uint16_t>(s);
+            chosen[b] = candidate;
+        }
+    }
+}
+
 int32_t least_cost(const int32_t* sads, int width, int32_t y, int32_t x, int32_t penalty) {
     const auto magnitude = [](int32_t v) { return v < 0 ? -v : v; };
     int32_t least = INT32_MAX;
@@ -367,6 +382,7 @@ const KernelSet scalar_kernels = {
     .wiener_gain_row = wiener_gain_row,
     .accumulate_row = accumulate_row,
     .block_sads = block_sads,
+    .keep_least_pair_sads = keep_least_pair_sads,
     .least_cost = least_cost,
     .difference_square_row = difference_square_row,
     .temporal_weight_row = temporal_weight_row,

@@ -257,7 +257,6 @@ void store_u16(const float* src, uint16_t* dst, int count, int rounded, int shif
     scalar_kernels.store_u16(src + i, dst + i, count - i, rounded - i, shift, maximum);
 }
 
-// Eight 16-bit sums as 32-bit values into sads[0 .. count), count 1 or more.
 // Eight sums, as 32-bit values: past a row's end they fall on the next row's, which its own
 // stores then replace, or into the room the caller leaves after the last row.
 inline void store_sums(__m128i sums, int32_t* sads) {
@@ -272,28 +271,10 @@ inline uint32_t four_bytes(const uint8_t* p) {
     return v;
 }
 
-// Side 4 and 8: MPSADBW sums four absolute differences at eight offsets at once (16-bit sums:
-// at most 64 x 255). Side 2: each of the four samples against 16 offsets, summed in 16 bits.
-// One row of candidates.
+// MPSADBW sums four absolute differences at eight offsets at once (16-bit sums: at most
+// 64 x 255). One row of candidates.
 void block_sads_row(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, int32_t ref_stride,
                     int side, int count, int32_t* sads) {
-    if (side == 2) {
-        for (int k0 = 0; k0 < count; k0 += 16) {
-            __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
-            for (int i = 0; i < 2; ++i)
-                for (int j = 0; j < 2; ++j) {
-                    const __m128i r = _mm_loadu_si128(
-                        reinterpret_cast<const __m128i*>(ref + i * ref_stride + j + k0));
-                    const __m128i c = _mm_set1_epi8(static_cast<char>(cur[i * cur_stride + j]));
-                    const __m128i d = _mm_or_si128(_mm_subs_epu8(r, c), _mm_subs_epu8(c, r));
-                    lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(d, _mm_setzero_si128()));
-                    hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(d, _mm_setzero_si128()));
-                }
-            store_sums(lo, sads + k0);
-            if (count - k0 > 8) store_sums(hi, sads + k0 + 8);
-        }
-        return;
-    }
     for (int k0 = 0; k0 < count; k0 += 8) {
         __m128i sums = _mm_setzero_si128();
         for (int i = 0; i < side; ++i) {
@@ -318,6 +299,33 @@ void block_sads(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, int3
     for (int r = 0; r < rows; ++r)
         block_sads_row(cur, cur_stride, ref + r * ref_stride, ref_stride, side, count,
                        sads + r * count);
+}
+
+// Eight blocks at once: the absolute differences of 16 bytes of each row, their pairs summed
+// by PMADDUBSW (at most 2 x 255 each), the rows added; the least kept by a signed comparison
+// (every value below 32768).
+void keep_least_pair_sads(const uint8_t* cur0, const uint8_t* cur1, const uint8_t* ref0,
+                          const uint8_t* ref1, int n, uint16_t* least, uint16_t* chosen,
+                          uint16_t candidate) {
+    const __m128i ones = _mm_set1_epi8(1), mark = _mm_set1_epi16(static_cast<short>(candidate));
+    const auto pair_sums = [&](const uint8_t* c, const uint8_t* r, int b) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 2 * b));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 2 * b));
+        return _mm_maddubs_epi16(_mm_or_si128(_mm_subs_epu8(x, y), _mm_subs_epu8(y, x)), ones);
+    };
+    int b = 0;
+    for (; b + 8 <= n; b += 8) {
+        const __m128i sums = _mm_add_epi16(pair_sums(cur0, ref0, b), pair_sums(cur1, ref1, b));
+        __m128i* const l = reinterpret_cast<__m128i*>(least + b);
+        __m128i* const c = reinterpret_cast<__m128i*>(chosen + b);
+        const __m128i old = _mm_loadu_si128(l);
+        const __m128i lower = _mm_cmplt_epi16(sums, old);
+        _mm_storeu_si128(l, _mm_min_epi16(sums, old));
+        _mm_storeu_si128(c, _mm_blendv_epi8(_mm_loadu_si128(c), mark, lower));
+    }
+    if (b < n)
+        scalar_kernels.keep_least_pair_sads(cur0 + 2 * b, cur1 + 2 * b, ref0 + 2 * b, ref1 + 2 * b,
+                                            n - b, least + b, chosen + b, candidate);
 }
 
 // The costs of the window a row at a time, four columns at once (the last columns of a row one
@@ -417,6 +425,7 @@ const KernelSet sse41_kernels = {
     .wiener_gain_row = wiener_gain_row<Sse>,
     .accumulate_row = accumulate_row<Sse>,
     .block_sads = block_sads,
+    .keep_least_pair_sads = keep_least_pair_sads,
     .least_cost = least_cost,
     .difference_square_row = difference_square_row<Sse>,
     .temporal_weight_row = temporal_weight_row<Sse>,

@@ -16,7 +16,7 @@ constexpr int32_t kShifts[4][2] = {{0, 0}, {1, 1}, {2, 3}, {3, 2}};
 constexpr int kShiftCount = 4;
 static_assert(kShifts[0][0] == 0 && kShifts[0][1] == 0,
               "the error map is made from the unmoved picture");
-constexpr float kMeanOfFour = 0.25f;
+constexpr float kMeanOfFour = 0.25f, kMeanOfTwo = 0.5f;
 
 // Where everything lives for one plane: the working plane, its scratch slices and the buffers
 // between levels (the engine's layout), then the plane of the gains the first move keeps for
@@ -67,6 +67,7 @@ struct Pass {
     ShrinkSettings shrink;
     ShrinkMaps maps;
     int shift;
+    int moves;  // made and averaged: kShiftCount, or 2
     int level;  // of the transform, or of the noise ratio map being built
     float error_sigma;
     double busy[ThreadSpeeds::kThreads];  // seconds each thread spent on the last transform
@@ -89,10 +90,10 @@ void rebuilt_row(void* c, int32_t y, float* line) {
     const float* result = line + dx;
     if (p.shift == 0) {
         std::memcpy(sum, result, static_cast<size_t>(w) * sizeof(float));
-    } else if (p.shift + 1 < kShiftCount) {
+    } else if (p.shift + 1 < p.moves) {
         p.k->accumulate_row(sum, result, w, 1.0f);
     } else {
-        p.k->accumulate_row(sum, result, w, kMeanOfFour);
+        p.k->accumulate_row(sum, result, w, p.moves == 2 ? kMeanOfTwo : kMeanOfFour);
         store_rounded_row(*p.k, *p.view, y - dy, sum);
     }
 }
@@ -217,7 +218,8 @@ void denoise_best(const BestMode& b, const PlaneView& view, float noise, PlaneKi
         pass.maps.gains = pass.layout.gains;
         pass.error_sigma = noise / extras.error_unit;
     }
-    for (pass.shift = 0; pass.shift < kShiftCount; ++pass.shift) {
+    pass.moves = extras.moves == 2 ? 2 : kShiftCount;
+    for (pass.shift = 0; pass.shift < pass.moves; ++pass.shift) {
         for (pass.level = 0; pass.level < kLevels; ++pass.level) {
             ex.run(ex.self, forward_worker, &pass);
             learn_speeds(b.speeds.forward[pass.level], ex.threads,

@@ -66,6 +66,9 @@ struct BestModeExtras {
     float* error_map = nullptr;
     ErrorMapLayout error_layout = {};
     float error_unit = 16.0f;
+    // How many of the moves are made and averaged: all four, or 2, the first two (about half
+    // the work for a little more noise left).
+    int moves = 4;
 };
 
 // Filters the plane of `view` in place. `noise` is the standard deviation of the noise in

@@ -15,6 +15,10 @@ namespace {
 
 constexpr const char* kPlaneNames[3] = {"Y", "Cb", "Cr"};
 
+// Best mode's moves for a temporal pilot: two of the four are enough to find motion and
+// agreement, for half the work (a frame that is not averaged is filtered again in full).
+constexpr int kPilotMoves = 2;
+
 // What was said last of a measured plane, so that a state is said once when it begins.
 enum Said { nothing = 0, level_said, none_found, none_measurable };
 
@@ -241,6 +245,7 @@ void Denoiser::filter_best(const PlaneView& plane, int p, velmora_field_order or
         if (picture.height == 0) continue;  // the second field of a one-line plane
         BestModeExtras extras;
         if (maps && (extras.error_map = maps(p, parity)) != nullptr) {
+            extras.moves = kPilotMoves;
             extras.error_layout =
                 error_map_layout(picture.width, picture.height, f_.shift_x(p), f_.shift_y(p));
             extras.error_unit = static_cast<float>(working_units_per_8bit(f_.format));

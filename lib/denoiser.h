@@ -75,7 +75,8 @@ public:
     using ErrorMaps = std::function<float*(int plane, int parity)>;
 
     // Filters frame `index` of the stream in place (or draws its coefficients), with the
-    // error maps of its pictures where `maps` asks for them.
+    // error maps of its pictures where `maps` asks for them. A frame with error maps is a
+    // temporal pilot: best mode makes two of its four moves.
     void filter(FrameView& frame, int64_t index, const ErrorMaps& maps = {});
 
     // The levels in force after the last filter().

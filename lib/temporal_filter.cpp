@@ -173,7 +173,12 @@ void TemporalFilter::finish_frame(int64_t index, const Emit& emit) {
             const PlaneView target = view(frame, p, parity);
             if (target.height == 0) continue;  // the second field of a one-line plane
             if (!averaged) {
-                copy_plane(view(c.pilot.view(), p, parity), target);
+                // Exact mode's pilot is the frame filtered; best mode's made half the moves.
+                if (c.levels.mode == VELMORA_MODE_EXACT)
+                    copy_plane(view(c.pilot.view(), p, parity), target);
+                else
+                    denoiser_.filter_picture(view(c.noisy.view(), p, parity), target, p, c.levels,
+                                             nullptr);
                 continue;
             }
             const PlaneView source = {rounded_[k][p].data(), 1,    target.width, target.width,

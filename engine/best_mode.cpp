@@ -200,7 +200,7 @@ void denoise_best(const BestMode& b, const PlaneView& view, float noise, PlaneKi
     pass.source = extras.source ? extras.source : &view;
     pass.extras = &extras;
     pass.layout = lay_out(b.memory, view.width, view.height, b.threads);
-    pass.shrink = shrink_settings(noise, kind == PlaneKind::chroma);
+    pass.shrink = shrink_settings(noise, kind == PlaneKind::chroma, extras.band_factors);
     if (!shrink_is_defined(pass.shrink)) return;
     if (extras.noise_ratio)
         for (int l = 0; l < kLevels; ++l) pass.maps.ratio[l] = pass.layout.ratio[l];

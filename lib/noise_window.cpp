@@ -10,10 +10,11 @@ namespace velmora {
 
 PlaneView NoiseWindow::Blocks::view() { return {samples.data(), 1, width, width, height, format}; }
 
-NoiseWindow::NoiseWindow(int64_t window, int64_t every, bool texture_as_noise)
+NoiseWindow::NoiseWindow(int64_t window, int64_t every, bool texture_as_noise, bool bands)
     : window_(window < 1 ? 1 : window),
       every_(every < 1 ? 1 : every),
-      texture_as_noise_(texture_as_noise) {}
+      texture_as_noise_(texture_as_noise),
+      measure_bands_(bands && !texture_as_noise) {}
 
 bool NoiseWindow::wants(int64_t n) const { return n >= 0 && n % every_ < window_; }
 
@@ -28,6 +29,8 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
     b.left_out.resize(static_cast<size_t>(columns) * rows);
     b.detail.resize(b.left_out.size());
     b.brightness.resize(b.left_out.size());
+    b.bands.resize(
+        measure_bands_ ? static_cast<size_t>(noise_band_coefficient_floats(columns, rows)) : 0);
     NoiseBlocks blocks = b.blocks();
     engine.measure_noise(picture, blocks);
     // The samples, packed, for the next frame's comparison.
@@ -64,6 +67,20 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
                                   &m.unchanged, m.temporal_brightness.data())));
         m.temporal_brightness.resize(m.temporal.size());
     }
+    if (measure_bands_) {
+        m.columns = columns;
+        m.rows = rows;
+        const size_t values = static_cast<size_t>(noise_band_value_floats(columns, rows));
+        m.band_spatial.resize(values);
+        spatial_band_values(blocks, m.band_spatial.data());
+        if (pair) {
+            m.band_temporal.resize(values);
+            std::vector<uint8_t> usable(b.left_out.size());
+            temporal_band_values(previous_.blocks(), previous_.view(), blocks, b.view(),
+                                 usable.data(), m.band_temporal.data());
+        }
+        m.block_detail = b.detail;
+    }
     // Only a window without temporal values uses the kurtosis level (noise_level.h): it is
     // measured on the frames that give none to their window, a window's first among them.
     if (!texture_as_noise_ && (starts(n) || m.temporal.empty()))
@@ -71,6 +88,30 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
     frames_[n] = std::move(m);
     std::swap(previous_, current_);
     previous_frame_ = n;
+}
+
+MeasuredBands NoiseWindow::measure_bands(int64_t n, const NoiseLevel& level) const {
+    // The pictures are measured on their weakly textured blocks at the window's level (as
+    // noise_level selects them), the frame changes on every block; a textured picture without
+    // frame changes, whose level is unsure, keeps white noise's factors.
+    if (!measure_bands_ || !level.found || level.certainty == NoiseCertainty::texture) return {};
+    std::vector<BandEvidence> pictures, changes;
+    for (auto it = frames_.lower_bound(n); it != frames_.end() && it->first <= last_of(n); ++it) {
+        const Measured& m = it->second;
+        if (m.band_spatial.empty()) continue;
+        pictures.push_back({m.columns, m.rows, m.band_spatial.data(), m.block_detail.data()});
+        if (it->first > n && !m.band_temporal.empty())
+            changes.push_back({m.columns, m.rows, m.band_temporal.data(), nullptr});
+    }
+    const int count = static_cast<int>(pictures.size());
+    std::vector<float> scratch(
+        static_cast<size_t>(band_factor_scratch_floats(pictures.data(), count)));
+    const float across = level.sigma * noise_gain(0, 0);
+    return combine_band_factors(
+        measure_band_factors(pictures.data(), count, kWeakTextureLimit * (across * across),
+                             scratch.data()),
+        measure_band_factors(changes.data(), static_cast<int>(changes.size()), 0.0f,
+                             scratch.data()));
 }
 
 NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
@@ -101,6 +142,7 @@ NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
     NoiseLevel level = noise_level(spatial.data(), static_cast<int64_t>(spatial.size()),
                                    temporal.data(), static_cast<int64_t>(temporal.size()), texture,
                                    texture_as_noise_ ? nullptr : detail.data(), scratch.data());
+    bands_ = measure_bands(n, level);
     const int64_t spatial_count = static_cast<int64_t>(spatial.size());
     const int64_t temporal_count = static_cast<int64_t>(temporal.size());
     scratch.resize(static_cast<size_t>(3 * spatial_count + temporal_count));

@@ -138,6 +138,7 @@ void shrink(Grid& g, int x0, int y0, int n, int m, int r, float inv_window, floa
 // blocks of bw x bh samples.
 struct Extras {
     const std::vector<float>* ratio = nullptr;
+    const BandFactors* factors = nullptr;  // each block's noise times its factor
     std::vector<float>* error = nullptr;
     int bw = 8, bh = 8;
 };
@@ -219,7 +220,8 @@ std::vector<uint16_t> filter(const std::vector<uint16_t>& s, int w, int h, Sampl
             Grid ratio =
                 extras.ratio ? ratio_level(*extras.ratio, w, h, W, H, dy, dx, l) : Grid(0, 0);
             for (int o = 0; o < 3; ++o) {
-                const float sb = sigma * float_from_bits(gains[o == 2][l]);
+                float sb = sigma * float_from_bits(gains[o == 2][l]);
+                if (extras.factors) sb = sb * extras.factors->f[l][o];
                 const float sn2 = sb * sb;
                 shrink(g, o == 1 ? 0 : n, o == 0 ? 0 : m, n, m, r, inv_window, sn2, alpha * sn2,
                        extras.ratio ? &ratio : nullptr, kept);
@@ -311,6 +313,7 @@ std::vector<uint16_t> engine_filter(const std::vector<uint16_t>& s, int w, int h
     Samples samples(s, w, h, f);
     BestModeExtras x;
     x.noise_ratio = extras.ratio ? extras.ratio->data() : nullptr;
+    x.band_factors = extras.factors;
     if (extras.error) {
         x.error_map = extras.error->data();
         x.error_layout = {extras.bw, extras.bh, (w + extras.bw - 1) / extras.bw,
@@ -421,6 +424,47 @@ TEST(BestMode, RatioMapsErrorMapsAndSourcesEqualThePlainStatement) {
                                                 false, ratio_x),
                                   with_ratio)
                             << table->name << ", " << threads << " threads";
+            }
+        }
+    }
+}
+
+// Band factors (each detail block's noise times its own factor), alone and with a ratio map:
+// the plain statement's bits, for every thread count and kernel table.
+TEST(BestMode, BandFactorsEqualThePlainStatement) {
+    for (const Size size : {Size{3, 2}, Size{29, 29}, Size{61, 35}, Size{64, 32}}) {
+        for (SampleFormat f : {SampleFormat::u8, SampleFormat::u16}) {
+            const std::vector<uint16_t> s = noisy_samples(size.w, size.h, f, size.w + 3 * size.h);
+            SplitMix64 rng{static_cast<uint64_t>(size.w * 31 + size.h)};
+            BandFactors factors;
+            for (auto& level : factors.f)
+                for (float& v : level) v = 0.5f + static_cast<float>(rng.uniform(0, 20)) * 0.1f;
+            std::vector<float> ratio(s.size());
+            for (float& m : ratio) m = 1.0f / static_cast<float>(rng.uniform(1, 5));
+            const float sigma = f == SampleFormat::u16 ? 1536.0f : 96.0f;
+            for (PlaneKind kind : {PlaneKind::luma, PlaneKind::chroma}) {
+                const bool chroma = kind == PlaneKind::chroma;
+                for (bool with_ratio : {false, true}) {
+                    SCOPED_TRACE(testing::Message()
+                                 << size.w << "x" << size.h << " " << sample_bits(f) << " bits"
+                                 << (chroma ? " chroma" : "") << (with_ratio ? " ratio" : ""));
+                    plain_best::Extras x;
+                    x.factors = &factors;
+                    x.ratio = with_ratio ? &ratio : nullptr;
+                    const std::vector<uint16_t> want =
+                        plain_best::filter(s, size.w, size.h, f, sigma, chroma, x);
+                    if (size.w > 8) {
+                        ASSERT_NE(want, plain_best::filter(s, size.w, size.h, f, sigma, chroma,
+                                                           {x.ratio}))
+                            << "the factors changed nothing";
+                    }
+                    for (const KernelSet* table : available_tables())
+                        for (int threads : {1, 3})
+                            ASSERT_EQ(engine_filter(s, size.w, size.h, f, sigma, kind, *table,
+                                                    threads, threads == 1, x),
+                                      want)
+                                << table->name << ", " << threads << " threads";
+                }
             }
         }
     }

@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
 #include "engine/best_mode.h"
 #include "engine/channel_kurtosis.h"
+#include "engine/noise_bands.h"
 #include "engine/noise_blocks.h"
 #include "engine/plane_io.h"
 #include "engine/square_root.h"
@@ -37,23 +39,38 @@ TEST(SquareRoot, IsTheCorrectlyRoundedRoot) {
     EXPECT_EQ(square_root(INFINITY), INFINITY);
 }
 
+// w x h standard Gaussian values, row-major.
+std::vector<double> gaussian_field(int w, int h, uint64_t seed) {
+    SplitMix64 rng{seed};
+    std::vector<double> n(static_cast<size_t>(w) * h);
+    for (double& v : n) {
+        const double u1 = (static_cast<double>(rng.next() >> 11) + 0.5) / 9007199254740992.0;
+        const double u2 = static_cast<double>(rng.next() >> 11) / 9007199254740992.0;
+        v = std::sqrt(-2 * std::log(u1)) * std::cos(2 * M_PI * u2);
+    }
+    return n;
+}
+
+// `sigma` times the noise `n` (w x h) around `level(x, y)`, rounded and clamped to the format.
+template <class Level>
+std::vector<uint16_t> picture_with(const std::vector<double>& n, int w, int h, SampleFormat f,
+                                   double sigma, Level level) {
+    std::vector<uint16_t> s(n.size());
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const size_t at = static_cast<size_t>(y) * w + x;
+            const double v = std::round(level(x, y) + sigma * n[at]);
+            s[at] = static_cast<uint16_t>(std::clamp(v, 0.0, double(sample_maximum(f))));
+        }
+    return s;
+}
+
 // Gaussian noise of standard deviation `sigma` (in samples) around `level(x, y)`, rounded and
 // clamped to the format.
 template <class Level>
 std::vector<uint16_t> picture(int w, int h, SampleFormat f, double sigma, uint64_t seed,
                               Level level) {
-    SplitMix64 rng{seed};
-    std::vector<uint16_t> s(static_cast<size_t>(w) * h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const double u1 = (static_cast<double>(rng.next() >> 11) + 0.5) / 9007199254740992.0;
-            const double u2 = static_cast<double>(rng.next() >> 11) / 9007199254740992.0;
-            const double n = std::sqrt(-2 * std::log(u1)) * std::cos(2 * M_PI * u2);
-            const double v = std::round(level(x, y) + sigma * n);
-            s[static_cast<size_t>(y) * w + x] =
-                static_cast<uint16_t>(std::clamp(v, 0.0, double(sample_maximum(f))));
-        }
-    return s;
+    return picture_with(gaussian_field(w, h, seed), w, h, f, sigma, level);
 }
 
 // One frame's blocks with their own memory.
@@ -65,16 +82,25 @@ struct Frame {
     std::vector<float> coefficients;
     std::vector<uint8_t> left_out;
     std::vector<float> detail;
+    std::vector<float> bands;  // empty: not measured
     NoiseBlocks blocks;
 
     Frame(const std::vector<uint16_t>& s, int w_, int h_, SampleFormat f,
-          const KernelSet& k = best_kernels(), int threads = 2)
+          const KernelSet& k = best_kernels(), int threads = 2, bool with_bands = true)
         : w(w_), h(h_), format(f), words(s), bytes(s.begin(), s.end()) {
         const int32_t columns = noise_blocks_along(w), rows = noise_blocks_along(h);
         coefficients.assign(static_cast<size_t>(columns) * rows * 16, -1.0f);
         left_out.assign(static_cast<size_t>(columns) * rows, 7);
         detail.assign(left_out.size(), -1.0f);
-        blocks = {columns, rows, coefficients.data(), left_out.data(), detail.data()};
+        if (with_bands)
+            bands.assign(static_cast<size_t>(noise_band_coefficient_floats(columns, rows)), -1.0f);
+        blocks = {columns,
+                  rows,
+                  coefficients.data(),
+                  left_out.data(),
+                  detail.data(),
+                  nullptr,
+                  with_bands ? bands.data() : nullptr};
         AlignedFloats memory(static_cast<size_t>(noise_blocks_memory_floats(w, h, threads)));
         ThreadPool pool(threads);
         measure_noise_blocks(k, memory.data(), threads, view(), pool.executor(), blocks);
@@ -173,16 +199,49 @@ TEST(NoiseBlocks, ValuesAreMeanSquaresOfTheFinestDiagonalDetails) {
         EXPECT_NEAR(values[i], expected[i], expected[i] * 1e-5) << "block " << i;
         EXPECT_NEAR(details[i], expected_detail[i], expected_detail[i] * 1e-5) << "block " << i;
     }
+    // The bands of the first levels, from the same transform taken further: each band's whole
+    // blocks of 4 x 4 coefficients, and their values the mean squares.
+    for (int l = 1; l < kNoiseBandLevels; ++l) plane.forward_level(l, 1);
+    std::vector<float> band_values(static_cast<size_t>(noise_band_value_floats(9, 5)));
+    spatial_band_values(frame.blocks, band_values.data());
+    size_t coefficient = 0, value = 0;
+    for (int b = 0; b < kNoiseBands; ++b) {
+        const int l = b / 3, o = b % 3, n = plane.W >> (l + 1), m = plane.H >> (l + 1);
+        const int columns = 9 >> l, rows = 5 >> l;
+        for (int i = 0; i < 4 * rows; ++i)
+            for (int j = 0; j < 4 * columns; ++j)
+                ASSERT_EQ(bits_of(frame.bands[coefficient++]),
+                          bits_of(plane.at((o == 1 ? 0 : n) + j, (o == 0 ? 0 : m) + i)))
+                    << "band " << b << " at " << j << "," << i;
+        for (int by = 0; by < rows; ++by)
+            for (int bx = 0; bx < columns; ++bx) {
+                double sum = 0;
+                for (int i = 0; i < 4; ++i)
+                    for (int j = 0; j < 4; ++j) {
+                        const float c =
+                            plane.at((o == 1 ? 0 : n) + 4 * bx + j, (o == 0 ? 0 : m) + 4 * by + i);
+                        sum += double(c) * c;
+                    }
+                EXPECT_NEAR(band_values[value++], sum / 16, sum / 16 * 1e-5) << "band " << b;
+            }
+    }
+    EXPECT_EQ(coefficient, frame.bands.size());
+    EXPECT_EQ(value, band_values.size());
 }
 
 TEST(NoiseBlocks, SameForEveryThreadCountAndKernelTable) {
     const std::vector<uint16_t> s = picture(130, 97, SampleFormat::u16, 900.0, 5, [](int x, int y) {
         return 300.0 * ((x / 9 + y / 7) % 5);
     });
-    const Frame reference(s, 130, 97, SampleFormat::u16, scalar_kernels, 1);
+    // Without the bands the transform stops at the finest level, which is the same either way.
+    const Frame reference(s, 130, 97, SampleFormat::u16, scalar_kernels, 1, false);
+    const Frame banded(s, 130, 97, SampleFormat::u16, scalar_kernels, 1);
     for (const KernelSet* table : available_tables())
         for (int threads = 1; threads <= 4; ++threads) {
             const Frame other(s, 130, 97, SampleFormat::u16, *table, threads);
+            ASSERT_EQ(
+                first_difference(other.bands.data(), banded.bands.data(), banded.bands.size()), -1)
+                << table->name << ", " << threads << " threads";
             ASSERT_EQ(first_difference(other.coefficients.data(), reference.coefficients.data(),
                                        reference.coefficients.size()),
                       -1)
@@ -193,6 +252,196 @@ TEST(NoiseBlocks, SameForEveryThreadCountAndKernelTable) {
                       -1)
                 << table->name << ", " << threads << " threads";
         }
+}
+
+// Noise as demosaicing leaves it: half kept, half blurred by [1 2 1] x [1 2 1] / 16 (mirrored
+// at the edges); with `box`, every value the mean of its 4 x 4 neighbourhood instead.
+std::vector<double> correlated(const std::vector<double>& n, int w, int h, bool box = false) {
+    std::vector<double> out(n.size());
+    const double k[3] = {0.25, 0.5, 0.25};
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            double sum = 0;
+            for (int i = -1; i <= (box ? 2 : 1); ++i)
+                for (int j = -1; j <= (box ? 2 : 1); ++j) {
+                    const double v = n[static_cast<size_t>(symmetric_index(y + i, h)) * w +
+                                       symmetric_index(x + j, w)];
+                    sum += box ? v / 16 : k[i + 1] * k[j + 1] * v;
+                }
+            const size_t at = static_cast<size_t>(y) * w + x;
+            out[at] = box ? sum : 0.5 * n[at] + 0.5 * sum;
+        }
+    return out;
+}
+
+// What each band holds of a noise field relative to white noise, from the whole bands of its
+// transform (every coefficient of the whole blocks, no quantiles): each band's root mean square
+// over its gain, over that of the finest diagonal band.
+std::array<std::array<double, 3>, kNoiseBandLevels> band_noise(const std::vector<double>& n, int w,
+                                                               int h) {
+    TestPlane plane(best_padded_size(w), best_padded_size(h), 1, scalar_kernels);
+    for (int y = 0; y < plane.H; ++y)
+        for (int x = 0; x < plane.W; ++x)
+            plane.at(x, y) = static_cast<float>(
+                256.0 * n[static_cast<size_t>(symmetric_index(y, h)) * w + symmetric_index(x, w)]);
+    std::array<std::array<double, 3>, kNoiseBandLevels> rms = {};
+    for (int l = 0; l < kNoiseBandLevels; ++l) {
+        plane.forward_level(l, 1);
+        const int n_ = plane.W >> (l + 1), m = plane.H >> (l + 1);
+        const int columns = 4 * (w / 8 >> l), rows = 4 * (h / 8 >> l);
+        for (int o = 0; o < 3; ++o) {
+            double sum = 0;
+            for (int i = 0; i < rows; ++i)
+                for (int j = 0; j < columns; ++j) {
+                    const double c = plane.at((o == 1 ? 0 : n_) + j, (o == 0 ? 0 : m) + i);
+                    sum += c * c;
+                }
+            rms[l][o] = std::sqrt(sum / (rows * columns)) / noise_gain(l, o);
+        }
+    }
+    const double finest = rms[0][2];
+    for (auto& level : rms)
+        for (double& v : level) v /= finest;
+    return rms;
+}
+
+// The factors of `frames` consecutive frames with fresh noise, one picture's blocks (weakly
+// textured ones at noise `sigma`, where not null) or the frame changes, as a window has them.
+MeasuredBands measured(std::vector<Frame>& frames, bool changes, const double* sigma) {
+    std::vector<std::vector<float>> values;
+    std::vector<BandEvidence> evidence;
+    for (size_t i = changes ? 1 : 0; i < frames.size(); ++i) {
+        Frame& f = frames[i];
+        values.emplace_back(
+            static_cast<size_t>(noise_band_value_floats(f.blocks.columns, f.blocks.rows)));
+        std::vector<uint8_t> usable(f.left_out.size());
+        if (changes)
+            temporal_band_values(frames[i - 1].blocks, frames[i - 1].view(), f.blocks, f.view(),
+                                 usable.data(), values.back().data());
+        else
+            spatial_band_values(f.blocks, values.back().data());
+    }
+    for (size_t i = 0; i < values.size(); ++i) {
+        const Frame& f = frames[i + (changes ? 1 : 0)];
+        evidence.push_back(
+            {f.blocks.columns, f.blocks.rows, values[i].data(), sigma ? f.detail.data() : nullptr});
+    }
+    const int count = static_cast<int>(evidence.size());
+    std::vector<float> scratch(
+        static_cast<size_t>(band_factor_scratch_floats(evidence.data(), count)));
+    const float across = sigma ? static_cast<float>(*sigma * 16.0) * noise_gain(0, 0) : 0.0f;
+    return combine_band_factors(
+        measure_band_factors(evidence.data(), count, kWeakTextureLimit * (across * across),
+                             scratch.data()),
+        {});
+}
+
+// White noise measures about 1 in every band, noise blurred as demosaicing blurs it measures
+// what its bands hold (less than white in the finest, nearly twice in the coarsest), on the
+// blocks of single pictures and on frame changes alike.
+TEST(NoiseBands, MeasureWhatEachBandHoldsOfWhiteAndOfBlurredNoise) {
+    const int w = 640, h = 512;
+    const auto ramp = [](int x, int y) { return 90.0 + 0.05 * x + 0.03 * y; };
+    for (bool blurred : {false, true})
+        for (bool changes : {false, true}) {
+            SCOPED_TRACE(testing::Message() << (blurred ? "blurred" : "white")
+                                            << (changes ? ", frame changes" : ", pictures"));
+            std::vector<Frame> frames;
+            std::vector<double> first;
+            for (int i = 0; i < 4; ++i) {
+                std::vector<double> n = gaussian_field(w, h, 60 + i + (blurred ? 10 : 0));
+                if (blurred) n = correlated(n, w, h);
+                if (i == 0) first = n;
+                frames.emplace_back(picture_with(n, w, h, SampleFormat::u8, 6.0, ramp), w, h,
+                                    SampleFormat::u8);
+            }
+            if (!changes) frames.pop_back();  // three pictures, or three changes
+            const double sigma = 6.0;
+            const MeasuredBands got = measured(frames, changes, changes ? nullptr : &sigma);
+            const auto want = band_noise(first, w, h);
+            for (int l = 0; l < kNoiseBandLevels; ++l)
+                for (int o = 0; o < 3; ++o) {
+                    SCOPED_TRACE(testing::Message() << "level " << l << ", orientation " << o);
+                    if (l == 0 && o == 2) {
+                        EXPECT_EQ(got.factors.f[l][o], 1.0f);
+                        EXPECT_EQ(got.blocks[2], 0);
+                        continue;
+                    }
+                    EXPECT_GE(got.blocks[3 * l + o], kLeastBandBlocks);
+                    EXPECT_NEAR(got.factors.f[l][o], want[l][o], 0.03 + 0.025 * l);
+                }
+            if (blurred) {
+                EXPECT_GT(want[3][2], 1.6);
+            }
+            for (int o = 0; o < 3; ++o) EXPECT_EQ(got.factors.f[4][o], got.factors.f[3][o]);
+        }
+}
+
+// One picture's band factors come from its weakly textured blocks only, away from texture: the
+// texture over all but a narrow strip would read as noise at every level. A band with too few
+// blocks takes the finer level's factor (a picture of 8 x 8 blocks has enough at level 0 only,
+// the strip at levels 0 to 2), and factors stay within their bounds however the noise is spread
+// (a 4 x 4 mean leaves the finest diagonal band nearly nothing).
+TEST(NoiseBands, OnlyWeakTextureCountsAndFactorsStayWithinBounds) {
+    const auto sign = [](uint64_t v) {
+        v = (v ^ (v >> 29)) * 0xBF58476D1CE4E5B9ull;
+        return (v >> 40) & 1 ? 1.0 : -1.0;
+    };
+    const int w = 2048, h = 512;
+    const auto textured = [&](int x, int y) {
+        if (x < 160) return 120.0;
+        const auto ux = static_cast<uint64_t>(x / 3), uy = static_cast<uint64_t>(y / 3);
+        return 120.0 + 25.0 * sign(ux + 1000) + 25.0 * sign(uy + 5000) +
+               10.0 * sign(ux * 4096 + uy + 90000);
+    };
+    std::vector<Frame> frames;
+    frames.emplace_back(picture(w, h, SampleFormat::u8, 5.0, 70, textured), w, h, SampleFormat::u8);
+    const double sigma = 5.0;
+    const MeasuredBands weak = measured(frames, false, &sigma);
+    const MeasuredBands all = measured(frames, false, nullptr);
+    float most = 0.0f;
+    for (int l = 0; l < 3; ++l)
+        for (int o = 0; o < 3; ++o) {
+            SCOPED_TRACE(testing::Message() << "level " << l << ", orientation " << o);
+            EXPECT_NEAR(weak.factors.f[l][o], 1.0, 0.1);
+            most = std::max(most, all.factors.f[l][o]);
+        }
+    EXPECT_GT(most, 1.5) << "the texture was not read as noise without the selection";
+    for (int o = 0; o < 3; ++o) {
+        EXPECT_GE(weak.blocks[6 + o], kLeastBandBlocks);
+        EXPECT_EQ(weak.blocks[9 + o], 0);  // two blocks of level 3 across the strip at most
+        EXPECT_EQ(weak.factors.f[3][o], weak.factors.f[2][o]);
+        EXPECT_EQ(weak.factors.f[4][o], weak.factors.f[2][o]);
+    }
+
+    std::vector<Frame> small;
+    small.emplace_back(picture(64, 64, SampleFormat::u8, 5.0, 71, [](int, int) { return 100.0; }),
+                       64, 64, SampleFormat::u8);
+    const MeasuredBands thin = measured(small, false, nullptr);
+    for (int l = 1; l < kLevels; ++l)
+        for (int o = 0; o < 3; ++o) {
+            EXPECT_EQ(thin.factors.f[l][o], thin.factors.f[0][o]) << l << ", " << o;
+            if (l < kNoiseBandLevels) {
+                EXPECT_EQ(thin.blocks[3 * l + o], 0);
+            }
+        }
+    EXPECT_EQ(thin.factors.f[0][2], 1.0f);
+    EXPECT_NEAR(thin.factors.f[0][0], 1.0, 0.15);
+
+    std::vector<Frame> boxed;
+    for (int i = 0; i < 2; ++i)
+        boxed.emplace_back(picture_with(correlated(gaussian_field(w, h, 72 + i), w, h, true), w, h,
+                                        SampleFormat::u8, 20.0, [](int, int) { return 128.0; }),
+                           w, h, SampleFormat::u8);
+    for (bool changes : {false, true}) {
+        const MeasuredBands bounded = measured(boxed, changes, nullptr);
+        for (int l = 0; l < kLevels; ++l)
+            for (int o = 0; o < 3; ++o) {
+                EXPECT_GE(bounded.factors.f[l][o], kLeastBandFactor) << l << ", " << o;
+                EXPECT_LE(bounded.factors.f[l][o], kMostBandFactor) << l << ", " << o;
+            }
+        EXPECT_EQ(bounded.factors.f[3][2], kMostBandFactor) << changes;
+    }
 }
 
 // Pure Gaussian noise on a smooth picture: one frame gives the level within a few percent, and

@@ -18,13 +18,13 @@ namespace velmora {
 constexpr int kNoiseBandLevels = 4;
 constexpr int kNoiseBands = 3 * kNoiseBandLevels;  // band b: level b / 3, orientation b % 3
 
-// A band measured on fewer blocks than this keeps the white factor: the low quantile of a few
-// dozen blocks is off by a fifth.
+// A band with fewer blocks than this is not measured: its low quantile would be the third
+// smallest value or an earlier one, too unsure to move a band's noise by.
 constexpr int64_t kLeastBandBlocks = 32;
-// Measured factors are kept within these. Demosaicing and 2 x 2 chroma averaging move the noise
-// of a band by well under a factor of 2 from white (about 0.8 at the finest, 1.5 at coarse
-// levels, relative to the picture's noise); a factor far outside is texture or motion read as
-// noise, and a coarse band shrunk with 6 times its noise energy loses the picture's shapes.
+// Measured factors are kept within these. Against the finest diagonal band, demosaicing leaves
+// about 0.8 to 1.1 in the other finest bands and 2 in those of level 3, 4:2:0 chroma averaging
+// about 1.5; a factor far outside is texture or motion read as noise, and a band shrunk with 6
+// times its noise energy loses the picture's shapes.
 constexpr float kLeastBandFactor = 0.5f;
 constexpr float kMostBandFactor = 2.5f;
 

@@ -18,7 +18,7 @@ namespace velmora {
 constexpr int kNoiseBandLevels = 4;
 constexpr int kNoiseBands = 3 * kNoiseBandLevels;  // band b: level b / 3, orientation b % 3
 
-// A band with fewer blocks than this is not measured: its low quantile would be the third
+// A band with fewer blocks than this is not measured: its low quantile would be the fourth
 // smallest value or an earlier one, too unsure to move a band's noise by.
 constexpr int64_t kLeastBandBlocks = 32;
 // Measured factors are kept within these. Against the finest diagonal band, demosaicing leaves

@@ -61,7 +61,8 @@ struct BestModeExtras {
     // a and b the upper pair.
     const float* noise_ratio = nullptr;
     // The noise of each detail block relative to white noise's (wavelet/band_shrink.h); null:
-    // white. It scales the noise of every coefficient of the block, before the ratio map.
+    // white. It scales the noise of every coefficient of the block, before the ratio map, and
+    // the block's noise in the error map.
     const BandFactors* band_factors = nullptr;
     // The error map of the result (error_map.h) in 8-bit steps squared: g the gain of the
     // empirical Wiener step of the first move's transform (the picture not moved), sigma =

@@ -167,7 +167,8 @@ Grid ratio_level(const std::vector<float>& ratio, int w, int h, int W, int H, in
 // The error of the block [x0, x1) x [y0, y1) of the picture from the gains of a move: the
 // gains of the coefficients covering it, each times the samples it covers (counted one by one),
 // per band, scaled by the band's squared noise gain over its span.
-float block_error(Grid& gains, int dy, int dx, int x0, int x1, int y0, int y1, float sigma) {
+float block_error(Grid& gains, int dy, int dx, int x0, int x1, int y0, int y1, float sigma,
+                  const BandFactors* factors) {
     const uint32_t gain_bits[2][5] = {{0x3F8171D6, 0x3F86F5E0, 0x3F80E2CA, 0x3F7BBAAF, 0x3F79BBC0},
                                       {0x3F7BA2D7, 0x3F8F2FA8, 0x3F85AC35, 0x3F80794E, 0x3F7D7408}};
     float sum = 0.0f;
@@ -184,7 +185,8 @@ float block_error(Grid& gains, int dy, int dx, int x0, int x1, int y0, int y1, f
                             count += (y + dy) / span == i && (x + dx) / span == j;
                     covered = covered + gains.at(bx + j, by + i) * static_cast<float>(count);
                 }
-            const float g = float_from_bits(gain_bits[o == 2][l]);
+            float g = float_from_bits(gain_bits[o == 2][l]);
+            if (factors) g = g * factors->f[l][o];
             sum = sum + covered * (g * g * (1.0f / static_cast<float>(span * span)));
         }
     }
@@ -233,8 +235,9 @@ std::vector<uint16_t> filter(const std::vector<uint16_t>& s, int w, int h, Sampl
             const int columns = (w + extras.bw - 1) / extras.bw;
             for (int y0 = 0; y0 < h; y0 += extras.bh)
                 for (int x0 = 0; x0 < w; x0 += extras.bw) {
-                    const float e = block_error(kept, dy, dx, x0, std::min(x0 + extras.bw, w), y0,
-                                                std::min(y0 + extras.bh, h), sigma / unit);
+                    const float e =
+                        block_error(kept, dy, dx, x0, std::min(x0 + extras.bw, w), y0,
+                                    std::min(y0 + extras.bh, h), sigma / unit, extras.factors);
                     float& out = (*extras.error)[static_cast<size_t>(y0 / extras.bh) * columns +
                                                  x0 / extras.bw];
                     out = e;
@@ -429,8 +432,9 @@ TEST(BestMode, RatioMapsErrorMapsAndSourcesEqualThePlainStatement) {
     }
 }
 
-// Band factors (each detail block's noise times its own factor), alone and with a ratio map:
-// the plain statement's bits, for every thread count and kernel table.
+// Band factors (each detail block's noise times its own factor), alone and with a ratio map,
+// and the error map they give: the plain statement's bits, for every thread count and kernel
+// table.
 TEST(BestMode, BandFactorsEqualThePlainStatement) {
     for (const Size size : {Size{3, 2}, Size{29, 29}, Size{61, 35}, Size{64, 32}}) {
         for (SampleFormat f : {SampleFormat::u8, SampleFormat::u16}) {
@@ -448,11 +452,16 @@ TEST(BestMode, BandFactorsEqualThePlainStatement) {
                     SCOPED_TRACE(testing::Message()
                                  << size.w << "x" << size.h << " " << sample_bits(f) << " bits"
                                  << (chroma ? " chroma" : "") << (with_ratio ? " ratio" : ""));
+                    const size_t blocks =
+                        static_cast<size_t>((size.w + 7) / 8) * ((size.h + 7) / 8);
+                    std::vector<float> want_map(blocks, -1.0f), got_map(blocks, -2.0f);
                     plain_best::Extras x;
                     x.factors = &factors;
                     x.ratio = with_ratio ? &ratio : nullptr;
+                    x.error = &want_map;
                     const std::vector<uint16_t> want =
                         plain_best::filter(s, size.w, size.h, f, sigma, chroma, x);
+                    x.error = &got_map;
                     if (size.w > 8) {
                         ASSERT_NE(want, plain_best::filter(s, size.w, size.h, f, sigma, chroma,
                                                            {x.ratio}))
@@ -464,6 +473,7 @@ TEST(BestMode, BandFactorsEqualThePlainStatement) {
                                                     threads, threads == 1, x),
                                       want)
                                 << table->name << ", " << threads << " threads";
+                    EXPECT_EQ(got_map, want_map);
                 }
             }
         }

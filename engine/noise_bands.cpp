@@ -8,7 +8,6 @@ namespace velmora {
 namespace {
 
 constexpr int32_t kSide = kNoiseBlockCoefficients;  // coefficients per side of a band's block
-constexpr float kSixteenth = 0.0625f;
 constexpr float kThirtySecond = 0.03125f;
 constexpr int kFinestDiagonal = 2;  // band 2: level 0, D
 
@@ -42,26 +41,6 @@ bool all_usable(int32_t columns, int l, int32_t X, int32_t Y, Usable usable) {
         for (int32_t bx = X * side; bx < (X + 1) * side; ++bx)
             if (!usable(static_cast<int64_t>(by) * columns + bx)) return false;
     return true;
-}
-
-// Whether block (X, Y) of level l is weakly textured: of its noise blocks and those within a
-// quarter of its side around it (a coarse band's weights reach past its block), at most one in
-// 16 has a detail
-// value above the limit (noise alone puts one in 100 there; a few may be texture, which the
-// low quantile leaves out).
-bool weak_area(const float* detail, int32_t columns, int32_t rows, int l, int32_t X, int32_t Y,
-               float limit) {
-    const int32_t side = 1 << l, margin = side / 4;
-    const int32_t top = Y * side - margin < 0 ? 0 : Y * side - margin;
-    const int32_t left = X * side - margin < 0 ? 0 : X * side - margin;
-    const int32_t bottom = (Y + 1) * side + margin, right = (X + 1) * side + margin;
-    int32_t all = 0, textured = 0;
-    for (int32_t by = top; by < bottom && by < rows; ++by)
-        for (int32_t bx = left; bx < right && bx < columns; ++bx) {
-            ++all;
-            textured += detail[static_cast<int64_t>(by) * columns + bx] <= limit ? 0 : 1;
-        }
-    return 16 * textured <= all;
 }
 
 // For every block of every band: -1 where a noise block is not usable, else
@@ -129,12 +108,6 @@ void copy_noise_bands(const TransformPlane& plane, NoiseBlocks& out, int t, int 
     }
 }
 
-void spatial_band_values(const NoiseBlocks& frame, float* values) {
-    band_values(
-        frame.columns, frame.rows, [&](int64_t at) { return frame.left_out[at] == 0; },
-        [&](int64_t at) { return frame.bands[at] * frame.bands[at]; }, kSixteenth, values);
-}
-
 void temporal_band_values(const NoiseBlocks& previous, const PlaneView& previous_view,
                           const NoiseBlocks& current, const PlaneView& current_view,
                           uint8_t* usable, float* values) {
@@ -154,18 +127,17 @@ void temporal_band_values(const NoiseBlocks& previous, const PlaneView& previous
         kThirtySecond, values);
 }
 
-int64_t band_factor_scratch_floats(const BandEvidence* frames, int count) {
+int64_t band_factor_scratch_floats(const BandEvidence* changes, int count) {
     int64_t blocks = 0;
     for (int i = 0; i < count; ++i)
-        blocks += static_cast<int64_t>(frames[i].columns) * frames[i].rows;
+        blocks += static_cast<int64_t>(changes[i].columns) * changes[i].rows;
     return 2 * blocks;
 }
 
-MeasuredBands measure_band_factors(const BandEvidence* frames, int count, float detail_limit,
-                                   float* scratch) {
+MeasuredBands measure_band_factors(const BandEvidence* changes, int count, float* scratch) {
     MeasuredBands out;
     const float finest = noise_gain(0, kFinestDiagonal);
-    float* const inside = scratch + band_factor_scratch_floats(frames, count) / 2;
+    float* const inside = scratch + band_factor_scratch_floats(changes, count) / 2;
     for (int b = 0; b < kNoiseBands; ++b) {
         if (b == kFinestDiagonal) continue;
         const int l = level_of(b), side = 1 << l;
@@ -173,16 +145,14 @@ MeasuredBands measure_band_factors(const BandEvidence* frames, int count, float 
         // them.
         int64_t n = 0, inner = 0;
         for (int f = 0; f < count; ++f) {
-            const BandEvidence& e = frames[f];
+            const BandEvidence& e = changes[f];
             const float* values = e.values + value_offset(e.columns, e.rows, b);
             const float* diagonal = e.values + value_offset(e.columns, e.rows, kFinestDiagonal);
             const int32_t columns = band_columns(e.columns, b), rows = band_rows(e.rows, b);
             for (int32_t Y = 0; Y < rows; ++Y)
                 for (int32_t X = 0; X < columns; ++X) {
                     const float v = values[static_cast<int64_t>(Y) * columns + X];
-                    if (!(v >= 0.0f) || (e.detail && !weak_area(e.detail, e.columns, e.rows, l, X,
-                                                                Y, detail_limit)))
-                        continue;
+                    if (!(v >= 0.0f)) continue;
                     scratch[n++] = v;
                     for (int32_t by = Y * side; by < (Y + 1) * side; ++by)
                         for (int32_t bx = X * side; bx < (X + 1) * side; ++bx)
@@ -199,21 +169,6 @@ MeasuredBands measure_band_factors(const BandEvidence* frames, int count, float 
         out.factors.f[l][b % 3] = factor;
         out.blocks[b] = n;
     }
-    return out;
-}
-
-MeasuredBands combine_band_factors(const MeasuredBands& a, const MeasuredBands& b) {
-    MeasuredBands out;
-    for (int band = 0; band < kNoiseBands; ++band) {
-        const int l = level_of(band), o = band % 3;
-        const bool in_a = a.blocks[band] > 0, in_b = b.blocks[band] > 0;
-        const bool from_b = in_b && (!in_a || b.factors.f[l][o] < a.factors.f[l][o]);
-        if (!in_a && !in_b) continue;
-        out.factors.f[l][o] = from_b ? b.factors.f[l][o] : a.factors.f[l][o];
-        out.blocks[band] = from_b ? b.blocks[band] : a.blocks[band];
-    }
-    // A coarser band without enough blocks takes the finer one's: correlated noise grows
-    // towards the coarse bands, so that is the nearer guess, and white noise measures about 1.
     for (int l = 1; l < kLevels; ++l)
         for (int o = 0; o < 3; ++o)
             if (l >= kNoiseBandLevels || out.blocks[3 * l + o] == 0)

@@ -2,10 +2,17 @@
 // diagonal band with white-noise gains: demosaicing, compression and scaling take noise from the
 // finest bands and move it to coarser ones. The bands of levels 0 .. kNoiseBandLevels - 1 of the
 // unmoved transform (engine/noise_blocks.h) are cut into blocks of 4 x 4 coefficients; a block
-// of level l covers 2^(l+3) x 2^(l+3) samples, that is 4^l noise blocks. A band's factor is the
-// root of its blocks' low quantile over the low quantile of the finest diagonal values of the
-// noise blocks inside the same blocks (both of 16 squares, so that the quantiles of pure noise
-// stand in the same ratio as the noise energies), over the ratio of the white-noise gains.
+// of level l covers 2^(l+3) x 2^(l+3) samples, that is 4^l noise blocks. Each block's value is
+// half the mean square of its coefficients' change between consecutive frames, which holds the
+// noise and no texture (motion the low quantile leaves out). A band's factor is the root of its
+// blocks' low quantile over the low quantile of the finest diagonal values of the noise blocks
+// inside the same blocks (both of 16 squares, so that the quantiles of pure noise stand in the
+// same ratio as the noise energies), over the ratio of the white-noise gains.
+//
+// One picture alone cannot tell: a texture too fine to be seen among the noise of the finest
+// bands (gravel, grass) fills the coarser bands as correlated noise would, and even the finest
+// horizontal and vertical bands of its weakly textured blocks read a tenth above the noise, which
+// costs a few tenths of a decibel where the noise is white.
 #pragma once
 
 #include <cstdint>
@@ -38,10 +45,6 @@ int64_t noise_band_value_floats(int32_t columns, int32_t rows);
 // kNoiseBandLevels levels) into `out.bands`.
 void copy_noise_bands(const TransformPlane& plane, NoiseBlocks& out, int t, int T);
 
-// The mean square of each block's 16 coefficients, row-major (band 2's values are
-// spatial_noise_values'); -1 for a block with a noise block left out. `frame.bands` must be there.
-void spatial_band_values(const NoiseBlocks& frame, float* values);
-
 // Half the mean square of the change of each block's coefficients between two consecutive
 // frames, row-major; -1 for a block with a noise block that temporal_noise_values passes over
 // (left out in either frame, or the same samples in both). `usable` has room for a byte per
@@ -50,12 +53,10 @@ void temporal_band_values(const NoiseBlocks& previous, const PlaneView& previous
                           const NoiseBlocks& current, const PlaneView& current_view,
                           uint8_t* usable, float* values);
 
-// One frame's band values, and the detail values of its noise blocks (NoiseBlocks::detail, the
-// frame's grid) or null.
+// One frame change's band values.
 struct BandEvidence {
-    int32_t columns, rows;
+    int32_t columns, rows;  // noise blocks
     const float* values;
-    const float* detail;
 };
 
 struct MeasuredBands {
@@ -63,25 +64,16 @@ struct MeasuredBands {
     int64_t blocks[kNoiseBands] = {};  // how many blocks each band was measured on (0: none)
 };
 
-// Floats of scratch measure_band_factors needs for these frames.
-int64_t band_factor_scratch_floats(const BandEvidence* frames, int count);
+// Floats of scratch measure_band_factors needs for these frame changes.
+int64_t band_factor_scratch_floats(const BandEvidence* changes, int count);
 
-// The factors from the frames' values pooled in order: only blocks with a value of which at
-// most one in 16 noise blocks, counting those around within a quarter of the block's side (a
-// coarse band's weights reach past its block), has a detail value above `detail_limit` (frames
-// without detail: every block with a value); the quantile is the floor(0.1 (n - 1))-th smallest, as
-// for the plane's level. A band with fewer than kLeastBandBlocks blocks, or whose finest diagonal
-// quantile is 0, keeps 1 with 0 blocks, as do the levels from kNoiseBandLevels on; the others are
-// clamped to [kLeastBandFactor, kMostBandFactor]. The finest diagonal band is 1 by what it is.
-MeasuredBands measure_band_factors(const BandEvidence* frames, int count, float detail_limit,
-                                   float* scratch);
-
-// The factors of a window from those of its pictures and of its frame changes (either may have
-// no band measured): each band's smaller factor where both measured it, as the plane's level is
-// the smaller of its two (texture raises a picture's values, motion those of frame changes),
-// else the one measured. A band neither measured, and every level from kNoiseBandLevels on,
-// takes the finer level's factor: correlated noise grows towards the coarse bands, so that is
-// the nearer guess, and white noise measures about 1 at every level.
-MeasuredBands combine_band_factors(const MeasuredBands& pictures, const MeasuredBands& changes);
+// The factors from the frame changes' values pooled in order: every block with a value; the
+// quantile is the floor(0.1 (n - 1))-th smallest, as for the plane's level. A band with fewer
+// than kLeastBandBlocks blocks, or whose finest diagonal quantile is 0, is not measured (0
+// blocks) and takes the finer level's factor, as do the levels from kNoiseBandLevels on:
+// correlated noise grows towards the coarse bands, so that is the nearer guess, and white noise
+// measures about 1 at every level. Measured factors are clamped to [kLeastBandFactor,
+// kMostBandFactor]; the finest diagonal band is 1 by what it is.
+MeasuredBands measure_band_factors(const BandEvidence* changes, int count, float* scratch);
 
 }  // namespace velmora

@@ -67,19 +67,13 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
                                   &m.unchanged, m.temporal_brightness.data())));
         m.temporal_brightness.resize(m.temporal.size());
     }
-    if (measure_bands_) {
+    if (measure_bands_ && pair) {
         m.columns = columns;
         m.rows = rows;
-        const size_t values = static_cast<size_t>(noise_band_value_floats(columns, rows));
-        m.band_spatial.resize(values);
-        spatial_band_values(blocks, m.band_spatial.data());
-        if (pair) {
-            m.band_temporal.resize(values);
-            std::vector<uint8_t> usable(b.left_out.size());
-            temporal_band_values(previous_.blocks(), previous_.view(), blocks, b.view(),
-                                 usable.data(), m.band_temporal.data());
-        }
-        m.block_detail = b.detail;
+        m.band_temporal.resize(static_cast<size_t>(noise_band_value_floats(columns, rows)));
+        std::vector<uint8_t> usable(b.left_out.size());
+        temporal_band_values(previous_.blocks(), previous_.view(), blocks, b.view(), usable.data(),
+                             m.band_temporal.data());
     }
     // Only a window without temporal values uses the kurtosis level (noise_level.h): it is
     // measured on the frames that give none to their window, a window's first among them.
@@ -90,28 +84,16 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
     previous_frame_ = n;
 }
 
-MeasuredBands NoiseWindow::measure_bands(int64_t n, const NoiseLevel& level) const {
-    // The pictures are measured on their weakly textured blocks at the window's level (as
-    // noise_level selects them), the frame changes on every block; a textured picture without
-    // frame changes, whose level is unsure, keeps white noise's factors.
-    if (!measure_bands_ || !level.found || level.certainty == NoiseCertainty::texture) return {};
-    std::vector<BandEvidence> pictures, changes;
-    for (auto it = frames_.lower_bound(n); it != frames_.end() && it->first <= last_of(n); ++it) {
-        const Measured& m = it->second;
-        if (m.band_spatial.empty()) continue;
-        pictures.push_back({m.columns, m.rows, m.band_spatial.data(), m.block_detail.data()});
-        if (it->first > n && !m.band_temporal.empty())
-            changes.push_back({m.columns, m.rows, m.band_temporal.data(), nullptr});
-    }
-    const int count = static_cast<int>(pictures.size());
+MeasuredBands NoiseWindow::measure_bands(int64_t n) const {
+    std::vector<BandEvidence> changes;
+    for (auto it = frames_.upper_bound(n); it != frames_.end() && it->first <= last_of(n); ++it)
+        if (!it->second.band_temporal.empty())
+            changes.push_back(
+                {it->second.columns, it->second.rows, it->second.band_temporal.data()});
+    const int count = static_cast<int>(changes.size());
     std::vector<float> scratch(
-        static_cast<size_t>(band_factor_scratch_floats(pictures.data(), count)));
-    const float across = level.sigma * noise_gain(0, 0);
-    return combine_band_factors(
-        measure_band_factors(pictures.data(), count, kWeakTextureLimit * (across * across),
-                             scratch.data()),
-        measure_band_factors(changes.data(), static_cast<int>(changes.size()), 0.0f,
-                             scratch.data()));
+        static_cast<size_t>(band_factor_scratch_floats(changes.data(), count)));
+    return measure_band_factors(changes.data(), count, scratch.data());
 }
 
 NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
@@ -142,7 +124,6 @@ NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
     NoiseLevel level = noise_level(spatial.data(), static_cast<int64_t>(spatial.size()),
                                    temporal.data(), static_cast<int64_t>(temporal.size()), texture,
                                    texture_as_noise_ ? nullptr : detail.data(), scratch.data());
-    bands_ = measure_bands(n, level);
     const int64_t spatial_count = static_cast<int64_t>(spatial.size());
     const int64_t temporal_count = static_cast<int64_t>(temporal.size());
     scratch.resize(static_cast<size_t>(3 * spatial_count + temporal_count));
@@ -156,6 +137,7 @@ NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
     const bool textured = level.certainty == NoiseCertainty::texture ||
                           (level.certainty == NoiseCertainty::some_weak_texture && texture >= 0.0 &&
                            texture < kTextureRatio * level.sigma);
+    bands_ = measure_bands_ && level.found ? measure_bands(n) : MeasuredBands{};
     level_from_curve_ = false;
     if (!texture_as_noise_ && level.found && !textured) {
         const float mean = noise_curve_mean(curve_);

@@ -45,9 +45,9 @@ public:
     const NoiseCurve& curve() const { return curve_; }
     // Whether the level level_at gave last is the curve's mean.
     bool level_from_curve() const { return level_from_curve_; }
-    // The band factors of the window level_at measured last (engine/noise_bands.h): from frame
-    // changes where the level is, else from the weakly textured blocks where the level is sure
-    // of them; white where the level is neither, none was found, or bands are not measured.
+    // The band factors of the window level_at measured last (engine/noise_bands.h), from its
+    // frame changes; white where no level was found, bands are not measured, or the window has
+    // no frame changes (one picture cannot tell fine texture from correlated noise).
     const MeasuredBands& bands() const { return bands_; }
 
 private:
@@ -57,10 +57,10 @@ private:
         std::vector<float> spatial_brightness, temporal_brightness;  // each value's block's
         int64_t unchanged = 0;  // blocks the same as in frame n - 1
         double texture = -1.0;  // the kurtosis level of a frame without temporal values
-        // With bands: the frame's band values of both kinds (temporal: none without a frame
-        // before) and its noise blocks' detail values, columns x rows of them.
+        // With bands: the band values of the change from frame n - 1 (none without it), of
+        // columns x rows noise blocks.
         int32_t columns = 0, rows = 0;
-        std::vector<float> band_spatial, band_temporal, block_detail;
+        std::vector<float> band_temporal;
     };
     struct Blocks {
         int32_t width = 0, height = 0;
@@ -82,8 +82,8 @@ private:
         PlaneView view();
     };
 
-    // The band factors of the window starting at frame n whose level is `level`.
-    MeasuredBands measure_bands(int64_t n, const NoiseLevel& level) const;
+    // The band factors of the window starting at frame n.
+    MeasuredBands measure_bands(int64_t n) const;
 
     int64_t window_, every_;
     bool texture_as_noise_, measure_bands_;

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -196,20 +195,13 @@ TEST_F(CliModes, OneFramesLevelSaysHowSureAndTheCurveComesOnRequest) {
     ASSERT_NE(at, std::string::npos) << r.err;
     EXPECT_NEAR(std::atof(r.err.c_str() + at + curve.size()), 6.0, 0.6) << r.err;
     EXPECT_EQ(r.err.compare(r.err.find(' ', at + curve.size()), 9, " - - - -\n"), 0) << r.err;
-    // Best mode's band factors: white noise's at level 0 (the finest diagonal band is the
-    // reference), too few blocks of 16 x 16 samples for level 1, which takes level 0's.
-    const std::string bands =
-        "noise bands Y by level 0-3, H V D (times white noise's; *: too "
-        "few blocks, the finer level's):";
-    const size_t b = r.err.find(bands);
-    ASSERT_NE(b, std::string::npos) << r.err;
-    std::istringstream factors(r.err.substr(b + bands.size(), r.err.find('\n', b) - b));
-    std::string h, v, d, bar, h1;
-    factors >> h >> v >> d >> bar >> h1;
-    EXPECT_NEAR(std::atof(h.c_str()), 1.0, 0.15) << r.err;
-    EXPECT_NEAR(std::atof(v.c_str()), 1.0, 0.15) << r.err;
-    EXPECT_EQ(d, "1.00");
-    EXPECT_EQ(h1, h + "*");
+    // Best mode's band factors: one frame has no frame changes to measure them on, so every
+    // band keeps white noise's (the finest diagonal one being the level's own).
+    EXPECT_NE(r.err.find("noise bands Y by level 0-3, H V D (times white noise's; *: not "
+                         "measured): 1.00* 1.00* 1.00 | 1.00* 1.00* 1.00* | 1.00* 1.00* 1.00* | "
+                         "1.00* 1.00* 1.00*\n"),
+              std::string::npos)
+        << r.err;
     EXPECT_EQ(run_velmora({in, out}).err.find("noise curve"), std::string::npos);
 }
 

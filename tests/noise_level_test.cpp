@@ -200,33 +200,51 @@ TEST(NoiseBlocks, ValuesAreMeanSquaresOfTheFinestDiagonalDetails) {
         EXPECT_NEAR(details[i], expected_detail[i], expected_detail[i] * 1e-5) << "block " << i;
     }
     // The bands of the first levels, from the same transform taken further: each band's whole
-    // blocks of 4 x 4 coefficients, and their values the mean squares.
+    // blocks of 4 x 4 coefficients.
     for (int l = 1; l < kNoiseBandLevels; ++l) plane.forward_level(l, 1);
-    std::vector<float> band_values(static_cast<size_t>(noise_band_value_floats(9, 5)));
-    spatial_band_values(frame.blocks, band_values.data());
-    size_t coefficient = 0, value = 0;
+    size_t coefficient = 0;
     for (int b = 0; b < kNoiseBands; ++b) {
         const int l = b / 3, o = b % 3, n = plane.W >> (l + 1), m = plane.H >> (l + 1);
-        const int columns = 9 >> l, rows = 5 >> l;
-        for (int i = 0; i < 4 * rows; ++i)
-            for (int j = 0; j < 4 * columns; ++j)
+        for (int i = 0; i < 4 * (5 >> l); ++i)
+            for (int j = 0; j < 4 * (9 >> l); ++j)
                 ASSERT_EQ(bits_of(frame.bands[coefficient++]),
                           bits_of(plane.at((o == 1 ? 0 : n) + j, (o == 0 ? 0 : m) + i)))
                     << "band " << b << " at " << j << "," << i;
+    }
+    EXPECT_EQ(coefficient, frame.bands.size());
+    // Their change from that frame to the next, whose noise block (0, 0) did not change: half
+    // the mean square of each block's changes, and none for the blocks holding (0, 0).
+    std::vector<uint16_t> s2 =
+        picture(w, h, SampleFormat::u8, 6.0, 5, [](int x, int y) { return 40.0 + x + 2 * y; });
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            s2[static_cast<size_t>(y) * w + x] = s[static_cast<size_t>(y) * w + x];
+    Frame next(s2, w, h, SampleFormat::u8);
+    std::vector<float> changes(static_cast<size_t>(noise_band_value_floats(9, 5)));
+    std::vector<uint8_t> usable(45);
+    temporal_band_values(frame.blocks, frame.view(), next.blocks, next.view(), usable.data(),
+                         changes.data());
+    size_t value = 0, base = 0;
+    for (int b = 0; b < kNoiseBands; ++b) {
+        const int columns = 9 >> (b / 3), rows = 5 >> (b / 3);
         for (int by = 0; by < rows; ++by)
             for (int bx = 0; bx < columns; ++bx) {
                 double sum = 0;
                 for (int i = 0; i < 4; ++i)
                     for (int j = 0; j < 4; ++j) {
-                        const float c =
-                            plane.at((o == 1 ? 0 : n) + 4 * bx + j, (o == 0 ? 0 : m) + 4 * by + i);
-                        sum += double(c) * c;
+                        const size_t at =
+                            base + static_cast<size_t>(4 * by + i) * (4 * columns) + 4 * bx + j;
+                        const double d = double(next.bands[at]) - frame.bands[at];
+                        sum += d * d;
                     }
-                EXPECT_NEAR(band_values[value++], sum / 16, sum / 16 * 1e-5) << "band " << b;
+                if (bx == 0 && by == 0)
+                    EXPECT_EQ(changes[value++], -1.0f) << "band " << b;
+                else
+                    EXPECT_NEAR(changes[value++], sum / 32, sum / 32 * 1e-5) << "band " << b;
             }
+        base += static_cast<size_t>(16 * columns * rows);
     }
-    EXPECT_EQ(coefficient, frame.bands.size());
-    EXPECT_EQ(value, band_values.size());
+    EXPECT_EQ(value, changes.size());
 }
 
 TEST(NoiseBlocks, SameForEveryThreadCountAndKernelTable) {
@@ -305,59 +323,55 @@ std::array<std::array<double, 3>, kNoiseBandLevels> band_noise(const std::vector
     return rms;
 }
 
-// The factors of `frames` consecutive frames with fresh noise, one picture's blocks (weakly
-// textured ones at noise `sigma`, where not null) or the frame changes, as a window has them.
-MeasuredBands measured(std::vector<Frame>& frames, bool changes, const double* sigma) {
+// The factors of the changes between consecutive frames with fresh noise, as a window has them.
+MeasuredBands measured(std::vector<Frame>& frames) {
     std::vector<std::vector<float>> values;
-    std::vector<BandEvidence> evidence;
-    for (size_t i = changes ? 1 : 0; i < frames.size(); ++i) {
-        Frame& f = frames[i];
+    std::vector<BandEvidence> changes;
+    for (size_t i = 1; i < frames.size(); ++i) {
+        Frame &before = frames[i - 1], &f = frames[i];
         values.emplace_back(
             static_cast<size_t>(noise_band_value_floats(f.blocks.columns, f.blocks.rows)));
         std::vector<uint8_t> usable(f.left_out.size());
-        if (changes)
-            temporal_band_values(frames[i - 1].blocks, frames[i - 1].view(), f.blocks, f.view(),
-                                 usable.data(), values.back().data());
-        else
-            spatial_band_values(f.blocks, values.back().data());
+        temporal_band_values(before.blocks, before.view(), f.blocks, f.view(), usable.data(),
+                             values.back().data());
     }
-    for (size_t i = 0; i < values.size(); ++i) {
-        const Frame& f = frames[i + (changes ? 1 : 0)];
-        evidence.push_back(
-            {f.blocks.columns, f.blocks.rows, values[i].data(), sigma ? f.detail.data() : nullptr});
-    }
-    const int count = static_cast<int>(evidence.size());
+    for (size_t i = 0; i < values.size(); ++i)
+        changes.push_back({frames[i].blocks.columns, frames[i].blocks.rows, values[i].data()});
+    const int count = static_cast<int>(changes.size());
     std::vector<float> scratch(
-        static_cast<size_t>(band_factor_scratch_floats(evidence.data(), count)));
-    const float across = sigma ? static_cast<float>(*sigma * 16.0) * noise_gain(0, 0) : 0.0f;
-    return combine_band_factors(
-        measure_band_factors(evidence.data(), count, kWeakTextureLimit * (across * across),
-                             scratch.data()),
-        {});
+        static_cast<size_t>(band_factor_scratch_floats(changes.data(), count)));
+    return measure_band_factors(changes.data(), count, scratch.data());
 }
 
-// White noise measures about 1 in every band, noise blurred as demosaicing blurs it measures
-// what its bands hold (less than white in the finest, nearly twice in the coarsest), on the
-// blocks of single pictures and on frame changes alike.
+// White noise measures about 1 in every band, and noise blurred as demosaicing blurs it what its
+// bands hold (less than white in the finest, nearly twice in the coarsest), on a still picture
+// and on one that moves (the moved blocks left out by the low quantile).
 TEST(NoiseBands, MeasureWhatEachBandHoldsOfWhiteAndOfBlurredNoise) {
     const int w = 640, h = 512;
-    const auto ramp = [](int x, int y) { return 90.0 + 0.05 * x + 0.03 * y; };
+    SplitMix64 rng{9};
+    std::vector<double> texture(static_cast<size_t>(w + 8) * h);
+    for (double& t : texture) t = 128 + rng.uniform(-30, 30);
     for (bool blurred : {false, true})
-        for (bool changes : {false, true}) {
-            SCOPED_TRACE(testing::Message() << (blurred ? "blurred" : "white")
-                                            << (changes ? ", frame changes" : ", pictures"));
+        for (bool moving : {false, true}) {
+            SCOPED_TRACE(testing::Message()
+                         << (blurred ? "blurred" : "white") << (moving ? ", moving" : ", still"));
             std::vector<Frame> frames;
             std::vector<double> first;
             for (int i = 0; i < 4; ++i) {
                 std::vector<double> n = gaussian_field(w, h, 60 + i + (blurred ? 10 : 0));
                 if (blurred) n = correlated(n, w, h);
                 if (i == 0) first = n;
-                frames.emplace_back(picture_with(n, w, h, SampleFormat::u8, 6.0, ramp), w, h,
+                // A smooth ramp, and where it moves, a texture moving two samples a frame over
+                // the top quarter.
+                const auto level = [&](int x, int y) {
+                    if (moving && y < h / 4)
+                        return texture[static_cast<size_t>(y) * (w + 8) + x + 2 * i];
+                    return 90.0 + 0.05 * x + 0.03 * y;
+                };
+                frames.emplace_back(picture_with(n, w, h, SampleFormat::u8, 6.0, level), w, h,
                                     SampleFormat::u8);
             }
-            if (!changes) frames.pop_back();  // three pictures, or three changes
-            const double sigma = 6.0;
-            const MeasuredBands got = measured(frames, changes, changes ? nullptr : &sigma);
+            const MeasuredBands got = measured(frames);
             const auto want = band_noise(first, w, h);
             for (int l = 0; l < kNoiseBandLevels; ++l)
                 for (int o = 0; o < 3; ++o) {
@@ -368,7 +382,7 @@ TEST(NoiseBands, MeasureWhatEachBandHoldsOfWhiteAndOfBlurredNoise) {
                         continue;
                     }
                     EXPECT_GE(got.blocks[3 * l + o], kLeastBandBlocks);
-                    EXPECT_NEAR(got.factors.f[l][o], want[l][o], 0.03 + 0.025 * l);
+                    EXPECT_NEAR(got.factors.f[l][o], want[l][o], 0.03 + 0.03 * l);
                 }
             if (blurred) {
                 EXPECT_GT(want[3][2], 1.6);
@@ -377,47 +391,16 @@ TEST(NoiseBands, MeasureWhatEachBandHoldsOfWhiteAndOfBlurredNoise) {
         }
 }
 
-// One picture's band factors come from its weakly textured blocks only, away from texture: the
-// texture over all but a narrow strip would read as noise at every level. A band with too few
-// blocks takes the finer level's factor (a picture of 8 x 8 blocks has enough at level 0 only,
-// the strip at levels 0 to 2), and factors stay within their bounds however the noise is spread
-// (a 4 x 4 mean leaves the finest diagonal band nearly nothing).
-TEST(NoiseBands, OnlyWeakTextureCountsAndFactorsStayWithinBounds) {
-    const auto sign = [](uint64_t v) {
-        v = (v ^ (v >> 29)) * 0xBF58476D1CE4E5B9ull;
-        return (v >> 40) & 1 ? 1.0 : -1.0;
-    };
-    const int w = 2048, h = 512;
-    const auto textured = [&](int x, int y) {
-        if (x < 160) return 120.0;
-        const auto ux = static_cast<uint64_t>(x / 3), uy = static_cast<uint64_t>(y / 3);
-        return 120.0 + 25.0 * sign(ux + 1000) + 25.0 * sign(uy + 5000) +
-               10.0 * sign(ux * 4096 + uy + 90000);
-    };
-    std::vector<Frame> frames;
-    frames.emplace_back(picture(w, h, SampleFormat::u8, 5.0, 70, textured), w, h, SampleFormat::u8);
-    const double sigma = 5.0;
-    const MeasuredBands weak = measured(frames, false, &sigma);
-    const MeasuredBands all = measured(frames, false, nullptr);
-    float most = 0.0f;
-    for (int l = 0; l < 3; ++l)
-        for (int o = 0; o < 3; ++o) {
-            SCOPED_TRACE(testing::Message() << "level " << l << ", orientation " << o);
-            EXPECT_NEAR(weak.factors.f[l][o], 1.0, 0.1);
-            most = std::max(most, all.factors.f[l][o]);
-        }
-    EXPECT_GT(most, 1.5) << "the texture was not read as noise without the selection";
-    for (int o = 0; o < 3; ++o) {
-        EXPECT_GE(weak.blocks[6 + o], kLeastBandBlocks);
-        EXPECT_EQ(weak.blocks[9 + o], 0);  // two blocks of level 3 across the strip at most
-        EXPECT_EQ(weak.factors.f[3][o], weak.factors.f[2][o]);
-        EXPECT_EQ(weak.factors.f[4][o], weak.factors.f[2][o]);
-    }
-
+// A band with too few blocks takes the finer level's factor (a picture of 8 x 8 blocks has
+// enough at level 0 only), and factors stay within their bounds however the noise is spread (a
+// 4 x 4 mean leaves the finest diagonal band nearly nothing).
+TEST(NoiseBands, TooFewBlocksTakeTheFinerLevelsAndFactorsStayWithinBounds) {
     std::vector<Frame> small;
-    small.emplace_back(picture(64, 64, SampleFormat::u8, 5.0, 71, [](int, int) { return 100.0; }),
-                       64, 64, SampleFormat::u8);
-    const MeasuredBands thin = measured(small, false, nullptr);
+    for (int i = 0; i < 2; ++i)
+        small.emplace_back(
+            picture(64, 64, SampleFormat::u8, 5.0, 71 + i, [](int, int) { return 100.0; }), 64, 64,
+            SampleFormat::u8);
+    const MeasuredBands thin = measured(small);
     for (int l = 1; l < kLevels; ++l)
         for (int o = 0; o < 3; ++o) {
             EXPECT_EQ(thin.factors.f[l][o], thin.factors.f[0][o]) << l << ", " << o;
@@ -428,20 +411,19 @@ TEST(NoiseBands, OnlyWeakTextureCountsAndFactorsStayWithinBounds) {
     EXPECT_EQ(thin.factors.f[0][2], 1.0f);
     EXPECT_NEAR(thin.factors.f[0][0], 1.0, 0.15);
 
+    const int w = 512, h = 512;
     std::vector<Frame> boxed;
-    for (int i = 0; i < 2; ++i)
+    for (int i = 0; i < 3; ++i)
         boxed.emplace_back(picture_with(correlated(gaussian_field(w, h, 72 + i), w, h, true), w, h,
                                         SampleFormat::u8, 20.0, [](int, int) { return 128.0; }),
                            w, h, SampleFormat::u8);
-    for (bool changes : {false, true}) {
-        const MeasuredBands bounded = measured(boxed, changes, nullptr);
-        for (int l = 0; l < kLevels; ++l)
-            for (int o = 0; o < 3; ++o) {
-                EXPECT_GE(bounded.factors.f[l][o], kLeastBandFactor) << l << ", " << o;
-                EXPECT_LE(bounded.factors.f[l][o], kMostBandFactor) << l << ", " << o;
-            }
-        EXPECT_EQ(bounded.factors.f[3][2], kMostBandFactor) << changes;
-    }
+    const MeasuredBands bounded = measured(boxed);
+    for (int l = 0; l < kLevels; ++l)
+        for (int o = 0; o < 3; ++o) {
+            EXPECT_GE(bounded.factors.f[l][o], kLeastBandFactor) << l << ", " << o;
+            EXPECT_LE(bounded.factors.f[l][o], kMostBandFactor) << l << ", " << o;
+        }
+    EXPECT_EQ(bounded.factors.f[3][2], kMostBandFactor);
 }
 
 // Pure Gaussian noise on a smooth picture: one frame gives the level within a few percent, and

@@ -216,8 +216,7 @@ public:
             velmora_noise_bands b;
             if (velmora_measured_bands(d_, p, &b) != VELMORA_OK) continue;
             text = std::string("  noise bands ") + kNames[p] +
-                   " by level 0-3, H V D (times white noise's; *: too few blocks, the finer "
-                   "level's):";
+                   " by level 0-3, H V D (times white noise's; *: not measured):";
             for (int l = 0; l < 4; ++l) {
                 text += l ? " |" : "";
                 for (int o = 0; o < 3; ++o) {

@@ -275,11 +275,10 @@ VELMORA_API velmora_status velmora_measured_curve(const VelmoraDenoiser* denoise
  * [level][orientation] multiplies the band's noise (standard deviation), levels 0 (finest) to
  * 4, orientations H, V and D. Demosaicing, compression and scaling leave less noise in the
  * finest bands and more in coarser ones. Levels 0 to 3 are measured on the window's frame
- * changes and on its pictures' weakly textured parts (the smaller factor of the two), within
- * 0.5 to 2.5; a band with too few blocks (blocks 0) takes the finer level's, level 4 takes level
- * 3's, and the finest D band, which the plane's level is measured on, is 1. All 1 where the
- * level is unsure (fine texture everywhere and no frame changes). Best mode filters with them;
- * exact mode does not. */
+ * changes, within 0.5 to 2.5; a band with too few blocks (blocks 0) takes the finer level's,
+ * level 4 takes level 3's, and the finest D band, which the plane's level is measured on, is 1.
+ * All 1 for a window of one frame (one picture cannot tell fine texture from such noise). Best
+ * mode filters with them; exact mode does not. */
 #define VELMORA_BAND_LEVELS 5
 typedef struct velmora_noise_bands {
     double factor[VELMORA_BAND_LEVELS][3];

@@ -179,7 +179,7 @@ void apply_worker(int t, int T, void* c) {
 void error_map_worker(int t, int T, void* c) {
     const Pass& p = *static_cast<Pass*>(c);
     gain_error_map_rows(p.layout.plane, p.maps.gains, p.view->width, p.view->height, p.error_sigma,
-                        p.extras->error_layout, p.extras->error_map, t, T);
+                        p.extras->error_layout, p.extras->error_map, t, T, p.extras->band_factors);
 }
 
 }  // namespace
@@ -210,7 +210,7 @@ void denoise_best(const BestMode& b, const PlaneView& view, float noise, PlaneKi
     pass.source = extras.source ? extras.source : &view;
     pass.extras = &extras;
     pass.layout = lay_out(b.memory, view.width, view.height, b.threads);
-    pass.shrink = shrink_settings(noise, kind == PlaneKind::chroma);
+    pass.shrink = shrink_settings(noise, kind == PlaneKind::chroma, extras.band_factors);
     if (!shrink_is_defined(pass.shrink)) return;
     if (extras.noise_ratio)
         for (int l = 0; l < kLevels; ++l) pass.maps.ratio[l] = pass.layout.ratio[l];

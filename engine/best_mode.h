@@ -18,6 +18,7 @@
 #include "engine/plane_view.h"
 #include "engine/thread_speeds.h"
 #include "kernels/kernel_set.h"
+#include "wavelet/band_shrink.h"
 
 namespace velmora {
 
@@ -59,6 +60,10 @@ struct BestModeExtras {
     // m_0 from m, m_(l+1) from m_l, each value ((a + b) + (c + d)) * 0.25 of the 2 x 2 below it,
     // a and b the upper pair.
     const float* noise_ratio = nullptr;
+    // The noise of each detail block relative to white noise's (wavelet/band_shrink.h); null:
+    // white. It scales the noise of every coefficient of the block, before the ratio map, and
+    // the block's noise in the error map.
+    const BandFactors* band_factors = nullptr;
     // The error map of the result (error_map.h) in 8-bit steps squared: g the gain of the
     // empirical Wiener step of the first move's transform (the picture not moved), sigma =
     // noise / error_unit (working units per 8-bit step). The other moves' errors differ from

@@ -19,11 +19,12 @@ struct Factors {
     float low;
 };
 
-Factors factors() {
+Factors factors(const BandFactors* bands) {
     Factors f;
     for (int l = 0; l < kLevels; ++l)
         for (int o = 0; o < 3; ++o) {
-            const float g = noise_gain(l, o);
+            float g = noise_gain(l, o);
+            if (bands) g = g * bands->f[l][o];
             f.band[l][o] = g * g * (1.0f / static_cast<float>(int32_t{1} << (2 * l + 2)));
         }
     const float low = std::bit_cast<float>(kLowGainBits);
@@ -85,8 +86,8 @@ float block_error(const Source& s, const Factors& f, float variance, int32_t y0,
 // The blocks of thread t's share of the map's rows.
 template <class Gain>
 void error_rows(const Source& s, float sigma, const ErrorMapLayout& layout, float* map, int t,
-                int T, Gain gain) {
-    const Factors f = factors();
+                int T, Gain gain, const BandFactors* bands = nullptr) {
+    const Factors f = factors(bands);
     const float variance = sigma * sigma;
     const ItemRange rows = thread_share(layout.rows, t, T);
     for (int32_t by = rows.begin; by < rows.end; ++by) {
@@ -135,9 +136,10 @@ void thresholded_error_map(const Engine& e, float sigma, const ErrorMapLayout& l
 
 void gain_error_map_rows(const TransformPlane& plane, const float* gains, int32_t width,
                          int32_t height, float sigma, const ErrorMapLayout& layout, float* map,
-                         int t, int T) {
+                         int t, int T, const BandFactors* bands) {
     const Source source = {gains, plane.W, plane.H, width, height};
-    error_rows(source, sigma, layout, map, t, T, [](float g) { return g; });
+    error_rows(
+        source, sigma, layout, map, t, T, [](float g) { return g; }, bands);
 }
 
 }  // namespace velmora

@@ -19,6 +19,7 @@
 #include "engine/engine.h"
 #include "engine/executor.h"
 #include "engine/motion_search.h"
+#include "wavelet/band_shrink.h"
 #include "wavelet/transform_plane.h"
 
 namespace velmora {
@@ -45,9 +46,11 @@ void thresholded_error_map(const Engine& e, float sigma, const ErrorMapLayout& l
 
 // The transform of a picture of width x height samples at the top left of its plane: `gains`
 // holds the gain g of every detail coefficient at the coefficient's place in a plane laid out
-// like `plane`. For thread t of T, the rows of blocks of its share.
+// like `plane`. With `bands`, each subband's noise is that of correlated noise: G[l][o] becomes
+// G[l][o] * factor[l][o] (rounded) before it is squared; the low band keeps G_A. For thread t of
+// T, the rows of blocks of its share.
 void gain_error_map_rows(const TransformPlane& plane, const float* gains, int32_t width,
                          int32_t height, float sigma, const ErrorMapLayout& layout, float* map,
-                         int t, int T);
+                         int t, int T, const BandFactors* bands = nullptr);
 
 }  // namespace velmora

@@ -4,6 +4,7 @@
 
 #include "engine/best_mode.h"
 #include "engine/engine.h"
+#include "engine/noise_bands.h"
 #include "engine/plane_io.h"
 
 namespace velmora {
@@ -142,6 +143,11 @@ void blocks_worker(int t, int T, void* c) {
     }
 }
 
+void bands_worker(int t, int T, void* c) {
+    const Measure& m = *static_cast<Measure*>(c);
+    copy_noise_bands(m.plane, *m.out, t, T);
+}
+
 // The coefficient (i, j) of block (bx, by).
 float coefficient(const NoiseBlocks& b, int32_t bx, int32_t by, int32_t i, int32_t j) {
     const int64_t row = static_cast<int64_t>(by) * kNoiseBlockCoefficients + i;
@@ -149,15 +155,15 @@ float coefficient(const NoiseBlocks& b, int32_t bx, int32_t by, int32_t i, int32
         .coefficients[row * b.columns * kNoiseBlockCoefficients + bx * kNoiseBlockCoefficients + j];
 }
 
-bool same_samples(const PlaneView& a, const PlaneView& b, int32_t bx, int32_t by) {
+}  // namespace
+
+bool same_block_samples(const PlaneView& a, const PlaneView& b, int32_t bx, int32_t by) {
     const int32_t x0 = bx * kNoiseBlockSamples, y0 = by * kNoiseBlockSamples;
     for (int32_t y = y0; y < y0 + kNoiseBlockSamples; ++y)
         for (int32_t x = x0; x < x0 + kNoiseBlockSamples; ++x)
             if (sample_at(a, x, y) != sample_at(b, x, y)) return false;
     return true;
 }
-
-}  // namespace
 
 int64_t noise_blocks_memory_floats(int32_t max_width, int32_t max_height, int32_t threads) {
     return working_floats(best_padded_size(max_width), best_padded_size(max_height),
@@ -170,10 +176,12 @@ void measure_noise_blocks(const KernelSet& k, float* memory, int32_t threads, co
                  lay_out_plane(memory, best_padded_size(view.width), best_padded_size(view.height)),
                  &out};
     // The picture goes in as the best mode's unmoved transform takes it, into a plane padded as
-    // the best mode pads; the engine's forward stages decompose that plane where it lies.
+    // the best mode pads; the engine's forward stages decompose that plane where it lies (further
+    // down where the bands are asked for: the finest level is the same either way).
     ex.run(ex.self, load_worker, &m);
-    forward(engine_over_plane(k, m.plane, threads, 1), ex);
+    forward(engine_over_plane(k, m.plane, threads, out.bands ? kNoiseBandLevels : 1), ex);
     ex.run(ex.self, blocks_worker, &m);
+    if (out.bands) ex.run(ex.self, bands_worker, &m);
 }
 
 int64_t spatial_noise_values(const NoiseBlocks& frame, float* values, float* details,
@@ -209,7 +217,7 @@ int64_t temporal_noise_values(const NoiseBlocks& previous, const PlaneView& prev
         for (int32_t bx = 0; bx < current.columns; ++bx) {
             const int64_t at = static_cast<int64_t>(by) * current.columns + bx;
             if (previous.left_out[at] || current.left_out[at]) continue;
-            if (same_samples(previous_view, current_view, bx, by)) {
+            if (same_block_samples(previous_view, current_view, bx, by)) {
                 ++same;
                 continue;
             }

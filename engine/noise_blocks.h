@@ -33,6 +33,10 @@ struct NoiseBlocks {
     // columns x rows, row-major, or null: the mean of each block's 64 samples, in working units
     // (exact: a sum of 64 whole numbers over 64). The caller's.
     float* brightness = nullptr;
+    // noise_band_coefficient_floats(columns, rows) floats, or null: the coefficients of the
+    // detail bands of the first levels (engine/noise_bands.h), from the same transform taken
+    // further down. The caller's.
+    float* bands = nullptr;
 };
 
 // Whole blocks of a picture side.
@@ -42,7 +46,8 @@ inline int32_t noise_blocks_along(int32_t side) { return side / kNoiseBlockSampl
 // threads.
 int64_t noise_blocks_memory_floats(int32_t max_width, int32_t max_height, int32_t threads);
 
-// Decomposes the picture of `view` by one level into `memory` (16-byte aligned) and fills
+// Decomposes the picture of `view` by one level (kNoiseBandLevels with `out.bands`) into
+// `memory` (16-byte aligned) and fills
 // `out`, whose columns and rows must be the view's block counts. ex.threads <= threads.
 void measure_noise_blocks(const KernelSet& k, float* memory, int32_t threads, const PlaneView& view,
                           const Executor& ex, NoiseBlocks& out);
@@ -54,6 +59,9 @@ void measure_noise_blocks(const KernelSet& k, float* memory, int32_t threads, co
 // frame's `brightness` must be there) their brightness.
 int64_t spatial_noise_values(const NoiseBlocks& frame, float* values, float* details = nullptr,
                              float* brightness = nullptr);
+
+// Whether block (bx, by) has the same 8 x 8 samples in both views.
+bool same_block_samples(const PlaneView& a, const PlaneView& b, int32_t bx, int32_t by);
 
 // Half the mean square of the change of the coefficients between two consecutive frames of the
 // same picture size, for every block left out in neither frame whose 8 x 8 samples are not all

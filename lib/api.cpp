@@ -320,6 +320,25 @@ velmora_status velmora_measured_curve(const VelmoraDenoiser* d, int plane,
     return VELMORA_OK;
 }
 
+static_assert(VELMORA_BAND_LEVELS == kLevels);
+
+velmora_status velmora_measured_bands(const VelmoraDenoiser* d, int plane,
+                                      velmora_noise_bands* bands) {
+    if (!d || !bands || plane < 0 || plane >= d->shape.planes()) return VELMORA_ERROR_ARGUMENT;
+    const velmora::MeasuredCurve c = d->stream.curve(plane);
+    if (!c.known || d->settings.mode != VELMORA_MODE_BEST) return VELMORA_AGAIN;
+    for (int l = 0; l < VELMORA_BAND_LEVELS; ++l)
+        for (int o = 0; o < 3; ++o) {
+            bands->factor[l][o] = c.bands.factors.f[l][o];
+            bands->blocks[l][o] = l < velmora::kNoiseBandLevels
+                                      ? static_cast<long long>(c.bands.blocks[3 * l + o])
+                                      : 0;
+        }
+    bands->first_frame = static_cast<long long>(c.first);
+    bands->last_frame = static_cast<long long>(c.last);
+    return VELMORA_OK;
+}
+
 velmora_status velmora_memory_needed(const velmora_format* format, const velmora_settings* settings,
                                      size_t* bytes) {
     if (!format || !settings || !bytes) return VELMORA_ERROR_ARGUMENT;

@@ -68,7 +68,8 @@ Denoiser::Denoiser(const velmora_settings& s, const FrameShape& f, PlaneEngine& 
     if (s.strength == VELMORA_STRENGTH_NOISE) {
         for (int p = 0; p < f.planes(); ++p) {
             if (measures(s, p))
-                windows_[p].emplace(s.measure_window, s.measure_every, s.texture_as_noise != 0);
+                windows_[p].emplace(s.measure_window, s.measure_every, s.texture_as_noise != 0,
+                                    s.mode == VELMORA_MODE_BEST);
             else if (s.noise[p] != VELMORA_NOISE_MEASURED)
                 set_level(p, s.noise_factor[p] * (s.noise[p] * working_units_per_8bit(f.format)));
             // else a measured plane whose factor is 0: untouched
@@ -88,10 +89,11 @@ int64_t Denoiser::lookahead() const {
     return 1;
 }
 
-void Denoiser::set_level(int p, double working, const LocalNoise& local) {
+void Denoiser::set_level(int p, double working, const LocalNoise& local, const BandFactors& bands) {
     if (s_.mode == VELMORA_MODE_EXACT) rows_[p] = row_for_threshold(s_.k * working);
     sigmas_[p] = static_cast<float>(working);
     local_[p] = local;
+    bands_[p] = bands;
 }
 
 const float* Denoiser::noise_ratios(const PlaneView& picture, int p, const PlaneLevels& levels,
@@ -112,6 +114,7 @@ PlaneLevels Denoiser::levels() const {
     l.rows = rows_;
     l.sigmas = sigmas_;
     l.local = local_;
+    l.bands = bands_;
     for (int p = 0; p < 3; ++p) l.eight_bit[p] = sigmas_[p] / working_units_per_8bit(f_.format);
     return l;
 }
@@ -148,6 +151,7 @@ void Denoiser::update_levels(int64_t n, velmora_field_order order) {
             curve.sigma[b] = bin.found ? bin.sigma / unit : -1.0;
             curve.blocks[b] = bin.spatial_values + bin.temporal_values;
         }
+        curve.bands = windows_[p]->bands();
         const std::string name = std::string("plane ") + kPlaneNames[p] + ": ";
         int state;
         if ((!level.found || still) && measured_before_[p]) {
@@ -177,7 +181,7 @@ void Denoiser::update_levels(int64_t n, velmora_field_order order) {
             local.used = s_.mode == VELMORA_MODE_BEST && windows_[p]->level_from_curve();
             local.curve = windows_[p]->curve();
             local.level = level.sigma;
-            set_level(p, s_.noise_factor[p] * level.sigma, local);
+            set_level(p, s_.noise_factor[p] * level.sigma, local, windows_[p]->bands().factors);
             measured_before_[p] = true;
             levels +=
                 std::string(levels.empty() ? " " : ", ") + kPlaneNames[p] + " " + fixed(sigma, 2);
@@ -251,6 +255,7 @@ void Denoiser::filter_best(const PlaneView& plane, int p, velmora_field_order or
             extras.error_unit = static_cast<float>(working_units_per_8bit(f_.format));
         }
         extras.noise_ratio = noise_ratios(picture, p, levels(), nullptr);
+        extras.band_factors = &bands_[p];
         engine().denoise_best(picture, sigmas_[p], kind, extras);
         if (parity < 0) break;
     }
@@ -267,6 +272,7 @@ void Denoiser::filter_picture(const PlaneView& source, const PlaneView& target, 
     BestModeExtras extras;
     extras.source = &source;
     extras.noise_ratio = noise_ratios(source, p, levels, noise_ratio);
+    extras.band_factors = &levels.bands[p];
     engine().denoise_best(target, levels.sigmas[p], p == 0 ? PlaneKind::luma : PlaneKind::chroma,
                           extras);
 }

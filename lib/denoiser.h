@@ -30,13 +30,15 @@ struct LocalNoise {
 };
 
 // What a frame's planes were filtered with: exact mode's thresholds, best mode's noise levels
-// (working units) and the local noise they follow, and either mode's noise levels in 8-bit
-// steps (0 where none is known).
+// (working units), the local noise they follow and their noise per detail band relative to
+// white noise's (measured planes; white for a level given), and either mode's noise levels in
+// 8-bit steps (0 where none is known).
 struct PlaneLevels {
     velmora_mode mode = VELMORA_MODE_BEST;
     std::array<ThresholdRow, 3> rows = {};
     std::array<float, 3> sigmas = {};
     std::array<LocalNoise, 3> local = {};
+    std::array<BandFactors, 3> bands = {};
     std::array<double, 3> eight_bit = {};
 
     // Whether plane p is filtered at all.
@@ -52,6 +54,7 @@ struct MeasuredCurve {
     int64_t first = 0, last = 0;  // the window's frames, as the messages number them
     std::array<double, kNoiseCurveBins> sigma = {};
     std::array<int64_t, kNoiseCurveBins> blocks = {};  // the values each bin had
+    MeasuredBands bands;  // the window's noise per detail band (white where not measured)
 };
 
 class Denoiser {
@@ -107,9 +110,10 @@ private:
     // The measured planes' levels for the window starting at frame n, with what they found said
     // in the log.
     void update_levels(int64_t n, velmora_field_order order);
-    // Sets plane p's level: `working` units (the noise factor applied), 0 for none; and the
-    // local noise it follows, or none.
-    void set_level(int p, double working, const LocalNoise& local = {});
+    // Sets plane p's level: `working` units (the noise factor applied), 0 for none; the local
+    // noise it follows, or none; and its band factors (white by default).
+    void set_level(int p, double working, const LocalNoise& local = {},
+                   const BandFactors& bands = {});
     // Best mode's noise ratios of a picture of plane p with `levels`: the local noise's, times
     // `given` where that is not null; `given` itself where the plane has no local noise.
     const float* noise_ratios(const PlaneView& picture, int p, const PlaneLevels& levels,
@@ -129,6 +133,7 @@ private:
     std::array<int, 3> said_ = {};                       // what was last said of a plane (see .cpp)
     std::array<MeasuredCurve, 3> curves_ = {};
     std::array<LocalNoise, 3> local_ = {};
+    std::array<BandFactors, 3> bands_ = {};
     std::vector<float> ratios_;  // the noise ratios of the picture being filtered
 };
 

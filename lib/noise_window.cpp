@@ -10,10 +10,11 @@ namespace velmora {
 
 PlaneView NoiseWindow::Blocks::view() { return {samples.data(), 1, width, width, height, format}; }
 
-NoiseWindow::NoiseWindow(int64_t window, int64_t every, bool texture_as_noise)
+NoiseWindow::NoiseWindow(int64_t window, int64_t every, bool texture_as_noise, bool bands)
     : window_(window < 1 ? 1 : window),
       every_(every < 1 ? 1 : every),
-      texture_as_noise_(texture_as_noise) {}
+      texture_as_noise_(texture_as_noise),
+      measure_bands_(bands && !texture_as_noise) {}
 
 bool NoiseWindow::wants(int64_t n) const { return n >= 0 && n % every_ < window_; }
 
@@ -28,6 +29,8 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
     b.left_out.resize(static_cast<size_t>(columns) * rows);
     b.detail.resize(b.left_out.size());
     b.brightness.resize(b.left_out.size());
+    b.bands.resize(
+        measure_bands_ ? static_cast<size_t>(noise_band_coefficient_floats(columns, rows)) : 0);
     NoiseBlocks blocks = b.blocks();
     engine.measure_noise(picture, blocks);
     // The samples, packed, for the next frame's comparison.
@@ -64,6 +67,14 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
                                   &m.unchanged, m.temporal_brightness.data())));
         m.temporal_brightness.resize(m.temporal.size());
     }
+    if (measure_bands_ && pair) {
+        m.columns = columns;
+        m.rows = rows;
+        m.band_temporal.resize(static_cast<size_t>(noise_band_value_floats(columns, rows)));
+        std::vector<uint8_t> usable(b.left_out.size());
+        temporal_band_values(previous_.blocks(), previous_.view(), blocks, b.view(), usable.data(),
+                             m.band_temporal.data());
+    }
     // Only a window without temporal values uses the kurtosis level (noise_level.h): it is
     // measured on the frames that give none to their window, a window's first among them.
     if (!texture_as_noise_ && (starts(n) || m.temporal.empty()))
@@ -71,6 +82,18 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
     frames_[n] = std::move(m);
     std::swap(previous_, current_);
     previous_frame_ = n;
+}
+
+MeasuredBands NoiseWindow::measure_bands(int64_t n) const {
+    std::vector<BandEvidence> changes;
+    for (auto it = frames_.upper_bound(n); it != frames_.end() && it->first <= last_of(n); ++it)
+        if (!it->second.band_temporal.empty())
+            changes.push_back(
+                {it->second.columns, it->second.rows, it->second.band_temporal.data()});
+    const int count = static_cast<int>(changes.size());
+    std::vector<float> scratch(
+        static_cast<size_t>(band_factor_scratch_floats(changes.data(), count)));
+    return measure_band_factors(changes.data(), count, scratch.data());
 }
 
 NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
@@ -114,6 +137,7 @@ NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
     const bool textured = level.certainty == NoiseCertainty::texture ||
                           (level.certainty == NoiseCertainty::some_weak_texture && texture >= 0.0 &&
                            texture < kTextureRatio * level.sigma);
+    bands_ = measure_bands_ && level.found ? measure_bands(n) : MeasuredBands{};
     level_from_curve_ = false;
     if (!texture_as_noise_ && level.found && !textured) {
         const float mean = noise_curve_mean(curve_);

@@ -9,6 +9,7 @@
 #include <map>
 #include <vector>
 
+#include "engine/noise_bands.h"
 #include "engine/noise_blocks.h"
 #include "engine/noise_curve.h"
 #include "engine/noise_level.h"
@@ -19,8 +20,9 @@ namespace velmora {
 class NoiseWindow {
 public:
     // With `texture_as_noise`, a window without temporal values takes its spatial level as it
-    // is (neither weakly textured blocks nor the kurtosis level: noise_level.h).
-    NoiseWindow(int64_t window, int64_t every, bool texture_as_noise);
+    // is (neither weakly textured blocks nor the kurtosis level: noise_level.h). With `bands`
+    // (and not texture_as_noise), the noise of each detail band is measured too.
+    NoiseWindow(int64_t window, int64_t every, bool texture_as_noise, bool bands = false);
 
     // Whether frame n (counted from the first frame filtered) belongs to a window.
     bool wants(int64_t n) const;
@@ -43,6 +45,10 @@ public:
     const NoiseCurve& curve() const { return curve_; }
     // Whether the level level_at gave last is the curve's mean.
     bool level_from_curve() const { return level_from_curve_; }
+    // The band factors of the window level_at measured last (engine/noise_bands.h), from its
+    // frame changes; white where no level was found, bands are not measured, or the window has
+    // no frame changes (one picture cannot tell fine texture from correlated noise).
+    const MeasuredBands& bands() const { return bands_; }
 
 private:
     struct Measured {
@@ -51,6 +57,10 @@ private:
         std::vector<float> spatial_brightness, temporal_brightness;  // each value's block's
         int64_t unchanged = 0;  // blocks the same as in frame n - 1
         double texture = -1.0;  // the kurtosis level of a frame without temporal values
+        // With bands: the band values of the change from frame n - 1 (none without it), of
+        // columns x rows noise blocks.
+        int32_t columns = 0, rows = 0;
+        std::vector<float> band_temporal;
     };
     struct Blocks {
         int32_t width = 0, height = 0;
@@ -59,15 +69,25 @@ private:
         std::vector<uint8_t> left_out;
         std::vector<float> detail, brightness;
         std::vector<uint8_t> samples;  // a packed copy of the picture
+        std::vector<float> bands;      // empty without bands
         NoiseBlocks blocks() {
-            return {width / 8,       height / 8,    coefficients.data(),
-                    left_out.data(), detail.data(), brightness.data()};
+            return {width / 8,
+                    height / 8,
+                    coefficients.data(),
+                    left_out.data(),
+                    detail.data(),
+                    brightness.data(),
+                    bands.empty() ? nullptr : bands.data()};
         }
         PlaneView view();
     };
 
+    // The band factors of the window starting at frame n.
+    MeasuredBands measure_bands(int64_t n) const;
+
     int64_t window_, every_;
-    bool texture_as_noise_;
+    bool texture_as_noise_, measure_bands_;
+    MeasuredBands bands_;
     std::map<int64_t, Measured> frames_;
     NoiseCurve curve_ = {};
     bool level_from_curve_ = false;

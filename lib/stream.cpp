@@ -125,6 +125,14 @@ int64_t Stream::memory_bytes(const velmora_settings& s, const FrameShape& f) {
         bytes += 2 * (static_cast<int64_t>(f.plane_bytes(p)) +
                       blocks * (kNoiseBlockCoefficients * kNoiseBlockCoefficients * 4 + 1 + 2 * 4));
         bytes += (s.measure_window + 1) * blocks * 5 * 4 + s.measure_window * blocks * (5 + 4) * 4;
+        if (exact || s.texture_as_noise) continue;
+        // Best mode's bands: two frames' band coefficients; each windowed frame's band values
+        // and the usable blocks of its change; the scratch of the factors.
+        const int32_t columns = noise_blocks_along(f.plane_width(p));
+        const int32_t rows = noise_blocks_along(f.plane_height(p));
+        bytes += 2 * noise_band_coefficient_floats(columns, rows) * 4 + blocks;
+        bytes += (s.measure_window + 1) * noise_band_value_floats(columns, rows) * 4;
+        bytes += s.measure_window * 2 * blocks * 4;
     }
     // Best mode's noise ratios where it follows a measured curve: a float per sample of the
     // largest plane.

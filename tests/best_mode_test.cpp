@@ -138,6 +138,7 @@ void shrink(Grid& g, int x0, int y0, int n, int m, int r, float inv_window, floa
 // blocks of bw x bh samples.
 struct Extras {
     const std::vector<float>* ratio = nullptr;
+    const BandFactors* factors = nullptr;  // each block's noise times its factor
     std::vector<float>* error = nullptr;
     int bw = 8, bh = 8;
 };
@@ -166,7 +167,8 @@ Grid ratio_level(const std::vector<float>& ratio, int w, int h, int W, int H, in
 // The error of the block [x0, x1) x [y0, y1) of the picture from the gains of a move: the
 // gains of the coefficients covering it, each times the samples it covers (counted one by one),
 // per band, scaled by the band's squared noise gain over its span.
-float block_error(Grid& gains, int dy, int dx, int x0, int x1, int y0, int y1, float sigma) {
+float block_error(Grid& gains, int dy, int dx, int x0, int x1, int y0, int y1, float sigma,
+                  const BandFactors* factors) {
     const uint32_t gain_bits[2][5] = {{0x3F8171D6, 0x3F86F5E0, 0x3F80E2CA, 0x3F7BBAAF, 0x3F79BBC0},
                                       {0x3F7BA2D7, 0x3F8F2FA8, 0x3F85AC35, 0x3F80794E, 0x3F7D7408}};
     float sum = 0.0f;
@@ -183,7 +185,8 @@ float block_error(Grid& gains, int dy, int dx, int x0, int x1, int y0, int y1, f
                             count += (y + dy) / span == i && (x + dx) / span == j;
                     covered = covered + gains.at(bx + j, by + i) * static_cast<float>(count);
                 }
-            const float g = float_from_bits(gain_bits[o == 2][l]);
+            float g = float_from_bits(gain_bits[o == 2][l]);
+            if (factors) g = g * factors->f[l][o];
             sum = sum + covered * (g * g * (1.0f / static_cast<float>(span * span)));
         }
     }
@@ -219,7 +222,8 @@ std::vector<uint16_t> filter(const std::vector<uint16_t>& s, int w, int h, Sampl
             Grid ratio =
                 extras.ratio ? ratio_level(*extras.ratio, w, h, W, H, dy, dx, l) : Grid(0, 0);
             for (int o = 0; o < 3; ++o) {
-                const float sb = sigma * float_from_bits(gains[o == 2][l]);
+                float sb = sigma * float_from_bits(gains[o == 2][l]);
+                if (extras.factors) sb = sb * extras.factors->f[l][o];
                 const float sn2 = sb * sb;
                 shrink(g, o == 1 ? 0 : n, o == 0 ? 0 : m, n, m, r, inv_window, sn2, alpha * sn2,
                        extras.ratio ? &ratio : nullptr, kept);
@@ -231,8 +235,9 @@ std::vector<uint16_t> filter(const std::vector<uint16_t>& s, int w, int h, Sampl
             const int columns = (w + extras.bw - 1) / extras.bw;
             for (int y0 = 0; y0 < h; y0 += extras.bh)
                 for (int x0 = 0; x0 < w; x0 += extras.bw) {
-                    const float e = block_error(kept, dy, dx, x0, std::min(x0 + extras.bw, w), y0,
-                                                std::min(y0 + extras.bh, h), sigma / unit);
+                    const float e =
+                        block_error(kept, dy, dx, x0, std::min(x0 + extras.bw, w), y0,
+                                    std::min(y0 + extras.bh, h), sigma / unit, extras.factors);
                     float& out = (*extras.error)[static_cast<size_t>(y0 / extras.bh) * columns +
                                                  x0 / extras.bw];
                     out = e;
@@ -311,6 +316,7 @@ std::vector<uint16_t> engine_filter(const std::vector<uint16_t>& s, int w, int h
     Samples samples(s, w, h, f);
     BestModeExtras x;
     x.noise_ratio = extras.ratio ? extras.ratio->data() : nullptr;
+    x.band_factors = extras.factors;
     if (extras.error) {
         x.error_map = extras.error->data();
         x.error_layout = {extras.bw, extras.bh, (w + extras.bw - 1) / extras.bw,
@@ -421,6 +427,54 @@ TEST(BestMode, RatioMapsErrorMapsAndSourcesEqualThePlainStatement) {
                                                 false, ratio_x),
                                   with_ratio)
                             << table->name << ", " << threads << " threads";
+            }
+        }
+    }
+}
+
+// Band factors (each detail block's noise times its own factor), alone and with a ratio map,
+// and the error map they give: the plain statement's bits, for every thread count and kernel
+// table.
+TEST(BestMode, BandFactorsEqualThePlainStatement) {
+    for (const Size size : {Size{3, 2}, Size{29, 29}, Size{61, 35}, Size{64, 32}}) {
+        for (SampleFormat f : {SampleFormat::u8, SampleFormat::u16}) {
+            const std::vector<uint16_t> s = noisy_samples(size.w, size.h, f, size.w + 3 * size.h);
+            SplitMix64 rng{static_cast<uint64_t>(size.w * 31 + size.h)};
+            BandFactors factors;
+            for (auto& level : factors.f)
+                for (float& v : level) v = 0.5f + static_cast<float>(rng.uniform(0, 20)) * 0.1f;
+            std::vector<float> ratio(s.size());
+            for (float& m : ratio) m = 1.0f / static_cast<float>(rng.uniform(1, 5));
+            const float sigma = f == SampleFormat::u16 ? 1536.0f : 96.0f;
+            for (PlaneKind kind : {PlaneKind::luma, PlaneKind::chroma}) {
+                const bool chroma = kind == PlaneKind::chroma;
+                for (bool with_ratio : {false, true}) {
+                    SCOPED_TRACE(testing::Message()
+                                 << size.w << "x" << size.h << " " << sample_bits(f) << " bits"
+                                 << (chroma ? " chroma" : "") << (with_ratio ? " ratio" : ""));
+                    const size_t blocks =
+                        static_cast<size_t>((size.w + 7) / 8) * ((size.h + 7) / 8);
+                    std::vector<float> want_map(blocks, -1.0f), got_map(blocks, -2.0f);
+                    plain_best::Extras x;
+                    x.factors = &factors;
+                    x.ratio = with_ratio ? &ratio : nullptr;
+                    x.error = &want_map;
+                    const std::vector<uint16_t> want =
+                        plain_best::filter(s, size.w, size.h, f, sigma, chroma, x);
+                    x.error = &got_map;
+                    if (size.w > 8) {
+                        ASSERT_NE(want, plain_best::filter(s, size.w, size.h, f, sigma, chroma,
+                                                           {x.ratio}))
+                            << "the factors changed nothing";
+                    }
+                    for (const KernelSet* table : available_tables())
+                        for (int threads : {1, 3})
+                            ASSERT_EQ(engine_filter(s, size.w, size.h, f, sigma, kind, *table,
+                                                    threads, threads == 1, x),
+                                      want)
+                                << table->name << ", " << threads << " threads";
+                    EXPECT_EQ(got_map, want_map);
+                }
             }
         }
     }

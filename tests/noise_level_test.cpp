@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
 #include "engine/best_mode.h"
 #include "engine/channel_kurtosis.h"
+#include "engine/noise_bands.h"
 #include "engine/noise_blocks.h"
 #include "engine/plane_io.h"
 #include "engine/square_root.h"
@@ -37,23 +39,38 @@ TEST(SquareRoot, IsTheCorrectlyRoundedRoot) {
     EXPECT_EQ(square_root(INFINITY), INFINITY);
 }
 
+// w x h standard Gaussian values, row-major.
+std::vector<double> gaussian_field(int w, int h, uint64_t seed) {
+    SplitMix64 rng{seed};
+    std::vector<double> n(static_cast<size_t>(w) * h);
+    for (double& v : n) {
+        const double u1 = (static_cast<double>(rng.next() >> 11) + 0.5) / 9007199254740992.0;
+        const double u2 = static_cast<double>(rng.next() >> 11) / 9007199254740992.0;
+        v = std::sqrt(-2 * std::log(u1)) * std::cos(2 * M_PI * u2);
+    }
+    return n;
+}
+
+// `sigma` times the noise `n` (w x h) around `level(x, y)`, rounded and clamped to the format.
+template <class Level>
+std::vector<uint16_t> picture_with(const std::vector<double>& n, int w, int h, SampleFormat f,
+                                   double sigma, Level level) {
+    std::vector<uint16_t> s(n.size());
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const size_t at = static_cast<size_t>(y) * w + x;
+            const double v = std::round(level(x, y) + sigma * n[at]);
+            s[at] = static_cast<uint16_t>(std::clamp(v, 0.0, double(sample_maximum(f))));
+        }
+    return s;
+}
+
 // Gaussian noise of standard deviation `sigma` (in samples) around `level(x, y)`, rounded and
 // clamped to the format.
 template <class Level>
 std::vector<uint16_t> picture(int w, int h, SampleFormat f, double sigma, uint64_t seed,
                               Level level) {
-    SplitMix64 rng{seed};
-    std::vector<uint16_t> s(static_cast<size_t>(w) * h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const double u1 = (static_cast<double>(rng.next() >> 11) + 0.5) / 9007199254740992.0;
-            const double u2 = static_cast<double>(rng.next() >> 11) / 9007199254740992.0;
-            const double n = std::sqrt(-2 * std::log(u1)) * std::cos(2 * M_PI * u2);
-            const double v = std::round(level(x, y) + sigma * n);
-            s[static_cast<size_t>(y) * w + x] =
-                static_cast<uint16_t>(std::clamp(v, 0.0, double(sample_maximum(f))));
-        }
-    return s;
+    return picture_with(gaussian_field(w, h, seed), w, h, f, sigma, level);
 }
 
 // One frame's blocks with their own memory.
@@ -65,16 +82,25 @@ struct Frame {
     std::vector<float> coefficients;
     std::vector<uint8_t> left_out;
     std::vector<float> detail;
+    std::vector<float> bands;  // empty: not measured
     NoiseBlocks blocks;
 
     Frame(const std::vector<uint16_t>& s, int w_, int h_, SampleFormat f,
-          const KernelSet& k = best_kernels(), int threads = 2)
+          const KernelSet& k = best_kernels(), int threads = 2, bool with_bands = true)
         : w(w_), h(h_), format(f), words(s), bytes(s.begin(), s.end()) {
         const int32_t columns = noise_blocks_along(w), rows = noise_blocks_along(h);
         coefficients.assign(static_cast<size_t>(columns) * rows * 16, -1.0f);
         left_out.assign(static_cast<size_t>(columns) * rows, 7);
         detail.assign(left_out.size(), -1.0f);
-        blocks = {columns, rows, coefficients.data(), left_out.data(), detail.data()};
+        if (with_bands)
+            bands.assign(static_cast<size_t>(noise_band_coefficient_floats(columns, rows)), -1.0f);
+        blocks = {columns,
+                  rows,
+                  coefficients.data(),
+                  left_out.data(),
+                  detail.data(),
+                  nullptr,
+                  with_bands ? bands.data() : nullptr};
         AlignedFloats memory(static_cast<size_t>(noise_blocks_memory_floats(w, h, threads)));
         ThreadPool pool(threads);
         measure_noise_blocks(k, memory.data(), threads, view(), pool.executor(), blocks);
@@ -173,16 +199,67 @@ TEST(NoiseBlocks, ValuesAreMeanSquaresOfTheFinestDiagonalDetails) {
         EXPECT_NEAR(values[i], expected[i], expected[i] * 1e-5) << "block " << i;
         EXPECT_NEAR(details[i], expected_detail[i], expected_detail[i] * 1e-5) << "block " << i;
     }
+    // The bands of the first levels, from the same transform taken further: each band's whole
+    // blocks of 4 x 4 coefficients.
+    for (int l = 1; l < kNoiseBandLevels; ++l) plane.forward_level(l, 1);
+    size_t coefficient = 0;
+    for (int b = 0; b < kNoiseBands; ++b) {
+        const int l = b / 3, o = b % 3, n = plane.W >> (l + 1), m = plane.H >> (l + 1);
+        for (int i = 0; i < 4 * (5 >> l); ++i)
+            for (int j = 0; j < 4 * (9 >> l); ++j)
+                ASSERT_EQ(bits_of(frame.bands[coefficient++]),
+                          bits_of(plane.at((o == 1 ? 0 : n) + j, (o == 0 ? 0 : m) + i)))
+                    << "band " << b << " at " << j << "," << i;
+    }
+    EXPECT_EQ(coefficient, frame.bands.size());
+    // Their change from that frame to the next, whose noise block (0, 0) did not change: half
+    // the mean square of each block's changes, and none for the blocks holding (0, 0).
+    std::vector<uint16_t> s2 =
+        picture(w, h, SampleFormat::u8, 6.0, 5, [](int x, int y) { return 40.0 + x + 2 * y; });
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            s2[static_cast<size_t>(y) * w + x] = s[static_cast<size_t>(y) * w + x];
+    Frame next(s2, w, h, SampleFormat::u8);
+    std::vector<float> changes(static_cast<size_t>(noise_band_value_floats(9, 5)));
+    std::vector<uint8_t> usable(45);
+    temporal_band_values(frame.blocks, frame.view(), next.blocks, next.view(), usable.data(),
+                         changes.data());
+    size_t value = 0, base = 0;
+    for (int b = 0; b < kNoiseBands; ++b) {
+        const int columns = 9 >> (b / 3), rows = 5 >> (b / 3);
+        for (int by = 0; by < rows; ++by)
+            for (int bx = 0; bx < columns; ++bx) {
+                double sum = 0;
+                for (int i = 0; i < 4; ++i)
+                    for (int j = 0; j < 4; ++j) {
+                        const size_t at =
+                            base + static_cast<size_t>(4 * by + i) * (4 * columns) + 4 * bx + j;
+                        const double d = double(next.bands[at]) - frame.bands[at];
+                        sum += d * d;
+                    }
+                if (bx == 0 && by == 0)
+                    EXPECT_EQ(changes[value++], -1.0f) << "band " << b;
+                else
+                    EXPECT_NEAR(changes[value++], sum / 32, sum / 32 * 1e-5) << "band " << b;
+            }
+        base += static_cast<size_t>(16 * columns * rows);
+    }
+    EXPECT_EQ(value, changes.size());
 }
 
 TEST(NoiseBlocks, SameForEveryThreadCountAndKernelTable) {
     const std::vector<uint16_t> s = picture(130, 97, SampleFormat::u16, 900.0, 5, [](int x, int y) {
         return 300.0 * ((x / 9 + y / 7) % 5);
     });
-    const Frame reference(s, 130, 97, SampleFormat::u16, scalar_kernels, 1);
+    // Without the bands the transform stops at the finest level, which is the same either way.
+    const Frame reference(s, 130, 97, SampleFormat::u16, scalar_kernels, 1, false);
+    const Frame banded(s, 130, 97, SampleFormat::u16, scalar_kernels, 1);
     for (const KernelSet* table : available_tables())
         for (int threads = 1; threads <= 4; ++threads) {
             const Frame other(s, 130, 97, SampleFormat::u16, *table, threads);
+            ASSERT_EQ(
+                first_difference(other.bands.data(), banded.bands.data(), banded.bands.size()), -1)
+                << table->name << ", " << threads << " threads";
             ASSERT_EQ(first_difference(other.coefficients.data(), reference.coefficients.data(),
                                        reference.coefficients.size()),
                       -1)
@@ -193,6 +270,160 @@ TEST(NoiseBlocks, SameForEveryThreadCountAndKernelTable) {
                       -1)
                 << table->name << ", " << threads << " threads";
         }
+}
+
+// Noise as demosaicing leaves it: half kept, half blurred by [1 2 1] x [1 2 1] / 16 (mirrored
+// at the edges); with `box`, every value the mean of its 4 x 4 neighbourhood instead.
+std::vector<double> correlated(const std::vector<double>& n, int w, int h, bool box = false) {
+    std::vector<double> out(n.size());
+    const double k[3] = {0.25, 0.5, 0.25};
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            double sum = 0;
+            for (int i = -1; i <= (box ? 2 : 1); ++i)
+                for (int j = -1; j <= (box ? 2 : 1); ++j) {
+                    const double v = n[static_cast<size_t>(symmetric_index(y + i, h)) * w +
+                                       symmetric_index(x + j, w)];
+                    sum += box ? v / 16 : k[i + 1] * k[j + 1] * v;
+                }
+            const size_t at = static_cast<size_t>(y) * w + x;
+            out[at] = box ? sum : 0.5 * n[at] + 0.5 * sum;
+        }
+    return out;
+}
+
+// What each band holds of a noise field relative to white noise, from the whole bands of its
+// transform (every coefficient of the whole blocks, no quantiles): each band's root mean square
+// over its gain, over that of the finest diagonal band.
+std::array<std::array<double, 3>, kNoiseBandLevels> band_noise(const std::vector<double>& n, int w,
+                                                               int h) {
+    TestPlane plane(best_padded_size(w), best_padded_size(h), 1, scalar_kernels);
+    for (int y = 0; y < plane.H; ++y)
+        for (int x = 0; x < plane.W; ++x)
+            plane.at(x, y) = static_cast<float>(
+                256.0 * n[static_cast<size_t>(symmetric_index(y, h)) * w + symmetric_index(x, w)]);
+    std::array<std::array<double, 3>, kNoiseBandLevels> rms = {};
+    for (int l = 0; l < kNoiseBandLevels; ++l) {
+        plane.forward_level(l, 1);
+        const int n_ = plane.W >> (l + 1), m = plane.H >> (l + 1);
+        const int columns = 4 * (w / 8 >> l), rows = 4 * (h / 8 >> l);
+        for (int o = 0; o < 3; ++o) {
+            double sum = 0;
+            for (int i = 0; i < rows; ++i)
+                for (int j = 0; j < columns; ++j) {
+                    const double c = plane.at((o == 1 ? 0 : n_) + j, (o == 0 ? 0 : m) + i);
+                    sum += c * c;
+                }
+            rms[l][o] = std::sqrt(sum / (rows * columns)) / noise_gain(l, o);
+        }
+    }
+    const double finest = rms[0][2];
+    for (auto& level : rms)
+        for (double& v : level) v /= finest;
+    return rms;
+}
+
+// The factors of the changes between consecutive frames with fresh noise, as a window has them.
+MeasuredBands measured(std::vector<Frame>& frames) {
+    std::vector<std::vector<float>> values;
+    std::vector<BandEvidence> changes;
+    for (size_t i = 1; i < frames.size(); ++i) {
+        Frame &before = frames[i - 1], &f = frames[i];
+        values.emplace_back(
+            static_cast<size_t>(noise_band_value_floats(f.blocks.columns, f.blocks.rows)));
+        std::vector<uint8_t> usable(f.left_out.size());
+        temporal_band_values(before.blocks, before.view(), f.blocks, f.view(), usable.data(),
+                             values.back().data());
+    }
+    for (size_t i = 0; i < values.size(); ++i)
+        changes.push_back({frames[i].blocks.columns, frames[i].blocks.rows, values[i].data()});
+    const int count = static_cast<int>(changes.size());
+    std::vector<float> scratch(
+        static_cast<size_t>(band_factor_scratch_floats(changes.data(), count)));
+    return measure_band_factors(changes.data(), count, scratch.data());
+}
+
+// White noise measures about 1 in every band, and noise blurred as demosaicing blurs it what its
+// bands hold (less than white in the finest, nearly twice in the coarsest), on a still picture
+// and on one that moves (the moved blocks left out by the low quantile).
+TEST(NoiseBands, MeasureWhatEachBandHoldsOfWhiteAndOfBlurredNoise) {
+    const int w = 640, h = 512;
+    SplitMix64 rng{9};
+    std::vector<double> texture(static_cast<size_t>(w + 8) * h);
+    for (double& t : texture) t = 128 + rng.uniform(-30, 30);
+    for (bool blurred : {false, true})
+        for (bool moving : {false, true}) {
+            SCOPED_TRACE(testing::Message()
+                         << (blurred ? "blurred" : "white") << (moving ? ", moving" : ", still"));
+            std::vector<Frame> frames;
+            std::vector<double> first;
+            for (int i = 0; i < 4; ++i) {
+                std::vector<double> n = gaussian_field(w, h, 60 + i + (blurred ? 10 : 0));
+                if (blurred) n = correlated(n, w, h);
+                if (i == 0) first = n;
+                // A smooth ramp, and where it moves, a texture moving two samples a frame over
+                // the top quarter.
+                const auto level = [&](int x, int y) {
+                    if (moving && y < h / 4)
+                        return texture[static_cast<size_t>(y) * (w + 8) + x + 2 * i];
+                    return 90.0 + 0.05 * x + 0.03 * y;
+                };
+                frames.emplace_back(picture_with(n, w, h, SampleFormat::u8, 6.0, level), w, h,
+                                    SampleFormat::u8);
+            }
+            const MeasuredBands got = measured(frames);
+            const auto want = band_noise(first, w, h);
+            for (int l = 0; l < kNoiseBandLevels; ++l)
+                for (int o = 0; o < 3; ++o) {
+                    SCOPED_TRACE(testing::Message() << "level " << l << ", orientation " << o);
+                    if (l == 0 && o == 2) {
+                        EXPECT_EQ(got.factors.f[l][o], 1.0f);
+                        EXPECT_EQ(got.blocks[2], 0);
+                        continue;
+                    }
+                    EXPECT_GE(got.blocks[3 * l + o], kLeastBandBlocks);
+                    EXPECT_NEAR(got.factors.f[l][o], want[l][o], 0.03 + 0.03 * l);
+                }
+            if (blurred) {
+                EXPECT_GT(want[3][2], 1.6);
+            }
+            for (int o = 0; o < 3; ++o) EXPECT_EQ(got.factors.f[4][o], got.factors.f[3][o]);
+        }
+}
+
+// A band with too few blocks takes the finer level's factor (a picture of 8 x 8 blocks has
+// enough at level 0 only), and factors stay within their bounds however the noise is spread (a
+// 4 x 4 mean leaves the finest diagonal band nearly nothing).
+TEST(NoiseBands, TooFewBlocksTakeTheFinerLevelsAndFactorsStayWithinBounds) {
+    std::vector<Frame> small;
+    for (int i = 0; i < 2; ++i)
+        small.emplace_back(
+            picture(64, 64, SampleFormat::u8, 5.0, 71 + i, [](int, int) { return 100.0; }), 64, 64,
+            SampleFormat::u8);
+    const MeasuredBands thin = measured(small);
+    for (int l = 1; l < kLevels; ++l)
+        for (int o = 0; o < 3; ++o) {
+            EXPECT_EQ(thin.factors.f[l][o], thin.factors.f[0][o]) << l << ", " << o;
+            if (l < kNoiseBandLevels) {
+                EXPECT_EQ(thin.blocks[3 * l + o], 0);
+            }
+        }
+    EXPECT_EQ(thin.factors.f[0][2], 1.0f);
+    EXPECT_NEAR(thin.factors.f[0][0], 1.0, 0.15);
+
+    const int w = 512, h = 512;
+    std::vector<Frame> boxed;
+    for (int i = 0; i < 3; ++i)
+        boxed.emplace_back(picture_with(correlated(gaussian_field(w, h, 72 + i), w, h, true), w, h,
+                                        SampleFormat::u8, 20.0, [](int, int) { return 128.0; }),
+                           w, h, SampleFormat::u8);
+    const MeasuredBands bounded = measured(boxed);
+    for (int l = 0; l < kLevels; ++l)
+        for (int o = 0; o < 3; ++o) {
+            EXPECT_GE(bounded.factors.f[l][o], kLeastBandFactor) << l << ", " << o;
+            EXPECT_LE(bounded.factors.f[l][o], kMostBandFactor) << l << ", " << o;
+        }
+    EXPECT_EQ(bounded.factors.f[3][2], kMostBandFactor);
 }
 
 // Pure Gaussian noise on a smooth picture: one frame gives the level within a few percent, and

@@ -47,14 +47,15 @@ float noise_gain(int level, int orientation) {
     return float_from_bits(orientation == 2 ? kGainD[level] : kGainHV[level]);
 }
 
-ShrinkSettings shrink_settings(float noise, bool chroma) {
+ShrinkSettings shrink_settings(float noise, bool chroma, const BandFactors* factors) {
     ShrinkSettings s;
     s.radius = chroma ? 3 : 2;
     s.inv_window = chroma ? kInv49 : kInv25;
     const float factor = chroma ? kChromaFactor : kLumaFactor;
     for (int l = 0; l < kLevels; ++l) {
         for (int o = 0; o < 3; ++o) {
-            const float sb = noise * noise_gain(l, o);
+            float sb = noise * noise_gain(l, o);
+            if (factors) sb = sb * factors->f[l][o];
             s.noise[l][o] = sb * sb;
             s.scaled_noise[l][o] = factor * s.noise[l][o];
         }

@@ -25,6 +25,18 @@
 // weights. Orientation 0 = H, 1 = V (the same), 2 = D.
 float noise_gain(int level, int orientation);
 
+// The noise of each detail block relative to what white noise of the same level gives it, as
+// factors of its standard deviation, [level][orientation]: correlated noise (demosaicing,
+// compression, scaling) holds less in the finest blocks and more in coarser ones. All 1 by
+// default: white noise.
+struct BandFactors {
+    float f[kLevels][3] = {{1.0f, 1.0f, 1.0f},
+                           {1.0f, 1.0f, 1.0f},
+                           {1.0f, 1.0f, 1.0f},
+                           {1.0f, 1.0f, 1.0f},
+                           {1.0f, 1.0f, 1.0f}};
+};
+
 struct ShrinkSettings {
     int radius;        // the pilot's box is (2 radius + 1)^2 coefficients
     float inv_window;  // 1 / (2 radius + 1)^2, rounded
@@ -46,8 +58,9 @@ struct ShrinkMaps {
 };
 
 // Noise of standard deviation `noise` in working units at the input. Luma: a 5 x 5 pilot box
-// and the noise energy x 0.8 in the second step; chroma: 7 x 7 and x 1.
-ShrinkSettings shrink_settings(float noise, bool chroma);
+// and the noise energy x 0.8 in the second step; chroma: 7 x 7 and x 1. With `factors`, each
+// block's noise is (noise * gain) * factor before it is squared (a factor of 1 changes no bit).
+ShrinkSettings shrink_settings(float noise, bool chroma, const BandFactors* factors = nullptr);
 
 // True when every block's noise energy is a positive number, so that no gain divides by zero.
 bool shrink_is_defined(const ShrinkSettings& s);

@@ -270,6 +270,27 @@ typedef struct velmora_noise_curve {
 VELMORA_API velmora_status velmora_measured_curve(const VelmoraDenoiser* denoiser, int plane,
                                                   velmora_noise_curve* curve);
 
+/* A measured plane's noise in each detail band of best mode's transform, from its last
+ * measurement window, relative to what white noise of the plane's level gives the band: factor
+ * [level][orientation] multiplies the band's noise (standard deviation), levels 0 (finest) to
+ * 4, orientations H, V and D. Demosaicing, compression and scaling leave less noise in the
+ * finest bands and more in coarser ones. Levels 0 to 3 are measured on the window's frame
+ * changes, within 0.5 to 2.5; a band with too few blocks (blocks 0) takes the finer level's,
+ * level 4 takes level 3's, and the finest D band, which the plane's level is measured on, is 1.
+ * All 1 for a window of one frame (one picture cannot tell fine texture from such noise). Best
+ * mode filters with them; exact mode does not. */
+#define VELMORA_BAND_LEVELS 5
+typedef struct velmora_noise_bands {
+    double factor[VELMORA_BAND_LEVELS][3];
+    long long blocks[VELMORA_BAND_LEVELS][3]; /* blocks of 4 x 4 coefficients measured on */
+    long long first_frame, last_frame;        /* the window, as in velmora_noise_curve */
+} velmora_noise_bands;
+
+/* The band factors of plane p from the last window measured: VELMORA_AGAIN (and `bands`
+ * untouched) when velmora_measured_curve would say so, or in exact mode. */
+VELMORA_API velmora_status velmora_measured_bands(const VelmoraDenoiser* denoiser, int plane,
+                                                  velmora_noise_bands* bands);
+
 /* Bytes of working memory a denoiser of this format and settings needs at most, besides the
  * pictures lent to it. */
 VELMORA_API velmora_status velmora_memory_needed(const velmora_format* format,

@@ -97,6 +97,17 @@ TEST(LibraryMeasure, BestModeFollowsTheMeasuredCurve) {
     EXPECT_GT(local[0], 1.2 * one[0]) << "dark part";
 }
 
+// A measurement asked of a new denoiser is not known yet; one of a plane past the last, or with
+// nowhere to put it, is refused.
+template <class Result>
+void expect_nothing_yet(VelmoraDenoiser* d,
+                        velmora_status (*ask)(const VelmoraDenoiser*, int, Result*)) {
+    Result r;
+    EXPECT_EQ(ask(d, 0, &r), VELMORA_AGAIN);
+    EXPECT_EQ(ask(d, 3, &r), VELMORA_ERROR_ARGUMENT);
+    EXPECT_EQ(ask(d, 0, nullptr), VELMORA_ERROR_ARGUMENT);
+}
+
 // The picture above: the luma curve has the one level in the dark bin, the other in the bright bin
 // and none elsewhere, and the plane's level is their mean over the picture; nothing is known before
 // the first window, nor for a level given.
@@ -109,9 +120,7 @@ TEST(LibraryMeasure, TheNoiseCurveTellsTheDarkPartsNoiseFromTheBrightParts) {
         VelmoraDenoiser* d = nullptr;
         ASSERT_EQ(velmora_open(&d, &f, &s), VELMORA_OK);
         velmora_noise_curve c;
-        EXPECT_EQ(velmora_measured_curve(d, 0, &c), VELMORA_AGAIN);
-        EXPECT_EQ(velmora_measured_curve(d, 3, &c), VELMORA_ERROR_ARGUMENT);
-        EXPECT_EQ(velmora_measured_curve(d, 0, nullptr), VELMORA_ERROR_ARGUMENT);
+        expect_nothing_yet(d, velmora_measured_curve);
         Clip copy = clip;
         velmora_picture p = copy.picture(0);
         ASSERT_EQ(velmora_send(d, &p), VELMORA_OK);
@@ -145,6 +154,62 @@ TEST(LibraryMeasure, TheNoiseCurveTellsTheDarkPartsNoiseFromTheBrightParts) {
         }
         velmora_close(&d);
     }
+}
+
+// The band factors of a window: known once the window is measured and only in best mode with a
+// measured level; white noise gives about 1 in the bands of every plane, with the same bits for
+// one thread and two.
+TEST(LibraryMeasure, BandFactorsOfWhiteNoiseAreAboutOne) {
+    const velmora_format f = {320, 240, VELMORA_LAYOUT_420, 8};
+    const Clip clip = make_clip(f, 5, 6.0);
+    velmora_noise_bands first[3] = {};
+    for (int threads : {2, 1})
+        for (velmora_mode mode : {VELMORA_MODE_BEST, VELMORA_MODE_EXACT})
+            for (double given : {VELMORA_NOISE_MEASURED, 6.0}) {
+                SCOPED_TRACE(testing::Message()
+                             << threads << " threads, mode " << mode << ", level " << given);
+                velmora_settings s = settings_with(mode, given, 0);
+                s.threads = threads;
+                VelmoraDenoiser* d = nullptr;
+                ASSERT_EQ(velmora_open(&d, &f, &s), VELMORA_OK);
+                velmora_noise_bands b;
+                expect_nothing_yet(d, velmora_measured_bands);
+                Clip copy = clip;
+                for (int i = 0; i < 5; ++i) {
+                    velmora_picture p = copy.picture(i);
+                    ASSERT_EQ(velmora_send(d, &p), VELMORA_OK);
+                }
+                ASSERT_EQ(velmora_drain(d), VELMORA_OK);
+                velmora_picture p;
+                while (velmora_receive(d, &p) == VELMORA_OK) {
+                }
+                const bool known = mode == VELMORA_MODE_BEST && given == VELMORA_NOISE_MEASURED;
+                for (int plane = 0; plane < 3; ++plane) {
+                    const velmora_status got = velmora_measured_bands(d, plane, &b);
+                    ASSERT_EQ(got, known ? VELMORA_OK : VELMORA_AGAIN) << "plane " << plane;
+                    if (!known) continue;
+                    EXPECT_EQ(b.first_frame, 0);
+                    EXPECT_EQ(b.last_frame, 4);
+                    // (The clip's smooth waves, tens of samples long, fill the coarser bands.)
+                    for (int l = 0; l < VELMORA_BAND_LEVELS; ++l)
+                        for (int o = 0; o < 3; ++o) {
+                            SCOPED_TRACE(testing::Message() << "plane " << plane << ", level " << l
+                                                            << ", orientation " << o);
+                            if (l < 2) {
+                                EXPECT_NEAR(b.factor[l][o], 1.0, 0.06);
+                                EXPECT_EQ(b.blocks[l][o] > 0, l == 1 || o < 2);
+                            }
+                            EXPECT_GE(b.factor[l][o], 0.5);
+                            EXPECT_LE(b.factor[l][o], 2.5);
+                            if (threads == 2) {
+                                first[plane].factor[l][o] = b.factor[l][o];
+                            } else {
+                                EXPECT_EQ(b.factor[l][o], first[plane].factor[l][o]);
+                            }
+                        }
+                }
+                velmora_close(&d);
+            }
 }
 
 // Bytes the process has taken from the allocator and not given back.

@@ -213,6 +213,20 @@ public:
                 text += v < 0.0 ? std::string(" -") : std::string(number);
             }
             console.info(text);
+            velmora_noise_bands b;
+            if (velmora_measured_bands(d_, p, &b) != VELMORA_OK) continue;
+            text = std::string("  noise bands ") + kNames[p] +
+                   " by level 0-3, H V D (times white noise's; *: not measured):";
+            for (int l = 0; l < 4; ++l) {
+                text += l ? " |" : "";
+                for (int o = 0; o < 3; ++o) {
+                    char number[32];
+                    std::snprintf(number, sizeof number, " %.2f%s", b.factor[l][o],
+                                  b.blocks[l][o] > 0 || (l == 0 && o == 2) ? "" : "*");
+                    text += number;
+                }
+            }
+            console.info(text);
         }
     }
 

@@ -399,7 +399,9 @@ Strength (noise levels, or in exact mode --tracks or --learn; measured when none
                        no strength is given): from the first 5 frames, and again every 25
   --auto-every N       measure again every N frames (from the N-th frame's window of 5)
   --noise-curve        also print each measured plane's noise by brightness, in 8 bins of 32
-                       8-bit steps (darkest first; '-': too few blocks that bright)
+                       8-bit steps (darkest first; '-': too few blocks that bright), and in
+                       best mode the noise of each detail band of levels 0-3 (H, V, D) over
+                       what white noise of the level gives it
   --k K                exact mode: threshold at K times the noise level (default 3)
   --tracks P:v0,...,v14
                        exact mode: the plug-in's fifteen level tracks (Lv.0 H, V, D, ...,

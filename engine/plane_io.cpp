@@ -76,9 +76,11 @@ int32_t mirror_index(int32_t i, int32_t n) {
 
 int32_t symmetric_index(int32_t i, int32_t n) { return mirror_index(i < 0 ? -i : i, n); }
 
+// A 32-bit sum: an area of at most 2^15 samples of at most 2^16 - 1 fits, and its conversion
+// to float is one SSE instruction in a 32-bit build too (a 64-bit one would take x87's).
 template <typename Sample>
-int64_t area_sum(const PlaneView& view, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
-    int64_t sum = 0;
+int32_t area_sum(const PlaneView& view, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+    int32_t sum = 0;
     for (int32_t y = y0; y < y1; ++y) {
         const Sample* row = static_cast<const Sample*>(view.base) + y * view.row_stride;
         for (int32_t x = x0; x < x1; ++x) sum += row[x * view.sample_stride];
@@ -87,7 +89,7 @@ int64_t area_sum(const PlaneView& view, int32_t x0, int32_t y0, int32_t x1, int3
 }
 
 float area_mean(const PlaneView& view, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
-    int64_t sum;
+    int32_t sum;
     switch (view.format) {
     case SampleFormat::s16:
         sum = area_sum<int16_t>(view, x0, y0, x1, y1);
@@ -98,7 +100,7 @@ float area_mean(const PlaneView& view, int32_t x0, int32_t y0, int32_t x1, int32
     default:
         sum = area_sum<uint16_t>(view, x0, y0, x1, y1);
     }
-    return static_cast<float>(sum << working_shift(view.format)) /
+    return static_cast<float>(sum * (int32_t{1} << working_shift(view.format))) /
            static_cast<float>((y1 - y0) * (x1 - x0));
 }
 

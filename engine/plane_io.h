@@ -17,8 +17,9 @@ int32_t mirror_index(int32_t i, int32_t n);
 // about sample 0).
 int32_t symmetric_index(int32_t i, int32_t n);
 
-// The mean of the samples in columns [x0, x1) of rows [y0, y1) of the view, in working units:
-// their exact sum shifted to the working scale, over their count, rounded once.
+// The mean of the samples in columns [x0, x1) of rows [y0, y1) of the view (at most 2^15 of
+// them), in working units: their exact sum scaled to the working scale, over their count,
+// rounded once.
 float area_mean(const PlaneView& view, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
 
 // Thread t of T: its share of the plane's rows, with the picture moved right by dx and down by

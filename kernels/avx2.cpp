@@ -41,6 +41,18 @@ struct Avx {
         for (int32_t lane : lanes) sum += lane;
         return sum;
     }
+    static I iloadu(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
+    static void istoreu(void* p, I v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
+    // |a - b| of unsigned bytes, then the sums of adjacent pairs as 16-bit words.
+    static I byte_pair_distances(I a, I b) {
+        return _mm256_maddubs_epi16(_mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a)),
+                                    _mm256_set1_epi8(1));
+    }
+    static I add16(I a, I b) { return _mm256_add_epi16(a, b); }
+    static I less16(I a, I b) { return _mm256_cmpgt_epi16(b, a); }
+    static I min16(I a, I b) { return _mm256_min_epi16(a, b); }
+    static I set16(uint16_t v) { return _mm256_set1_epi16(static_cast<short>(v)); }
+    static I select(I mask, I yes, I no) { return _mm256_blendv_epi8(no, yes, mask); }
     // w >= 0 ? (int32)(w * units + half) : 0.
     static I guard_units(F w, F units, F half) {
         const I v = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(w, units), half));
@@ -155,33 +167,6 @@ void block_sads(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, int3
     for (int r = 0; r < rows; ++r)
         block_sads_row(cur, cur_stride, ref + r * ref_stride, ref_stride, side, count,
                        sads + r * count);
-}
-
-// Sixteen blocks at once, as the SSE4.1 form does eight.
-void keep_least_pair_sads(const uint8_t* cur0, const uint8_t* cur1, const uint8_t* ref0,
-                          const uint8_t* ref1, int n, uint16_t* least, uint16_t* chosen,
-                          uint16_t candidate) {
-    const __m256i ones = _mm256_set1_epi8(1);
-    const __m256i mark = _mm256_set1_epi16(static_cast<short>(candidate));
-    const auto pair_sums = [&](const uint8_t* c, const uint8_t* r, int b) {
-        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + 2 * b));
-        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + 2 * b));
-        return _mm256_maddubs_epi16(_mm256_or_si256(_mm256_subs_epu8(x, y), _mm256_subs_epu8(y, x)),
-                                    ones);
-    };
-    int b = 0;
-    for (; b + 16 <= n; b += 16) {
-        const __m256i sums = _mm256_add_epi16(pair_sums(cur0, ref0, b), pair_sums(cur1, ref1, b));
-        __m256i* const l = reinterpret_cast<__m256i*>(least + b);
-        __m256i* const c = reinterpret_cast<__m256i*>(chosen + b);
-        const __m256i old = _mm256_loadu_si256(l);
-        const __m256i lower = _mm256_cmpgt_epi16(old, sums);
-        _mm256_storeu_si256(l, _mm256_min_epi16(sums, old));
-        _mm256_storeu_si256(c, _mm256_blendv_epi8(_mm256_loadu_si256(c), mark, lower));
-    }
-    if (b < n)
-        sse41_kernels.keep_least_pair_sads(cur0 + 2 * b, cur1 + 2 * b, ref0 + 2 * b, ref1 + 2 * b,
-                                           n - b, least + b, chosen + b, candidate);
 }
 
 // The costs of the window a row at a time, eight columns at once (the columns past the row's
@@ -345,7 +330,7 @@ const KernelSet avx2_kernels = {
     .wiener_gain_row = wiener_gain_row<Avx>,
     .accumulate_row = accumulate_row<Avx>,
     .block_sads = block_sads,
-    .keep_least_pair_sads = keep_least_pair_sads,
+    .keep_least_pair_sads = keep_least_pair_sads<Avx>,
     .least_cost = least_cost,
     .difference_square_row = difference_square_row<Avx>,
     .temporal_weight_row = temporal_weight_row<Avx>,

@@ -36,6 +36,18 @@ struct Sse {
         return int64_t{_mm_extract_epi32(v, 0)} + _mm_extract_epi32(v, 1) +
                _mm_extract_epi32(v, 2) + _mm_extract_epi32(v, 3);
     }
+    static I iloadu(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
+    static void istoreu(void* p, I v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
+    // |a - b| of unsigned bytes, then the sums of adjacent pairs as 16-bit words.
+    static I byte_pair_distances(I a, I b) {
+        return _mm_maddubs_epi16(_mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a)),
+                                 _mm_set1_epi8(1));
+    }
+    static I add16(I a, I b) { return _mm_add_epi16(a, b); }
+    static I less16(I a, I b) { return _mm_cmplt_epi16(a, b); }
+    static I min16(I a, I b) { return _mm_min_epi16(a, b); }
+    static I set16(uint16_t v) { return _mm_set1_epi16(static_cast<short>(v)); }
+    static I select(I mask, I yes, I no) { return _mm_blendv_epi8(no, yes, mask); }
     // w >= 0 ? (int32)(w * units + half) : 0.
     static I guard_units(F w, F units, F half) {
         const I v = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(w, units), half));
@@ -301,33 +313,6 @@ void block_sads(const uint8_t* cur, int32_t cur_stride, const uint8_t* ref, int3
                        sads + r * count);
 }
 
-// Eight blocks at once: the absolute differences of 16 bytes of each row, their pairs summed
-// by PMADDUBSW (at most 2 x 255 each), the rows added; the least kept by a signed comparison
-// (every value below 32768).
-void keep_least_pair_sads(const uint8_t* cur0, const uint8_t* cur1, const uint8_t* ref0,
-                          const uint8_t* ref1, int n, uint16_t* least, uint16_t* chosen,
-                          uint16_t candidate) {
-    const __m128i ones = _mm_set1_epi8(1), mark = _mm_set1_epi16(static_cast<short>(candidate));
-    const auto pair_sums = [&](const uint8_t* c, const uint8_t* r, int b) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 2 * b));
-        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 2 * b));
-        return _mm_maddubs_epi16(_mm_or_si128(_mm_subs_epu8(x, y), _mm_subs_epu8(y, x)), ones);
-    };
-    int b = 0;
-    for (; b + 8 <= n; b += 8) {
-        const __m128i sums = _mm_add_epi16(pair_sums(cur0, ref0, b), pair_sums(cur1, ref1, b));
-        __m128i* const l = reinterpret_cast<__m128i*>(least + b);
-        __m128i* const c = reinterpret_cast<__m128i*>(chosen + b);
-        const __m128i old = _mm_loadu_si128(l);
-        const __m128i lower = _mm_cmplt_epi16(sums, old);
-        _mm_storeu_si128(l, _mm_min_epi16(sums, old));
-        _mm_storeu_si128(c, _mm_blendv_epi8(_mm_loadu_si128(c), mark, lower));
-    }
-    if (b < n)
-        scalar_kernels.keep_least_pair_sads(cur0 + 2 * b, cur1 + 2 * b, ref0 + 2 * b, ref1 + 2 * b,
-                                            n - b, least + b, chosen + b, candidate);
-}
-
 // The costs of the window a row at a time, four columns at once (the last columns of a row one
 // by one), their least, then the candidates of that cost four at a time.
 int32_t least_cost(const int32_t* sads, int width, int32_t y, int32_t x, int32_t penalty) {
@@ -425,7 +410,7 @@ const KernelSet sse41_kernels = {
     .wiener_gain_row = wiener_gain_row<Sse>,
     .accumulate_row = accumulate_row<Sse>,
     .block_sads = block_sads,
-    .keep_least_pair_sads = keep_least_pair_sads,
+    .keep_least_pair_sads = keep_least_pair_sads<Sse>,
     .least_cost = least_cost,
     .difference_square_row = difference_square_row<Sse>,
     .temporal_weight_row = temporal_weight_row<Sse>,

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native suite, the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the engine's, the tool's and the frei0r
-# filter's tests under ThreadSanitizer (worker pools, the tool's reader and writer threads; the
-# long sweeps over formats, sizes and pictures run natively and under AddressSanitizer), checks of the built dezider.udi, the
+# AddressSanitizer and UndefinedBehaviorSanitizer (but for the quality figures on photographs,
+# which run the paths other tests check there, eight times slower), the engine's, the tool's and
+# the frei0r filter's tests under ThreadSanitizer (worker pools, the tool's reader and writer
+# threads; the long sweeps over formats, sizes and pictures run natively and under
+# AddressSanitizer), checks of the built dezider.udi, the
 # stand-in host built for 32-bit x86 with the plug-in's flags against the native build, a short
 # fuzzing campaign of every fuzz target on its corpus, and the real plug-in under Wine against
 # the native build (host scripts and the frame handler's fuzz corpus), and the frei0r plug-in

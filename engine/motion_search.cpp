@@ -11,6 +11,17 @@ namespace {
 
 int32_t clamp_index(int32_t i, int32_t n) { return i < 0 ? 0 : i >= n ? n - 1 : i; }
 
+// out[j] = row[clamp_index(left + j, width)] for j < count: the row's edge samples repeated
+// outside it.
+void copy_row_clamped(const uint8_t* row, int32_t width, int32_t left, int32_t count,
+                      uint8_t* out) {
+    const int32_t before = std::clamp(-left, 0, count);
+    const int32_t inside = std::clamp(width - left, before, count);
+    std::fill_n(out, before, row[0]);
+    if (inside > before) std::copy(row + left + before, row + left + inside, out + before);
+    std::fill_n(out + inside, count - inside, row[width - 1]);
+}
+
 struct PyramidStage {
     const PlaneView* pilot;
     const MotionPyramid* pyramid;
@@ -87,12 +98,10 @@ BlockVector search_block(const KernelSet& k, const Level& cur, const Level& ref,
     int32_t stride = ref.width;
     uint8_t copy[kFineSpan * kCopyStride];
     if (top < 0 || left < 0 || top + span > ref.height || left + span > ref.width) {
-        for (int32_t i = 0; i < span; ++i) {
-            const uint8_t* row =
-                ref.data + static_cast<int64_t>(clamp_index(top + i, ref.height)) * ref.width;
-            for (int32_t j = 0; j < span + 32; ++j)
-                copy[i * kCopyStride + j] = row[clamp_index(left + j, ref.width)];
-        }
+        for (int32_t i = 0; i < span; ++i)
+            copy_row_clamped(
+                ref.data + static_cast<int64_t>(clamp_index(top + i, ref.height)) * ref.width,
+                ref.width, left, span + 32, copy + i * kCopyStride);
         window = copy;
         stride = kCopyStride;
     }
@@ -144,12 +153,10 @@ void search_coarsest_row(const SearchStage& s, const BlockVector* order, int cou
     uint16_t least[kChunk], chosen[kChunk];
     for (int32_t c0 = 0; c0 < columns; c0 += kChunk) {
         const int32_t n = columns - c0 < kChunk ? columns - c0 : kChunk, x = 2 * c0;
-        for (int32_t i = 0; i < 2 * range + 2; ++i) {
-            const uint8_t* row =
-                ref.data + static_cast<int64_t>(clamp_index(y - range + i, ref.height)) * ref.width;
-            for (int32_t j = 0; j < 2 * n + 2 * range; ++j)
-                copy[i * kStride + j] = row[clamp_index(x - range + j, ref.width)];
-        }
+        for (int32_t i = 0; i < 2 * range + 2; ++i)
+            copy_row_clamped(
+                ref.data + static_cast<int64_t>(clamp_index(y - range + i, ref.height)) * ref.width,
+                ref.width, x - range, 2 * n + 2 * range, copy + i * kStride);
         std::fill_n(least, n, uint16_t{0x7FFF});
         const uint8_t* row0 = cur.data + static_cast<int64_t>(y) * cur.width + x;
         for (int i = 0; i < count; ++i) {

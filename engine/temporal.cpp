@@ -55,6 +55,17 @@ struct PlaneMotion {
     int32_t run_end(int32_t runs, int32_t i, int32_t w) const {
         return i == runs - 1 ? w : min32(run_begin(runs, i) + run(), w);
     }
+    // The run after the last of those from i on that move as run i does (vector v): neighbouring
+    // blocks mostly move together, and are moved as one.
+    int32_t same_move_end(const BlockVector* row, int32_t runs, int32_t i, BlockVector v) const {
+        int32_t j = i + 1;
+        while (j < runs) {
+            const BlockVector u = at(row, j);
+            if (u.y != v.y || u.x != v.x) break;
+            ++j;
+        }
+        return j;
+    }
 };
 
 // Copies n samples; the usual run lengths as fixed-size copies.
@@ -85,13 +96,17 @@ void moved_samples(const KernelSet& k, const PlaneView& plane, const PlaneMotion
     const ptrdiff_t stride = plane.row_stride;
     const int32_t step = plane.sample_stride, w = plane.width, h = plane.height;
     const int32_t runs = m.runs();
-    const Sample* source = base + clamp_index(y, h) * stride;
-    if (m.vectors != nullptr || step != 1) {
+    const BlockVector* vectors = m.row_vectors(y);
+    const BlockVector first = m.at(vectors, 0);
+    const int32_t first_end = m.same_move_end(vectors, runs, 0, first);
+    const Sample* source = base + clamp_index(y + first.y, h) * stride;
+    // A whole row moved up or down only is read where it lies.
+    if (first_end < runs || first.x != 0 || step != 1) {
         Sample* const row = static_cast<Sample*>(gathered);
-        const BlockVector* vectors = m.row_vectors(y);
-        for (int32_t i = 0; i < runs; ++i) {
+        for (int32_t i = 0; i < runs;) {
             const BlockVector v = m.at(vectors, i);
-            const int32_t x0 = m.run_begin(runs, i), x1 = m.run_end(runs, i, w);
+            const int32_t j = i == 0 ? first_end : m.same_move_end(vectors, runs, i, v);
+            const int32_t x0 = m.run_begin(runs, i), x1 = m.run_end(runs, j - 1, w);
             const Sample* from = base + clamp_index(y + v.y, h) * stride;
             if (step == 1 && x0 + v.x >= 0 && x1 - 1 + v.x < w) {
                 copy_run(row + x0, from + x0 + v.x, x1 - x0);
@@ -101,6 +116,7 @@ void moved_samples(const KernelSet& k, const PlaneView& plane, const PlaneMotion
             } else {
                 for (int32_t x = x0; x < x1; ++x) row[x] = from[clamp_index(x + v.x, w) * step];
             }
+            i = j;
         }
         source = row;
     }
@@ -127,11 +143,12 @@ void moved_errors(const float* map, const ErrorMapLayout& layout, int32_t w, int
     const int32_t runs = m.runs();
     const BlockVector* vectors = m.row_vectors(y);
     const bool same_vectors = previous >= 0 && m.row_vectors(previous) == vectors;
-    for (int32_t i = 0; i < runs; ++i) {
+    for (int32_t i = 0, j; i < runs; i = j) {
         const BlockVector v = m.at(vectors, i);
+        j = m.same_move_end(vectors, runs, i, v);
         const int32_t map_row = clamp_index(y + v.y, h) >> shift_y;
         if (same_vectors && map_row == clamp_index(previous + v.y, h) >> shift_y) continue;
-        const int32_t x0 = m.run_begin(runs, i), x1 = m.run_end(runs, i, w);
+        const int32_t x0 = m.run_begin(runs, i), x1 = m.run_end(runs, j - 1, w);
         const float* row = map + static_cast<int64_t>(map_row) * layout.columns;
         if (x0 + v.x >= 0 && x1 - 1 + v.x < w) {
             for (int32_t x = x0; x < x1; ++x) out[x] = row[(x + v.x) >> shift_x];

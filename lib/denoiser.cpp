@@ -70,6 +70,8 @@ Denoiser::Denoiser(const velmora_settings& s, const FrameShape& f, PlaneEngine& 
             if (measures(s, p))
                 windows_[p].emplace(s.measure_window, s.measure_every, s.texture_as_noise != 0,
                                     s.mode == VELMORA_MODE_BEST);
+            else if (has_noise_curve(s, p))
+                set_curve(p, s.noise_curve[p]);
             else if (s.noise[p] != VELMORA_NOISE_MEASURED)
                 set_level(p, s.noise_factor[p] * (s.noise[p] * working_units_per_8bit(f.format)));
             // else a measured plane whose factor is 0: untouched
@@ -94,6 +96,19 @@ void Denoiser::set_level(int p, double working, const LocalNoise& local, const B
     sigmas_[p] = static_cast<float>(working);
     local_[p] = local;
     bands_[p] = bands;
+}
+
+void Denoiser::set_curve(int p, const double* levels) {
+    static_assert(kNoiseCurveBins == VELMORA_CURVE_BINS, "a curve's bins are the library's");
+    // Each bin above 0 a sure level, weighing as much as every other in the plane's level.
+    const double unit = working_units_per_8bit(f_.format);
+    LocalNoise local;
+    local.used = true;
+    for (int b = 0; b < kNoiseCurveBins; ++b)
+        if (levels[b] > 0.0)
+            local.curve.bins[b] = {true, static_cast<float>(levels[b] * unit), 1, 0};
+    local.level = noise_curve_mean(local.curve);
+    set_level(p, s_.noise_factor[p] * local.level, local);
 }
 
 const float* Denoiser::noise_ratios(const PlaneView& picture, int p, const PlaneLevels& levels,

@@ -114,6 +114,9 @@ private:
     // noise it follows, or none; and its band factors (white by default).
     void set_level(int p, double working, const LocalNoise& local = {},
                    const BandFactors& bands = {});
+    // Sets plane p's level from a curve given in 8-bit steps per bin (levels of 0 or less:
+    // none), the level the root of its bins' mean energy.
+    void set_curve(int p, const double* levels);
     // Best mode's noise ratios of a picture of plane p with `levels`: the local noise's, times
     // `given` where that is not null; `given` itself where the plane has no local noise.
     const float* noise_ratios(const PlaneView& picture, int p, const PlaneLevels& levels,

@@ -21,9 +21,15 @@ std::string text(double v) {
 
 }  // namespace
 
+bool has_noise_curve(const velmora_settings& s, int p) {
+    int above = 0;
+    for (double level : s.noise_curve[p]) above += level > 0.0 ? 1 : 0;
+    return above >= 2;
+}
+
 bool measures(const velmora_settings& s, int p) {
     return s.strength == VELMORA_STRENGTH_NOISE && s.noise[p] == VELMORA_NOISE_MEASURED &&
-           s.noise_factor[p] != 0.0;
+           s.noise_factor[p] != 0.0 && !has_noise_curve(s, p);
 }
 
 int temporal_radius(const velmora_settings& s) {
@@ -77,6 +83,16 @@ bool check_settings(const velmora_settings& s, const FrameShape& shape, std::str
         if (n != VELMORA_NOISE_MEASURED && !(n >= 0 && n <= 255)) {
             why = "plane " + std::to_string(p) + "'s noise " + text(n) +
                   " is neither measured nor from 0 to 255";
+            return false;
+        }
+        for (double level : s.noise_curve[p])
+            if (!(level <= 255)) {
+                why = "plane " + std::to_string(p) + "'s noise curve holds " + text(level) +
+                      ", not a level up to 255";
+                return false;
+            }
+        if (exact && has_noise_curve(s, p)) {
+            why = "a noise curve belongs to best mode; exact mode takes one level per plane";
             return false;
         }
         if (!(s.noise_factor[p] >= 0 && s.noise_factor[p] <= 16)) {

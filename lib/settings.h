@@ -17,7 +17,11 @@ bool check_settings(const velmora_settings& s, const FrameShape& shape, std::str
 // their own (thresholds from tracks or a learning box, or the coefficient view).
 int temporal_radius(const velmora_settings& s);
 
-// Whether plane p's noise is measured (a plane whose noise factor is 0 is not).
+// Whether plane p's noise is given as a curve by brightness (two bins or more above 0).
+bool has_noise_curve(const velmora_settings& s, int p);
+
+// Whether plane p's noise is measured (a plane whose noise factor is 0 is not, nor one given a
+// curve).
 bool measures(const velmora_settings& s, int p);
 
 // The kernel table of the settings' instruction set; null when this processor lacks it.

@@ -97,6 +97,10 @@ TEST_F(CliModes, OptionsChooseTheMode) {
         {{"--sigma-luma", "loud"}, "--sigma-luma: 'loud' is not a number"},
         {{"--sigma-chroma", "2", "--auto-every", "4"}, "--auto-every goes with --auto"},
         {{"--sigma", "5", "--noise-curve"}, "--noise-curve goes with --auto"},
+        {{"--sigma-luma", "1,2,3"}, "'1,2,3' is neither a level nor 8 levels by brightness"},
+        {{"--sigma", "-,-,-,-,-,-,0,4"}, "gives fewer than two bins a level above 0"},
+        {{"--mode", "exact", "--sigma-chroma", "2,2,2,2,2,2,2,2"},
+         "levels by brightness belong to best mode"},
     };
     for (const auto& c : refused) {
         std::vector<std::string> args = c.args;
@@ -133,6 +137,8 @@ TEST_F(CliModes, LevelsPerKindOfPlane) {
               (std::vector<bool>{false, true, true}));
     EXPECT_EQ(planes_changed(output({"--sigma-luma", "5"})),
               (std::vector<bool>{true, false, false}));
+    EXPECT_EQ(planes_changed(output({"--sigma-chroma", "5,5,-,-,-,-,4,5"})),
+              (std::vector<bool>{false, true, true}));
     EXPECT_EQ(output({"--sigma", "auto"}), output({}));
     // The measured level is printed for the measured kind only, close to the true one.
     const RunResult r = run_velmora({"--sigma-luma", "auto", "--sigma-chroma", "0", in, out});
@@ -190,11 +196,11 @@ TEST_F(CliModes, OneFramesLevelSaysHowSureAndTheCurveComesOnRequest) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("plane Y: sure: measured on the "), std::string::npos) << r.err;
     const std::string curve =
-        "frame 0: noise curve Y by brightness 0-31, 32-63, ..., 224-255 (8-bit steps): - - - ";
+        "frame 0: noise curve Y by brightness 0-31, 32-63, ..., 224-255 (8-bit steps): -,-,-,";
     const size_t at = r.err.find(curve);
     ASSERT_NE(at, std::string::npos) << r.err;
     EXPECT_NEAR(std::atof(r.err.c_str() + at + curve.size()), 6.0, 0.6) << r.err;
-    EXPECT_EQ(r.err.compare(r.err.find(' ', at + curve.size()), 9, " - - - -\n"), 0) << r.err;
+    EXPECT_EQ(r.err.compare(r.err.find(',', at + curve.size()), 9, ",-,-,-,-\n"), 0) << r.err;
     // Best mode's band factors: one frame has no frame changes to measure them on, so every
     // band keeps white noise's (the finest diagonal one being the level's own).
     EXPECT_NE(r.err.find("noise bands Y by level 0-3, H V D (times white noise's; *: not "

@@ -149,6 +149,9 @@ typedef struct velmora_executor {
 #define VELMORA_MAX_TEMPORAL_RADIUS 8
 /* Track values per plane: levels 0..4 (0 the finest) times orientations H, V, D. */
 #define VELMORA_TRACKS 15
+/* Bins of a noise curve: bin i holds the blocks of 8 x 8 samples whose mean lies from 32 i to
+ * 32 (i + 1) 8-bit steps (the format's samples scaled to 8 bits; the last bin all above). */
+#define VELMORA_CURVE_BINS 8
 
 typedef enum velmora_strength {
     VELMORA_STRENGTH_NOISE = 0,  /* from `noise` (exact mode: k times each level) */
@@ -188,6 +191,12 @@ typedef struct velmora_settings {
      * repeated): 0 corrects a level raised by fine texture with a second estimate (the kurtosis
      * of the picture's DCT channels); 1 takes the blocks of least detail as they are. */
     int texture_as_noise;
+    /* Best mode: plane p's noise by brightness instead of one level (a camera's grows with the
+     * light, or is worst in the shadows), in 8-bit steps per bin, darkest first; a bin of 0 or
+     * less takes its nearest bin's level, and the levels are followed block by block between
+     * the bins' middles. Used where two bins or more are above 0 (noise[p] then only has to
+     * be other than 0, and noise_factor[p] applies); else noise[p] as it says. */
+    double noise_curve[3][VELMORA_CURVE_BINS];
     int reserved[9]; /* zero */
 } velmora_settings;
 
@@ -253,11 +262,9 @@ VELMORA_API velmora_status velmora_levels_in_use(const VelmoraDenoiser* denoiser
                                                  double* sigma, double tracks[VELMORA_TRACKS]);
 
 /* A measured plane's noise as a function of brightness, from its last measurement window: the
- * picture's blocks of 8 x 8 samples are put in VELMORA_CURVE_BINS bins by the mean of their
- * samples, bin i holding means from 32 i to 32 (i + 1) 8-bit steps (the last bin all above; the
- * format's samples scaled to 8 bits), and each bin's level is measured from its own blocks as
- * the plane's is from all of them. */
-#define VELMORA_CURVE_BINS 8
+ * picture's blocks of 8 x 8 samples are put in the VELMORA_CURVE_BINS bins by the mean of their
+ * samples, and each bin's level is measured from its own blocks as the plane's is from all of
+ * them. */
 typedef struct velmora_noise_curve {
     double sigma[VELMORA_CURVE_BINS];     /* 8-bit steps; -1: too few blocks of that brightness */
     long long blocks[VELMORA_CURVE_BINS]; /* how many values each bin was measured from */

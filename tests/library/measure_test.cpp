@@ -70,31 +70,38 @@ std::array<double, 2> halves_error(const velmora_format& f, const Clip& clip) {
     return error;
 }
 
-// Measured, best mode filters each part with its own noise: the bright part, noisier than the
-// plane's level, is smoothed more than with that level given, the dark part less.
-TEST(LibraryMeasure, BestModeFollowsTheMeasuredCurve) {
+// Measured, or given as a curve, best mode filters each part with its own noise: the bright
+// part, noisier than the plane's level, is smoothed more than with that level given, the dark
+// part less.
+TEST(LibraryMeasure, BestModeFollowsTheMeasuredOrGivenCurve) {
     const velmora_format f = {320, 240, VELMORA_LAYOUT_420, 8};
     const Clip noisy = two_noise_picture(f);
-    const auto filtered = [&](double given, double* level) {
-        const velmora_settings s = settings_with(VELMORA_MODE_BEST, given, 0);
+    const auto filtered = [&](const velmora_settings& s, double* level) {
         VelmoraDenoiser* d = nullptr;
         EXPECT_EQ(velmora_open(&d, &f, &s), VELMORA_OK);
         Clip copy = noisy;
         velmora_picture p = copy.picture(0);
         EXPECT_EQ(velmora_denoise_picture(d, &p), VELMORA_OK);
-        if (level) {
-            EXPECT_EQ(velmora_levels_in_use(d, 0, level, nullptr), VELMORA_OK);
-        }
+        EXPECT_EQ(velmora_levels_in_use(d, 0, level, nullptr), VELMORA_OK);
         velmora_close(&d);
         return halves_error(f, copy);
     };
-    double level = 0.0;
-    const std::array<double, 2> local = filtered(VELMORA_NOISE_MEASURED, &level);
+    double level = 0.0, given = 0.0;
+    const std::array<double, 2> measured =
+        filtered(settings_with(VELMORA_MODE_BEST, VELMORA_NOISE_MEASURED, 0), &level);
     ASSERT_GT(level, 3.5);
     ASSERT_LT(level, 7.5);
-    const std::array<double, 2> one = filtered(level, nullptr);
-    EXPECT_LT(local[1], 0.8 * one[1]) << "bright part";
-    EXPECT_GT(local[0], 1.2 * one[0]) << "dark part";
+    const std::array<double, 2> one = filtered(settings_with(VELMORA_MODE_BEST, level, 0), &given);
+    // The dark part (mean 40) in bin 1, the bright part (180) in bin 5.
+    velmora_settings with_curve = settings_with(VELMORA_MODE_BEST, VELMORA_NOISE_MEASURED, 0);
+    const double curve[VELMORA_CURVE_BINS] = {-1, 3, -1, -1, -1, 8, -1, 0};
+    std::copy(std::begin(curve), std::end(curve), with_curve.noise_curve[0]);
+    const std::array<double, 2> from_curve = filtered(with_curve, &given);
+    EXPECT_NEAR(given, std::sqrt((9.0 + 64.0) / 2.0), 1e-4);  // the bins' root mean energy
+    for (const auto& local : {measured, from_curve}) {
+        EXPECT_LT(local[1], 0.8 * one[1]) << "bright part";
+        EXPECT_GT(local[0], 1.2 * one[0]) << "dark part";
+    }
 }
 
 // A measurement asked of a new denoiser is not known yet; one of a plane past the last, or with

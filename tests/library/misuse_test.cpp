@@ -2,6 +2,7 @@
 // pictures of another shape, calls out of order.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -61,6 +62,15 @@ TEST(LibraryMisuse, NullsAndSettingsOutOfRangeAreRefusedWithAMessage) {
         {"radius", [](velmora_settings& s, velmora_format&) { s.temporal_radius = 9; }, "radius 9"},
         {"threads", [](velmora_settings& s, velmora_format&) { s.threads = -2; }, "thread count"},
         {"noise", [](velmora_settings& s, velmora_format&) { s.noise[2] = 300; }, "plane 2"},
+        {"curve level",
+         [](velmora_settings& s, velmora_format&) { s.noise_curve[1][4] = std::nan(""); },
+         "plane 1's noise curve holds nan"},
+        {"curve in exact mode",
+         [](velmora_settings& s, velmora_format&) {
+             s.mode = VELMORA_MODE_EXACT;
+             s.noise_curve[0][0] = s.noise_curve[0][7] = 4;
+         },
+         "best mode"},
         {"track value",
          [](velmora_settings& s, velmora_format&) {
              s.mode = VELMORA_MODE_EXACT;

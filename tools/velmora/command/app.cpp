@@ -207,10 +207,12 @@ public:
                                          std::to_string(c.last_frame);
             text += std::string(": noise curve ") + kNames[p] +
                     " by brightness 0-31, 32-63, ..., 224-255 (8-bit steps):";
-            for (double v : c.sigma) {
+            // As --sigma-luma and --sigma-chroma take it back.
+            for (int b = 0; b < VELMORA_CURVE_BINS; ++b) {
                 char number[32];
-                std::snprintf(number, sizeof number, " %.2f", v);
-                text += v < 0.0 ? std::string(" -") : std::string(number);
+                std::snprintf(number, sizeof number, "%.2f", c.sigma[b]);
+                text += b ? ',' : ' ';
+                text += c.sigma[b] < 0.0 ? "-" : number;
             }
             console.info(text);
             velmora_noise_bands b;

@@ -60,11 +60,43 @@ struct LevelText {
     std::string option, text;
 };
 
+// "L0,L1,...,L7": a level per brightness bin, darkest first; '-' for a bin without one.
+NoiseCurveLevels parse_curve(const std::string& option, const std::string& text) {
+    NoiseCurveLevels levels;
+    size_t at = 0, given = 0;
+    for (size_t b = 0; b < levels.size(); ++b) {
+        const size_t comma = text.find(',', at);
+        if ((comma == text.npos) != (b + 1 == levels.size()))
+            usage(option + ": '" + text + "' is neither a level nor " +
+                  std::to_string(levels.size()) +
+                  " levels by brightness (L0,...,L7; '-' for none)");
+        const std::string item = text.substr(at, comma == text.npos ? text.npos : comma - at);
+        levels[b] = item == "-" ? -1.0 : parse_number(option, item, 0, 255);
+        given += levels[b] > 0.0 ? 1 : 0;
+        at = comma + 1;
+    }
+    if (given < 2) usage(option + ": '" + text + "' gives fewer than two bins a level above 0");
+    return levels;
+}
+
 void resolve_level(const std::string& option, const std::string& text, std::optional<double>& sigma,
-                   bool& measure) {
+                   std::optional<NoiseCurveLevels>& curve, bool& measure) {
     measure = text == "auto";
     sigma.reset();
-    if (!measure) sigma = parse_number(option, text, 0, 255);
+    curve.reset();
+    if (measure) return;
+    if (text.find(',') != text.npos)
+        curve = parse_curve(option, text);
+    else
+        sigma = parse_number(option, text, 0, 255);
+}
+
+// Refuses a level that is none of 'auto', a number and levels by brightness.
+void check_level(const std::string& option, const std::string& text) {
+    std::optional<double> sigma;
+    std::optional<NoiseCurveLevels> curve;
+    bool measure = false;
+    resolve_level(option, text, sigma, curve, measure);
 }
 
 // The options that take no value and turn something on.
@@ -148,7 +180,7 @@ Options parse_options(const std::vector<std::string>& args) {
         if (arg == "--sigma" || arg == "--sigma-luma" || arg == "--sigma-chroma") {
             set_source(o, StrengthSource::sigma, explicit_source);
             const LevelText level{arg, take()};
-            if (level.text != "auto") parse_number(arg, level.text, 0, 255);
+            check_level(arg, level.text);
             if (arg != "--sigma-chroma") luma = level;
             if (arg != "--sigma-luma") chroma = level;
             if (arg == "--sigma") sigma_given = true;
@@ -243,11 +275,12 @@ Options parse_options(const std::vector<std::string>& args) {
         o.strength == StrengthSource::automatic || o.strength == StrengthSource::sigma;
     const bool nothing_given = !luma && !chroma;
     if (luma)
-        resolve_level(luma->option, luma->text, o.sigma_luma, o.measure_luma);
+        resolve_level(luma->option, luma->text, o.sigma_luma, o.curve_luma, o.measure_luma);
     else
         o.measure_luma = levels && (auto_given || nothing_given);
     if (chroma)
-        resolve_level(chroma->option, chroma->text, o.sigma_chroma, o.measure_chroma);
+        resolve_level(chroma->option, chroma->text, o.sigma_chroma, o.curve_chroma,
+                      o.measure_chroma);
     else
         o.measure_chroma = levels && (auto_given || nothing_given);
     if (levels)
@@ -268,6 +301,10 @@ Options parse_options(const std::vector<std::string>& args) {
               " belongs to --mode exact (the plug-in's thresholds); best mode takes noise levels "
               "only");
     o.mode = mode.value_or(exact_only ? VELMORA_MODE_EXACT : VELMORA_MODE_BEST);
+    if (o.mode == VELMORA_MODE_EXACT && (o.curve_luma || o.curve_chroma))
+        usage(
+            "levels by brightness belong to best mode; --mode exact takes one level per plane "
+            "kind");
     if (positional.size() != 2)
         usage("expected an input and an output (a file or '-' for each), got " +
               (positional.empty()       ? std::string("none")
@@ -314,7 +351,9 @@ velmora_settings settings_of(const Options& o, void (*log)(void*, velmora_log_le
     for (int p = 0; p < 3; ++p) {
         const std::optional<double>& sigma = p == 0 ? o.sigma_luma : o.sigma_chroma;
         const bool measure = p == 0 ? o.measure_luma : o.measure_chroma;
-        s.noise[p] = measure ? VELMORA_NOISE_MEASURED : sigma.value_or(0.0);
+        const std::optional<NoiseCurveLevels>& curve = p == 0 ? o.curve_luma : o.curve_chroma;
+        s.noise[p] = measure ? VELMORA_NOISE_MEASURED : sigma.value_or(curve ? 1.0 : 0.0);
+        if (curve) std::copy(curve->begin(), curve->end(), s.noise_curve[p]);
         if (o.tracks[p]) std::copy(o.tracks[p]->begin(), o.tracks[p]->end(), s.tracks[p]);
     }
     s.k = o.k;
@@ -395,6 +434,10 @@ Strength (noise levels, or in exact mode --tracks or --learn; measured when none
   --sigma-luma S       ... for the luma plane only: a number, 0 (untouched) or 'auto'
   --sigma-chroma S     ... for the two chroma planes only (planes without a level stay
                        untouched, unless --auto is given)
+                       Best mode also takes a level by brightness, as --noise-curve prints
+                       it: eight levels for the blocks of 8 x 8 samples whose mean is 0-31,
+                       32-63, ..., 224-255 8-bit steps, '-' for none (the nearest bin's), as
+                       in --sigma-luma 2.5,3,3.5,4,4.5,5,5,5
   --auto               measure the noise level of every plane not given one (the default when
                        no strength is given): from the first 5 frames, and again every 25
   --auto-every N       measure again every N frames (from the N-th frame's window of 5)

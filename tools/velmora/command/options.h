@@ -25,6 +25,9 @@ enum class StrengthSource { automatic, sigma, tracks, learn };
 // The plug-in's fifteen track values of one plane.
 using Tracks = std::array<int32_t, VELMORA_TRACKS>;
 
+// A plane's noise level in each brightness bin, 8-bit steps.
+using NoiseCurveLevels = std::array<double, VELMORA_CURVE_BINS>;
+
 // The progress report on standard error: a line redrawn on a terminal (automatic: when standard
 // error is one and --quiet is not given; always: whatever it is), lines for programs, or none.
 enum class ProgressMode { automatic, always, machine, never };
@@ -48,6 +51,8 @@ struct Options {
     // A plane kind's level is given (sigma_*, 8-bit sample steps), measured (measure_*), or
     // neither: then its planes are left untouched.
     std::optional<double> sigma_luma, sigma_chroma;
+    // ... or given by brightness (best mode): a level per bin, -1 for a bin without one.
+    std::optional<NoiseCurveLevels> curve_luma, curve_chroma;
     bool measure_luma = true, measure_chroma = true;
     double k;  // exact mode's thresholds: K times the noise level
     // Measured levels: from a window of auto_window frames, measured again every auto_every

@@ -29,44 +29,59 @@ float eight_bit_unit(SampleFormat f) {
 
 // Where a plane's samples find their vectors: the luma block of the luma sample at the same
 // place, the vector shifted down to the plane's sampling. Along a row the vector changes every
-// `run` samples (one luma block); the last block column reaches to the end of the row.
+// kMotionBlock >> shift_x samples (one luma block); the last block column reaches to the end
+// of the row.
 struct PlaneMotion {
     const BlockVector* vectors;
     int32_t columns, rows;
     int shift_x, shift_y;
+};
 
-    int32_t run() const { return kMotionBlock >> shift_x; }
-    // The runs of a row: `columns` of them, or one with the zero vector for a picture smaller
-    // than a block.
-    int32_t runs() const { return columns == 0 || rows == 0 ? 1 : columns; }
-    // The vectors of row y's runs, or null where they are all zero.
-    const BlockVector* row_vectors(int32_t y) const {
-        if (columns == 0 || rows == 0) return nullptr;
+// A run of a row's samples [x0, x1) that all move by (dy, dx) in the plane's sampling.
+struct MoveRun {
+    int32_t x0, x1, dy, dx;
+};
+
+// A plane's moves row by row, made once for each neighbour from its vectors: neighbouring
+// blocks that move alike make one run. Block row `by` has counts[by] runs from
+// runs + by * columns; a plane without motion (the still picture, or one smaller than a block)
+// has the one run `whole` in every row.
+struct PlaneMoves {
+    MoveRun* runs;
+    int32_t* counts;
+    int32_t columns, rows;
+    int shift_y;
+    MoveRun whole;
+
+    struct Row {
+        const MoveRun* runs;
+        int32_t count;
+        int32_t block_row;  // -1 without motion
+    };
+    Row row(int32_t y) const {
+        if (rows == 0) return {&whole, 1, -1};
         const int32_t by = min32((y << shift_y) / kMotionBlock, rows - 1);
-        return vectors + static_cast<int64_t>(by) * columns;
-    }
-    // Run i's vector in the plane's sampling, from row_vectors.
-    BlockVector at(const BlockVector* row, int32_t i) const {
-        if (row == nullptr) return {0, 0};
-        return {row[i].y >> shift_y, row[i].x >> shift_x};
-    }
-    // Where run i of `runs` in a row of w samples begins and ends.
-    int32_t run_begin(int32_t runs, int32_t i) const { return runs == 1 ? 0 : i * run(); }
-    int32_t run_end(int32_t runs, int32_t i, int32_t w) const {
-        return i == runs - 1 ? w : min32(run_begin(runs, i) + run(), w);
-    }
-    // The run after the last of those from i on that move as run i does (vector v): neighbouring
-    // blocks mostly move together, and are moved as one.
-    int32_t same_move_end(const BlockVector* row, int32_t runs, int32_t i, BlockVector v) const {
-        int32_t j = i + 1;
-        while (j < runs) {
-            const BlockVector u = at(row, j);
-            if (u.y != v.y || u.x != v.x) break;
-            ++j;
-        }
-        return j;
+        return {runs + static_cast<int64_t>(by) * columns, counts[by], by};
     }
 };
+
+PlaneMoves no_moves(int32_t width) { return {nullptr, nullptr, 0, 0, 0, {0, width, 0, 0}}; }
+
+// The runs of block row `by` of a plane w samples wide into `out`; returns how many.
+int32_t make_move_runs(const PlaneMotion& m, int32_t w, int32_t by, MoveRun* out) {
+    const BlockVector* row = m.vectors + static_cast<int64_t>(by) * m.columns;
+    const int32_t run = kMotionBlock >> m.shift_x;
+    int32_t n = 0;
+    for (int32_t i = 0; i < m.columns; ++i) {
+        const int32_t dy = row[i].y >> m.shift_y, dx = row[i].x >> m.shift_x;
+        const int32_t x1 = i == m.columns - 1 ? w : min32((i + 1) * run, w);
+        if (n > 0 && out[n - 1].dy == dy && out[n - 1].dx == dx)
+            out[n - 1].x1 = x1;
+        else
+            out[n++] = {i * run, x1, dy, dx};
+    }
+    return n;
+}
 
 // Copies n samples; the usual run lengths as fixed-size copies.
 template <typename Sample>
@@ -88,35 +103,27 @@ void copy_run(Sample* to, const Sample* from, int32_t n) {
 // samples are gathered run by run into `gathered` (a row of the plane's width) and converted
 // in one call; a row that does not move is converted where it lies.
 template <typename Sample>
-void moved_samples(const KernelSet& k, const PlaneView& plane, const PlaneMotion& motion, int32_t y,
+void moved_samples(const KernelSet& k, const PlaneView& plane, const PlaneMoves& moves, int32_t y,
                    int shift, void* gathered, float* out) {
-    // Local copies: the gathered samples' stores may alias anything in memory, locals not.
-    const PlaneMotion m = motion;
     const Sample* const base = static_cast<const Sample*>(plane.base);
     const ptrdiff_t stride = plane.row_stride;
     const int32_t step = plane.sample_stride, w = plane.width, h = plane.height;
-    const int32_t runs = m.runs();
-    const BlockVector* vectors = m.row_vectors(y);
-    const BlockVector first = m.at(vectors, 0);
-    const int32_t first_end = m.same_move_end(vectors, runs, 0, first);
-    const Sample* source = base + clamp_index(y + first.y, h) * stride;
+    const PlaneMoves::Row r = moves.row(y);
+    const Sample* source = base + clamp_index(y + r.runs[0].dy, h) * stride;
     // A whole row moved up or down only is read where it lies.
-    if (first_end < runs || first.x != 0 || step != 1) {
+    if (r.count > 1 || r.runs[0].dx != 0 || step != 1) {
         Sample* const row = static_cast<Sample*>(gathered);
-        for (int32_t i = 0; i < runs;) {
-            const BlockVector v = m.at(vectors, i);
-            const int32_t j = i == 0 ? first_end : m.same_move_end(vectors, runs, i, v);
-            const int32_t x0 = m.run_begin(runs, i), x1 = m.run_end(runs, j - 1, w);
-            const Sample* from = base + clamp_index(y + v.y, h) * stride;
-            if (step == 1 && x0 + v.x >= 0 && x1 - 1 + v.x < w) {
-                copy_run(row + x0, from + x0 + v.x, x1 - x0);
+        for (const MoveRun* run = r.runs; run != r.runs + r.count; ++run) {
+            const int32_t x0 = run->x0, x1 = run->x1, dx = run->dx;
+            const Sample* from = base + clamp_index(y + run->dy, h) * stride;
+            if (step == 1 && x0 + dx >= 0 && x1 - 1 + dx < w) {
+                copy_run(row + x0, from + x0 + dx, x1 - x0);
                 // The rows below in the same block take the same vector: asked for early,
                 // their samples are in the cache when their turn comes.
-                __builtin_prefetch(from + x0 + v.x + 4 * stride);
+                __builtin_prefetch(from + x0 + dx + 4 * stride);
             } else {
-                for (int32_t x = x0; x < x1; ++x) row[x] = from[clamp_index(x + v.x, w) * step];
+                for (int32_t x = x0; x < x1; ++x) row[x] = from[clamp_index(x + dx, w) * step];
             }
-            i = j;
         }
         source = row;
     }
@@ -126,7 +133,7 @@ void moved_samples(const KernelSet& k, const PlaneView& plane, const PlaneMotion
         k.load_u16(source, out, w, shift);
 }
 
-void moved_row(const KernelSet& k, const PlaneView& plane, const PlaneMotion& m, int32_t y,
+void moved_row(const KernelSet& k, const PlaneView& plane, const PlaneMoves& m, int32_t y,
                int shift, void* gathered, float* out) {
     if (plane.format == SampleFormat::u8)
         moved_samples<uint8_t>(k, plane, m, y, shift, gathered, out);
@@ -134,26 +141,23 @@ void moved_row(const KernelSet& k, const PlaneView& plane, const PlaneMotion& m,
         moved_samples<uint16_t>(k, plane, m, y, shift, gathered, out);
 }
 
-// Row y of an error map read at the samples of row y moved by the motion. `out` may hold row
-// `previous` (or previous < 0): runs that read the same map row again are left as they are.
+// Row y of an error map read at the samples of row y moved. `out` may hold row `previous` (or
+// previous < 0): runs that read the same map row again are left as they are.
 void moved_errors(const float* map, const ErrorMapLayout& layout, int32_t w, int32_t h,
-                  const PlaneMotion& m, int32_t y, int32_t previous, float* out) {
+                  const PlaneMoves& moves, int32_t y, int32_t previous, float* out) {
     const int shift_x = std::countr_zero(static_cast<uint32_t>(layout.block_width));
     const int shift_y = std::countr_zero(static_cast<uint32_t>(layout.block_height));
-    const int32_t runs = m.runs();
-    const BlockVector* vectors = m.row_vectors(y);
-    const bool same_vectors = previous >= 0 && m.row_vectors(previous) == vectors;
-    for (int32_t i = 0, j; i < runs; i = j) {
-        const BlockVector v = m.at(vectors, i);
-        j = m.same_move_end(vectors, runs, i, v);
-        const int32_t map_row = clamp_index(y + v.y, h) >> shift_y;
-        if (same_vectors && map_row == clamp_index(previous + v.y, h) >> shift_y) continue;
-        const int32_t x0 = m.run_begin(runs, i), x1 = m.run_end(runs, j - 1, w);
+    const PlaneMoves::Row r = moves.row(y);
+    const bool same_runs = previous >= 0 && moves.row(previous).block_row == r.block_row;
+    for (const MoveRun* run = r.runs; run != r.runs + r.count; ++run) {
+        const int32_t map_row = clamp_index(y + run->dy, h) >> shift_y;
+        if (same_runs && map_row == clamp_index(previous + run->dy, h) >> shift_y) continue;
+        const int32_t x0 = run->x0, x1 = run->x1, dx = run->dx;
         const float* row = map + static_cast<int64_t>(map_row) * layout.columns;
-        if (x0 + v.x >= 0 && x1 - 1 + v.x < w) {
-            for (int32_t x = x0; x < x1; ++x) out[x] = row[(x + v.x) >> shift_x];
+        if (x0 + dx >= 0 && x1 - 1 + dx < w) {
+            for (int32_t x = x0; x < x1; ++x) out[x] = row[(x + dx) >> shift_x];
         } else {
-            for (int32_t x = x0; x < x1; ++x) out[x] = row[clamp_index(x + v.x, w) >> shift_x];
+            for (int32_t x = x0; x < x1; ++x) out[x] = row[clamp_index(x + dx, w) >> shift_x];
         }
     }
 }
@@ -164,6 +168,7 @@ struct Shared {
     const TemporalPicture* centre;
     const TemporalPicture* neighbour;
     PlaneMotion motion[3];
+    PlaneMoves moves[3];       // from the motion, for each neighbour
     int plane;                 // the plane of the stage
     float* luma_weights;       // shape->width[0] x height[0]
     float* chroma_weights;     // the chroma plane's size
@@ -185,9 +190,8 @@ void difference_row(const Shared& s, int p, int32_t y, void* gathered, float* pi
                     float* out) {
     const TemporalPlane& c = s.centre->plane[p];
     const int32_t w = s.shape->width[p];
-    const PlaneMotion still = {nullptr, 0, 0, 0, 0};
-    moved_row(*s.k, c.pilot, still, y, 0, gathered, pilot);
-    moved_row(*s.k, s.neighbour->plane[p].pilot, s.motion[p], y, 0, gathered, moved);
+    moved_row(*s.k, c.pilot, no_moves(w), y, 0, gathered, pilot);
+    moved_row(*s.k, s.neighbour->plane[p].pilot, s.moves[p], y, 0, gathered, moved);
     s.k->difference_square_row(pilot, moved, pilot, w, eight_bit_unit(c.pilot.format));
     s.k->box_sum_row(pilot, out, w, 1);
 }
@@ -205,7 +209,7 @@ void weight_rows(const Shared& s, int p, float* weights, int t, int T) {
     float* rows[3] = {base + 4 * static_cast<int64_t>(w), base + 5 * static_cast<int64_t>(w),
                       base + 6 * static_cast<int64_t>(w)};
     void* const gathered = base + 7 * static_cast<int64_t>(w);
-    const PlaneMotion still = {nullptr, 0, 0, 0, 0};
+    const PlaneMoves still = no_moves(w);
     const ItemRange share = thread_share(h, t, T);
     int64_t guard = 0;
     if (share.begin < share.end) {
@@ -215,7 +219,7 @@ void weight_rows(const Shared& s, int p, float* weights, int t, int T) {
     for (int32_t y = share.begin; y < share.end; ++y) {
         difference_row(s, p, clamp_index(y + 1, h), gathered, pilot, moved, rows[2]);
         const int32_t previous = y > share.begin ? y - 1 : -1;
-        moved_errors(s.neighbour->plane[p].error, layout, w, h, s.motion[p], y, previous, errors);
+        moved_errors(s.neighbour->plane[p].error, layout, w, h, s.moves[p], y, previous, errors);
         moved_errors(c.error, layout, w, h, still, y, previous, own);
         float* out = weights + static_cast<int64_t>(y) * w;
         guard += s.k->temporal_weight_row(rows[0], rows[1], rows[2], own, errors, out, w, kNinth,
@@ -281,12 +285,25 @@ void chroma_weight_worker(int t, int T, void* context) {
         covered(s, y, w, s.chroma_weights + static_cast<int64_t>(y) * w);
 }
 
+// Every plane's runs of thread t's share of the block rows.
+void moves_worker(int t, int T, void* context) {
+    const Shared& s = *static_cast<Shared*>(context);
+    for (int p = 0; p < s.shape->planes; ++p) {
+        const PlaneMoves& moves = s.moves[p];
+        const ItemRange share = thread_share(moves.rows, t, T);
+        for (int32_t by = share.begin; by < share.end; ++by)
+            moves.counts[by] =
+                make_move_runs(s.motion[p], s.shape->width[p], by,
+                               moves.runs + static_cast<int64_t>(by) * moves.columns);
+    }
+}
+
 void start_worker(int t, int T, void* context) {
     const Shared& s = *static_cast<Shared*>(context);
     const int p = s.plane;
     const int32_t w = s.shape->width[p];
     const PlaneView& noisy = s.centre->plane[p].noisy;
-    const PlaneMotion still = {nullptr, 0, 0, 0, 0};
+    const PlaneMoves still = no_moves(w);
     void* const gathered = s.scratch + t * s.scratch_floats;
     const ItemRange share = thread_share(s.shape->height[p], t, T);
     for (int32_t y = share.begin; y < share.end; ++y) {
@@ -309,7 +326,7 @@ void accumulate_worker(int t, int T, void* context) {
     const ItemRange share = thread_share(s.shape->height[p], t, T);
     for (int32_t y = share.begin; y < share.end; ++y) {
         const int64_t row = static_cast<int64_t>(y) * w;
-        moved_row(*s.k, noisy, s.motion[p], y, working_shift(noisy.format), gathered, moved);
+        moved_row(*s.k, noisy, s.moves[p], y, working_shift(noisy.format), gathered, moved);
         s.k->temporal_accumulate_row(weights + row, moved, s.averaged[p] + row,
                                      s.weight_sum[p] + row, s.weight_squares[p] + row, w);
     }
@@ -329,7 +346,7 @@ void finish_worker(int t, int T, void* context) {
 }
 
 struct MemoryPlan {
-    int64_t vectors, luma_weights, chroma_weights, sums[3], scratch, guard, total;
+    int64_t vectors, moves[3], luma_weights, chroma_weights, sums[3], scratch, guard, total;
     int64_t scratch_floats;
 };
 
@@ -345,6 +362,10 @@ MemoryPlan plan_memory(const TemporalShape& shape, int threads) {
     const int64_t blocks =
         static_cast<int64_t>(motion_columns(shape.width[0])) * motion_rows(shape.height[0]);
     m.vectors = take((blocks > 0 ? blocks : 1) * static_cast<int64_t>(sizeof(BlockVector)));
+    // Each plane's runs (at most one per block) and their counts per block row.
+    for (int p = 0; p < shape.planes; ++p)
+        m.moves[p] = take(blocks * static_cast<int64_t>(sizeof(MoveRun)) +
+                          motion_rows(shape.height[0]) * int64_t{sizeof(int32_t)});
     int64_t widest = 1, largest_chroma = 1;
     for (int p = 0; p < shape.planes; ++p) {
         const int64_t samples = static_cast<int64_t>(shape.width[p]) * shape.height[p];
@@ -385,9 +406,19 @@ int temporal_average(const KernelSet& k, const TemporalShape& shape, const Tempo
     s.shape = &shape;
     s.centre = &centre;
     BlockVector* vectors = reinterpret_cast<BlockVector*>(base + m.vectors);
-    for (int p = 0; p < shape.planes; ++p)
-        s.motion[p] = {vectors, motion_columns(shape.width[0]), motion_rows(shape.height[0]),
-                       shape.shift_x[p], shape.shift_y[p]};
+    const int32_t columns = motion_columns(shape.width[0]), rows = motion_rows(shape.height[0]);
+    for (int p = 0; p < shape.planes; ++p) {
+        s.motion[p] = {vectors, columns, rows, shape.shift_x[p], shape.shift_y[p]};
+        s.moves[p] = no_moves(shape.width[p]);
+        if (columns == 0 || rows == 0) continue;  // a picture smaller than a block: none
+        MoveRun* runs = reinterpret_cast<MoveRun*>(base + m.moves[p]);
+        s.moves[p] = {runs,
+                      reinterpret_cast<int32_t*>(runs + int64_t{columns} * rows),
+                      columns,
+                      rows,
+                      shape.shift_y[p],
+                      {}};
+    }
     s.luma_weights = reinterpret_cast<float*>(base + m.luma_weights);
     s.chroma_weights = reinterpret_cast<float*>(base + m.chroma_weights);
     for (int p = 0; p < shape.planes; ++p) {
@@ -410,6 +441,7 @@ int temporal_average(const KernelSet& k, const TemporalShape& shape, const Tempo
     for (int i = 0; i < count; ++i) {
         s.neighbour = &neighbours[i];
         search_motion(k, *centre.pyramid, *neighbours[i].pyramid, distances[i], vectors, ex);
+        run(ex, moves_worker, s);
         run(ex, luma_weight_worker, s);
         int64_t sum = 0;
         for (int t = 0; t < ex.threads; ++t) sum += s.guard[t];

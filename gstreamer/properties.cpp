@@ -2,6 +2,7 @@
 
 #include <gst/gst.h>
 
+#include <algorithm>
 #include <cstddef>
 
 static_assert(sizeof(velmora_mode) == sizeof(int));
@@ -10,7 +11,7 @@ namespace velmora_gst {
 
 namespace {
 
-enum class Kind { mode, real, integer, flag };
+enum class Kind { mode, real, integer, flag, curve };
 
 struct Field {
     const char* name;
@@ -33,6 +34,15 @@ const Field kFields[] = {
      VELMORA_FIELD(noise[1])},
     {"noise-v", "Noise of V (Cr) in 8-bit steps (-1: measured, 0: untouched)", Kind::real, -1, 255,
      VELMORA_FIELD(noise[2])},
+    {"noise-curve-y",
+     "Best mode: Y's noise by brightness instead of one level, darkest first: levels in 8-bit "
+     "steps for the blocks whose mean is 0-31, 32-63, ..., 224-255 (-1: the nearest bin's; "
+     "empty: none), as velmora --noise-curve prints them",
+     Kind::curve, -1, 255, VELMORA_FIELD(noise_curve[0])},
+    {"noise-curve-u", "Best mode: U's noise by brightness, as noise-curve-y", Kind::curve, -1, 255,
+     VELMORA_FIELD(noise_curve[1])},
+    {"noise-curve-v", "Best mode: V's noise by brightness, as noise-curve-y", Kind::curve, -1, 255,
+     VELMORA_FIELD(noise_curve[2])},
     {"factor-y", "Y's noise level, given or measured, is multiplied by this (0: untouched)",
      Kind::real, 0, 16, VELMORA_FIELD(noise_factor[0])},
     {"factor-u", "U's noise level, given or measured, is multiplied by this (0: untouched)",
@@ -100,18 +110,58 @@ GParamSpec* param_of(const Field& f, const velmora_settings& defaults) {
                                 static_cast<int>(f.max), at<int>(defaults, f), flags);
     case Kind::flag:
         return g_param_spec_boolean(f.name, f.name, f.blurb, at<int>(defaults, f) != 0, flags);
+    case Kind::curve:  // an array: not for a controller
+        return gst_param_spec_array(
+            f.name, f.name, f.blurb,
+            g_param_spec_double(
+                "level", "level", "8-bit steps", f.min, f.max, f.min,
+                static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)),
+            static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS));
     }
     return nullptr;
+}
+
+// A curve's bins from an array of up to VELMORA_CURVE_BINS numbers (the rest -1: none); all 0
+// (no curve) from an empty one.
+void set_curve(double* bins, const GValue* value) {
+    const guint n = gst_value_array_get_size(value);
+    for (guint b = 0; b < VELMORA_CURVE_BINS; ++b) {
+        const GValue* item = b < n ? gst_value_array_get_value(value, b) : nullptr;
+        bins[b] = n == 0                       ? 0.0
+                  : item == nullptr            ? -1.0
+                  : G_VALUE_HOLDS_DOUBLE(item) ? g_value_get_double(item)
+                  : G_VALUE_HOLDS_INT(item)    ? g_value_get_int(item)
+                                               : -1.0;
+    }
+}
+
+void get_curve(const double* bins, GValue* value) {
+    if (std::all_of(bins, bins + VELMORA_CURVE_BINS, [](double v) { return v == 0.0; })) return;
+    for (int b = 0; b < VELMORA_CURVE_BINS; ++b) {
+        GValue item = G_VALUE_INIT;
+        g_value_init(&item, G_TYPE_DOUBLE);
+        g_value_set_double(&item, bins[b]);
+        gst_value_array_append_and_take_value(value, &item);
+    }
+}
+
+bool same_field(const velmora_settings& a, const velmora_settings& b, const Field& f) {
+    switch (f.kind) {
+    case Kind::real:
+        return at<double>(a, f) == at<double>(b, f);
+    case Kind::curve:
+        return std::equal(&at<double>(a, f), &at<double>(a, f) + VELMORA_CURVE_BINS,
+                          &at<double>(b, f));
+    default:
+        return at<int>(a, f) == at<int>(b, f);
+    }
 }
 
 }  // namespace
 
 bool same_properties(const velmora_settings& a, const velmora_settings& b) {
-    for (const Field& f : kFields) {
-        const bool same = f.kind == Kind::real ? at<double>(a, f) == at<double>(b, f)
-                                               : at<int>(a, f) == at<int>(b, f);
-        if (!same) return false;
-    }
+    for (const Field& f : kFields)
+        if (!same_field(a, b, f)) return false;
     return true;
 }
 
@@ -138,6 +188,9 @@ bool set_property(velmora_settings& p, guint id, const GValue* value) {
     case Kind::flag:
         at<int>(p, f) = g_value_get_boolean(value) ? 1 : 0;
         break;
+    case Kind::curve:
+        set_curve(&at<double>(p, f), value);
+        break;
     }
     return true;
 }
@@ -157,6 +210,9 @@ bool get_property(const velmora_settings& p, guint id, GValue* value) {
         break;
     case Kind::flag:
         g_value_set_boolean(value, at<int>(p, f) != 0);
+        break;
+    case Kind::curve:
+        get_curve(&at<double>(p, f), value);
         break;
     }
     return true;

@@ -81,9 +81,16 @@ int32_t symmetric_index(int32_t i, int32_t n) { return mirror_index(i < 0 ? -i :
 template <typename Sample>
 int32_t area_sum(const PlaneView& view, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
     int32_t sum = 0;
+    const int32_t step = view.sample_stride;
     for (int32_t y = y0; y < y1; ++y) {
         const Sample* row = static_cast<const Sample*>(view.base) + y * view.row_stride;
-        for (int32_t x = x0; x < x1; ++x) sum += row[x * view.sample_stride];
+        // Whole numbers: any order gives the same sum. A block's row of 8 in one go.
+        if (step == 1 && x1 - x0 == 8)
+            for (int32_t j = 0; j < 8; ++j) sum += row[x0 + j];
+        else if (step == 1)
+            for (int32_t x = x0; x < x1; ++x) sum += row[x];
+        else
+            for (int32_t x = x0; x < x1; ++x) sum += row[x * step];
     }
     return sum;
 }

@@ -98,6 +98,16 @@ bool frame_of(const VelmoraDenoiser& d, const velmora_picture& p, FrameView& fra
     return true;
 }
 
+// Hands the frame `picture` describes to `use`, or fails with what is wrong with it.
+template <class Use>
+velmora_status with_frame(VelmoraDenoiser* d, const velmora_picture& picture, Use use) {
+    FrameView frame;
+    std::string why;
+    if (!frame_of(*d, picture, frame, why)) return fail(d, VELMORA_ERROR_ARGUMENT, why);
+    use(frame);
+    return VELMORA_OK;
+}
+
 void say(const velmora_settings& s, const std::string& text) {
     if (s.log) s.log(s.log_user, VELMORA_LOG_ERROR, text.c_str());
 }
@@ -199,11 +209,7 @@ velmora_status velmora_send(VelmoraDenoiser* d, const velmora_picture* picture) 
         if (d->stream.drained())
             return fail(d, VELMORA_ERROR_ORDER,
                         "a frame sent after the end of the stream (reset to start another)");
-        FrameView frame;
-        std::string why;
-        if (!frame_of(*d, *picture, frame, why)) return fail(d, VELMORA_ERROR_ARGUMENT, why);
-        d->stream.send(frame);
-        return VELMORA_OK;
+        return with_frame(d, *picture, [&](const FrameView& frame) { d->stream.send(frame); });
     });
 }
 
@@ -270,11 +276,7 @@ velmora_status velmora_denoise_picture(VelmoraDenoiser* d, const velmora_picture
             return fail(d, VELMORA_ERROR_ORDER,
                         "a still given while frames of a stream are held (drain and receive "
                         "them, or reset, first)");
-        FrameView frame;
-        std::string why;
-        if (!frame_of(*d, *picture, frame, why)) return fail(d, VELMORA_ERROR_ARGUMENT, why);
-        d->stream.denoise_picture(frame);
-        return VELMORA_OK;
+        return with_frame(d, *picture, [&](FrameView& frame) { d->stream.denoise_picture(frame); });
     });
 }
 
@@ -282,12 +284,10 @@ velmora_status velmora_measure_noise(VelmoraDenoiser* d, const velmora_picture* 
                                      double sigma[3]) {
     return guarded(d, [&] {
         if (!picture || !sigma) return fail(d, VELMORA_ERROR_ARGUMENT, "no picture or no result");
-        FrameView frame;
-        std::string why;
-        if (!frame_of(*d, *picture, frame, why)) return fail(d, VELMORA_ERROR_ARGUMENT, why);
-        for (int p = 0; p < 3; ++p) sigma[p] = -1.0;
-        d->stream.measure(frame, sigma);
-        return VELMORA_OK;
+        return with_frame(d, *picture, [&](const FrameView& frame) {
+            for (int p = 0; p < 3; ++p) sigma[p] = -1.0;
+            d->stream.measure(frame, sigma);
+        });
     });
 }
 

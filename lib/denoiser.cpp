@@ -111,9 +111,8 @@ void Denoiser::set_curve(int p, const double* levels) {
     set_level(p, s_.noise_factor[p] * local.level, local);
 }
 
-const float* Denoiser::noise_ratios(const PlaneView& picture, int p, const PlaneLevels& levels,
+const float* Denoiser::noise_ratios(const PlaneView& picture, const LocalNoise& local,
                                     const float* given) {
-    const LocalNoise& local = levels.local[p];
     if (!local.used) return given;
     ratios_.resize(static_cast<size_t>(picture.width) * picture.height);
     const float width = static_cast<float>(32.0 * working_units_per_8bit(f_.format));
@@ -269,7 +268,7 @@ void Denoiser::filter_best(const PlaneView& plane, int p, velmora_field_order or
                 error_map_layout(picture.width, picture.height, f_.shift_x(p), f_.shift_y(p));
             extras.error_unit = static_cast<float>(working_units_per_8bit(f_.format));
         }
-        extras.noise_ratio = noise_ratios(picture, p, levels(), nullptr);
+        extras.noise_ratio = noise_ratios(picture, local_[p], nullptr);
         extras.band_factors = &bands_[p];
         engine().denoise_best(picture, sigmas_[p], kind, extras);
         if (parity < 0) break;
@@ -286,7 +285,7 @@ void Denoiser::filter_picture(const PlaneView& source, const PlaneView& target, 
     }
     BestModeExtras extras;
     extras.source = &source;
-    extras.noise_ratio = noise_ratios(source, p, levels, noise_ratio);
+    extras.noise_ratio = noise_ratios(source, levels.local[p], noise_ratio);
     extras.band_factors = &levels.bands[p];
     engine().denoise_best(target, levels.sigmas[p], p == 0 ? PlaneKind::luma : PlaneKind::chroma,
                           extras);

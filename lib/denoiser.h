@@ -117,9 +117,9 @@ private:
     // Sets plane p's level from a curve given in 8-bit steps per bin (levels of 0 or less:
     // none), the level the root of its bins' mean energy.
     void set_curve(int p, const double* levels);
-    // Best mode's noise ratios of a picture of plane p with `levels`: the local noise's, times
-    // `given` where that is not null; `given` itself where the plane has no local noise.
-    const float* noise_ratios(const PlaneView& picture, int p, const PlaneLevels& levels,
+    // Best mode's noise ratios of a picture whose plane follows `local`: the local noise's,
+    // times `given` where that is not null; `given` itself where the plane has no local noise.
+    const float* noise_ratios(const PlaneView& picture, const LocalNoise& local,
                               const float* given);
 
     // The number messages give frame `index`.

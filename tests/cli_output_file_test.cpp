@@ -268,7 +268,7 @@ TEST_F(CliHardLinkedOutput, ASecondRunIntoTheSameFileIsRefused) {
         EXPECT_EQ(first.stop(0), 0);
         EXPECT_TRUE(read_file(other) == gentle);
     }
-    for (int round = 0; round < 8; ++round) {
+    for (int round = 0; round < 4; ++round) {
         make_linked_output();
         RunResult a, b;
         std::thread racing([&] { a = run_velmora_piped(filter_args("4", out), stream); });

@@ -8,6 +8,7 @@ namespace velmora {
 namespace {
 
 constexpr int32_t kSide = kNoiseBlockCoefficients;  // coefficients per side of a band's block
+constexpr float kSixteenth = 0.0625f;
 constexpr float kThirtySecond = 0.03125f;
 constexpr int kFinestDiagonal = 2;  // band 2: level 0, D
 
@@ -127,6 +128,24 @@ void temporal_band_values(const NoiseBlocks& previous, const PlaneView& previous
         kThirtySecond, values);
 }
 
+void spatial_band_values(const NoiseBlocks& frame, float* values) {
+    band_values(
+        frame.columns, frame.rows, [&](int64_t at) { return frame.left_out[at] == 0; },
+        [&](int64_t at) { return frame.bands[at] * frame.bands[at]; }, kSixteenth, values);
+}
+
+void leave_out_band_blocks(int32_t columns, int32_t rows, const uint8_t* usable, float* values) {
+    for (int b = 0; b < kNoiseBands; ++b) {
+        const int32_t n = band_columns(columns, b), m = band_rows(rows, b);
+        float* out = values + value_offset(columns, rows, b);
+        for (int32_t Y = 0; Y < m; ++Y)
+            for (int32_t X = 0; X < n; ++X)
+                if (!all_usable(columns, level_of(b), X, Y,
+                                [&](int64_t at) { return usable[at] != 0; }))
+                    out[static_cast<int64_t>(Y) * n + X] = -1.0f;
+    }
+}
+
 int64_t band_factor_scratch_floats(const BandEvidence* changes, int count) {
     int64_t blocks = 0;
     for (int i = 0; i < count; ++i)
@@ -174,6 +193,23 @@ MeasuredBands measure_band_factors(const BandEvidence* changes, int count, float
             if (l >= kNoiseBandLevels || out.blocks[3 * l + o] == 0)
                 out.factors.f[l][o] = out.factors.f[l - 1][o];
     return out;
+}
+
+void settle_one_picture_bands(MeasuredBands* planes, int count) {
+    float sum = 0.0f;
+    int chroma = 0;
+    for (int p = 1; p < count; ++p) {
+        const MeasuredBands& b = planes[p];
+        if (!b.one_picture || b.blocks[0] == 0 || b.blocks[1] == 0) continue;
+        sum = sum + (b.factors.f[0][0] + b.factors.f[0][1]);
+        ++chroma;
+    }
+    const bool correlated = chroma > 0 && sum >= kCorrelatedChroma * static_cast<float>(2 * chroma);
+    for (int p = 0; p < count; ++p) {
+        MeasuredBands& b = planes[p];
+        const bool coarse = b.blocks[3] > 0 || b.blocks[4] > 0 || b.blocks[5] > 0;
+        if (b.one_picture && !(correlated && coarse)) b = MeasuredBands{};
+    }
 }
 
 }  // namespace velmora

@@ -9,10 +9,13 @@
 // inside the same blocks (both of 16 squares, so that the quantiles of pure noise stand in the
 // same ratio as the noise energies), over the ratio of the white-noise gains.
 //
-// One picture alone cannot tell: a texture too fine to be seen among the noise of the finest
-// bands (gravel, grass) fills the coarser bands as correlated noise would, and even the finest
-// horizontal and vertical bands of its weakly textured blocks read a tenth above the noise, which
-// costs a few tenths of a decibel where the noise is white.
+// A window without frame changes (one picture) measures the same way on its frames' blocks
+// weakly textured at the plane's level (engine/noise_level.h), each block's value the mean square
+// of its coefficients: where the picture has no texture they hold its noise alone. But a texture
+// too fine to be seen among the noise of the finest bands (gravel, grass) fills the coarser bands
+// as correlated noise would, and even the finest horizontal and vertical bands of its weakly
+// textured blocks read a tenth above the noise, so such factors are used only where the chroma
+// planes show the noise correlated (settle_one_picture_bands).
 #pragma once
 
 #include <cstdint>
@@ -53,7 +56,16 @@ void temporal_band_values(const NoiseBlocks& previous, const PlaneView& previous
                           const NoiseBlocks& current, const PlaneView& current_view,
                           uint8_t* usable, float* values);
 
-// One frame change's band values.
+// Each block's mean square of its coefficients in one frame, row-major; -1 for a block with a
+// noise block left out (NoiseBlocks::left_out). Where the picture has no texture the blocks hold
+// its noise alone, so that the frame's weakly textured blocks can stand in for frame changes.
+void spatial_band_values(const NoiseBlocks& frame, float* values);
+
+// Sets to -1 the values of every block holding a noise block that `usable` (a byte per noise
+// block, row-major) does not pass.
+void leave_out_band_blocks(int32_t columns, int32_t rows, const uint8_t* usable, float* values);
+
+// One frame change's band values, or one frame's.
 struct BandEvidence {
     int32_t columns, rows;  // noise blocks
     const float* values;
@@ -62,6 +74,7 @@ struct BandEvidence {
 struct MeasuredBands {
     BandFactors factors;
     int64_t blocks[kNoiseBands] = {};  // how many blocks each band was measured on (0: none)
+    bool one_picture = false;          // measured on weakly textured blocks, not frame changes
 };
 
 // Floats of scratch measure_band_factors needs for these frame changes.
@@ -75,5 +88,19 @@ int64_t band_factor_scratch_floats(const BandEvidence* changes, int count);
 // measures about 1 at every level. Measured factors are clamped to [kLeastBandFactor,
 // kMostBandFactor]; the finest diagonal band is 1 by what it is.
 MeasuredBands measure_band_factors(const BandEvidence* changes, int count, float* scratch);
+
+// Measured on one picture, correlated noise and fine texture read alike in a plane's coarser
+// bands. But a picture's chroma holds little fine texture while a sensor's noise is correlated
+// in every plane: the finest horizontal and vertical chroma bands holding a few hundredths more
+// noise than the finest diagonal one, as white noise never makes them, tell a picture's noise
+// from its texture. And the finest bands alone, read a little high on any texture, do not
+// show what moved to the coarser ones.
+//
+// `planes`: luma, then the chroma planes (`count` in all). Where the mean of the finest H and V
+// factors of the chroma planes measured on one picture (both bands measured) is below
+// kCorrelatedChroma, or none was, every one-picture measurement becomes white; otherwise those
+// without a band of level 1 measured do. Measurements on frame changes are left as they are.
+constexpr float kCorrelatedChroma = 1.065f;
+void settle_one_picture_bands(MeasuredBands* planes, int count);
 
 }  // namespace velmora

@@ -31,11 +31,10 @@ struct WeakTexture {
 // The level of the weakly textured blocks, from `sigma` on (noise_level.h).
 WeakTexture weak_texture_level(const float* spatial, const float* detail, int64_t count,
                                float sigma, float* scratch) {
-    const float diagonal = noise_gain(0, 2), across = noise_gain(0, 0);
+    const float diagonal = noise_gain(0, 2);
     WeakTexture weak = {sigma, 0};
     for (int round = 0; round < kWeakTextureRounds; ++round) {
-        const float noise = weak.sigma * across;
-        const float limit = kWeakTextureLimit * (noise * noise);
+        const float limit = weak_texture_limit(weak.sigma);
         int64_t n = 0;
         for (int64_t b = 0; b < count; ++b)
             if (detail[b] <= limit) scratch[n++] = spatial[b];
@@ -51,6 +50,11 @@ WeakTexture weak_texture_level(const float* spatial, const float* detail, int64_
 }
 
 }  // namespace
+
+float weak_texture_limit(float sigma) {
+    const float noise = sigma * noise_gain(0, 0);
+    return kWeakTextureLimit * (noise * noise);
+}
 
 NoiseLevel noise_level(const float* spatial, int64_t spatial_count, const float* temporal,
                        int64_t temporal_count, double texture, const float* detail,

@@ -63,4 +63,8 @@ constexpr double kLeastWeakShare = 0.04;
 constexpr double kSureWeakShare = 0.35;
 constexpr float kLeastTextureShare = 0.75f;
 
+// The largest detail value (NoiseBlocks::detail) of a weakly textured block, with noise of level
+// sigma (working units).
+float weak_texture_limit(float sigma);
+
 }  // namespace velmora

@@ -147,11 +147,21 @@ void Denoiser::update_levels(int64_t n, velmora_field_order order) {
     std::string levels;
     std::vector<std::string> notices;
     bool changed = false;
+    std::array<NoiseLevel, 3> found = {};
+    std::array<int64_t, 3> measured_last = {n, n, n};
+    std::array<bool, 3> repeated = {};
+    std::array<MeasuredBands, 3> bands = {};
     for (int p = 0; p < f_.planes(); ++p) {
         if (!windows_[p]) continue;
-        int64_t measured = n;
-        bool still = false;
-        const NoiseLevel level = windows_[p]->level_at(n, measured, still);
+        found[p] = windows_[p]->level_at(n, measured_last[p], repeated[p]);
+        bands[p] = windows_[p]->bands();
+    }
+    settle_one_picture_bands(bands.data(), f_.planes());
+    for (int p = 0; p < f_.planes(); ++p) {
+        if (!windows_[p]) continue;
+        const int64_t measured = measured_last[p];
+        const bool still = repeated[p];
+        const NoiseLevel& level = found[p];
         const int64_t plane_last = index + measured - n;
         last = std::max(last, plane_last);
         const double unit = working_units_per_8bit(f_.format);
@@ -165,7 +175,7 @@ void Denoiser::update_levels(int64_t n, velmora_field_order order) {
             curve.sigma[b] = bin.found ? bin.sigma / unit : -1.0;
             curve.blocks[b] = bin.spatial_values + bin.temporal_values;
         }
-        curve.bands = windows_[p]->bands();
+        curve.bands = bands[p];
         const std::string name = std::string("plane ") + kPlaneNames[p] + ": ";
         int state;
         if ((!level.found || still) && measured_before_[p]) {
@@ -195,7 +205,7 @@ void Denoiser::update_levels(int64_t n, velmora_field_order order) {
             local.used = s_.mode == VELMORA_MODE_BEST && windows_[p]->level_from_curve();
             local.curve = windows_[p]->curve();
             local.level = level.sigma;
-            set_level(p, s_.noise_factor[p] * level.sigma, local, windows_[p]->bands().factors);
+            set_level(p, s_.noise_factor[p] * level.sigma, local, bands[p].factors);
             measured_before_[p] = true;
             levels +=
                 std::string(levels.empty() ? " " : ", ") + kPlaneNames[p] + " " + fixed(sigma, 2);

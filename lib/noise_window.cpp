@@ -67,13 +67,19 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
                                   &m.unchanged, m.temporal_brightness.data())));
         m.temporal_brightness.resize(m.temporal.size());
     }
-    if (measure_bands_ && pair) {
+    if (measure_bands_) {
         m.columns = columns;
         m.rows = rows;
-        m.band_temporal.resize(static_cast<size_t>(noise_band_value_floats(columns, rows)));
-        std::vector<uint8_t> usable(b.left_out.size());
-        temporal_band_values(previous_.blocks(), previous_.view(), blocks, b.view(), usable.data(),
-                             m.band_temporal.data());
+        const size_t values = static_cast<size_t>(noise_band_value_floats(columns, rows));
+        m.band_spatial.resize(values);
+        spatial_band_values(blocks, m.band_spatial.data());
+        m.block_detail = b.detail;
+        if (pair) {
+            m.band_temporal.resize(values);
+            std::vector<uint8_t> usable(b.left_out.size());
+            temporal_band_values(previous_.blocks(), previous_.view(), blocks, b.view(),
+                                 usable.data(), m.band_temporal.data());
+        }
     }
     // Only a window without temporal values uses the kurtosis level (noise_level.h): it is
     // measured on the frames that give none to their window, a window's first among them.
@@ -94,6 +100,27 @@ MeasuredBands NoiseWindow::measure_bands(int64_t n) const {
     std::vector<float> scratch(
         static_cast<size_t>(band_factor_scratch_floats(changes.data(), count)));
     return measure_band_factors(changes.data(), count, scratch.data());
+}
+
+MeasuredBands NoiseWindow::measure_still_bands(int64_t n, float sigma) const {
+    const float limit = weak_texture_limit(sigma);
+    std::vector<std::vector<float>> values;
+    std::vector<BandEvidence> frames;
+    for (auto it = frames_.lower_bound(n); it != frames_.end() && it->first <= last_of(n); ++it) {
+        const Measured& m = it->second;
+        if (m.band_spatial.empty()) continue;
+        std::vector<uint8_t> weak(m.block_detail.size());
+        for (size_t i = 0; i < weak.size(); ++i) weak[i] = m.block_detail[i] <= limit;
+        values.push_back(m.band_spatial);
+        leave_out_band_blocks(m.columns, m.rows, weak.data(), values.back().data());
+        frames.push_back({m.columns, m.rows, values.back().data()});
+    }
+    const int count = static_cast<int>(frames.size());
+    std::vector<float> scratch(
+        static_cast<size_t>(band_factor_scratch_floats(frames.data(), count)));
+    MeasuredBands out = measure_band_factors(frames.data(), count, scratch.data());
+    out.one_picture = true;
+    return out;
 }
 
 NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
@@ -137,7 +164,12 @@ NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
     const bool textured = level.certainty == NoiseCertainty::texture ||
                           (level.certainty == NoiseCertainty::some_weak_texture && texture >= 0.0 &&
                            texture < kTextureRatio * level.sigma);
-    bands_ = measure_bands_ && level.found ? measure_bands(n) : MeasuredBands{};
+    bands_ = !measure_bands_ || !level.found ? MeasuredBands{}
+             : !temporal.empty()             ? measure_bands(n)
+             : level.certainty == NoiseCertainty::weak_texture ||
+                     level.certainty == NoiseCertainty::some_weak_texture
+                 ? measure_still_bands(n, level.sigma)
+                 : MeasuredBands{};
     level_from_curve_ = false;
     if (!texture_as_noise_ && level.found && !textured) {
         const float mean = noise_curve_mean(curve_);

@@ -46,8 +46,9 @@ public:
     // Whether the level level_at gave last is the curve's mean.
     bool level_from_curve() const { return level_from_curve_; }
     // The band factors of the window level_at measured last (engine/noise_bands.h), from its
-    // frame changes; white where no level was found, bands are not measured, or the window has
-    // no frame changes (one picture cannot tell fine texture from correlated noise).
+    // frame changes, or without any from its blocks weakly textured at its level (where the
+    // level was measured on such blocks; settle_one_picture_bands decides whether they are
+    // used); white where no level was found or bands are not measured.
     const MeasuredBands& bands() const { return bands_; }
 
 private:
@@ -57,10 +58,10 @@ private:
         std::vector<float> spatial_brightness, temporal_brightness;  // each value's block's
         int64_t unchanged = 0;  // blocks the same as in frame n - 1
         double texture = -1.0;  // the kurtosis level of a frame without temporal values
-        // With bands: the band values of the change from frame n - 1 (none without it), of
-        // columns x rows noise blocks.
+        // With bands: the band values of the change from frame n - 1 (none without it) and of
+        // the frame itself, of columns x rows noise blocks, and the detail value of each of them.
         int32_t columns = 0, rows = 0;
-        std::vector<float> band_temporal;
+        std::vector<float> band_temporal, band_spatial, block_detail;
     };
     struct Blocks {
         int32_t width = 0, height = 0;
@@ -82,8 +83,11 @@ private:
         PlaneView view();
     };
 
-    // The band factors of the window starting at frame n.
+    // The band factors of the window starting at frame n, from its frame changes.
     MeasuredBands measure_bands(int64_t n) const;
+    // The band factors of the window starting at frame n, without frame changes: from its
+    // frames' blocks weakly textured at `sigma` (noise_level.h).
+    MeasuredBands measure_still_bands(int64_t n, float sigma) const;
 
     int64_t window_, every_;
     bool texture_as_noise_, measure_bands_;

@@ -201,8 +201,8 @@ TEST_F(CliModes, OneFramesLevelSaysHowSureAndTheCurveComesOnRequest) {
     ASSERT_NE(at, std::string::npos) << r.err;
     EXPECT_NEAR(std::atof(r.err.c_str() + at + curve.size()), 6.0, 0.6) << r.err;
     EXPECT_EQ(r.err.compare(r.err.find(',', at + curve.size()), 9, ",-,-,-,-\n"), 0) << r.err;
-    // Best mode's band factors: one frame has no frame changes to measure them on, so every
-    // band keeps white noise's (the finest diagonal one being the level's own).
+    // Best mode's band factors: one frame whose chroma shows no correlated noise keeps white
+    // noise's in every band (the finest diagonal one being the level's own).
     EXPECT_NE(r.err.find("noise bands Y by level 0-3, H V D (times white noise's; *: not "
                          "measured): 1.00* 1.00* 1.00 | 1.00* 1.00* 1.00* | 1.00* 1.00* 1.00* | "
                          "1.00* 1.00* 1.00*\n"),

@@ -426,6 +426,50 @@ TEST(NoiseBands, TooFewBlocksTakeTheFinerLevelsAndFactorsStayWithinBounds) {
     EXPECT_EQ(bounded.factors.f[3][2], kMostBandFactor);
 }
 
+// One picture: the band values of its blocks weakly textured at its level read what each band
+// holds of white and of blurred noise, as frame changes do, and the textured right quarter of the
+// picture gives no block.
+TEST(NoiseBands, OnePictureIsMeasuredOnItsWeaklyTexturedBlocks) {
+    const int w = 640, h = 512;
+    SplitMix64 rng{19};
+    for (bool blurred : {false, true}) {
+        SCOPED_TRACE(blurred ? "blurred" : "white");
+        std::vector<double> n = gaussian_field(w, h, 80 + (blurred ? 1 : 0));
+        if (blurred) n = correlated(n, w, h);
+        const double sigma = blurred ? 12.0 : 6.0;
+        const auto level = [&](int x, int y) {
+            return 90.0 + 0.05 * x + 0.03 * y + (x >= 3 * w / 4 ? rng.uniform(-30, 30) : 0.0);
+        };
+        Frame f(picture_with(n, w, h, SampleFormat::u8, sigma, level), w, h, SampleFormat::u8);
+        std::vector<float> details;
+        const std::vector<float> spatial = f.spatial(&details);
+        std::vector<float> scratch(spatial.size());
+        const NoiseLevel l = noise_level(spatial.data(), static_cast<int64_t>(spatial.size()),
+                                         nullptr, 0, -1.0, details.data(), scratch.data());
+        ASSERT_EQ(l.certainty, NoiseCertainty::weak_texture);
+        std::vector<float> values(
+            static_cast<size_t>(noise_band_value_floats(f.blocks.columns, f.blocks.rows)));
+        spatial_band_values(f.blocks, values.data());
+        std::vector<uint8_t> weak(f.detail.size());
+        for (size_t i = 0; i < weak.size(); ++i)
+            weak[i] = f.detail[i] <= weak_texture_limit(l.sigma);
+        leave_out_band_blocks(f.blocks.columns, f.blocks.rows, weak.data(), values.data());
+        const BandEvidence one = {f.blocks.columns, f.blocks.rows, values.data()};
+        std::vector<float> work(static_cast<size_t>(band_factor_scratch_floats(&one, 1)));
+        const MeasuredBands got = measure_band_factors(&one, 1, work.data());
+        const auto want = band_noise(n, w, h);
+        for (int l = 0; l < 3; ++l)
+            for (int o = 0; o < (l == 0 ? 2 : 3); ++o) {
+                SCOPED_TRACE(testing::Message() << "level " << l << ", orientation " << o);
+                // The smooth part holds 3/4 of the blocks of each level.
+                const int64_t smooth = (f.blocks.columns >> l) * (f.blocks.rows >> l) * 3 / 4;
+                EXPECT_GE(got.blocks[3 * l + o], l < 2 ? smooth / 2 : kLeastBandBlocks);
+                EXPECT_LE(got.blocks[3 * l + o], smooth);
+                EXPECT_NEAR(got.factors.f[l][o], want[l][o], 0.05 + 0.04 * l);
+            }
+    }
+}
+
 // Pure Gaussian noise on a smooth picture: one frame gives the level within a few percent, and
 // so does the difference of two frames; 8 and 16 bits alike.
 TEST(NoiseLevel, FindsGaussianNoise) {

@@ -284,8 +284,10 @@ VELMORA_API velmora_status velmora_measured_curve(const VelmoraDenoiser* denoise
  * finest bands and more in coarser ones. Levels 0 to 3 are measured on the window's frame
  * changes, within 0.5 to 2.5; a band with too few blocks (blocks 0) takes the finer level's,
  * level 4 takes level 3's, and the finest D band, which the plane's level is measured on, is 1.
- * All 1 for a window of one frame (one picture cannot tell fine texture from such noise). Best
- * mode filters with them; exact mode does not. */
+ * A window of one frame measures them on its weakly textured blocks, and keeps them only where
+ * the chroma planes' finest bands show the noise correlated and level 1 was measured (fine
+ * texture reads as such noise in the coarser bands); otherwise all 1. Best mode filters with
+ * them; exact mode does not. */
 #define VELMORA_BAND_LEVELS 5
 typedef struct velmora_noise_bands {
     double factor[VELMORA_BAND_LEVELS][3];

@@ -219,6 +219,63 @@ TEST(LibraryMeasure, BandFactorsOfWhiteNoiseAreAboutOne) {
             }
 }
 
+// A single picture's bands are measured on its weakly textured blocks and used where its chroma
+// shows the noise correlated: noise correlated along rows and columns in every plane reads above
+// 1 from level 1 on in luma; in luma alone (as a fine texture would read) or nowhere, every band
+// stays white.
+TEST(LibraryMeasure, OnePicturesBandsStandWhereItsChromaShowsCorrelatedNoise) {
+    const velmora_format f = {320, 240, VELMORA_LAYOUT_420, 8};
+    for (int correlated_planes : {3, 1, 0}) {
+        SCOPED_TRACE(testing::Message() << correlated_planes << " planes correlated");
+        Clip clip = make_clip(f, 1, 0.0);
+        std::mt19937 random(11);
+        std::normal_distribution<double> gauss(0.0, 8.0);
+        uint8_t* at = clip.frames[0].data();
+        for (int p = 0; p < 3; ++p) {
+            const int w = p ? f.width / 2 : f.width, h = p ? f.height / 2 : f.height;
+            // Correlated as demosaicing leaves it: half kept, half blurred by [1 2 1] x [1 2 1].
+            std::vector<double> n(static_cast<size_t>(w + 2) * (h + 2));
+            for (double& v : n) v = gauss(random);
+            for (int y = 1; y <= h; ++y)
+                for (int x = 1; x <= w; ++x) {
+                    const double* c = &n[static_cast<size_t>(y) * (w + 2) + x];
+                    double v = c[0];
+                    if (p < correlated_planes) {
+                        double blur = 0.0;
+                        for (int i = -1; i <= 1; ++i)
+                            for (int j = -1; j <= 1; ++j)
+                                blur += (2 - std::abs(i)) * (2 - std::abs(j)) * c[i * (w + 2) + j];
+                        v = 0.5 * c[0] + blur / 32;
+                    }
+                    *at++ = static_cast<uint8_t>(std::lround(128.0 + v));
+                }
+        }
+        velmora_settings s = settings_with(VELMORA_MODE_BEST, VELMORA_NOISE_MEASURED, 0);
+        VelmoraDenoiser* d = nullptr;
+        ASSERT_EQ(velmora_open(&d, &f, &s), VELMORA_OK);
+        velmora_picture p = clip.picture(0);
+        ASSERT_EQ(velmora_send(d, &p), VELMORA_OK);
+        ASSERT_EQ(velmora_drain(d), VELMORA_OK);
+        while (velmora_receive(d, &p) == VELMORA_OK) {
+        }
+        for (int plane = 0; plane < 3; ++plane) {
+            velmora_noise_bands b;
+            ASSERT_EQ(velmora_measured_bands(d, plane, &b), VELMORA_OK);
+            for (int l = 0; l < VELMORA_BAND_LEVELS; ++l)
+                for (int o = 0; o < 3; ++o) {
+                    SCOPED_TRACE(testing::Message() << plane << ", " << l << ", " << o);
+                    if (correlated_planes < 3) {
+                        EXPECT_EQ(b.factor[l][o], 1.0);
+                        EXPECT_EQ(b.blocks[l][o], 0);
+                    } else if (plane == 0 && l >= 1) {
+                        EXPECT_GT(b.factor[l][o], 1.2);
+                    }
+                }
+        }
+        velmora_close(&d);
+    }
+}
+
 // Bytes the process has taken from the allocator and not given back.
 size_t in_use() {
     const struct mallinfo2 m = mallinfo2();

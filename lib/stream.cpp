@@ -127,16 +127,22 @@ int64_t Stream::memory_bytes(const velmora_settings& s, const FrameShape& f) {
         bytes += (s.measure_window + 1) * blocks * 5 * 4 + s.measure_window * blocks * (5 + 4) * 4;
         if (exact || s.texture_as_noise) continue;
         // Best mode's bands: two frames' band coefficients; each windowed frame's band values
-        // and the usable blocks of its change; the scratch of the factors.
+        // (of its change and of itself), its blocks' detail and the usable blocks of its
+        // change; a picture's values copied for its weakly textured blocks; the scratch of the
+        // factors.
         const int32_t columns = noise_blocks_along(f.plane_width(p));
         const int32_t rows = noise_blocks_along(f.plane_height(p));
+        const int64_t values = noise_band_value_floats(columns, rows);
         bytes += 2 * noise_band_coefficient_floats(columns, rows) * 4 + blocks;
-        bytes += (s.measure_window + 1) * noise_band_value_floats(columns, rows) * 4;
+        bytes += (s.measure_window + 1) * (2 * values * 4 + blocks * 4);
+        bytes += s.measure_window * (values * 4 + blocks);
         bytes += s.measure_window * 2 * blocks * 4;
     }
-    // Best mode's noise ratios where it follows a measured curve: a float per sample of the
-    // largest plane.
-    if (!exact && measured && !s.texture_as_noise)
+    // Best mode's noise ratios where it follows a measured or given curve: a float per sample
+    // of the largest plane.
+    bool curve = false;
+    for (int p = 0; p < f.planes(); ++p) curve = curve || has_noise_curve(s, p);
+    if (!exact && ((measured && !s.texture_as_noise) || curve))
         bytes += static_cast<int64_t>(width) * height * static_cast<int64_t>(sizeof(float));
     // The coefficient view's picture, and an interlaced plane's copy.
     if (s.view_coefficients) bytes += static_cast<int64_t>(width) * height * 2 + f.plane_bytes(0);

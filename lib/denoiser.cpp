@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/learnt_noise.h"
 #include "lib/settings.h"
 #include "lib/strength.h"
 
@@ -225,6 +226,49 @@ void Denoiser::update_levels(int64_t n, velmora_field_order order) {
     for (const std::string& notice : notices) log_.say(level, notice);
 }
 
+void Denoiser::learn_levels(const FrameView& frame, int64_t n) {
+    const int field = frame.order == VELMORA_PROGRESSIVE ? 0 : 1;
+    std::string levels;
+    std::vector<std::string> notices;
+    for (int p = 0; p < f_.planes(); ++p) {
+        const PlaneView picture = first_picture(frame.plane[p], frame.order);
+        const int32_t columns = noise_blocks_along(picture.width);
+        const int32_t rows = noise_blocks_along(picture.height);
+        const size_t blocks = static_cast<size_t>(columns) * rows;
+        learning_.coefficients.resize(blocks * kNoiseBlockCoefficients * kNoiseBlockCoefficients);
+        learning_.left_out.resize(blocks);
+        learning_.bands.resize(static_cast<size_t>(noise_band_coefficient_floats(columns, rows)));
+        learning_.scratch.resize(static_cast<size_t>(learnt_noise_scratch_floats(columns, rows)));
+        NoiseBlocks b = {columns, rows, learning_.coefficients.data(), learning_.left_out.data()};
+        b.bands = learning_.bands.data();
+        if (blocks > 0) engine().measure_noise(picture, b);
+        // The box on the plane's samples, as the luma box covers them.
+        const int sx = f_.shift_x(p), sy = f_.shift_y(p) + field;
+        const Box box = {s_.learn_x >> sx, s_.learn_y >> sy, s_.learn_size >> sx,
+                         s_.learn_size >> sy};
+        const LearntNoise learnt = learn_noise(b, box, learning_.scratch.data());
+        if (!learnt.level.found) {
+            set_level(p, 0);
+            notices.push_back(std::string("plane ") + kPlaneNames[p] +
+                              ": the learning box holds too few whole blocks of 8 x 8 samples "
+                              "that are neither flat nor clipped; left unfiltered");
+            continue;
+        }
+        const float sigma = learnt.level.sigma;
+        set_level(p, s_.noise_factor[p] * sigma, {}, learnt.bands.factors);
+        levels += std::string(levels.empty() ? " " : ", ") + kPlaneNames[p] + " " +
+                  fixed(sigma / working_units_per_8bit(f_.format), 2);
+    }
+    const velmora_log_level level = n == 0 ? VELMORA_LOG_INFO : VELMORA_LOG_VERBOSE;
+    const std::string box = std::to_string(s_.learn_size) + "x" + std::to_string(s_.learn_size) +
+                            " box at " + std::to_string(s_.learn_x) + "," +
+                            std::to_string(s_.learn_y);
+    if (!levels.empty())
+        log_.say(level, "frame " + std::to_string(number(n)) + ": noise sigma learnt from the " +
+                            box + ":" + levels + " (8-bit steps)");
+    for (const std::string& notice : notices) log_.say(level, notice);
+}
+
 void Denoiser::filter(FrameView& frame, int64_t n, const ErrorMaps& maps) {
     const int64_t index = number(n);
     const velmora_field_order order = frame.order;
@@ -233,6 +277,8 @@ void Denoiser::filter(FrameView& frame, int64_t n, const ErrorMaps& maps) {
     if (window_start) update_levels(n, order);
     const bool verbose = log_.wants(VELMORA_LOG_VERBOSE);
     if (s_.mode == VELMORA_MODE_BEST) {
+        if (s_.strength == VELMORA_STRENGTH_LEARN && (n == 0 || s_.learn_every_frame))
+            learn_levels(frame, n);
         const std::array<float, 3> before = sigmas_;
         for (int p = 0; p < f_.planes(); ++p)
             if (sigmas_[p] > 0.0f) filter_best(frame.plane[p], p, order, maps);

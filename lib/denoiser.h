@@ -114,6 +114,9 @@ private:
     // noise it follows, or none; and its band factors (white by default).
     void set_level(int p, double working, const LocalNoise& local = {},
                    const BandFactors& bands = {});
+    // Best mode: each plane's level and band factors learnt from the learning box of the
+    // frame's first picture in time, said in the log.
+    void learn_levels(const FrameView& frame, int64_t n);
     // Sets plane p's level from a curve given in 8-bit steps per bin (levels of 0 or less:
     // none), the level the root of its bins' mean energy.
     void set_curve(int p, const double* levels);
@@ -138,6 +141,11 @@ private:
     std::array<LocalNoise, 3> local_ = {};
     std::array<BandFactors, 3> bands_ = {};
     std::vector<float> ratios_;  // the noise ratios of the picture being filtered
+    // Best mode's learning: a plane's noise blocks and the scratch of what they give.
+    struct Learning {
+        std::vector<float> coefficients, bands, scratch;
+        std::vector<uint8_t> left_out;
+    } learning_;
 };
 
 }  // namespace velmora

@@ -33,7 +33,11 @@ bool measures(const velmora_settings& s, int p) {
 }
 
 int temporal_radius(const velmora_settings& s) {
-    if (s.strength != VELMORA_STRENGTH_NOISE || s.view_coefficients) return 0;
+    // Exact mode's thresholds from tracks or a box are the plug-in's, frame by frame; best
+    // mode's learnt levels filter a stream as given ones do.
+    if ((s.mode == VELMORA_MODE_EXACT && s.strength != VELMORA_STRENGTH_NOISE) ||
+        s.view_coefficients)
+        return 0;
     if (s.temporal_radius != VELMORA_TEMPORAL_FOR_MODE) return s.temporal_radius;
     return s.mode == VELMORA_MODE_BEST ? kBestModeTemporalRadius : 0;
 }
@@ -62,8 +66,8 @@ bool check_settings(const velmora_settings& s, const FrameShape& shape, std::str
         why = "the log level is none of error, info and verbose";
     if (!why.empty()) return false;
     const bool exact = s.mode == VELMORA_MODE_EXACT;
-    if (!exact && s.strength != VELMORA_STRENGTH_NOISE)
-        why = "track values and learning belong to exact mode; best mode takes noise levels";
+    if (!exact && s.strength == VELMORA_STRENGTH_TRACKS)
+        why = "track values belong to exact mode; best mode takes noise levels or learns them";
     else if (!exact && s.view_coefficients)
         why = "the coefficient view belongs to exact mode";
     else if (!(s.k >= 0 && s.k <= 100))

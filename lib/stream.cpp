@@ -1,5 +1,6 @@
 #include "lib/stream.h"
 
+#include "engine/learnt_noise.h"
 #include "lib/settings.h"
 #include "lib/strength.h"
 
@@ -112,7 +113,18 @@ int64_t Stream::memory_bytes(const velmora_settings& s, const FrameShape& f) {
     bool measured = false;
     for (int p = 0; p < f.planes(); ++p) measured = measured || measures(s, p);
     const bool exact = s.mode == VELMORA_MODE_EXACT;
-    int64_t bytes = PlaneEngine::memory_bytes(width, height, threads, exact, !exact, measured);
+    const bool learns = !exact && s.strength == VELMORA_STRENGTH_LEARN;
+    int64_t bytes =
+        PlaneEngine::memory_bytes(width, height, threads, exact, !exact, measured || learns);
+    if (learns) {
+        // The luma plane's noise blocks with their bands, and the scratch of what they give.
+        const int32_t columns = noise_blocks_along(width), rows = noise_blocks_along(height);
+        const int64_t blocks = static_cast<int64_t>(columns) * rows;
+        bytes += blocks * (kNoiseBlockCoefficients * kNoiseBlockCoefficients * 4 + 1) +
+                 (noise_band_coefficient_floats(columns, rows) +
+                  learnt_noise_scratch_floats(columns, rows)) *
+                     4;
+    }
     if (const int radius = temporal_radius(s); radius > 0)
         bytes += TemporalFilter::memory_bytes(radius, f, threads);
     for (int p = 0; p < f.planes(); ++p) {

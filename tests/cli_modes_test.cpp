@@ -83,6 +83,8 @@ TEST_F(CliModes, OptionsChooseTheMode) {
     EXPECT_NE(best, exact);
     EXPECT_EQ(output({"--sigma", "6", "--k", "3"}), exact);
     EXPECT_NE(output({"--sigma", "6", "--k", "2"}), exact);
+    // --learn alone is the plug-in's learning; best mode learns levels from the box.
+    EXPECT_NE(output({"--mode", "best", "--learn", "0,0,32"}), output({"--learn", "0,0,32"}));
     const struct {
         std::vector<std::string> args;
         const char* says;
@@ -90,7 +92,6 @@ TEST_F(CliModes, OptionsChooseTheMode) {
         {{"--mode", "best", "--k", "3", "--sigma", "6"}, "--k belongs to --mode exact"},
         {{"--mode", "best", "--tracks", "0:1,1,1,1,1,1,1,1,1,1,1,1,1,1,1"},
          "--tracks belongs to --mode exact"},
-        {{"--mode", "best", "--learn", "0,0,16"}, "--learn belongs to --mode exact"},
         {{"--view", "coefficients", "--mode", "best"}, "--view coefficients belongs to"},
         {{"--mode", "fast"}, "--mode 'fast': expected best or exact"},
         {{"--sigma", "auto", "--auto"}, "--auto and --sigma both set every plane's level"},

@@ -156,7 +156,9 @@ typedef struct velmora_executor {
 typedef enum velmora_strength {
     VELMORA_STRENGTH_NOISE = 0,  /* from `noise` (exact mode: k times each level) */
     VELMORA_STRENGTH_TRACKS = 1, /* exact mode: `tracks` */
-    VELMORA_STRENGTH_LEARN = 2   /* exact mode: learnt from the `learn_*` box */
+    VELMORA_STRENGTH_LEARN = 2   /* learnt from the `learn_*` box: exact mode its thresholds;
+                                  * best mode each plane's noise level and the noise of each
+                                  * detail band (put the box on a flat area: sky, a wall) */
 } velmora_strength;
 
 typedef struct velmora_settings {
@@ -169,8 +171,10 @@ typedef struct velmora_settings {
     int temporal_radius; /* frames before and after each frame averaged into it, 0..8 */
     /* Exact mode with VELMORA_STRENGTH_TRACKS: each plane's track values (all 0: untouched). */
     int32_t tracks[3][VELMORA_TRACKS];
-    /* Exact mode with VELMORA_STRENGTH_LEARN: the learn_size square at (learn_x, learn_y) of
-     * the luma plane (scaled into chroma planes), on the first frame or on every frame. */
+    /* With VELMORA_STRENGTH_LEARN: the learn_size square at (learn_x, learn_y) of the luma
+     * plane (exact mode: its position scaled into chroma planes, as the plug-in does; best mode:
+     * the same part of the picture in every plane), on the first frame or on every frame (the
+     * first field in time of an interlaced one). noise_factor applies in best mode. */
     int learn_x, learn_y, learn_size;
     int learn_every_frame;
     /* Exact mode: each plane's thresholded coefficients drawn as a picture instead. */
@@ -207,7 +211,7 @@ typedef struct velmora_settings {
 VELMORA_API void velmora_default_settings(velmora_settings* settings);
 
 /* The temporal radius in effect: the mode's when it follows the mode, and 0 where frames are
- * filtered on their own (track values, learning, the coefficient view). */
+ * filtered on their own (exact mode's track values and learning, the coefficient view). */
 VELMORA_API int velmora_temporal_radius(const velmora_settings* settings);
 
 /* ---- The stream denoiser ----------------------------------------------------------------- */

@@ -70,6 +70,18 @@ std::array<double, 2> halves_error(const velmora_format& f, const Clip& clip) {
     return error;
 }
 
+// A still filtered on its own with `s`, and the luma level that filtered it.
+Clip filtered_still(const Clip& still, const velmora_settings& s, double* level) {
+    VelmoraDenoiser* d = nullptr;
+    EXPECT_EQ(velmora_open(&d, &still.format, &s), VELMORA_OK);
+    Clip copy = still;
+    velmora_picture p = copy.picture(0);
+    EXPECT_EQ(velmora_denoise_picture(d, &p), VELMORA_OK);
+    EXPECT_EQ(velmora_levels_in_use(d, 0, level, nullptr), VELMORA_OK);
+    velmora_close(&d);
+    return copy;
+}
+
 // Measured, or given as a curve, best mode filters each part with its own noise: the bright
 // part, noisier than the plane's level, is smoothed more than with that level given, the dark
 // part less.
@@ -77,14 +89,7 @@ TEST(LibraryMeasure, BestModeFollowsTheMeasuredOrGivenCurve) {
     const velmora_format f = {320, 240, VELMORA_LAYOUT_420, 8};
     const Clip noisy = two_noise_picture(f);
     const auto filtered = [&](const velmora_settings& s, double* level) {
-        VelmoraDenoiser* d = nullptr;
-        EXPECT_EQ(velmora_open(&d, &f, &s), VELMORA_OK);
-        Clip copy = noisy;
-        velmora_picture p = copy.picture(0);
-        EXPECT_EQ(velmora_denoise_picture(d, &p), VELMORA_OK);
-        EXPECT_EQ(velmora_levels_in_use(d, 0, level, nullptr), VELMORA_OK);
-        velmora_close(&d);
-        return halves_error(f, copy);
+        return halves_error(f, filtered_still(noisy, s, level));
     };
     double level = 0.0, given = 0.0;
     const std::array<double, 2> measured =
@@ -101,6 +106,64 @@ TEST(LibraryMeasure, BestModeFollowsTheMeasuredOrGivenCurve) {
     for (const auto& local : {measured, from_curve}) {
         EXPECT_LT(local[1], 0.8 * one[1]) << "bright part";
         EXPECT_GT(local[0], 1.2 * one[0]) << "dark part";
+    }
+}
+
+// Best mode learns each plane's noise from a box on a flat part of a picture whose other half
+// is a fine texture, which no measurement of the whole picture tells from noise: white noise's
+// level comes out as it is, and noise correlated as demosaicing leaves it is filtered better
+// than with that level alone, its band factors learnt too.
+TEST(LibraryMeasure, BestModeLearnsTheNoiseOfAFlatBox) {
+    const velmora_format f = {256, 192, VELMORA_LAYOUT_444, 8};
+    for (bool correlated : {false, true}) {
+        SCOPED_TRACE(correlated ? "correlated noise" : "white noise");
+        Clip clean = make_clip(f, 1, 0.0), noisy = clean;
+        std::mt19937 random(5);
+        std::normal_distribution<double> gauss(0.0, 6.0);
+        std::vector<double> n(static_cast<size_t>(f.width + 2) * (f.height + 2));
+        for (int p = 0; p < 3; ++p) {
+            for (double& v : n) v = gauss(random);
+            for (int y = 0; y < f.height; ++y)
+                for (int x = 0; x < f.width; ++x) {
+                    const double* c = &n[static_cast<size_t>(y + 1) * (f.width + 2) + x + 1];
+                    double v = c[0];
+                    if (correlated) {
+                        double blur = 0.0;
+                        for (int i = -1; i <= 1; ++i)
+                            for (int j = -1; j <= 1; ++j)
+                                blur += (2 - std::abs(i)) * (2 - std::abs(j)) *
+                                        c[i * (f.width + 2) + j];
+                        v = 0.5 * c[0] + blur / 32;
+                    }
+                    const double texture =
+                        x < f.width / 2 ? 0.0 : 30.0 * std::sin(1.3 * x + 2.1 * y);
+                    const size_t at = static_cast<size_t>(p) * f.width * f.height +
+                                      static_cast<size_t>(y) * f.width + x;
+                    clean.frames[0][at] = static_cast<uint8_t>(std::lround(120.0 + texture));
+                    noisy.frames[0][at] = static_cast<uint8_t>(std::lround(120.0 + texture + v));
+                }
+        }
+        double level = 0.0, given = 0.0;
+        const auto error = [&](const velmora_settings& s, double* sigma) {
+            const Clip copy = filtered_still(noisy, s, sigma);
+            double sum = 0.0;
+            for (size_t i = 0; i < copy.frames[0].size(); ++i)
+                sum += std::pow(copy.frames[0][i] - clean.frames[0][i], 2);
+            return sum;
+        };
+        velmora_settings learn = settings_with(VELMORA_MODE_BEST, VELMORA_NOISE_MEASURED, 0);
+        learn.strength = VELMORA_STRENGTH_LEARN;
+        learn.learn_x = 16;
+        learn.learn_y = 24;
+        learn.learn_size = 96;
+        const double learnt = error(learn, &level);
+        const double with_level = error(settings_with(VELMORA_MODE_BEST, level, 0), &given);
+        if (correlated) {
+            EXPECT_LT(learnt, 0.9 * with_level);
+        } else {
+            EXPECT_NEAR(level, 6.0, 0.5);
+            EXPECT_NEAR(learnt, with_level, 0.05 * with_level);
+        }
     }
 }
 

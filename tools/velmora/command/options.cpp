@@ -291,16 +291,17 @@ Options parse_options(const std::vector<std::string>& args) {
     if (o.noise_curve && o.strength != StrengthSource::automatic)
         usage("--noise-curve goes with --auto or a level of 'auto'");
     // The mode: exact-mode options choose exact mode, and are refused with best mode.
-    const char* exact_only = o.strength == StrengthSource::tracks  ? "--tracks"
-                             : o.strength == StrengthSource::learn ? "--learn"
-                             : view_given                          ? "--view coefficients"
-                             : k_given                             ? "--k"
-                                                                   : nullptr;
+    const char* exact_only = o.strength == StrengthSource::tracks ? "--tracks"
+                             : view_given                         ? "--view coefficients"
+                             : k_given                            ? "--k"
+                                                                  : nullptr;
     if (mode == VELMORA_MODE_BEST && exact_only)
         usage(std::string(exact_only) +
               " belongs to --mode exact (the plug-in's thresholds); best mode takes noise levels "
               "only");
-    o.mode = mode.value_or(exact_only ? VELMORA_MODE_EXACT : VELMORA_MODE_BEST);
+    // --learn is the plug-in's learning unless best mode is asked for.
+    const bool plug_in = exact_only || o.strength == StrengthSource::learn;
+    o.mode = mode.value_or(plug_in ? VELMORA_MODE_EXACT : VELMORA_MODE_BEST);
     if (o.mode == VELMORA_MODE_EXACT && (o.curve_luma || o.curve_chroma))
         usage(
             "levels by brightness belong to best mode; --mode exact takes one level per plane "
@@ -325,8 +326,11 @@ Options parse_options(const std::vector<std::string>& args) {
             usage(
                 "--temporal averages frames before filtering; --view coefficients shows one "
                 "frame's coefficients (add --temporal 0)");
-        if (o.strength == StrengthSource::tracks || o.strength == StrengthSource::learn)
-            usage("--temporal needs a noise level (--sigma*, --auto), not --tracks or --learn");
+        if (o.strength == StrengthSource::tracks ||
+            (o.strength == StrengthSource::learn && o.mode == VELMORA_MODE_EXACT))
+            usage(
+                "--temporal needs a noise level (--sigma*, --auto, or --learn in best mode), not "
+                "--tracks or exact mode's --learn");
     }
     const int64_t end = o.frames ? o.start + std::min(*o.frames, INT64_MAX - o.start) : INT64_MAX;
     if (o.preview_frame && (*o.preview_frame < o.start || *o.preview_frame >= end))
@@ -429,7 +433,7 @@ Mode:
   --mode exact         the Velmora plug-in's masked thresholds, with the same results; chosen
                        by --tracks, --learn, --k and --view coefficients
 
-Strength (noise levels, or in exact mode --tracks or --learn; measured when none is given):
+Strength (noise levels, --learn, or in exact mode --tracks; measured when none is given):
   --sigma S            noise level S in 8-bit sample steps, for every plane; 'auto' measures it
   --sigma-luma S       ... for the luma plane only: a number, 0 (untouched) or 'auto'
   --sigma-chroma S     ... for the two chroma planes only (planes without a level stay
@@ -450,9 +454,12 @@ Strength (noise levels, or in exact mode --tracks or --learn; measured when none
                        exact mode: the plug-in's fifteen level tracks (Lv.0 H, V, D, ...,
                        Lv.4 D) for plane P (0 = Y, 1 = Cb, 2 = Cr); planes without --tracks
                        stay untouched
-  --learn X,Y[,SIZE]   exact mode: learn the thresholds from the SIZE x SIZE box (default 128)
-                       at (X,Y) on the first frame, as the plug-in's learning does (chroma
-                       planes: the box at X,Y scaled to the plane); put it on a flat, noisy area
+  --learn X,Y[,SIZE]   learn the strength from the SIZE x SIZE box (default 128) at (X,Y) on
+                       the first frame; put it on a flat, noisy area. Exact mode (chosen by
+                       --learn alone): the plug-in's thresholds (chroma planes: the box at X,Y
+                       scaled to the plane). --mode best: each plane's noise level and the
+                       noise of each detail band, camera noise's correlation included (a box
+                       of 256 or more measures the coarser bands too)
   --learn-every-frame  learn again on every frame
 
 Frames:

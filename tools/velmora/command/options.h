@@ -44,8 +44,8 @@ struct Options {
     std::string output;
 
     // best: the mean of four moved transforms with a two-step band shrink, driven by noise
-    // levels. exact: the plug-in's masked thresholds, bit for bit; --tracks, --learn, --k and
-    // --view coefficients belong to it.
+    // levels (or learnt: --learn). exact: the plug-in's masked thresholds, bit for bit;
+    // --tracks, --k, --view coefficients and --learn (unless best mode is asked for) choose it.
     velmora_mode mode;
     StrengthSource strength = StrengthSource::automatic;
     // A plane kind's level is given (sigma_*, 8-bit sample steps), measured (measure_*), or
@@ -60,12 +60,12 @@ struct Options {
     int64_t auto_window, auto_every;
     std::array<std::optional<Tracks>, 3> tracks;  // the plug-in's track values
     int learn_x = 0, learn_y = 0;
-    int learn_size;  // the box's side in samples of each plane
+    int learn_size;  // the side: each plane's samples in exact mode, luma samples in best mode
     bool learn_every_frame = false;
 
     // Frames before and after each frame averaged into it (0: none), when given; else the
-    // mode's. Used with a noise level (--sigma*, --auto); --tracks, --learn and
-    // --view coefficients filter frames on their own.
+    // mode's. Used with a noise level (--sigma*, --auto, best mode's --learn); --tracks, exact
+    // mode's --learn and --view coefficients filter frames on their own.
     int temporal = 0;
     bool temporal_given = false;
 

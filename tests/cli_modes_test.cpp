@@ -12,6 +12,7 @@
 
 #include "lib/plane_engine.h"
 #include "tests/cli_test_support.h"
+#include "tools/velmora/preview/curve_plot.h"
 #include "tools/velmora/sample/split_mix64.h"
 
 namespace {
@@ -193,7 +194,8 @@ TEST_F(CliModes, OneFramesLevelSaysHowSureAndTheCurveComesOnRequest) {
     const auto flat_grey = [](int p, int, int) { return p ? 128.0 : 100.0; };
     write_file(in, serialise(stream_of(
                        96, 64, 1, flat_grey, [](int) { return 6.0; }, 12)));
-    const RunResult r = run_velmora({"--noise-curve", in, out});
+    const std::string png = dir.file("look.png");
+    const RunResult r = run_velmora({"--noise-curve", "--preview", png, in, out});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("plane Y: sure: measured on the "), std::string::npos) << r.err;
     const std::string curve =
@@ -210,6 +212,22 @@ TEST_F(CliModes, OneFramesLevelSaysHowSureAndTheCurveComesOnRequest) {
               std::string::npos)
         << r.err;
     EXPECT_EQ(run_velmora({in, out}).err.find("noise curve"), std::string::npos);
+    // The preview draws the curves below the frame: luma's point in the middle of its bin (3 of
+    // 8: 96-127), at no other bin's middle; without --noise-curve, the frame alone.
+    const velmora::RgbImage with_plot = velmora::read_png(png);
+    ASSERT_EQ(run_velmora({"--preview", png, in, out}).status, 0);
+    const velmora::RgbImage frame = velmora::read_png(png);
+    ASSERT_EQ(with_plot.height, frame.height + 8 + velmora::kCurvePlotHeight);
+    EXPECT_TRUE(std::equal(frame.pixels.begin(), frame.pixels.end(), with_plot.pixels.begin()));
+    for (int bin = 0; bin < 8; ++bin) {
+        int lit = 0;
+        const int x = 8 + (2 * bin + 1) * (with_plot.width - 17) / 16;
+        for (int y = frame.height + 8; y < with_plot.height; ++y) {
+            const uint8_t* pixel = &with_plot.pixels[(size_t(y) * with_plot.width + x) * 3];
+            lit += std::equal(pixel, pixel + 3, velmora::kCurveColours[0].begin());
+        }
+        EXPECT_EQ(lit > 0, bin == 3) << "bin " << bin;
+    }
 }
 
 // A picture without noise is said to have none and comes back as it was; a still picture

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -17,6 +18,7 @@
 #include "tools/velmora/command/options.h"
 #include "tools/velmora/files/interrupts.h"
 #include "tools/velmora/files/output_file.h"
+#include "tools/velmora/preview/curve_plot.h"
 #include "tools/velmora/preview/preview.h"
 #include "tools/velmora/stream/foreign_formats.h"
 #include "tools/velmora/stream/frame_pipeline.h"
@@ -83,9 +85,10 @@ void check_against_stream(const Options& o, const StreamFormat& format, int fd, 
                          ": the stream has only " + std::to_string(o.start + *found) + " frames");
 }
 
-// The preview picture of one frame, before and after.
+// The preview picture of one frame, before and after, and below them the noise curves
+// measured for it where there are any.
 RgbImage preview_of(const Options& o, const StreamFormat& format, const RgbImage& before,
-                    const Frame& after) {
+                    const Frame& after, const NoiseCurves& curves) {
     RgbImage left = before;
     RgbImage right =
         o.view_coefficients ? plane_to_grey(format, after, 0) : frame_to_rgb(format, after);
@@ -94,7 +97,10 @@ RgbImage preview_of(const Options& o, const StreamFormat& format, const RgbImage
         right = crop(right, r->x, r->y, r->width, r->height);
     }
     RgbImage picture = side_by_side(left, right);
-    return o.preview_difference ? side_by_side(picture, difference(left, right)) : picture;
+    if (o.preview_difference) picture = side_by_side(picture, difference(left, right));
+    const bool measured = std::any_of(curves.begin(), curves.end(),
+                                      [](const std::vector<double>& c) { return !c.empty(); });
+    return measured ? above(picture, noise_curve_plot(curves, picture.width)) : picture;
 }
 
 // Which of the standard descriptors were closed when velmora started. Each closed one is opened
@@ -192,6 +198,17 @@ public:
         return static_cast<Frame*>(picture.user);
     }
     void drain() { check(velmora_drain(d_)); }
+
+    // The noise curves of the measured planes from their last windows.
+    NoiseCurves curves() const {
+        NoiseCurves out;
+        for (int p = 0; p < 3; ++p) {
+            velmora_noise_curve c;
+            if (velmora_measured_curve(d_, p, &c) == VELMORA_OK)
+                out[p].assign(std::begin(c.sigma), std::end(c.sigma));
+        }
+        return out;
+    }
 
     // Says each measured plane's noise curve once for every window it comes from.
     void say_curves(Console& console) {
@@ -304,7 +321,8 @@ int filter_stream(const Options& o, Console& console, Y4mReader& reader, int in,
             while (Frame* frame = denoiser.receive()) {
                 if (o.noise_curve) denoiser.say_curves(console);
                 if (before && o.start + done == preview_frame)
-                    preview = preview_of(o, format, *before, *frame);
+                    preview = preview_of(o, format, *before, *frame,
+                                         o.noise_curve ? denoiser.curves() : NoiseCurves{});
                 frames.write(frame);
                 ++done;
                 console.progress(done, total);

@@ -94,6 +94,21 @@ RgbImage side_by_side(const RgbImage& left, const RgbImage& right, int gap) {
     return out;
 }
 
+RgbImage above(const RgbImage& top, const RgbImage& bottom, int gap) {
+    RgbImage out;
+    out.width = std::max(top.width, bottom.width);
+    out.height = top.height + gap + bottom.height;
+    out.pixels.assign(size_t(out.width) * out.height * 3, 96);
+    auto paste = [&](const RgbImage& part, int y0) {
+        for (int y = 0; y < part.height; ++y)
+            std::memcpy(&out.pixels[size_t(y0 + y) * out.width * 3],
+                        &part.pixels[size_t(y) * part.width * 3], size_t(part.width) * 3);
+    };
+    paste(top, 0);
+    paste(bottom, top.height + gap);
+    return out;
+}
+
 RgbImage crop(const RgbImage& image, int x, int y, int width, int height) {
     RgbImage out{width, height, std::vector<uint8_t>(size_t(width) * height * 3)};
     for (int row = 0; row < height; ++row)

@@ -28,6 +28,9 @@ RgbImage plane_to_grey(const StreamFormat& format, const Frame& frame, int p);
 // `left` and `right` beside each other with a grey gap between them.
 RgbImage side_by_side(const RgbImage& left, const RgbImage& right, int gap = 8);
 
+// `top` above `bottom` with a grey gap between them, each at the left.
+RgbImage above(const RgbImage& top, const RgbImage& bottom, int gap = 8);
+
 // The width x height region at (x, y), which must lie inside the image.
 RgbImage crop(const RgbImage& image, int x, int y, int width, int height);
 

@@ -194,10 +194,13 @@ void Denoiser::update_levels(int64_t n, velmora_field_order order) {
             state = none_found;
             set_level(p, 0);
             measured_before_[p] = true;
-            notices.push_back(name + "no noise found (" +
-                              (still ? std::string("the picture does not change in ")
-                                     : "estimate " + fixed(sigma, 2) + " over ") +
-                              frames_text(index, plane_last) + "); left unfiltered");
+            // Under a fine texture nearly everywhere, noise may be there and not be told.
+            const bool unsure = !still && level.certainty == NoiseCertainty::texture;
+            notices.push_back(
+                name + (unsure ? "no noise told from its fine texture (" : "no noise found (") +
+                (still ? std::string("the picture does not change in ")
+                       : "estimate " + fixed(sigma, 2) + " over ") +
+                frames_text(index, plane_last) + "); left unfiltered");
         } else {
             state = level_said;
             // Best mode follows the curve where the level is its mean (not on a textured

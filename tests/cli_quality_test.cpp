@@ -136,6 +136,22 @@ TEST(QualityOnPhotographs, SingleFramesOfFineTextureAreMeasuredAsWellAsPhotograp
                             {5.0, 10.0, 20.0}, 1, 3000);
 }
 
+// Noise of 1.5 steps on one frame of a fine texture is never said to be absent: where the
+// texture hides it, the message says that it cannot be told.
+TEST(QualityOnPhotographs, FaintNoiseUnderFineTextureIsNeverSaidToBeAbsent) {
+    for (const Picture& pic : pictures({"grass.png", "gravel.png"})) {
+        std::string said;
+        velmora_settings s = measured(VELMORA_MODE_BEST);
+        s.log = [](void* user, velmora_log_level, const char* text) {
+            *static_cast<std::string*>(user) += std::string(text) + "\n";
+        };
+        s.log_user = &said;
+        gain(pic, s, 1.5, 1, 4000);
+        EXPECT_EQ(said.find("no noise found"), std::string::npos) << pic.name << ":\n" << said;
+        EXPECT_NE(said.find("plane Y: "), std::string::npos) << pic.name;
+    }
+}
+
 // A clean picture comes back at 40 dB or more against itself, as one frame and as a still
 // stream; a picture whose bright half clips at the top is measured on the rest.
 TEST(QualityOnPhotographs, CleanAndClippedPictures) {

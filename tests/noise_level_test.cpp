@@ -470,6 +470,40 @@ TEST(NoiseBands, OnePictureIsMeasuredOnItsWeaklyTexturedBlocks) {
     }
 }
 
+// One picture's factors stand only where the chroma planes' finest H and V bands read correlated
+// noise, and in a plane whose level-1 bands were measured; frame changes' always stand.
+TEST(NoiseBands, OnePicturesFactorsStandOnlyWhereTheChromaShowsCorrelatedNoise) {
+    const auto measured = [](float finest, bool one_picture, bool level_one) {
+        MeasuredBands b;
+        b.one_picture = one_picture;
+        for (int band = 0; band < kNoiseBands; ++band)
+            b.blocks[band] = band < 3 || level_one ? 100 : 0;
+        b.factors.f[0][0] = b.factors.f[0][1] = finest;
+        b.factors.f[1][0] = 1.6f;
+        return b;
+    };
+    const struct {
+        float chroma_finest;
+        bool luma_level_one, one_picture, kept;
+    } cases[] = {
+        {1.10f, true, true, true},    // correlated chroma: luma's factors stand
+        {1.06f, true, true, false},   // below kCorrelatedChroma: white
+        {1.10f, false, true, false},  // luma's level 1 not measured: white
+        {1.00f, true, false, true},   // measured on frame changes: as it was
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.chroma_finest << " " << c.luma_level_one << " " << c.one_picture);
+        MeasuredBands planes[3] = {measured(1.2f, c.one_picture, c.luma_level_one),
+                                   measured(c.chroma_finest, c.one_picture, true),
+                                   measured(c.chroma_finest, c.one_picture, true)};
+        settle_one_picture_bands(planes, 3);
+        EXPECT_EQ(planes[0].factors.f[1][0], c.kept ? 1.6f : 1.0f);
+        EXPECT_EQ(planes[1].factors.f[0][0],
+                  c.kept || c.chroma_finest >= kCorrelatedChroma ? c.chroma_finest : 1.0f);
+    }
+}
+
 // Pure Gaussian noise on a smooth picture: one frame gives the level within a few percent, and
 // so does the difference of two frames; 8 and 16 bits alike.
 TEST(NoiseLevel, FindsGaussianNoise) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <tuple>
 
 #include "tools/velmora/stream/foreign_formats.h"
 #include "tools/velmora/stream/y4m.h"
@@ -55,11 +56,6 @@ void set_source(Options& o, StrengthSource source, bool& explicit_source) {
     explicit_source = true;
 }
 
-// A plane kind's level as given: a number of 8-bit steps, or "auto".
-struct LevelText {
-    std::string option, text;
-};
-
 // "L0,L1,...,L7": a level per brightness bin, darkest first; '-' for a bin without one.
 NoiseCurveLevels parse_curve(const std::string& option, const std::string& text) {
     NoiseCurveLevels levels;
@@ -79,24 +75,22 @@ NoiseCurveLevels parse_curve(const std::string& option, const std::string& text)
     return levels;
 }
 
-void resolve_level(const std::string& option, const std::string& text, std::optional<double>& sigma,
-                   std::optional<NoiseCurveLevels>& curve, bool& measure) {
-    measure = text == "auto";
-    sigma.reset();
-    curve.reset();
-    if (measure) return;
-    if (text.find(',') != text.npos)
-        curve = parse_curve(option, text);
-    else
-        sigma = parse_number(option, text, 0, 255);
-}
-
-// Refuses a level that is none of 'auto', a number and levels by brightness.
-void check_level(const std::string& option, const std::string& text) {
+// A plane kind's level as given: "auto", a number of 8-bit steps, or levels by brightness.
+struct Level {
+    bool measure = false;
     std::optional<double> sigma;
     std::optional<NoiseCurveLevels> curve;
-    bool measure = false;
-    resolve_level(option, text, sigma, curve, measure);
+};
+
+Level parse_level(const std::string& option, const std::string& text) {
+    Level level;
+    level.measure = text == "auto";
+    if (level.measure) return level;
+    if (text.find(',') != text.npos)
+        level.curve = parse_curve(option, text);
+    else
+        level.sigma = parse_number(option, text, 0, 255);
+    return level;
 }
 
 // The options that take no value and turn something on.
@@ -147,7 +141,7 @@ Options parse_options(const std::vector<std::string>& args) {
     bool explicit_source = false;
     bool auto_every_given = false;
     std::optional<velmora_mode> mode;
-    std::optional<LevelText> luma, chroma;  // the last one given for each plane kind
+    std::optional<Level> luma, chroma;  // the last one given for each plane kind
     bool auto_given = false, sigma_given = false, k_given = false, view_given = false;
     std::vector<std::string> positional;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -179,8 +173,7 @@ Options parse_options(const std::vector<std::string>& args) {
         }
         if (arg == "--sigma" || arg == "--sigma-luma" || arg == "--sigma-chroma") {
             set_source(o, StrengthSource::sigma, explicit_source);
-            const LevelText level{arg, take()};
-            check_level(arg, level.text);
+            const Level level = parse_level(arg, take());
             if (arg != "--sigma-chroma") luma = level;
             if (arg != "--sigma-luma") chroma = level;
             if (arg == "--sigma") sigma_given = true;
@@ -275,12 +268,13 @@ Options parse_options(const std::vector<std::string>& args) {
         o.strength == StrengthSource::automatic || o.strength == StrengthSource::sigma;
     const bool nothing_given = !luma && !chroma;
     if (luma)
-        resolve_level(luma->option, luma->text, o.sigma_luma, o.curve_luma, o.measure_luma);
+        std::tie(o.measure_luma, o.sigma_luma, o.curve_luma) =
+            std::tie(luma->measure, luma->sigma, luma->curve);
     else
         o.measure_luma = levels && (auto_given || nothing_given);
     if (chroma)
-        resolve_level(chroma->option, chroma->text, o.sigma_chroma, o.curve_chroma,
-                      o.measure_chroma);
+        std::tie(o.measure_chroma, o.sigma_chroma, o.curve_chroma) =
+            std::tie(chroma->measure, chroma->sigma, chroma->curve);
     else
         o.measure_chroma = levels && (auto_given || nothing_given);
     if (levels)

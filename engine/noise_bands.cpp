@@ -205,11 +205,21 @@ void settle_one_picture_bands(MeasuredBands* planes, int count) {
         ++chroma;
     }
     const bool correlated = chroma > 0 && sum >= kCorrelatedChroma * static_cast<float>(2 * chroma);
+    const auto coarse = [](const MeasuredBands& b) {
+        return b.blocks[3] > 0 || b.blocks[4] > 0 || b.blocks[5] > 0;
+    };
+    bool dropped[3] = {}, kept[3] = {};
     for (int p = 0; p < count; ++p) {
         MeasuredBands& b = planes[p];
-        const bool coarse = b.blocks[3] > 0 || b.blocks[4] > 0 || b.blocks[5] > 0;
-        if (b.one_picture && !(correlated && coarse)) b = MeasuredBands{};
+        kept[p] = b.one_picture && correlated && coarse(b);
+        dropped[p] = b.one_picture && !kept[p];
+        if (dropped[p]) b = MeasuredBands{};
     }
+    // A chroma plane whose coarser bands were not measured takes the other's factors: the noise
+    // of both came through the same sensor and the same subsampling.
+    if (correlated && count == 3)
+        for (int p = 1; p < 3; ++p)
+            if (dropped[p] && kept[3 - p]) planes[p].factors = planes[3 - p].factors;
 }
 
 }  // namespace velmora

@@ -99,7 +99,9 @@ MeasuredBands measure_band_factors(const BandEvidence* changes, int count, float
 // `planes`: luma, then the chroma planes (`count` in all). Where the mean of the finest H and V
 // factors of the chroma planes measured on one picture (both bands measured) is below
 // kCorrelatedChroma, or none was, every one-picture measurement becomes white; otherwise those
-// without a band of level 1 measured do. Measurements on frame changes are left as they are.
+// without a band of level 1 measured do, but a chroma plane takes the other chroma plane's
+// factors where that one's stand (their noise came through the same sensor and the same
+// subsampling). Measurements on frame changes are left as they are.
 constexpr float kCorrelatedChroma = 1.065f;
 void settle_one_picture_bands(MeasuredBands* planes, int count);
 

@@ -18,6 +18,7 @@ constexpr float kThirtySecond = 0.03125f;
 struct Measure {
     const KernelSet* k;
     const PlaneView* view;
+    Light light;  // where the blocks' brightness is read
     TransformPlane plane;
     NoiseBlocks* out;
 };
@@ -109,10 +110,10 @@ float detail_of(const TransformPlane& plane, int32_t bx, int32_t by) {
     return sum * kThirtySecond;
 }
 
-// The mean of block (bx, by)'s samples in working units.
-float brightness_of(const PlaneView& view, int32_t bx, int32_t by) {
+// The mean brightness of block (bx, by) in working units.
+float brightness_of(const Light& light, int32_t bx, int32_t by) {
     const int32_t x0 = bx * kNoiseBlockSamples, y0 = by * kNoiseBlockSamples;
-    return area_mean(view, x0, y0, x0 + kNoiseBlockSamples, y0 + kNoiseBlockSamples);
+    return light_mean(light, x0, y0, x0 + kNoiseBlockSamples, y0 + kNoiseBlockSamples);
 }
 
 // Thread t of T: its share of the block rows, coefficients copied out and blocks judged.
@@ -139,7 +140,7 @@ void blocks_worker(int t, int T, void* c) {
         if (out.brightness)
             for (int32_t bx = 0; bx < out.columns; ++bx)
                 out.brightness[static_cast<int64_t>(by) * out.columns + bx] =
-                    brightness_of(*m.view, bx, by);
+                    brightness_of(m.light, bx, by);
     }
 }
 
@@ -171,8 +172,8 @@ int64_t noise_blocks_memory_floats(int32_t max_width, int32_t max_height, int32_
 }
 
 void measure_noise_blocks(const KernelSet& k, float* memory, int32_t threads, const PlaneView& view,
-                          const Executor& ex, NoiseBlocks& out) {
-    Measure m = {&k, &view,
+                          const Light& light, const Executor& ex, NoiseBlocks& out) {
+    Measure m = {&k, &view, light,
                  lay_out_plane(memory, best_padded_size(view.width), best_padded_size(view.height)),
                  &out};
     // The picture goes in as the best mode's unmoved transform takes it, into a plane padded as

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "engine/executor.h"
+#include "engine/light.h"
 #include "engine/plane_view.h"
 #include "kernels/kernel_set.h"
 
@@ -30,8 +31,8 @@ struct NoiseBlocks {
     // what it gives the diagonal ones (times the gains' ratio squared); texture, mostly along the
     // rows and columns, raises them far more. The caller's.
     float* detail = nullptr;
-    // columns x rows, row-major, or null: the mean of each block's 64 samples, in working units
-    // (exact: a sum of 64 whole numbers over 64). The caller's.
+    // columns x rows, row-major, or null: the mean brightness of each block, in working units
+    // (exact: a sum of whole numbers over their count). The caller's.
     float* brightness = nullptr;
     // noise_band_coefficient_floats(columns, rows) floats, or null: the coefficients of the
     // detail bands of the first levels (engine/noise_bands.h), from the same transform taken
@@ -47,10 +48,10 @@ inline int32_t noise_blocks_along(int32_t side) { return side / kNoiseBlockSampl
 int64_t noise_blocks_memory_floats(int32_t max_width, int32_t max_height, int32_t threads);
 
 // Decomposes the picture of `view` by one level (kNoiseBandLevels with `out.bands`) into
-// `memory` (16-byte aligned) and fills
-// `out`, whose columns and rows must be the view's block counts. ex.threads <= threads.
+// `memory` (16-byte aligned) and fills `out`, whose columns and rows must be the view's block
+// counts; the blocks' brightness is read from `light` (engine/light.h). ex.threads <= threads.
 void measure_noise_blocks(const KernelSet& k, float* memory, int32_t threads, const PlaneView& view,
-                          const Executor& ex, NoiseBlocks& out);
+                          const Light& light, const Executor& ex, NoiseBlocks& out);
 
 // The mean square of the coefficients of every block not left out, in working units squared,
 // written to `values` (room for columns x rows); returns how many. Each sum runs row-major over

@@ -77,16 +77,16 @@ bool filled_levels(const NoiseCurve& curve, float* levels) {
 
 }  // namespace
 
-bool curve_noise_ratio(const NoiseCurve& curve, float width, float sigma, const PlaneView& picture,
-                       float* ratio) {
+bool curve_noise_ratio(const NoiseCurve& curve, float width, float sigma, const Light& light,
+                       int32_t w, int32_t h, float* ratio) {
     float c[kNoiseCurveBins];
     if (!(sigma > 0.0f) || !filled_levels(curve, c)) return false;
     constexpr int last = kNoiseCurveBins - 1;
-    for (int32_t y0 = 0; y0 < picture.height; y0 += kBlock) {
-        const int32_t y1 = y0 + kBlock < picture.height ? y0 + kBlock : picture.height;
-        for (int32_t x0 = 0; x0 < picture.width; x0 += kBlock) {
-            const int32_t x1 = x0 + kBlock < picture.width ? x0 + kBlock : picture.width;
-            const float p = area_mean(picture, x0, y0, x1, y1) / width - 0.5f;
+    for (int32_t y0 = 0; y0 < h; y0 += kBlock) {
+        const int32_t y1 = y0 + kBlock < h ? y0 + kBlock : h;
+        for (int32_t x0 = 0; x0 < w; x0 += kBlock) {
+            const int32_t x1 = x0 + kBlock < w ? x0 + kBlock : w;
+            const float p = light_mean(light, x0, y0, x1, y1) / width - 0.5f;
             float level;
             if (p <= 0.0f) {
                 level = c[0];
@@ -99,8 +99,7 @@ bool curve_noise_ratio(const NoiseCurve& curve, float width, float sigma, const 
             }
             const float r = (level / sigma) * (level / sigma);
             for (int32_t y = y0; y < y1; ++y)
-                for (int32_t x = x0; x < x1; ++x)
-                    ratio[static_cast<int64_t>(y) * picture.width + x] = r;
+                for (int32_t x = x0; x < x1; ++x) ratio[static_cast<int64_t>(y) * w + x] = r;
         }
     }
     return true;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "engine/light.h"
 #include "engine/noise_level.h"
 #include "engine/plane_view.h"
 
@@ -38,9 +39,10 @@ bool sure(const NoiseLevel& level);
 // where fewer than two bins have a sure level.
 float noise_curve_mean(const NoiseCurve& curve);
 
-// The noise variance of each sample of `picture` relative to sigma^2, where the curve (levels
-// in working units, bins `width` apart) is the noise: the level at the mean brightness of the
-// sample's block of 8 x 8 samples (cut at the right and bottom edges), linear between the bins'
+// The noise variance of each sample of a w x h picture relative to sigma^2, where the curve
+// (levels in working units, bins `width` apart) is the noise: the level at the mean brightness
+// (read from `light`) of the sample's block of 8 x 8 samples (cut at the right and bottom edges),
+// linear between the bins'
 // centres and flat beyond the first's and the last's; only sure levels count (texture read as
 // noise would be smoothed away), and a bin without one takes the nearest one below it that has
 // one, else the nearest above. Per block, with b its mean in working
@@ -50,7 +52,7 @@ float noise_curve_mean(const NoiseCurve& curve);
 // single precision in the order written, into `ratio` (width x height, row stride the width).
 // False, and `ratio` untouched, where fewer than two bins have a sure level or sigma is not
 // positive.
-bool curve_noise_ratio(const NoiseCurve& curve, float width, float sigma, const PlaneView& picture,
-                       float* ratio);
+bool curve_noise_ratio(const NoiseCurve& curve, float width, float sigma, const Light& light,
+                       int32_t w, int32_t h, float* ratio);
 
 }  // namespace velmora

@@ -12,7 +12,6 @@ velmora_settings denoiser_settings(const Settings& s, bool best, int threads) {
     d.measure_window = 1;
     d.measure_every = 1;
     d.temporal_radius = 0;
-    d.texture_as_noise = 1;
     for (int p = 0; p < 3; ++p) {
         d.noise[p] = s.automatic ? VELMORA_NOISE_MEASURED : sigma_for_strength(s.strength);
         d.noise_factor[p] = plane_factor(s, p);

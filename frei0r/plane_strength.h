@@ -8,9 +8,9 @@
 // at its k (3) times the level in whole track units. So strength s filters a 12-bit 4:4:4 plane
 // exactly as `velmora --sigma 25s^2` does.
 //
-// A frame's level is measured from its blocks of least detail as they are (texture_as_noise),
-// as the filter has always measured it: the command-line tool corrects a single frame's level
-// for fine texture, which would change the filter's output on textured pictures.
+// With auto the frame is measured as the library measures a single picture: its noise by
+// brightness, which best mode follows sample by sample, a level corrected for fine texture, and
+// in best mode the noise of each detail band where the picture shows a camera's correlated noise.
 #pragma once
 
 #include "frei0r/parameters.h"

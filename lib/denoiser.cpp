@@ -112,12 +112,14 @@ void Denoiser::set_curve(int p, const double* levels) {
     set_level(p, s_.noise_factor[p] * local.level, local);
 }
 
-const float* Denoiser::noise_ratios(const PlaneView& picture, const LocalNoise& local,
-                                    const float* given) {
+const float* Denoiser::noise_ratios(const PlaneView& picture, const Light& light,
+                                    const LocalNoise& local, const float* given) {
     if (!local.used) return given;
     ratios_.resize(static_cast<size_t>(picture.width) * picture.height);
     const float width = static_cast<float>(32.0 * working_units_per_8bit(f_.format));
-    if (!curve_noise_ratio(local.curve, width, local.level, picture, ratios_.data())) return given;
+    if (!curve_noise_ratio(local.curve, width, local.level, light, picture.width, picture.height,
+                           ratios_.data()))
+        return given;
     if (given)
         for (size_t i = 0; i < ratios_.size(); ++i) ratios_[i] = ratios_[i] * given[i];
     return ratios_.data();
@@ -138,7 +140,8 @@ void Denoiser::observe(const FrameView& frame, int64_t n) {
     for (int p = 0; p < f_.planes(); ++p) {
         if (!windows_[p] || !windows_[p]->wants(n)) continue;
         const PlaneView picture = first_picture(frame.plane[p], frame.order);
-        if (picture.height > 0) windows_[p]->observe(engine(), picture, n);
+        const PlaneView luma = first_picture(frame.plane[0], frame.order);
+        if (picture.height > 0) windows_[p]->observe(engine(), picture, light(p, luma), n);
     }
 }
 
@@ -244,7 +247,7 @@ void Denoiser::learn_levels(const FrameView& frame, int64_t n) {
         learning_.scratch.resize(static_cast<size_t>(learnt_noise_scratch_floats(columns, rows)));
         NoiseBlocks b = {columns, rows, learning_.coefficients.data(), learning_.left_out.data()};
         b.bands = learning_.bands.data();
-        if (blocks > 0) engine().measure_noise(picture, b);
+        if (blocks > 0) engine().measure_noise(picture, own_light(picture), b);
         // The box on the plane's samples, as the luma box covers them.
         const int sx = f_.shift_x(p), sy = f_.shift_y(p) + field;
         const Box box = {s_.learn_x >> sx, s_.learn_y >> sy, s_.learn_size >> sx,
@@ -284,7 +287,7 @@ void Denoiser::filter(FrameView& frame, int64_t n, const ErrorMaps& maps) {
             learn_levels(frame, n);
         const std::array<float, 3> before = sigmas_;
         for (int p = 0; p < f_.planes(); ++p)
-            if (sigmas_[p] > 0.0f) filter_best(frame.plane[p], p, order, maps);
+            if (sigmas_[p] > 0.0f) filter_best(frame.plane[p], frame.plane[0], p, order, maps);
         if (verbose && (sigmas_ != before || n == 0 || window_start)) {
             std::string text;
             for (int p = 0; p < f_.planes(); ++p)
@@ -314,12 +317,13 @@ void Denoiser::filter(FrameView& frame, int64_t n, const ErrorMaps& maps) {
     }
 }
 
-void Denoiser::filter_best(const PlaneView& plane, int p, velmora_field_order order,
-                           const ErrorMaps& maps) {
+void Denoiser::filter_best(const PlaneView& plane, const PlaneView& luma, int p,
+                           velmora_field_order order, const ErrorMaps& maps) {
     const PlaneKind kind = p == 0 ? PlaneKind::luma : PlaneKind::chroma;
     for (int parity = order == VELMORA_PROGRESSIVE ? -1 : 0; parity < 2; ++parity) {
         const PlaneView picture = parity < 0 ? plane : field_of(plane, parity);
         if (picture.height == 0) continue;  // the second field of a one-line plane
+        const PlaneView luma_picture = parity < 0 ? luma : field_of(luma, parity);
         BestModeExtras extras;
         if (maps && (extras.error_map = maps(p, parity)) != nullptr) {
             extras.moves = kPilotMoves;
@@ -327,15 +331,16 @@ void Denoiser::filter_best(const PlaneView& plane, int p, velmora_field_order or
                 error_map_layout(picture.width, picture.height, f_.shift_x(p), f_.shift_y(p));
             extras.error_unit = static_cast<float>(working_units_per_8bit(f_.format));
         }
-        extras.noise_ratio = noise_ratios(picture, local_[p], nullptr);
+        extras.noise_ratio = noise_ratios(picture, light(p, luma_picture), local_[p], nullptr);
         extras.band_factors = &bands_[p];
         engine().denoise_best(picture, sigmas_[p], kind, extras);
         if (parity < 0) break;
     }
 }
 
-void Denoiser::filter_picture(const PlaneView& source, const PlaneView& target, int p,
-                              const PlaneLevels& levels, const float* noise_ratio) {
+void Denoiser::filter_picture(const PlaneView& source, const PlaneView& target,
+                              const PlaneView& luma, int p, const PlaneLevels& levels,
+                              const float* noise_ratio) {
     if (levels.mode == VELMORA_MODE_EXACT) {
         engine().analyse(source);
         engine().threshold(levels.rows[p]);
@@ -344,7 +349,7 @@ void Denoiser::filter_picture(const PlaneView& source, const PlaneView& target, 
     }
     BestModeExtras extras;
     extras.source = &source;
-    extras.noise_ratio = noise_ratios(source, levels.local[p], noise_ratio);
+    extras.noise_ratio = noise_ratios(source, light(p, luma), levels.local[p], noise_ratio);
     extras.band_factors = &levels.bands[p];
     engine().denoise_best(target, levels.sigmas[p], p == 0 ? PlaneKind::luma : PlaneKind::chroma,
                           extras);

@@ -86,11 +86,12 @@ public:
     PlaneLevels levels() const;
 
     // Filters one picture of plane p with `levels`, read from `source` (of the target's size;
-    // s16 holds working values) and stored into `target`. Best mode multiplies the noise
-    // energy by `noise_ratio` (target.width x target.height, row stride the width; null for
-    // none); exact mode does not read it.
-    void filter_picture(const PlaneView& source, const PlaneView& target, int p,
-                        const PlaneLevels& levels, const float* noise_ratio);
+    // s16 holds working values) and stored into `target`; `luma` is the same picture of the
+    // frame's luma plane (its light: engine/light.h). Best mode multiplies the noise energy by
+    // `noise_ratio` (target.width x target.height, row stride the width; null for none); exact
+    // mode does not read it.
+    void filter_picture(const PlaneView& source, const PlaneView& target, const PlaneView& luma,
+                        int p, const PlaneLevels& levels, const float* noise_ratio);
 
     PlaneEngine& engine() { return engine_; }
 
@@ -103,9 +104,9 @@ private:
     // learnt from when asked.
     void filter_exact(const PlaneView& plane, int p, velmora_field_order order, Measure measure,
                       const ErrorMaps& maps);
-    // Best mode, one plane, whole or field by field.
-    void filter_best(const PlaneView& plane, int p, velmora_field_order order,
-                     const ErrorMaps& maps);
+    // Best mode, one plane, whole or field by field, its light read from the frame's `luma`.
+    void filter_best(const PlaneView& plane, const PlaneView& luma, int p,
+                     velmora_field_order order, const ErrorMaps& maps);
 
     // The measured planes' levels for the window starting at frame n, with what they found said
     // in the log.
@@ -122,8 +123,10 @@ private:
     void set_curve(int p, const double* levels);
     // Best mode's noise ratios of a picture whose plane follows `local`: the local noise's,
     // times `given` where that is not null; `given` itself where the plane has no local noise.
-    const float* noise_ratios(const PlaneView& picture, const LocalNoise& local,
+    const float* noise_ratios(const PlaneView& picture, const Light& light, const LocalNoise& local,
                               const float* given);
+    // Where plane p's brightness is read: the same picture of the frame's luma.
+    Light light(int p, const PlaneView& luma) const { return {luma, f_.shift_x(p), f_.shift_y(p)}; }
 
     // The number messages give frame `index`.
     int64_t number(int64_t index) const { return s_.first_frame + index; }

@@ -18,7 +18,8 @@ NoiseWindow::NoiseWindow(int64_t window, int64_t every, bool texture_as_noise, b
 
 bool NoiseWindow::wants(int64_t n) const { return n >= 0 && n % every_ < window_; }
 
-void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t n) {
+void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, const Light& light,
+                          int64_t n) {
     Blocks& b = current_;
     b.width = picture.width;
     b.height = picture.height;
@@ -32,7 +33,7 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
     b.bands.resize(
         measure_bands_ ? static_cast<size_t>(noise_band_coefficient_floats(columns, rows)) : 0);
     NoiseBlocks blocks = b.blocks();
-    engine.measure_noise(picture, blocks);
+    engine.measure_noise(picture, light, blocks);
     // The samples, packed, for the next frame's comparison.
     const size_t line = static_cast<size_t>(b.width) * sample_bytes(b.format);
     b.samples.resize(line * b.height);

@@ -32,7 +32,7 @@ public:
     int64_t last_of(int64_t n) const { return n + window_ - 1; }
 
     // Measures frame n's picture of this plane (n in a window, frames in order).
-    void observe(PlaneEngine& engine, const PlaneView& picture, int64_t n);
+    void observe(PlaneEngine& engine, const PlaneView& picture, const Light& light, int64_t n);
 
     // The level of the window starting at frame n, from those of its frames measured (all of
     // them, unless the stream ended first), the last of which is put in `last`. Forgets the

@@ -66,11 +66,11 @@ void PlaneEngine::denoise_best(const PlaneView& view, float sigma, PlaneKind kin
     velmora::denoise_best(b, view, sigma, kind, workers_.executor(view.width, view.height), extras);
 }
 
-void PlaneEngine::measure_noise(const PlaneView& view, NoiseBlocks& out) {
+void PlaneEngine::measure_noise(const PlaneView& view, const Light& light, NoiseBlocks& out) {
     const int threads = workers_.threads();
     measure_noise_blocks(kernels_,
                          memory(noise_blocks_memory_floats(max_width_, max_height_, threads)),
-                         threads, view, workers_.executor(view.width, view.height), out);
+                         threads, view, light, workers_.executor(view.width, view.height), out);
 }
 
 float PlaneEngine::estimate_noise() const { return velmora::estimate_noise(engine_); }

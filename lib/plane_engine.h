@@ -61,8 +61,9 @@ public:
     void denoise_best(const PlaneView& view, float sigma, PlaneKind kind,
                       const BestModeExtras& extras = {});
 
-    // The noise blocks of `view` into `out` (whose counts are the view's).
-    void measure_noise(const PlaneView& view, NoiseBlocks& out);
+    // The noise blocks of `view` into `out` (whose counts are the view's), their brightness
+    // read from `light`.
+    void measure_noise(const PlaneView& view, const Light& light, NoiseBlocks& out);
 
     // Bytes of working memory the engine holds at most for planes up to width x height on
     // `threads` threads, in the modes `exact` and `best` (and measuring noise with `measure`).

@@ -92,14 +92,16 @@ void Stream::denoise_picture(FrameView& frame) {
 }
 
 void Stream::measure(const FrameView& frame, double sigma[3]) {
+    const auto first_picture = [&](const PlaneView& plane) {
+        return frame.order == VELMORA_PROGRESSIVE
+                   ? plane
+                   : field_of(plane, frame.order == VELMORA_TOP_FIELD_FIRST ? 0 : 1);
+    };
+    const PlaneView luma = first_picture(frame.plane[0]);
     for (int p = 0; p < shape_.planes(); ++p) {
         NoiseWindow window(1, 1, s_.texture_as_noise != 0);
-        const PlaneView& plane = frame.plane[p];
-        const PlaneView picture =
-            frame.order == VELMORA_PROGRESSIVE
-                ? plane
-                : field_of(plane, frame.order == VELMORA_TOP_FIELD_FIRST ? 0 : 1);
-        window.observe(denoiser_->engine(), picture, 0);
+        const Light light = {luma, shape_.shift_x(p), shape_.shift_y(p)};
+        window.observe(denoiser_->engine(), first_picture(frame.plane[p]), light, 0);
         int64_t last = 0;
         bool still = false;
         const NoiseLevel level = window.level_at(0, last, still);

@@ -177,13 +177,13 @@ void TemporalFilter::finish_frame(int64_t index, const Emit& emit) {
                 if (c.levels.mode == VELMORA_MODE_EXACT)
                     copy_plane(view(c.pilot.view(), p, parity), target);
                 else
-                    denoiser_.filter_picture(view(c.noisy.view(), p, parity), target, p, c.levels,
-                                             nullptr);
+                    denoiser_.filter_picture(view(c.noisy.view(), p, parity), target,
+                                             view(frame, 0, parity), p, c.levels, nullptr);
                 continue;
             }
             const PlaneView source = {rounded_[k][p].data(), 1,    target.width, target.width,
                                       target.height,         words};
-            denoiser_.filter_picture(source, target, p, c.levels,
+            denoiser_.filter_picture(source, target, view(frame, 0, parity), p, c.levels,
                                      ratio_[k][p].empty() ? nullptr : ratio_[k][p].data());
         }
     }

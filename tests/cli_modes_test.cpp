@@ -212,8 +212,9 @@ TEST_F(CliModes, OneFramesLevelSaysHowSureAndTheCurveComesOnRequest) {
               std::string::npos)
         << r.err;
     EXPECT_EQ(run_velmora({in, out}).err.find("noise curve"), std::string::npos);
-    // The preview draws the curves below the frame: luma's point in the middle of its bin (3 of
-    // 8: 96-127), at no other bin's middle; without --noise-curve, the frame alone.
+    // The preview draws the curves below the frame: the planes' points in the middle of the
+    // luma's bin (3 of 8: 96-127; chroma's noise is binned by the luma's brightness too), at no
+    // other bin's middle; without --noise-curve, the frame alone.
     const velmora::RgbImage with_plot = velmora::read_png(png);
     ASSERT_EQ(run_velmora({"--preview", png, in, out}).status, 0);
     const velmora::RgbImage frame = velmora::read_png(png);
@@ -224,7 +225,8 @@ TEST_F(CliModes, OneFramesLevelSaysHowSureAndTheCurveComesOnRequest) {
         const int x = 8 + (2 * bin + 1) * (with_plot.width - 17) / 16;
         for (int y = frame.height + 8; y < with_plot.height; ++y) {
             const uint8_t* pixel = &with_plot.pixels[(size_t(y) * with_plot.width + x) * 3];
-            lit += std::equal(pixel, pixel + 3, velmora::kCurveColours[0].begin());
+            for (const auto& colour : velmora::kCurveColours)
+                lit += std::equal(pixel, pixel + 3, colour.begin());
         }
         EXPECT_EQ(lit > 0, bin == 3) << "bin " << bin;
     }

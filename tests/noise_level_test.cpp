@@ -103,7 +103,8 @@ struct Frame {
                   with_bands ? bands.data() : nullptr};
         AlignedFloats memory(static_cast<size_t>(noise_blocks_memory_floats(w, h, threads)));
         ThreadPool pool(threads);
-        measure_noise_blocks(k, memory.data(), threads, view(), pool.executor(), blocks);
+        measure_noise_blocks(k, memory.data(), threads, view(), own_light(view()), pool.executor(),
+                             blocks);
     }
     PlaneView view() {
         void* base = format == SampleFormat::u8 ? static_cast<void*>(bytes.data()) : words.data();

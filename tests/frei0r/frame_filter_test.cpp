@@ -112,11 +112,16 @@ std::array<double, 3> measured(const std::vector<uint8_t>& in, int32_t w, int32_
     return sigma;
 }
 
-// The library's way: the planes filtered as a still with the given levels, then back to RGBA.
+// The library's way: the planes filtered as a still with the given levels (or measured and
+// scaled by `factor`), then back to RGBA.
 std::vector<uint8_t> filter_by_the_library(const std::vector<uint8_t>& in, int32_t w, int32_t h,
-                                           velmora_mode mode, const std::array<double, 3>& noise) {
+                                           velmora_mode mode, const std::array<double, 3>& noise,
+                                           const std::array<double, 3>& factor = {1, 1, 1}) {
     velmora_settings s = still_settings(mode);
-    for (int p = 0; p < 3; ++p) s.noise[p] = noise[p];
+    for (int p = 0; p < 3; ++p) {
+        s.noise[p] = noise[p];
+        s.noise_factor[p] = factor[p];
+    }
     Planes planes(in, w, h, s);
     const velmora_picture p = planes.picture();
     EXPECT_EQ(velmora_denoise_picture(planes.denoiser, &p), VELMORA_OK);
@@ -154,17 +159,21 @@ TEST(FrameFilter, GivesTheLibrarysPlanesForEverySettingWorkerCountAndWorkingSet)
     for (const auto& c : cases) {
         const std::vector<uint8_t> in = noisy_picture(c.w, c.h, 9, 77 + c.w);
         const velmora_mode mode = c.s.mode == Mode::best ? VELMORA_MODE_BEST : VELMORA_MODE_EXACT;
-        // Luma at the strength's level or this frame's, chroma at 2 * chroma times its own.
-        std::array<double, 3> noise;
-        const std::array<double, 3> sigma = measured(in, c.w, c.h, 1);
+        // Luma at the strength's level or measured on this frame as the library measures a
+        // still, chroma at 2 * chroma times its own.
+        std::array<double, 3> noise, factor;
         for (int p = 0; p < 3; ++p) {
-            const double factor = p == 0 ? 1.0 : 2.0 * c.s.chroma;
-            if (c.s.automatic) {
-                ASSERT_GT(sigma[p], 1.0) << "plane " << p << " is too clean";
-            }
-            noise[p] = factor * (c.s.automatic ? sigma[p] : 25.0 * c.s.strength * c.s.strength);
+            factor[p] = p == 0 ? 1.0 : 2.0 * c.s.chroma;
+            noise[p] = c.s.automatic ? VELMORA_NOISE_MEASURED
+                                     : factor[p] * 25.0 * c.s.strength * c.s.strength;
         }
-        const std::vector<uint8_t> want = filter_by_the_library(in, c.w, c.h, mode, noise);
+        if (c.s.automatic) {
+            const std::array<double, 3> sigma = measured(in, c.w, c.h, 0);
+            for (int p = 0; p < 3; ++p)
+                ASSERT_GT(sigma[p], 1.0) << "plane " << p << " is too clean";
+        }
+        const std::vector<uint8_t> want = filter_by_the_library(
+            in, c.w, c.h, mode, noise, c.s.automatic ? factor : std::array{1.0, 1.0, 1.0});
         EXPECT_NE(want, in) << c.w << "x" << c.h << " mode " << mode_name(c.s.mode);
         Settings other_mode = c.s;
         other_mode.mode = Mode::exact;

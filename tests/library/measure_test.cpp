@@ -42,70 +42,89 @@ TEST(LibraryMeasure, APicturesNoiseIsItsLevelAndAFlatOneHasNone) {
     }
 }
 
-// A picture dark on the left with noise of 3 steps and bright on the right with noise of 8.
+// A 4:2:0 picture dark on the left with noise of 3 steps and bright on the right with noise of
+// 8, in luma and, as a camera makes it, in chroma of one colour (128) all over.
 Clip two_noise_picture(const velmora_format& f) {
     Clip clip = make_clip(f, 1, 0.0);
     std::mt19937 random(7);
     std::normal_distribution<double> noise(0.0, 1.0);
-    uint8_t* luma = clip.frames[0].data();
-    for (int y = 0; y < f.height; ++y)
-        for (int x = 0; x < f.width; ++x) {
-            const bool dark = x < f.width / 2;
-            const double v = (dark ? 40.0 : 180.0) + (dark ? 3.0 : 8.0) * noise(random);
-            luma[y * f.width + x] = static_cast<uint8_t>(std::clamp(std::lround(v), 1L, 254L));
-        }
+    uint8_t* sample = clip.frames[0].data();
+    for (int p = 0; p < 3; ++p) {
+        const int w = p ? f.width / 2 : f.width, h = p ? f.height / 2 : f.height;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const bool dark = x < w / 2;
+                const double v = (p      ? 128.0
+                                  : dark ? 40.0
+                                         : 180.0) +
+                                 (dark ? 3.0 : 8.0) * noise(random);
+                *sample++ = static_cast<uint8_t>(std::clamp(std::lround(v), 1L, 254L));
+            }
+    }
     return clip;
 }
 
-// The two halves' mean squared luma error against their flat values after filtering.
-std::array<double, 2> halves_error(const velmora_format& f, const Clip& clip) {
+// The two halves' mean squared error of plane p against their flat values after filtering.
+std::array<double, 2> halves_error(const velmora_format& f, const Clip& clip, int p) {
+    const int w = p ? f.width / 2 : f.width, h = p ? f.height / 2 : f.height;
+    const uint8_t* plane = clip.frames[0].data() + (p ? f.width * f.height + (p - 1) * w * h : 0);
     std::array<double, 2> error = {};
-    const uint8_t* luma = clip.frames[0].data();
-    for (int y = 0; y < f.height; ++y)
-        for (int x = 0; x < f.width; ++x) {
-            const bool dark = x < f.width / 2;
-            error[dark ? 0 : 1] += std::pow(luma[y * f.width + x] - (dark ? 40.0 : 180.0), 2);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const bool dark = x < w / 2;
+            error[dark ? 0 : 1] += std::pow(plane[y * w + x] - (p      ? 128.0
+                                                                : dark ? 40.0
+                                                                       : 180.0),
+                                            2);
         }
-    for (double& e : error) e /= f.width / 2 * f.height;
+    for (double& e : error) e /= w / 2 * h;
     return error;
 }
 
-// A still filtered on its own with `s`, and the luma level that filtered it.
-Clip filtered_still(const Clip& still, const velmora_settings& s, double* level) {
+// A still filtered on its own with `s`, and the levels that filtered its planes.
+Clip filtered_still(const Clip& still, const velmora_settings& s, std::array<double, 3>& levels) {
     VelmoraDenoiser* d = nullptr;
     EXPECT_EQ(velmora_open(&d, &still.format, &s), VELMORA_OK);
     Clip copy = still;
     velmora_picture p = copy.picture(0);
     EXPECT_EQ(velmora_denoise_picture(d, &p), VELMORA_OK);
-    EXPECT_EQ(velmora_levels_in_use(d, 0, level, nullptr), VELMORA_OK);
+    for (int plane = 0; plane < 3; ++plane)
+        EXPECT_EQ(velmora_levels_in_use(d, plane, &levels[plane], nullptr), VELMORA_OK);
     velmora_close(&d);
     return copy;
 }
 
-// Measured, or given as a curve, best mode filters each part with its own noise: the bright
-// part, noisier than the plane's level, is smoothed more than with that level given, the dark
-// part less.
+// Measured, or given as a curve, best mode filters each part of every plane with its own noise
+// (chroma's by the luma's brightness): the bright part, noisier than the plane's level, is
+// smoothed more than with that level given, the dark part less.
 TEST(LibraryMeasure, BestModeFollowsTheMeasuredOrGivenCurve) {
     const velmora_format f = {320, 240, VELMORA_LAYOUT_420, 8};
     const Clip noisy = two_noise_picture(f);
-    const auto filtered = [&](const velmora_settings& s, double* level) {
-        return halves_error(f, filtered_still(noisy, s, level));
-    };
-    double level = 0.0, given = 0.0;
-    const std::array<double, 2> measured =
-        filtered(settings_with(VELMORA_MODE_BEST, VELMORA_NOISE_MEASURED, 0), &level);
-    ASSERT_GT(level, 3.5);
-    ASSERT_LT(level, 7.5);
-    const std::array<double, 2> one = filtered(settings_with(VELMORA_MODE_BEST, level, 0), &given);
-    // The dark part (mean 40) in bin 1, the bright part (180) in bin 5.
+    std::array<double, 3> levels = {}, given = {};
+    const Clip measured =
+        filtered_still(noisy, settings_with(VELMORA_MODE_BEST, VELMORA_NOISE_MEASURED, 0), levels);
+    velmora_settings one_level = settings_with(VELMORA_MODE_BEST, 0, 0);
+    for (int p = 0; p < 3; ++p) {
+        ASSERT_GT(levels[p], 3.5);
+        ASSERT_LT(levels[p], 7.5);
+        one_level.noise[p] = levels[p];
+    }
+    const Clip one = filtered_still(noisy, one_level, given);
+    // The dark part (luma 40) in bin 1, the bright part (180) in bin 5.
     velmora_settings with_curve = settings_with(VELMORA_MODE_BEST, VELMORA_NOISE_MEASURED, 0);
     const double curve[VELMORA_CURVE_BINS] = {-1, 3, -1, -1, -1, 8, -1, 0};
-    std::copy(std::begin(curve), std::end(curve), with_curve.noise_curve[0]);
-    const std::array<double, 2> from_curve = filtered(with_curve, &given);
-    EXPECT_NEAR(given, std::sqrt((9.0 + 64.0) / 2.0), 1e-4);  // the bins' root mean energy
-    for (const auto& local : {measured, from_curve}) {
-        EXPECT_LT(local[1], 0.8 * one[1]) << "bright part";
-        EXPECT_GT(local[0], 1.2 * one[0]) << "dark part";
+    for (int p = 0; p < 3; ++p)
+        std::copy(std::begin(curve), std::end(curve), with_curve.noise_curve[p]);
+    const Clip from_curve = filtered_still(noisy, with_curve, given);
+    for (int p = 0; p < 3; ++p) {
+        SCOPED_TRACE(p);
+        EXPECT_NEAR(given[p], std::sqrt((9.0 + 64.0) / 2.0), 1e-4);  // the bins' root mean energy
+        const std::array<double, 2> alone = halves_error(f, one, p);
+        for (const Clip* local : {&measured, &from_curve}) {
+            const std::array<double, 2> e = halves_error(f, *local, p);
+            EXPECT_LT(e[1], 0.8 * alone[1]) << "bright part";
+            EXPECT_GT(e[0], 1.2 * alone[0]) << "dark part";
+        }
     }
 }
 
@@ -143,8 +162,8 @@ TEST(LibraryMeasure, BestModeLearnsTheNoiseOfAFlatBox) {
                     noisy.frames[0][at] = static_cast<uint8_t>(std::lround(120.0 + texture + v));
                 }
         }
-        double level = 0.0, given = 0.0;
-        const auto error = [&](const velmora_settings& s, double* sigma) {
+        std::array<double, 3> level = {}, given = {};
+        const auto error = [&](const velmora_settings& s, std::array<double, 3>& sigma) {
             const Clip copy = filtered_still(noisy, s, sigma);
             double sum = 0.0;
             for (size_t i = 0; i < copy.frames[0].size(); ++i)
@@ -156,12 +175,12 @@ TEST(LibraryMeasure, BestModeLearnsTheNoiseOfAFlatBox) {
         learn.learn_x = 16;
         learn.learn_y = 24;
         learn.learn_size = 96;
-        const double learnt = error(learn, &level);
-        const double with_level = error(settings_with(VELMORA_MODE_BEST, level, 0), &given);
+        const double learnt = error(learn, level);
+        const double with_level = error(settings_with(VELMORA_MODE_BEST, level[0], 0), given);
         if (correlated) {
             EXPECT_LT(learnt, 0.9 * with_level);
         } else {
-            EXPECT_NEAR(level, 6.0, 0.5);
+            EXPECT_NEAR(level[0], 6.0, 0.5);
             EXPECT_NEAR(learnt, with_level, 0.05 * with_level);
         }
     }
@@ -178,9 +197,9 @@ void expect_nothing_yet(VelmoraDenoiser* d,
     EXPECT_EQ(ask(d, 0, nullptr), VELMORA_ERROR_ARGUMENT);
 }
 
-// The picture above: the luma curve has the one level in the dark bin, the other in the bright bin
-// and none elsewhere, and the plane's level is their mean over the picture; nothing is known before
-// the first window, nor for a level given.
+// The picture above: each plane's curve has the one level in the dark bin, the other in the
+// bright bin (chroma's by the luma's brightness) and none elsewhere, and the plane's level is
+// their mean over the picture; nothing is known before the first window, nor for a level given.
 TEST(LibraryMeasure, TheNoiseCurveTellsTheDarkPartsNoiseFromTheBrightParts) {
     const velmora_format f = {320, 240, VELMORA_LAYOUT_420, 8};
     const Clip clip = two_noise_picture(f);
@@ -201,25 +220,29 @@ TEST(LibraryMeasure, TheNoiseCurveTellsTheDarkPartsNoiseFromTheBrightParts) {
             velmora_close(&d);
             continue;
         }
-        ASSERT_EQ(velmora_measured_curve(d, 0, &c), VELMORA_OK);
-        EXPECT_EQ(c.first_frame, 0);
-        EXPECT_EQ(c.last_frame, 0);
-        // The plane's level is the curve's mean noise over the picture, not the dark part's.
-        double sigma = 0.0;
-        ASSERT_EQ(velmora_levels_in_use(d, 0, &sigma, nullptr), VELMORA_OK);
-        const double n1 = static_cast<double>(c.blocks[1]), n5 = static_cast<double>(c.blocks[5]);
-        EXPECT_NEAR(
-            sigma,
-            std::sqrt((n1 * c.sigma[1] * c.sigma[1] + n5 * c.sigma[5] * c.sigma[5]) / (n1 + n5)),
-            1e-4);
-        for (int b = 0; b < VELMORA_CURVE_BINS; ++b) {
-            SCOPED_TRACE(b);
-            if (b == 1 || b == 5) {
-                EXPECT_NEAR(c.sigma[b], b == 1 ? 3.0 : 8.0, b == 1 ? 0.3 : 0.8);
-                EXPECT_GT(c.blocks[b], 500);
-            } else {
-                EXPECT_EQ(c.sigma[b], -1.0);
-                EXPECT_LT(c.blocks[b], 16);
+        for (int plane = 0; plane < 3; ++plane) {
+            SCOPED_TRACE(plane);
+            ASSERT_EQ(velmora_measured_curve(d, plane, &c), VELMORA_OK);
+            EXPECT_EQ(c.first_frame, 0);
+            EXPECT_EQ(c.last_frame, 0);
+            // The plane's level is the curve's mean noise over the picture, not the dark part's.
+            double sigma = 0.0;
+            ASSERT_EQ(velmora_levels_in_use(d, plane, &sigma, nullptr), VELMORA_OK);
+            const double n1 = static_cast<double>(c.blocks[1]),
+                         n5 = static_cast<double>(c.blocks[5]);
+            EXPECT_NEAR(sigma,
+                        std::sqrt((n1 * c.sigma[1] * c.sigma[1] + n5 * c.sigma[5] * c.sigma[5]) /
+                                  (n1 + n5)),
+                        1e-4);
+            for (int b = 0; b < VELMORA_CURVE_BINS; ++b) {
+                SCOPED_TRACE(b);
+                if (b == 1 || b == 5) {
+                    EXPECT_NEAR(c.sigma[b], b == 1 ? 3.0 : 8.0, b == 1 ? 0.3 : 0.8);
+                    EXPECT_GT(c.blocks[b], plane ? 100 : 500);
+                } else {
+                    EXPECT_EQ(c.sigma[b], -1.0);
+                    EXPECT_LT(c.blocks[b], 16);
+                }
             }
         }
         velmora_close(&d);

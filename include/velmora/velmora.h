@@ -149,8 +149,10 @@ typedef struct velmora_executor {
 #define VELMORA_MAX_TEMPORAL_RADIUS 8
 /* Track values per plane: levels 0..4 (0 the finest) times orientations H, V, D. */
 #define VELMORA_TRACKS 15
-/* Bins of a noise curve: bin i holds the blocks of 8 x 8 samples whose mean lies from 32 i to
- * 32 (i + 1) 8-bit steps (the format's samples scaled to 8 bits; the last bin all above). */
+/* Bins of a noise curve: bin i holds the blocks of 8 x 8 samples whose brightness lies from 32 i
+ * to 32 (i + 1) 8-bit steps (the format's samples scaled to 8 bits; the last bin all above). A
+ * block's brightness is the mean of the luma samples it covers: a chroma plane's noise, like a
+ * camera's, follows the light, not the colour its own samples hold. */
 #define VELMORA_CURVE_BINS 8
 
 typedef enum velmora_strength {
@@ -266,9 +268,9 @@ VELMORA_API velmora_status velmora_levels_in_use(const VelmoraDenoiser* denoiser
                                                  double* sigma, double tracks[VELMORA_TRACKS]);
 
 /* A measured plane's noise as a function of brightness, from its last measurement window: the
- * picture's blocks of 8 x 8 samples are put in the VELMORA_CURVE_BINS bins by the mean of their
- * samples, and each bin's level is measured from its own blocks as the plane's is from all of
- * them. */
+ * picture's blocks of 8 x 8 samples are put in the VELMORA_CURVE_BINS bins by their brightness
+ * (the mean of the luma samples they cover), and each bin's level is measured from its own
+ * blocks as the plane's is from all of them. */
 typedef struct velmora_noise_curve {
     double sigma[VELMORA_CURVE_BINS];     /* 8-bit steps; -1: too few blocks of that brightness */
     long long blocks[VELMORA_CURVE_BINS]; /* how many values each bin was measured from */

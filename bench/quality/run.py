@@ -459,8 +459,9 @@ def levels_section(args, vel, sample, pngs, work, targets, results):
 def camera_case(vel, clean, noisy, src, work, peers):
     """One camera-noise stream: luma PSNR gain over the noisy input (all frames) of velmora's
     defaults, of velmora with the best of a few --sigma values and of each peer at its best
-    setting. Returns a dict of method: (gain, setting), plus 'level' (the defaults' luma level)."""
-    base = y4m.psnr_frames(noisy, clean)
+    setting. Returns a dict of method: (gain, setting, chroma gain: the mean of Cb's and Cr's at
+    that setting), plus 'level' (the defaults' luma level)."""
+    base = [y4m.psnr_frames(noisy, clean, p) for p in range(3)]
     eff = float(np.sqrt(np.mean([np.mean((n[0].astype(np.float64) - c[0]) ** 2)
                                  for n, c in zip(noisy, clean)])))
     dst = os.path.join(work, 'cam_out.y4m')
@@ -468,27 +469,29 @@ def camera_case(vel, clean, noisy, src, work, peers):
     def gain(r):
         if r.code != 0:
             raise RuntimeError(r.first_error_line())
-        g = y4m.psnr_frames(y4m.read(dst)[1], clean) - base
+        out = y4m.read(dst)[1]
+        g = [y4m.psnr_frames(out, clean, p) - base[p] for p in range(3)]
         os.remove(dst)
-        return g
+        return g[0], (g[1] + g[2]) / 2
 
     out = {'noise': eff}
     r = runners.timed([vel.path, '--threads', '1', '--progress', 'never', src, dst])
     out['level'] = auto_levels(r.stderr)
-    out['velmora defaults'] = (gain(r), '')
+    y, c = gain(r)
+    out['velmora defaults'] = (y, '', c)
     best = None
     for f in CAMERA_VELMORA:
-        g = gain(runners.timed([vel.path, '--threads', '1', '--progress', 'never', '--quiet',
-                                '--sigma', f'{f * eff:.2f}', src, dst]))
-        if best is None or g > best[0]:
-            best = (g, f'--sigma {f * eff:.2f}')
+        y, c = gain(runners.timed([vel.path, '--threads', '1', '--progress', 'never', '--quiet',
+                                   '--sigma', f'{f * eff:.2f}', src, dst]))
+        if best is None or y > best[0]:
+            best = (y, f'--sigma {f * eff:.2f}', c)
     out['velmora best --sigma'] = best
     for name, settings in peers:
         best = None
         for vf in settings(eff):
-            g = gain(runners.ffmpeg_filter(vf, src, dst))
-            if best is None or g > best[0]:
-                best = (g, vf)
+            y, c = gain(runners.ffmpeg_filter(vf, src, dst))
+            if best is None or y > best[0]:
+                best = (y, vf, c)
         out[name] = best
     return out
 
@@ -529,7 +532,8 @@ def camera_section(args, vel, pngs, work, targets, results):
           'curve, 4:2:0 BT.601 8-bit; ISO a, b: ' +
           ', '.join(f'{i} {a:g}, {b:g}' for i, (a, b) in material.CAMERA_ISO.items()) +
           '): luma PSNR gain over the noisy input (dB); velmora best --sigma and the peers at their '
-          'best of a few settings (per picture); Y level: what the defaults measured')
+          'best of a few settings (per picture); Y level: what the defaults measured; chroma: the '
+          'mean of the Cb and Cr gains at the same settings')
     for label, names in groups.items():
         rows = []
         for n in names:
@@ -540,6 +544,8 @@ def camera_section(args, vel, pngs, work, targets, results):
                         [r['velmora best --sigma'][1].split()[-1]])
         mean = {m: statistics.mean(res[label][n][m][0] for n in names) for m in methods}
         rows.append(['mean', '', ''] + [sign(mean[m]) for m in methods] + [''])
+        chroma = {m: statistics.mean(res[label][n][m][2] for n in names) for m in methods}
+        rows.append(['chroma mean', '', ''] + [sign(chroma[m]) for m in methods] + [''])
         print(f'\n  {label}')
         print(table(['picture', 'Y noise std', 'Y level', 'defaults', 'best --sigma', 'nlmeans', 'bm3d',
                      'best σ'], rows, indent='    '))

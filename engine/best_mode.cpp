@@ -179,7 +179,8 @@ void apply_worker(int t, int T, void* c) {
 void error_map_worker(int t, int T, void* c) {
     const Pass& p = *static_cast<Pass*>(c);
     gain_error_map_rows(p.layout.plane, p.maps.gains, p.view->width, p.view->height, p.error_sigma,
-                        p.extras->error_layout, p.extras->error_map, t, T, p.extras->band_factors);
+                        p.extras->error_layout, p.extras->error_map, t, T, p.extras->band_factors,
+                        p.extras->noise_ratio);
 }
 
 }  // namespace

@@ -68,6 +68,7 @@ struct BestModeExtras {
     // empirical Wiener step of the first move's transform (the picture not moved), sigma =
     // noise / error_unit (working units per 8-bit step). The other moves' errors differ from
     // it by little: a map from all four cost more than all the rest of the temporal weights.
+    // With `noise_ratio`, each block's error is scaled by its ratio (gain_error_map_rows).
     float* error_map = nullptr;
     ErrorMapLayout error_layout = {};
     float error_unit = 16.0f;

@@ -86,7 +86,8 @@ float block_error(const Source& s, const Factors& f, float variance, int32_t y0,
 // The blocks of thread t's share of the map's rows.
 template <class Gain>
 void error_rows(const Source& s, float sigma, const ErrorMapLayout& layout, float* map, int t,
-                int T, Gain gain, const BandFactors* bands = nullptr) {
+                int T, Gain gain, const BandFactors* bands = nullptr,
+                const float* ratio = nullptr) {
     const Factors f = factors(bands);
     const float variance = sigma * sigma;
     const ItemRange rows = thread_share(layout.rows, t, T);
@@ -96,8 +97,9 @@ void error_rows(const Source& s, float sigma, const ErrorMapLayout& layout, floa
         for (int32_t bx = 0; bx < layout.columns; ++bx) {
             const int32_t x0 = bx * layout.block_width;
             const int32_t x1 = min32(x0 + layout.block_width, s.width);
-            map[static_cast<int64_t>(by) * layout.columns + bx] =
-                block_error(s, f, variance, y0, y1, x0, x1, gain);
+            float e = block_error(s, f, variance, y0, y1, x0, x1, gain);
+            if (ratio) e = e * ratio[static_cast<int64_t>(y0) * s.width + x0];
+            map[static_cast<int64_t>(by) * layout.columns + bx] = e;
         }
     }
 }
@@ -136,10 +138,10 @@ void thresholded_error_map(const Engine& e, float sigma, const ErrorMapLayout& l
 
 void gain_error_map_rows(const TransformPlane& plane, const float* gains, int32_t width,
                          int32_t height, float sigma, const ErrorMapLayout& layout, float* map,
-                         int t, int T, const BandFactors* bands) {
+                         int t, int T, const BandFactors* bands, const float* ratio) {
     const Source source = {gains, plane.W, plane.H, width, height};
     error_rows(
-        source, sigma, layout, map, t, T, [](float g) { return g; }, bands);
+        source, sigma, layout, map, t, T, [](float g) { return g; }, bands, ratio);
 }
 
 }  // namespace velmora

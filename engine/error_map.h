@@ -47,10 +47,14 @@ void thresholded_error_map(const Engine& e, float sigma, const ErrorMapLayout& l
 // The transform of a picture of width x height samples at the top left of its plane: `gains`
 // holds the gain g of every detail coefficient at the coefficient's place in a plane laid out
 // like `plane`. With `bands`, each subband's noise is that of correlated noise: G[l][o] becomes
-// G[l][o] * factor[l][o] (rounded) before it is squared; the low band keeps G_A. For thread t of
-// T, the rows of blocks of its share.
+// G[l][o] * factor[l][o] (rounded) before it is squared; the low band keeps G_A. With `ratio`
+// (width x height, row stride the width: each sample's noise energy over sigma^2, as a noise
+// curve gives it, the same over each 8 x 8 block of the plane and so over each block of the map),
+// each block's e is then multiplied by the ratio at its first sample: the pilot's error follows
+// the local noise. For thread t of T, the rows of blocks of its share.
 void gain_error_map_rows(const TransformPlane& plane, const float* gains, int32_t width,
                          int32_t height, float sigma, const ErrorMapLayout& layout, float* map,
-                         int t, int T, const BandFactors* bands = nullptr);
+                         int t, int T, const BandFactors* bands = nullptr,
+                         const float* ratio = nullptr);
 
 }  // namespace velmora

@@ -135,7 +135,7 @@ void shrink(Grid& g, int x0, int y0, int n, int m, int r, float inv_window, floa
 }
 
 // What a call gives besides the plane: a noise ratio per sample (w x h), and an error map of
-// blocks of bw x bh samples.
+// blocks of bw x bh samples (scaled by the ratio where there is one).
 struct Extras {
     const std::vector<float>* ratio = nullptr;
     const BandFactors* factors = nullptr;  // each block's noise times its factor
@@ -240,7 +240,8 @@ std::vector<uint16_t> filter(const std::vector<uint16_t>& s, int w, int h, Sampl
                                     std::min(y0 + extras.bh, h), sigma / unit, extras.factors);
                     float& out = (*extras.error)[static_cast<size_t>(y0 / extras.bh) * columns +
                                                  x0 / extras.bw];
-                    out = e;
+                    // The local noise: the ratio at the block's first sample.
+                    out = extras.ratio ? e * (*extras.ratio)[static_cast<size_t>(y0) * w + x0] : e;
                 }
         }
         for (int y = 0; y < h; ++y)

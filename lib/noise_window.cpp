@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/channel_kurtosis.h"
+#include "engine/patch_noise.h"
 #include "lib/strength.h"
 
 namespace velmora {
@@ -83,8 +84,11 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
     }
     // Only a window without temporal values uses the kurtosis level (noise_level.h): it is
     // measured on the frames that give none to their window, a window's first among them.
-    if (!texture_as_noise_ && (starts(n) || m.temporal.empty()))
+    if (!texture_as_noise_ && (starts(n) || m.temporal.empty())) {
         m.texture = kurtosis_noise_level(picture);
+        patch_memory_.resize(static_cast<size_t>(patch_noise_memory_floats()));
+        m.patches = patch_noise_level(picture, patch_memory_.data());
+    }
     frames_[n] = std::move(m);
     std::swap(previous_, current_);
     previous_frame_ = n;
@@ -126,7 +130,7 @@ MeasuredBands NoiseWindow::measure_still_bands(int64_t n, float sigma) const {
 NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
     frames_.erase(frames_.begin(), frames_.lower_bound(n));
     std::vector<float> spatial, temporal, detail, spatial_brightness, temporal_brightness;
-    std::vector<double> textures;
+    std::vector<double> textures, patches;
     int64_t unchanged = 0;
     last = n;
     for (auto it = frames_.begin(); it != frames_.end() && it->first <= last_of(n); ++it) {
@@ -136,6 +140,7 @@ NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
         spatial_brightness.insert(spatial_brightness.end(), it->second.spatial_brightness.begin(),
                                   it->second.spatial_brightness.end());
         if (it->second.texture >= 0.0) textures.push_back(it->second.texture);
+        if (it->second.patches >= 0.0) patches.push_back(it->second.patches);
         if (it->first > n) {
             temporal.insert(temporal.end(), it->second.temporal.begin(), it->second.temporal.end());
             temporal_brightness.insert(temporal_brightness.end(),
@@ -147,10 +152,13 @@ NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
     // The window's kurtosis level: the median of its frames' (the lower of the middle two).
     std::sort(textures.begin(), textures.end());
     const double texture = textures.empty() ? -1.0 : textures[(textures.size() - 1) / 2];
+    std::sort(patches.begin(), patches.end());
+    const double patch = patches.empty() ? -1.0 : patches[(patches.size() - 1) / 2];
     std::vector<float> scratch(texture_as_noise_ ? 0 : spatial.size());
-    NoiseLevel level = noise_level(spatial.data(), static_cast<int64_t>(spatial.size()),
-                                   temporal.data(), static_cast<int64_t>(temporal.size()), texture,
-                                   texture_as_noise_ ? nullptr : detail.data(), scratch.data());
+    NoiseLevel level =
+        noise_level(spatial.data(), static_cast<int64_t>(spatial.size()), temporal.data(),
+                    static_cast<int64_t>(temporal.size()), texture,
+                    texture_as_noise_ ? nullptr : detail.data(), scratch.data(), patch);
     const int64_t spatial_count = static_cast<int64_t>(spatial.size());
     const int64_t temporal_count = static_cast<int64_t>(temporal.size());
     scratch.resize(static_cast<size_t>(3 * spatial_count + temporal_count));

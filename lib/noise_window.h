@@ -58,6 +58,7 @@ private:
         std::vector<float> spatial_brightness, temporal_brightness;  // each value's block's
         int64_t unchanged = 0;  // blocks the same as in frame n - 1
         double texture = -1.0;  // the kurtosis level of a frame without temporal values
+        double patches = -1.0;  // and its patch level
         // With bands: the band values of the change from frame n - 1 (none without it) and of
         // the frame itself, of columns x rows noise blocks, and the detail value of each of them.
         int32_t columns = 0, rows = 0;
@@ -92,6 +93,7 @@ private:
     int64_t window_, every_;
     bool texture_as_noise_, measure_bands_;
     MeasuredBands bands_;
+    std::vector<float> patch_memory_;
     std::map<int64_t, Measured> frames_;
     NoiseCurve curve_ = {};
     bool level_from_curve_ = false;

@@ -7,7 +7,9 @@
 //
 // Up to kNoisePatches patches, 3 samples apart or evenly spread further apart, in double
 // precision in a fixed order with no library function but the square root: the same bits on
-// every machine.
+// every machine. The patches are sorted by gradient once, with the sums of their samples and
+// products kept every kPatchChunk patches in that order, so that a selection adds at most
+// kPatchChunk - 1 patches to sums already made.
 #pragma once
 
 #include <cstdint>
@@ -19,16 +21,22 @@ namespace velmora {
 constexpr int kPatchSide = 7;
 constexpr int kPatchSamples = kPatchSide * kPatchSide;
 constexpr int64_t kNoisePatches = 16384;
+constexpr int64_t kPatchChunk = 256;
 
-// Floats of working memory for a plane of any size.
-constexpr int64_t patch_noise_memory_floats() { return kNoisePatches; }
+// Working memory for a plane of any size: the patches' order, and their sums.
+constexpr int64_t patch_noise_order_words() { return kNoisePatches; }
+constexpr int64_t patch_noise_sum_doubles() {
+    return kNoisePatches / kPatchChunk * (kPatchSamples + kPatchSamples * (kPatchSamples + 1) / 2);
+}
 
 // The level in working units (the load's scale); -1 for a picture with too few patches to say
-// (fewer than 4 kPatchSamples). `memory` has patch_noise_memory_floats() floats.
-double patch_noise_level(const PlaneView& view, float* memory);
+// (fewer than 4 kPatchSamples). `order` has patch_noise_order_words() words, `sums`
+// patch_noise_sum_doubles() doubles.
+double patch_noise_level(const PlaneView& view, uint64_t* order, double* sums);
 
-// The eigenvalues of the symmetric n x n matrix `a` (row-major; overwritten) by cyclic Jacobi
-// rotations, a fixed number of sweeps, into `values` in ascending order.
+// The eigenvalues of the symmetric n x n matrix `a` (row-major, a[r][c] == a[c][r] exactly;
+// overwritten) by cyclic Jacobi rotations, a fixed number of sweeps, into `values` in ascending
+// order.
 void symmetric_eigenvalues(double* a, int n, double* values);
 
 }  // namespace velmora

@@ -86,8 +86,9 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, int64_t
     // measured on the frames that give none to their window, a window's first among them.
     if (!texture_as_noise_ && (starts(n) || m.temporal.empty())) {
         m.texture = kurtosis_noise_level(picture);
-        patch_memory_.resize(static_cast<size_t>(patch_noise_memory_floats()));
-        m.patches = patch_noise_level(picture, patch_memory_.data());
+        patch_order_.resize(static_cast<size_t>(patch_noise_order_words()));
+        patch_sums_.resize(static_cast<size_t>(patch_noise_sum_doubles()));
+        m.patches = patch_noise_level(picture, patch_order_.data(), patch_sums_.data());
     }
     frames_[n] = std::move(m);
     std::swap(previous_, current_);

@@ -93,7 +93,8 @@ private:
     int64_t window_, every_;
     bool texture_as_noise_, measure_bands_;
     MeasuredBands bands_;
-    std::vector<float> patch_memory_;
+    std::vector<uint64_t> patch_order_;
+    std::vector<double> patch_sums_;
     std::map<int64_t, Measured> frames_;
     NoiseCurve curve_ = {};
     bool level_from_curve_ = false;

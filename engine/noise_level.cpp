@@ -57,8 +57,8 @@ float weak_texture_limit(float sigma) {
 }
 
 NoiseLevel noise_level(const float* spatial, int64_t spatial_count, const float* temporal,
-                       int64_t temporal_count, double texture, const float* detail,
-                       float* scratch) {
+                       int64_t temporal_count, double texture, const float* detail, float* scratch,
+                       double patches) {
     float s = level_of(spatial, spatial_count, kSpatialQuantile);
     const float t = level_of(temporal, temporal_count, kTemporalQuantile);
     NoiseCertainty certainty = NoiseCertainty::frames;
@@ -82,6 +82,16 @@ NoiseLevel noise_level(const float* spatial, int64_t spatial_count, const float*
             if (texture >= 0.0 && texture < kTextureRatio * s) {
                 const float mean = static_cast<float>(std::sqrt(static_cast<double>(s) * texture));
                 const float least = kLeastTextureShare * s;
+                s = mean > least ? mean : least;
+            }
+        } else if (patches >= 0.0 && patches < s) {
+            // Texture nearly everywhere: the patch level reads through it. A kurtosis level
+            // below it lowers it as above, by at most a quarter, and one of 0 (the texture is
+            // all there is) takes it to 0.
+            s = static_cast<float>(patches);
+            if (texture >= 0.0 && texture < kTextureRatio * s) {
+                const float mean = static_cast<float>(std::sqrt(static_cast<double>(s) * texture));
+                const float least = texture > 0.0 ? kLeastTextureShare * s : 0.0f;
                 s = mean > least ? mean : least;
             }
         } else if (texture >= 0.0 && texture < kTextureRatio * s) {

@@ -51,9 +51,14 @@ constexpr double kLeastNoise = 0.5;
 // used as it is; where at least kLeastWeakShare, a kurtosis level below kTextureRatio times it
 // makes it their geometric mean, but not below kLeastTextureShare times it; with fewer, the
 // spatial level is corrected as above. `scratch` has room for spatial_count floats.
+//
+// `patches` is the patch level of the same pictures (patch_noise.h; negative: none). With fewer
+// than kLeastWeakShare of the blocks weakly textured, a patch level below the spatial one takes
+// its place before the kurtosis correction, which then lowers it by at most 1 -
+// kLeastTextureShare, unless the kurtosis level is 0.
 NoiseLevel noise_level(const float* spatial, int64_t spatial_count, const float* temporal,
                        int64_t temporal_count, double texture = -1.0, const float* detail = nullptr,
-                       float* scratch = nullptr);
+                       float* scratch = nullptr, double patches = -1.0);
 
 constexpr double kTextureRatio = 0.85;
 constexpr int kWeakTextureRounds = 8;

@@ -21,7 +21,7 @@ namespace velmora {
 constexpr int kPatchSide = 7;
 constexpr int kPatchSamples = kPatchSide * kPatchSide;
 constexpr int64_t kNoisePatches = 16384;
-constexpr int64_t kPatchChunk = 256;
+constexpr int64_t kPatchChunk = 512;
 
 // Working memory for a plane of any size: the patches' order, and their sums.
 constexpr int64_t patch_noise_order_words() { return kNoisePatches; }

@@ -157,7 +157,7 @@ void Denoiser::update_levels(int64_t n, velmora_field_order order) {
     std::array<MeasuredBands, 3> bands = {};
     for (int p = 0; p < f_.planes(); ++p) {
         if (!windows_[p]) continue;
-        found[p] = windows_[p]->level_at(n, measured_last[p], repeated[p]);
+        found[p] = windows_[p]->level_at(engine(), n, measured_last[p], repeated[p]);
         bands[p] = windows_[p]->bands();
     }
     settle_one_picture_bands(bands.data(), f_.planes());

@@ -22,9 +22,6 @@ bool NoiseWindow::wants(int64_t n) const { return n >= 0 && n % every_ < window_
 void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, const Light& light,
                           int64_t n) {
     Blocks& b = current_;
-    // The samples about to be overwritten go to their frame if it may yet want its patch level.
-    const auto older = frames_.find(current_frame_);
-    if (older != frames_.end() && older->second.unmeasured) older->second.picture.swap(b.samples);
     b.width = picture.width;
     b.height = picture.height;
     b.format = picture.format;
@@ -88,16 +85,10 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, const L
     }
     // Only a window without temporal values uses the kurtosis level (noise_level.h): it is
     // measured on the frames that give none to their window, a window's first among them.
-    if (!texture_as_noise_ && (starts(n) || m.temporal.empty())) {
+    if (!texture_as_noise_ && (starts(n) || m.temporal.empty()))
         m.texture = kurtosis_noise_level(picture);
-        m.unmeasured = true;
-        m.width = b.width;
-        m.height = b.height;
-        m.format = b.format;
-    }
     frames_[n] = std::move(m);
     std::swap(previous_, current_);
-    current_frame_ = previous_frame_;
     previous_frame_ = n;
 }
 
@@ -134,30 +125,14 @@ MeasuredBands NoiseWindow::measure_still_bands(int64_t n, float sigma) const {
     return out;
 }
 
-double NoiseWindow::patch_level(int64_t n) {
-    std::vector<double> levels;
-    for (auto it = frames_.lower_bound(n); it != frames_.end() && it->first <= last_of(n); ++it) {
-        Measured& m = it->second;
-        if (m.unmeasured) {
-            // The frame's picture: the last one observed, the one before it, or kept for it.
-            const PlaneView picture =
-                it->first == previous_frame_ ? previous_.view()
-                : it->first == current_frame_
-                    ? current_.view()
-                    : PlaneView{m.picture.data(), 1, m.width, m.width, m.height, m.format};
-            patch_order_.resize(static_cast<size_t>(patch_noise_order_words()));
-            patch_sums_.resize(static_cast<size_t>(patch_noise_sum_doubles()));
-            m.patches = patch_noise_level(picture, patch_order_.data(), patch_sums_.data());
-            m.unmeasured = false;
-            m.picture = {};
-        }
-        if (m.patches >= 0.0) levels.push_back(m.patches);
-    }
-    std::sort(levels.begin(), levels.end());
-    return levels.empty() ? -1.0 : levels[(levels.size() - 1) / 2];
+double NoiseWindow::patch_level(PlaneEngine& engine, int64_t n) {
+    // Only a window without frame changes asks for it: its pictures are unrelated or one
+    // picture, and the last one observed, whose samples are kept, stands for them.
+    if (previous_frame_ < n || previous_frame_ > last_of(n)) return -1.0;
+    return engine.patch_noise(previous_.view());
 }
 
-NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
+NoiseLevel NoiseWindow::level_at(PlaneEngine& engine, int64_t n, int64_t& last, bool& still) {
     frames_.erase(frames_.begin(), frames_.lower_bound(n));
     std::vector<float> spatial, temporal, detail, spatial_brightness, temporal_brightness;
     std::vector<double> textures;
@@ -193,7 +168,7 @@ NoiseLevel NoiseWindow::level_at(int64_t n, int64_t& last, bool& still) {
     // is measured for such a window alone (not a still one, whose level is 0), and the level
     // found again with it.
     if (!texture_as_noise_ && !still && level.certainty == NoiseCertainty::texture) {
-        const double patches = patch_level(n);
+        const double patches = patch_level(engine, n);
         if (patches >= 0.0) level = level_with(patches);
     }
     const int64_t spatial_count = static_cast<int64_t>(spatial.size());

@@ -39,7 +39,7 @@ public:
     // frames before n. A window of frames that repeat one picture, without a block that
     // changes, has no noise that changes in time: its level is found and 0, and `still` is set.
     // A sure level (noise_curve.h) is the curve's mean where at least two of its bins are sure.
-    NoiseLevel level_at(int64_t n, int64_t& last, bool& still);
+    NoiseLevel level_at(PlaneEngine& engine, int64_t n, int64_t& last, bool& still);
     // The curve of the window level_at measured last: bins 32 8-bit steps wide (the format's
     // samples scaled to 8 bits), the first from 0.
     const NoiseCurve& curve() const { return curve_; }
@@ -58,14 +58,6 @@ private:
         std::vector<float> spatial_brightness, temporal_brightness;  // each value's block's
         int64_t unchanged = 0;  // blocks the same as in frame n - 1
         double texture = -1.0;  // the kurtosis level of a frame without temporal values
-        // Such a frame's patch level (patch_noise.h; -1: none), measured only for a window whose
-        // level needs it (until then `unmeasured`), on its picture: the copy a Blocks keeps while
-        // it is there, then `picture`, of width x height samples of `format`.
-        double patches = -1.0;
-        bool unmeasured = false;
-        int32_t width = 0, height = 0;
-        SampleFormat format = SampleFormat::u8;
-        std::vector<uint8_t> picture;
         // With bands: the band values of the change from frame n - 1 (none without it) and of
         // the frame itself, of columns x rows noise blocks, and the detail value of each of them.
         int32_t columns = 0, rows = 0;
@@ -96,20 +88,18 @@ private:
     // The band factors of the window starting at frame n, without frame changes: from its
     // frames' blocks weakly textured at `sigma` (noise_level.h).
     MeasuredBands measure_still_bands(int64_t n, float sigma) const;
-    // The patch level of the window starting at frame n: the median of its frames' (the lower
-    // of the middle two), -1 where none has one.
-    double patch_level(int64_t n);
+    // The patch level (patch_noise.h) of the window starting at frame n, which has no frame
+    // changes: that of its last picture observed; -1 where it has none or is too small.
+    double patch_level(PlaneEngine& engine, int64_t n);
 
     int64_t window_, every_;
     bool texture_as_noise_, measure_bands_;
     MeasuredBands bands_;
-    std::vector<uint64_t> patch_order_;
-    std::vector<double> patch_sums_;
     std::map<int64_t, Measured> frames_;
     NoiseCurve curve_ = {};
     bool level_from_curve_ = false;
     Blocks previous_, current_;
-    int64_t previous_frame_ = -2, current_frame_ = -2;  // the frames whose samples they hold
+    int64_t previous_frame_ = -2;
 };
 
 }  // namespace velmora

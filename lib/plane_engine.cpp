@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "engine/patch_noise.h"
 #include "kernels/kernel_set.h"
 #include "lib/large_buffer.h"
 
@@ -31,7 +32,9 @@ int64_t PlaneEngine::memory_bytes(int width, int height, int threads, bool exact
     int64_t floats = 0;
     if (exact) floats = std::max(floats, engine_memory_floats(width, height, threads));
     if (best) floats = std::max(floats, best_mode_memory_floats(width, height, threads));
-    if (measure) floats = std::max(floats, noise_blocks_memory_floats(width, height, threads));
+    if (measure)
+        floats = std::max({floats, noise_blocks_memory_floats(width, height, threads),
+                           (patch_noise_order_words() + patch_noise_sum_doubles()) * 2});
     return static_cast<int64_t>(
         large_allocation_bytes(static_cast<size_t>(floats) * sizeof(float)));
 }
@@ -71,6 +74,14 @@ void PlaneEngine::measure_noise(const PlaneView& view, const Light& light, Noise
     measure_noise_blocks(kernels_,
                          memory(noise_blocks_memory_floats(max_width_, max_height_, threads)),
                          threads, view, light, workers_.executor(view.width, view.height), out);
+}
+
+double PlaneEngine::patch_noise(const PlaneView& view) {
+    // The patches' order (8-byte words), then their sums (doubles), in the working memory.
+    constexpr int64_t kOrderFloats = patch_noise_order_words() * 2;
+    float* floats = memory(kOrderFloats + patch_noise_sum_doubles() * 2);
+    return patch_noise_level(view, reinterpret_cast<uint64_t*>(floats),
+                             reinterpret_cast<double*>(floats + kOrderFloats));
 }
 
 float PlaneEngine::estimate_noise() const { return velmora::estimate_noise(engine_); }

@@ -64,6 +64,8 @@ public:
     // The noise blocks of `view` into `out` (whose counts are the view's), their brightness
     // read from `light`.
     void measure_noise(const PlaneView& view, const Light& light, NoiseBlocks& out);
+    // The patch noise level of `view` (engine/patch_noise.h).
+    double patch_noise(const PlaneView& view);
 
     // Bytes of working memory the engine holds at most for planes up to width x height on
     // `threads` threads, in the modes `exact` and `best` (and measuring noise with `measure`).

@@ -1,6 +1,7 @@
 #include "lib/stream.h"
 
 #include "engine/learnt_noise.h"
+#include "engine/patch_noise.h"
 #include "lib/settings.h"
 #include "lib/strength.h"
 
@@ -104,7 +105,7 @@ void Stream::measure(const FrameView& frame, double sigma[3]) {
         window.observe(denoiser_->engine(), first_picture(frame.plane[p]), light, 0);
         int64_t last = 0;
         bool still = false;
-        const NoiseLevel level = window.level_at(0, last, still);
+        const NoiseLevel level = window.level_at(denoiser_->engine(), 0, last, still);
         sigma[p] = level.found ? level.sigma / working_units_per_8bit(shape_.format) : -1.0;
     }
 }

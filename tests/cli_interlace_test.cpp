@@ -156,7 +156,8 @@ Stream moving_noisy_stream(const std::string& tag) {
 }
 
 // The noise estimate reads the first field in time, so neither the motion between the fields
-// nor the other field's noise counts; the whole frame would read the combing as noise.
+// nor the other field's noise counts; the whole frame, its combing read as texture, gives
+// neither field's level.
 TEST_F(CliInterlaced, TheNoiseIsMeasuredOnTheFirstField) {
     struct Case {
         const char* tag;
@@ -175,7 +176,8 @@ TEST_F(CliInterlaced, TheNoiseIsMeasuredOnTheFirstField) {
     }
     write_file(in, serialise(moving_noisy_stream("Ip")));
     const RunResult whole = run_velmora({"--auto", "--frames", "1", in, out});
-    EXPECT_GT(printed_luma_sigma(whole.err), 8.0) << whole.err;
+    const double mixed = printed_luma_sigma(whole.err);
+    EXPECT_TRUE(mixed > 2.6 && (mixed < 5.4 || mixed > 6.8)) << whole.err;
 }
 
 // Learning takes the box from the first field in time, its row halved; both fields are

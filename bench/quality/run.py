@@ -631,7 +631,7 @@ def parse_args():
     ap.add_argument('--camera-pictures', help='camera noise: comma-separated pictures (default '
                     + ','.join(CAMERA_PICTURES) + '; quick astronaut,coffee)')
     ap.add_argument('--camera-iso', help='camera noise on the pictures: low,mid,high (the default)')
-    ap.add_argument('--camera-clips', help='camera noise, high ISO: comma-separated clips (default vtest,box; '
+    ap.add_argument('--camera-clips', help='camera noise, high ISO: comma-separated clips, '' for none (default vtest,box; '
                     'quick vtest)')
     ap.add_argument('--camera-frames', type=int, help='frames per camera-noise clip (default 12, quick 6)')
     ap.add_argument('--skip', default='', help='comma-separated sections to leave out: '
@@ -659,7 +659,9 @@ def parse_args():
     a.camera_pictures = (a.camera_pictures.split(',') if a.camera_pictures else
                          (['astronaut', 'coffee'] if q else list(CAMERA_PICTURES)))
     a.camera_iso = (a.camera_iso or 'low,mid,high').split(',')
-    a.camera_clips = [c for c in (a.camera_clips or ('vtest' if q else 'vtest,box')).split(',') if c]
+    if a.camera_clips is None:  # '' asks for none
+        a.camera_clips = 'vtest' if q else 'vtest,box'
+    a.camera_clips = [c for c in a.camera_clips.split(',') if c]
     a.camera_frames = a.camera_frames or (6 if q else 12)
     for p in a.camera_pictures:
         if p not in material.PICTURES:

@@ -83,10 +83,6 @@ void NoiseWindow::observe(PlaneEngine& engine, const PlaneView& picture, const L
                                  usable.data(), m.band_temporal.data());
         }
     }
-    // Only a window without temporal values uses the kurtosis level (noise_level.h): it is
-    // measured on the frames that give none to their window, a window's first among them.
-    if (!texture_as_noise_ && (starts(n) || m.temporal.empty()))
-        m.texture = kurtosis_noise_level(picture);
     frames_[n] = std::move(m);
     std::swap(previous_, current_);
     previous_frame_ = n;
@@ -125,17 +121,21 @@ MeasuredBands NoiseWindow::measure_still_bands(int64_t n, float sigma) const {
     return out;
 }
 
-double NoiseWindow::patch_level(PlaneEngine& engine, int64_t n) {
-    // Only a window without frame changes asks for it: its pictures are unrelated or one
-    // picture, and the last one observed, whose samples are kept, stands for them.
-    if (previous_frame_ < n || previous_frame_ > last_of(n)) return -1.0;
-    return engine.patch_noise(previous_.view());
+NoiseLevel NoiseWindow::textured_level(PlaneEngine& engine, int64_t n, const NoiseLevel& first,
+                                       const LevelOf& level_with, double& texture) {
+    // Only a window without frame changes asks: its pictures are unrelated or one picture, and
+    // the last one observed, whose samples are kept, stands for them.
+    if (previous_frame_ < n || previous_frame_ > last_of(n)) return first;
+    const PlaneView picture = previous_.view();
+    texture = kurtosis_noise_level(picture);
+    const double patches =
+        first.certainty == NoiseCertainty::texture ? engine.patch_noise(picture) : -1.0;
+    return level_with(texture, patches);
 }
 
 NoiseLevel NoiseWindow::level_at(PlaneEngine& engine, int64_t n, int64_t& last, bool& still) {
     frames_.erase(frames_.begin(), frames_.lower_bound(n));
     std::vector<float> spatial, temporal, detail, spatial_brightness, temporal_brightness;
-    std::vector<double> textures;
     int64_t unchanged = 0;
     last = n;
     for (auto it = frames_.begin(); it != frames_.end() && it->first <= last_of(n); ++it) {
@@ -144,7 +144,6 @@ NoiseLevel NoiseWindow::level_at(PlaneEngine& engine, int64_t n, int64_t& last, 
         detail.insert(detail.end(), it->second.detail.begin(), it->second.detail.end());
         spatial_brightness.insert(spatial_brightness.end(), it->second.spatial_brightness.begin(),
                                   it->second.spatial_brightness.end());
-        if (it->second.texture >= 0.0) textures.push_back(it->second.texture);
         if (it->first > n) {
             temporal.insert(temporal.end(), it->second.temporal.begin(), it->second.temporal.end());
             temporal_brightness.insert(temporal_brightness.end(),
@@ -153,24 +152,22 @@ NoiseLevel NoiseWindow::level_at(PlaneEngine& engine, int64_t n, int64_t& last, 
             unchanged += it->second.unchanged;
         }
     }
-    // The window's kurtosis level: the median of its frames' (the lower of the middle two).
-    std::sort(textures.begin(), textures.end());
-    const double texture = textures.empty() ? -1.0 : textures[(textures.size() - 1) / 2];
     std::vector<float> scratch(texture_as_noise_ ? 0 : spatial.size());
-    const auto level_with = [&](double patches) {
+    const LevelOf level_with = [&](double texture, double patches) {
         return noise_level(spatial.data(), static_cast<int64_t>(spatial.size()), temporal.data(),
                            static_cast<int64_t>(temporal.size()), texture,
                            texture_as_noise_ ? nullptr : detail.data(), scratch.data(), patches);
     };
-    NoiseLevel level = level_with(-1.0);
+    NoiseLevel level = level_with(-1.0, -1.0);
     still = temporal.empty() && unchanged >= kNoiseLevelBlocks;
-    // Only a level from texture nearly everywhere can take the patch level (noise_level.h): it
-    // is measured for such a window alone (not a still one, whose level is 0), and the level
-    // found again with it.
-    if (!texture_as_noise_ && !still && level.certainty == NoiseCertainty::texture) {
-        const double patches = patch_level(engine, n);
-        if (patches >= 0.0) level = level_with(patches);
-    }
+    // Only a level from few weakly textured blocks takes the kurtosis level, and one from texture
+    // nearly everywhere the patch level (noise_level.h): they are measured for such a window
+    // alone (not a still one, whose level is 0), and the level found again with them.
+    double texture = -1.0;
+    if (!texture_as_noise_ && !still &&
+        (level.certainty == NoiseCertainty::some_weak_texture ||
+         level.certainty == NoiseCertainty::texture))
+        level = textured_level(engine, n, level, level_with, texture);
     const int64_t spatial_count = static_cast<int64_t>(spatial.size());
     const int64_t temporal_count = static_cast<int64_t>(temporal.size());
     scratch.resize(static_cast<size_t>(3 * spatial_count + temporal_count));

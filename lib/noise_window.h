@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -57,7 +58,6 @@ private:
         std::vector<float> detail;             // the spatial values' blocks' detail values
         std::vector<float> spatial_brightness, temporal_brightness;  // each value's block's
         int64_t unchanged = 0;  // blocks the same as in frame n - 1
-        double texture = -1.0;  // the kurtosis level of a frame without temporal values
         // With bands: the band values of the change from frame n - 1 (none without it) and of
         // the frame itself, of columns x rows noise blocks, and the detail value of each of them.
         int32_t columns = 0, rows = 0;
@@ -88,9 +88,14 @@ private:
     // The band factors of the window starting at frame n, without frame changes: from its
     // frames' blocks weakly textured at `sigma` (noise_level.h).
     MeasuredBands measure_still_bands(int64_t n, float sigma) const;
-    // The patch level (patch_noise.h) of the window starting at frame n, which has no frame
-    // changes: that of its last picture observed; -1 where it has none or is too small.
-    double patch_level(PlaneEngine& engine, int64_t n);
+    // The level of the window starting at frame n, without frame changes, whose level `first`
+    // (found without them) comes from few weakly textured blocks: found again by `level_with`
+    // with the kurtosis level (channel_kurtosis.h) and, from texture nearly everywhere, the
+    // patch level (patch_noise.h) of its last picture observed, the kurtosis level put in
+    // `texture`; `first` where it has none.
+    using LevelOf = std::function<NoiseLevel(double texture, double patches)>;
+    NoiseLevel textured_level(PlaneEngine& engine, int64_t n, const NoiseLevel& first,
+                              const LevelOf& level_with, double& texture);
 
     int64_t window_, every_;
     bool texture_as_noise_, measure_bands_;

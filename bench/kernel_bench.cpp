@@ -424,17 +424,24 @@ int main(int argc, char** argv) {
              v.insert(v.end(), guard.begin(), guard.end());
              return v;
          }},
-        {Kernel::temporal_accumulate_row, "",
+        {Kernel::temporal_blend_row, "6 neighbours, with the ratio",
          [&](const KernelSet& k, Buffers& b) {
-             for (int y = 0; y + 5 <= H; y += 5)
-                 k.temporal_accumulate_row(row(b, y), row(b, y + 1), row(b, y + 2), row(b, y + 3),
-                                           row(b, y + 4), W);
+             for (int y = 0; y + 14 <= H; y += 14) {
+                 const float* w[6];
+                 const float* v[6];
+                 for (int u = 0; u < 6; ++u) {
+                     w[u] = row(b, y + 1 + u);
+                     v[u] = row(b, y + 7 + u);
+                 }
+                 float* out = b.out.data() + static_cast<size_t>(y) * W;
+                 k.temporal_blend_row(row(b, y), w, v, 6, out, out + W, W);
+             }
          },
-         plane_bytes},
-        {Kernel::temporal_finish_row, "with the ratio",
+         [&](Buffers& b) { return bytes_of(b.out.data(), b.out.size()); }},
+        {Kernel::covered_weight_row, "",
          [&](const KernelSet& k, Buffers& b) {
-             for (int y = 0; y + 4 <= H; y += 4)
-                 k.temporal_finish_row(row(b, y), row(b, y + 1), row(b, y + 2), row(b, y + 3), W);
+             for (int y = 0; y + 3 <= H; y += 3)
+                 k.covered_weight_row(row(b, y), row(b, y + 1), row(b, y + 2), W / 2);
          },
          plane_bytes},
         {Kernel::max_abs, "",

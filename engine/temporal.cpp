@@ -162,46 +162,94 @@ void moved_errors(const float* map, const ErrorMapLayout& layout, int32_t w, int
     }
 }
 
+// A neighbour that passed the cut guard (or the one being weighted): its picture, its moves in
+// every plane and its luma weights, kept until the average is made.
+struct Slot {
+    const TemporalPicture* picture;
+    PlaneMoves moves[3];
+    float* luma_weights;  // shape->width[0] x height[0]
+};
+
+constexpr int kScratchRows = 8;     // rows of the widest plane for one plane's weights
+constexpr int32_t kStripRows = 16;  // chroma rows weighted at a time, for every neighbour
+
+// A thread's own memory.
+struct ThreadScratch {
+    float* rows;      // kScratchRows rows of the widest plane
+    float* centre;    // a row of the widest plane
+    float* moved;     // a row of the widest plane per neighbour
+    float* strips;    // kStripRows rows of the widest chroma plane per neighbour
+    const float** w;  // a pointer per neighbour
+    const float** v;  // a pointer per neighbour
+};
+
 struct Shared {
     const KernelSet* k;
     const TemporalShape* shape;
     const TemporalPicture* centre;
-    const TemporalPicture* neighbour;
     PlaneMotion motion[3];
-    PlaneMoves moves[3];       // from the motion, for each neighbour
-    int plane;                 // the plane of the stage
-    float* luma_weights;       // shape->width[0] x height[0]
-    float* chroma_weights;     // the chroma plane's size
-    float* averaged[3];        // sums of weighted samples until the last stage
-    float* weight_sum[3];      // 1 + sum of w
-    float* weight_squares[3];  // 1 + sum of w^2
+    Slot* slots;  // one per neighbour; the used ones first, in their order
+    int slot;     // the slot of the neighbour being weighted
+    int used;     // slots that passed the guard
+    int plane;    // the plane being averaged
+    float* averaged[3];
     float* noise_ratio[3];
-    float* scratch;          // kScratchRows rows of the widest plane per thread
-    int64_t scratch_floats;  // per thread
-    int64_t* guard;          // per thread: the weights' sum in 1/65536
+    char* scratch;          // per thread
+    int64_t scratch_bytes;  // per thread
+    int64_t widest, widest_chroma;
+    int count;       // neighbours
+    int64_t* guard;  // per thread: the weights' sum in 1/65536
 };
 
-constexpr int kScratchRows = 8;
+int64_t scratch_floats(int64_t floats) {
+    return aligned16(floats * int64_t{sizeof(float)}) / int64_t{sizeof(float)};
+}
+
+ThreadScratch thread_scratch(const Shared& s, int t) {
+    float* at = reinterpret_cast<float*>(s.scratch + t * s.scratch_bytes);
+    ThreadScratch r;
+    r.rows = at;
+    at += scratch_floats(kScratchRows * s.widest);
+    r.centre = at;
+    at += scratch_floats(s.widest);
+    r.moved = at;
+    at += scratch_floats(s.count * s.widest);
+    r.strips = at;
+    at += scratch_floats(s.count * kStripRows * s.widest_chroma);
+    r.w = reinterpret_cast<const float**>(at);
+    r.v = r.w + s.count;
+    return r;
+}
+
+int64_t thread_scratch_bytes(int64_t widest, int64_t widest_chroma, int count) {
+    return (scratch_floats(kScratchRows * widest) + scratch_floats(widest) +
+            scratch_floats(count * widest) + scratch_floats(count * kStripRows * widest_chroma)) *
+               int64_t{sizeof(float)} +
+           aligned16(2 * count * int64_t{sizeof(const float*)});
+}
 
 // One row of (B_t - B'_u)^2 summed over three neighbouring samples, edges repeated. The pilots
 // are read as samples and their difference scaled to 8-bit steps: the same as scaling each
 // first, since both are exact.
-void difference_row(const Shared& s, int p, int32_t y, void* gathered, float* pilot, float* moved,
-                    float* out) {
+void difference_row(const Shared& s, const Slot& n, int p, int32_t y, void* gathered, float* pilot,
+                    float* moved, float* out) {
     const TemporalPlane& c = s.centre->plane[p];
     const int32_t w = s.shape->width[p];
     moved_row(*s.k, c.pilot, no_moves(w), y, 0, gathered, pilot);
-    moved_row(*s.k, s.neighbour->plane[p].pilot, s.moves[p], y, 0, gathered, moved);
+    moved_row(*s.k, n.picture->plane[p].pilot, n.moves[p], y, 0, gathered, moved);
     s.k->difference_square_row(pilot, moved, pilot, w, eight_bit_unit(c.pilot.format));
     s.k->box_sum_row(pilot, out, w, 1);
 }
 
-// The weights of rule 2 for rows of plane p: into `weights`; for luma also the guard's sum.
-void weight_rows(const Shared& s, int p, float* weights, int t, int T) {
+// The weights of rule 2 for rows [begin, end) of plane p of the neighbour in `n`: row y at
+// weights + (y - begin) * width. Returns the guard's sum of them. `rows`: kScratchRows rows of
+// the widest plane.
+int64_t weight_rows(const Shared& s, const Slot& n, int p, int32_t begin, int32_t end,
+                    float* weights, float* rows_memory) {
     const int32_t w = s.shape->width[p], h = s.shape->height[p];
     const TemporalPlane& c = s.centre->plane[p];
     const ErrorMapLayout layout = error_map_layout(w, h, s.shape->shift_x[p], s.shape->shift_y[p]);
-    float* const base = s.scratch + t * s.scratch_floats;
+    float* const base = rows_memory;
     float* const pilot = base;
     float* const moved = base + w;
     float* const errors = base + 2 * static_cast<int64_t>(w);
@@ -210,18 +258,17 @@ void weight_rows(const Shared& s, int p, float* weights, int t, int T) {
                       base + 6 * static_cast<int64_t>(w)};
     void* const gathered = base + 7 * static_cast<int64_t>(w);
     const PlaneMoves still = no_moves(w);
-    const ItemRange share = thread_share(h, t, T);
     int64_t guard = 0;
-    if (share.begin < share.end) {
-        difference_row(s, p, clamp_index(share.begin - 1, h), gathered, pilot, moved, rows[0]);
-        difference_row(s, p, share.begin, gathered, pilot, moved, rows[1]);
+    if (begin < end) {
+        difference_row(s, n, p, clamp_index(begin - 1, h), gathered, pilot, moved, rows[0]);
+        difference_row(s, n, p, begin, gathered, pilot, moved, rows[1]);
     }
-    for (int32_t y = share.begin; y < share.end; ++y) {
-        difference_row(s, p, clamp_index(y + 1, h), gathered, pilot, moved, rows[2]);
-        const int32_t previous = y > share.begin ? y - 1 : -1;
-        moved_errors(s.neighbour->plane[p].error, layout, w, h, s.moves[p], y, previous, errors);
+    for (int32_t y = begin; y < end; ++y) {
+        difference_row(s, n, p, clamp_index(y + 1, h), gathered, pilot, moved, rows[2]);
+        const int32_t previous = y > begin ? y - 1 : -1;
+        moved_errors(n.picture->plane[p].error, layout, w, h, n.moves[p], y, previous, errors);
         moved_errors(c.error, layout, w, h, still, y, previous, own);
-        float* out = weights + static_cast<int64_t>(y) * w;
+        float* out = weights + static_cast<int64_t>(y - begin) * w;
         guard += s.k->temporal_weight_row(rows[0], rows[1], rows[2], own, errors, out, w, kNinth,
                                           kFloor);
         float* first = rows[0];
@@ -229,32 +276,41 @@ void weight_rows(const Shared& s, int p, float* weights, int t, int T) {
         rows[1] = rows[2];
         rows[2] = first;
     }
-    if (p == 0) s.guard[t] = guard;
+    return guard;
 }
 
 void luma_weight_worker(int t, int T, void* context) {
     const Shared& s = *static_cast<Shared*>(context);
-    weight_rows(s, 0, s.luma_weights, t, T);
+    const Slot& n = s.slots[s.slot];
+    const ItemRange share = thread_share(s.shape->height[0], t, T);
+    s.guard[t] = weight_rows(s, n, 0, share.begin, share.end,
+                             n.luma_weights + static_cast<int64_t>(share.begin) * s.shape->width[0],
+                             thread_scratch(s, t).rows);
 }
 
 // Row y of a chroma plane's weights: the mean weight of the luma samples each sample covers
 // (1 << SX by 1 << SY of them, edges repeated), where it is below the plane's own.
 template <int SX, int SY>
-void covered_luma_weights(const Shared& s, int32_t y, int32_t w, float* out) {
-    const int32_t lw = s.shape->width[0], lh = s.shape->height[0];
+void covered_luma_weights(const KernelSet& k, const float* weights, int32_t lw, int32_t lh,
+                          int32_t y, int32_t w, float* out) {
     const float scale = 1.0f / static_cast<float>(int32_t{1} << (SX + SY));
     const float* luma[1 << SY];
     for (int32_t i = 0; i < (1 << SY); ++i)
-        luma[i] = s.luma_weights + static_cast<int64_t>(clamp_index((y << SY) + i, lh)) * lw;
+        luma[i] = weights + static_cast<int64_t>(clamp_index((y << SY) + i, lh)) * lw;
     // The samples whose luma lies wholly inside the row, then the rest with its edge repeated.
     const int32_t inside = min32(w, lw >> SX);
-    for (int32_t x = 0; x < inside; ++x) {
+    int32_t x = 0;
+    if constexpr (SX == 1 && SY == 1) {
+        k.covered_weight_row(luma[0], luma[1], out, inside);
+        x = inside;
+    }
+    for (; x < inside; ++x) {
         float sum = 0.0f;
         for (int32_t i = 0; i < (1 << SY); ++i)
             for (int32_t j = 0; j < (1 << SX); ++j) sum = sum + luma[i][(x << SX) + j];
         out[x] = min_float(sum * scale, out[x]);
     }
-    for (int32_t x = inside; x < w; ++x) {
+    for (x = inside; x < w; ++x) {
         float sum = 0.0f;
         for (int32_t i = 0; i < (1 << SY); ++i)
             for (int32_t j = 0; j < (1 << SX); ++j)
@@ -263,7 +319,8 @@ void covered_luma_weights(const Shared& s, int32_t y, int32_t w, float* out) {
     }
 }
 
-using CoveredRow = void (*)(const Shared&, int32_t, int32_t, float*);
+using CoveredRow = void (*)(const KernelSet&, const float*, int32_t, int32_t, int32_t, int32_t,
+                            float*);
 
 CoveredRow covered_row_for(int shift_x, int shift_y) {
     static constexpr CoveredRow rows[3][2] = {
@@ -273,23 +330,12 @@ CoveredRow covered_row_for(int shift_x, int shift_y) {
     return rows[shift_x][shift_y];
 }
 
-// Chroma: the mean weight of the luma samples covered, and the plane's own test.
-void chroma_weight_worker(int t, int T, void* context) {
-    const Shared& s = *static_cast<Shared*>(context);
-    const int p = s.plane;
-    weight_rows(s, p, s.chroma_weights, t, T);
-    const int32_t w = s.shape->width[p];
-    const CoveredRow covered = covered_row_for(s.shape->shift_x[p], s.shape->shift_y[p]);
-    const ItemRange share = thread_share(s.shape->height[p], t, T);
-    for (int32_t y = share.begin; y < share.end; ++y)
-        covered(s, y, w, s.chroma_weights + static_cast<int64_t>(y) * w);
-}
-
 // Every plane's runs of thread t's share of the block rows.
 void moves_worker(int t, int T, void* context) {
     const Shared& s = *static_cast<Shared*>(context);
+    const Slot& n = s.slots[s.slot];
     for (int p = 0; p < s.shape->planes; ++p) {
-        const PlaneMoves& moves = s.moves[p];
+        const PlaneMoves& moves = n.moves[p];
         const ItemRange share = thread_share(moves.rows, t, T);
         for (int32_t by = share.begin; by < share.end; ++by)
             moves.counts[by] =
@@ -298,61 +344,58 @@ void moves_worker(int t, int T, void* context) {
     }
 }
 
-void start_worker(int t, int T, void* context) {
+// The average of plane p over the used neighbours, a strip of rows at a time: for chroma, each
+// neighbour's weights of the strip first (rule 2 on the chroma pilots, then the luma weights
+// covered), then row by row the samples moved and blended with their sums in registers.
+void blend_worker(int t, int T, void* context) {
     const Shared& s = *static_cast<Shared*>(context);
     const int p = s.plane;
-    const int32_t w = s.shape->width[p];
+    const int32_t w = s.shape->width[p], h = s.shape->height[p];
+    const ThreadScratch sc = thread_scratch(s, t);
+    void* const gathered = sc.rows + (kScratchRows - 1) * s.widest;
     const PlaneView& noisy = s.centre->plane[p].noisy;
     const PlaneMoves still = no_moves(w);
-    void* const gathered = s.scratch + t * s.scratch_floats;
-    const ItemRange share = thread_share(s.shape->height[p], t, T);
-    for (int32_t y = share.begin; y < share.end; ++y) {
-        const int64_t row = static_cast<int64_t>(y) * w;
-        moved_row(*s.k, noisy, still, y, working_shift(noisy.format), gathered,
-                  s.averaged[p] + row);
-        std::fill_n(s.weight_sum[p] + row, w, 1.0f);
-        std::fill_n(s.weight_squares[p] + row, w, 1.0f);
-    }
-}
-
-void accumulate_worker(int t, int T, void* context) {
-    const Shared& s = *static_cast<Shared*>(context);
-    const int p = s.plane;
-    const int32_t w = s.shape->width[p];
-    const PlaneView& noisy = s.neighbour->plane[p].noisy;
-    const float* weights = p == 0 ? s.luma_weights : s.chroma_weights;
-    float* const moved = s.scratch + t * s.scratch_floats;
-    void* const gathered = moved + w;
-    const ItemRange share = thread_share(s.shape->height[p], t, T);
-    for (int32_t y = share.begin; y < share.end; ++y) {
-        const int64_t row = static_cast<int64_t>(y) * w;
-        moved_row(*s.k, noisy, s.moves[p], y, working_shift(noisy.format), gathered, moved);
-        s.k->temporal_accumulate_row(weights + row, moved, s.averaged[p] + row,
-                                     s.weight_sum[p] + row, s.weight_squares[p] + row, w);
-    }
-}
-
-void finish_worker(int t, int T, void* context) {
-    const Shared& s = *static_cast<Shared*>(context);
-    const int p = s.plane;
-    const int32_t w = s.shape->width[p];
-    const ItemRange share = thread_share(s.shape->height[p], t, T);
-    for (int32_t y = share.begin; y < share.end; ++y) {
-        const int64_t row = static_cast<int64_t>(y) * w;
-        s.k->temporal_finish_row(s.averaged[p] + row, s.weight_sum[p] + row,
-                                 s.weight_squares[p] + row,
-                                 s.noise_ratio[p] ? s.noise_ratio[p] + row : nullptr, w);
+    const CoveredRow covered = covered_row_for(s.shape->shift_x[p], s.shape->shift_y[p]);
+    const int64_t strip = static_cast<int64_t>(kStripRows) * w;
+    const ItemRange share = thread_share(h, t, T);
+    for (int32_t y0 = share.begin; y0 < share.end; y0 += kStripRows) {
+        const int32_t y1 = min32(y0 + kStripRows, share.end);
+        if (p > 0)
+            for (int u = 0; u < s.used; ++u) {
+                float* const weights = sc.strips + u * strip;
+                weight_rows(s, s.slots[u], p, y0, y1, weights, sc.rows);
+                for (int32_t y = y0; y < y1; ++y)
+                    covered(*s.k, s.slots[u].luma_weights, s.shape->width[0], s.shape->height[0], y,
+                            w, weights + static_cast<int64_t>(y - y0) * w);
+            }
+        for (int32_t y = y0; y < y1; ++y) {
+            const int64_t row = static_cast<int64_t>(y) * w;
+            moved_row(*s.k, noisy, still, y, working_shift(noisy.format), gathered, sc.centre);
+            for (int u = 0; u < s.used; ++u) {
+                const Slot& n = s.slots[u];
+                const PlaneView& from = n.picture->plane[p].noisy;
+                float* const moved = sc.moved + u * s.widest;
+                moved_row(*s.k, from, n.moves[p], y, working_shift(from.format), gathered, moved);
+                sc.v[u] = moved;
+                sc.w[u] = p == 0 ? n.luma_weights + row
+                                 : sc.strips + u * strip + static_cast<int64_t>(y - y0) * w;
+            }
+            s.k->temporal_blend_row(sc.centre, sc.w, sc.v, s.used, s.averaged[p] + row,
+                                    s.noise_ratio[p] ? s.noise_ratio[p] + row : nullptr, w);
+        }
     }
 }
 
 struct MemoryPlan {
-    int64_t vectors, moves[3], luma_weights, chroma_weights, sums[3], scratch, guard, total;
-    int64_t scratch_floats;
+    int64_t vectors, slots, slot_memory, slot_bytes, moves[3], luma_weights, scratch, scratch_bytes,
+        guard, total;
+    int64_t widest, widest_chroma;
 };
 
-MemoryPlan plan_memory(const TemporalShape& shape, int threads) {
+MemoryPlan plan_memory(const TemporalShape& shape, int neighbours, int threads) {
     MemoryPlan m = {};
     const int T = threads < 1 ? 1 : threads;
+    const int count = neighbours < 0 ? 0 : neighbours;
     int64_t at = 0;
     const auto take = [&](int64_t bytes) {
         const int64_t start = at;
@@ -362,26 +405,29 @@ MemoryPlan plan_memory(const TemporalShape& shape, int threads) {
     const int64_t blocks =
         static_cast<int64_t>(motion_columns(shape.width[0])) * motion_rows(shape.height[0]);
     m.vectors = take((blocks > 0 ? blocks : 1) * static_cast<int64_t>(sizeof(BlockVector)));
-    // Each plane's runs (at most one per block) and their counts per block row.
-    for (int p = 0; p < shape.planes; ++p)
-        m.moves[p] = take(blocks * static_cast<int64_t>(sizeof(MoveRun)) +
-                          motion_rows(shape.height[0]) * int64_t{sizeof(int32_t)});
-    int64_t widest = 1, largest_chroma = 1;
+    m.slots = take(count * static_cast<int64_t>(sizeof(Slot)));
+    // Within each slot: each plane's runs (at most one per block) and their counts per block
+    // row, then the luma weights.
+    int64_t in_slot = 0;
     for (int p = 0; p < shape.planes; ++p) {
-        const int64_t samples = static_cast<int64_t>(shape.width[p]) * shape.height[p];
-        widest = shape.width[p] > widest ? shape.width[p] : widest;
-        if (p > 0 && samples > largest_chroma) largest_chroma = samples;
+        m.moves[p] = in_slot;
+        in_slot += aligned16(blocks * static_cast<int64_t>(sizeof(MoveRun)) +
+                             motion_rows(shape.height[0]) * int64_t{sizeof(int32_t)});
     }
-    m.luma_weights =
-        take(static_cast<int64_t>(shape.width[0]) * shape.height[0] * int64_t{sizeof(float)});
-    m.chroma_weights = take(largest_chroma * int64_t{sizeof(float)});
-    for (int p = 0; p < shape.planes; ++p)
-        m.sums[p] = shape.averaged[p] ? take(2 * static_cast<int64_t>(shape.width[p]) *
-                                             shape.height[p] * int64_t{sizeof(float)})
-                                      : -1;
-    m.scratch_floats =
-        aligned16(kScratchRows * widest * int64_t{sizeof(float)}) / int64_t{sizeof(float)};
-    m.scratch = take(m.scratch_floats * T * int64_t{sizeof(float)});
+    m.luma_weights = in_slot;
+    in_slot +=
+        aligned16(static_cast<int64_t>(shape.width[0]) * shape.height[0] * int64_t{sizeof(float)});
+    m.slot_bytes = in_slot;
+    m.slot_memory = take(count * in_slot);
+    m.widest = 1;
+    m.widest_chroma = 0;
+    for (int p = 0; p < shape.planes; ++p) {
+        m.widest = shape.width[p] > m.widest ? shape.width[p] : m.widest;
+        if (p > 0 && shape.averaged[p] && shape.width[p] > m.widest_chroma)
+            m.widest_chroma = shape.width[p];
+    }
+    m.scratch_bytes = thread_scratch_bytes(m.widest, m.widest_chroma, count);
+    m.scratch = take(m.scratch_bytes * T);
     m.guard = take(T * int64_t{sizeof(int64_t)});
     m.total = at;
     return m;
@@ -391,55 +437,59 @@ void run(const Executor& ex, WorkerFunction fn, Shared& s) { ex.run(ex.self, fn,
 
 }  // namespace
 
-int64_t temporal_memory_bytes(const TemporalShape& shape, int threads) {
-    return plan_memory(shape, threads).total;
+int64_t temporal_memory_bytes(const TemporalShape& shape, int neighbours, int threads) {
+    return plan_memory(shape, neighbours, threads).total;
 }
 
 int temporal_average(const KernelSet& k, const TemporalShape& shape, const TemporalPicture& centre,
                      const TemporalPicture* neighbours, const int* distances, int count,
                      float* const averaged[3], float* const noise_ratio[3], void* memory,
                      const Executor& ex) {
-    const MemoryPlan m = plan_memory(shape, ex.threads);
+    const MemoryPlan m = plan_memory(shape, count, ex.threads);
     char* base = static_cast<char*>(memory);
     Shared s = {};
     s.k = &k;
     s.shape = &shape;
     s.centre = &centre;
+    s.count = count < 0 ? 0 : count;
     BlockVector* vectors = reinterpret_cast<BlockVector*>(base + m.vectors);
     const int32_t columns = motion_columns(shape.width[0]), rows = motion_rows(shape.height[0]);
-    for (int p = 0; p < shape.planes; ++p) {
+    for (int p = 0; p < shape.planes; ++p)
         s.motion[p] = {vectors, columns, rows, shape.shift_x[p], shape.shift_y[p]};
-        s.moves[p] = no_moves(shape.width[p]);
-        if (columns == 0 || rows == 0) continue;  // a picture smaller than a block: none
-        MoveRun* runs = reinterpret_cast<MoveRun*>(base + m.moves[p]);
-        s.moves[p] = {runs,
-                      reinterpret_cast<int32_t*>(runs + int64_t{columns} * rows),
-                      columns,
-                      rows,
-                      shape.shift_y[p],
-                      {}};
+    s.slots = reinterpret_cast<Slot*>(base + m.slots);
+    for (int i = 0; i < s.count; ++i) {
+        char* const memory_of_slot = base + m.slot_memory + i * m.slot_bytes;
+        Slot& slot = s.slots[i];
+        slot = {};
+        for (int p = 0; p < shape.planes; ++p) {
+            slot.moves[p] = no_moves(shape.width[p]);
+            if (columns == 0 || rows == 0) continue;  // a picture smaller than a block: none
+            MoveRun* runs = reinterpret_cast<MoveRun*>(memory_of_slot + m.moves[p]);
+            slot.moves[p] = {runs,
+                             reinterpret_cast<int32_t*>(runs + int64_t{columns} * rows),
+                             columns,
+                             rows,
+                             shape.shift_y[p],
+                             {}};
+        }
+        slot.luma_weights = reinterpret_cast<float*>(memory_of_slot + m.luma_weights);
     }
-    s.luma_weights = reinterpret_cast<float*>(base + m.luma_weights);
-    s.chroma_weights = reinterpret_cast<float*>(base + m.chroma_weights);
     for (int p = 0; p < shape.planes; ++p) {
         if (!shape.averaged[p]) continue;
-        const int64_t samples = static_cast<int64_t>(shape.width[p]) * shape.height[p];
         s.averaged[p] = averaged[p];
-        s.weight_sum[p] = reinterpret_cast<float*>(base + m.sums[p]);
-        s.weight_squares[p] = s.weight_sum[p] + samples;
         s.noise_ratio[p] = noise_ratio ? noise_ratio[p] : nullptr;
     }
-    s.scratch = reinterpret_cast<float*>(base + m.scratch);
-    s.scratch_floats = m.scratch_floats;
+    s.scratch = base + m.scratch;
+    s.scratch_bytes = m.scratch_bytes;
+    s.widest = m.widest;
+    s.widest_chroma = m.widest_chroma;
     s.guard = reinterpret_cast<int64_t*>(base + m.guard);
 
-    for (s.plane = 0; s.plane < shape.planes; ++s.plane)
-        if (shape.averaged[s.plane]) run(ex, start_worker, s);
-
+    // Each neighbour's weights; those that pass the guard keep their slot.
     const int64_t luma_samples = static_cast<int64_t>(shape.width[0]) * shape.height[0];
-    int used = 0;
-    for (int i = 0; i < count; ++i) {
-        s.neighbour = &neighbours[i];
+    for (int i = 0; i < s.count; ++i) {
+        s.slot = s.used;
+        s.slots[s.slot].picture = &neighbours[i];
         search_motion(k, *centre.pyramid, *neighbours[i].pyramid, distances[i], vectors, ex);
         run(ex, moves_worker, s);
         run(ex, luma_weight_worker, s);
@@ -447,16 +497,11 @@ int temporal_average(const KernelSet& k, const TemporalShape& shape, const Tempo
         for (int t = 0; t < ex.threads; ++t) sum += s.guard[t];
         // The mean weight below 1/2: the neighbour is left out.
         if (2 * sum < kGuardUnits * luma_samples) continue;
-        ++used;
-        for (s.plane = 0; s.plane < shape.planes; ++s.plane) {
-            if (!shape.averaged[s.plane]) continue;
-            if (s.plane > 0) run(ex, chroma_weight_worker, s);
-            run(ex, accumulate_worker, s);
-        }
+        ++s.used;
     }
     for (s.plane = 0; s.plane < shape.planes; ++s.plane)
-        if (shape.averaged[s.plane]) run(ex, finish_worker, s);
-    return used;
+        if (shape.averaged[s.plane]) run(ex, blend_worker, s);
+    return s.used;
 }
 
 }  // namespace velmora

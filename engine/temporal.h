@@ -26,8 +26,8 @@
 //
 // All single precision, every operation rounded, in the order written; the result is the same
 // for every thread count and kernel table (the hot loops are the table's block_sads,
-// difference_square_row, box_sum_row, temporal_weight_row, temporal_accumulate_row,
-// temporal_finish_row and sample loads). The caller passes the memory (temporal_memory_bytes),
+// difference_square_row, box_sum_row, temporal_weight_row, covered_weight_row,
+// temporal_blend_row and sample loads). The caller passes the memory (temporal_memory_bytes),
 // the kernel table and an executor.
 #pragma once
 
@@ -63,8 +63,9 @@ struct TemporalShape {
     bool averaged[3];
 };
 
-// Bytes of memory temporal_average needs for `threads` threads.
-int64_t temporal_memory_bytes(const TemporalShape& shape, int threads);
+// Bytes of memory temporal_average needs for up to `neighbours` neighbours and `threads` threads:
+// the luma weights of every neighbour are kept until the average is made.
+int64_t temporal_memory_bytes(const TemporalShape& shape, int neighbours, int threads);
 
 // The averaged planes of `centre` from its `count` neighbours (in the order given;
 // distances[i] is the number of pictures between neighbour i and the centre), in working

@@ -361,27 +361,33 @@ void compare_temporal_weight_row(FuzzInput&, const Shared& s, WeightKernel plain
     check(sum_a == sum_b);
 }
 
-using TemporalAccumulateKernel = decltype(KernelSet::temporal_accumulate_row);
-void compare_temporal_accumulate_row(FuzzInput&, const Shared& s, TemporalAccumulateKernel plain,
-                                     TemporalAccumulateKernel vec) {
-    const int n = s.n;
-    const float* w = s.source.data() + 4 * n + 4;
-    std::vector<float> a = s.head(3 * n + 8), b = a;
-    plain(w, w + n + 1, a.data(), a.data() + n + 1, a.data() + 2 * n + 2, n);
-    vec(w, w + n + 1, b.data(), b.data() + n + 1, b.data() + 2 * n + 2, n);
+// Up to three neighbours (every row of n + 1 source floats apart), with the ratio or without.
+using BlendKernel = decltype(KernelSet::temporal_blend_row);
+void compare_temporal_blend_row(FuzzInput& in, const Shared& s, BlendKernel plain,
+                                BlendKernel vec) {
+    const int n = s.n, count = in.range(0, 3);
+    const bool with_ratio = in.byte() & 1;
+    const float* rows = s.source.data();
+    const float* w[3];
+    const float* v[3];
+    for (int u = 0; u < count; ++u) {
+        w[u] = rows + (1 + 2 * u) * (n + 1);
+        v[u] = rows + (2 + 2 * u) * (n + 1);
+    }
+    std::vector<float> a(2 * n + 2, -7.0f), b = a;
+    plain(rows, w, v, count, a.data(), with_ratio ? a.data() + n + 1 : nullptr, n);
+    vec(rows, w, v, count, b.data(), with_ratio ? b.data() + n + 1 : nullptr, n);
     check(same_bits(a, b));
 }
 
-// With the ratio or without.
-using FinishKernel = decltype(KernelSet::temporal_finish_row);
-void compare_temporal_finish_row(FuzzInput& in, const Shared& s, FinishKernel plain,
-                                 FinishKernel vec) {
+using CoveredKernel = decltype(KernelSet::covered_weight_row);
+void compare_covered_weight_row(FuzzInput&, const Shared& s, CoveredKernel plain,
+                                CoveredKernel vec) {
     const int n = s.n;
-    const bool with_ratio = in.byte() & 1;
-    const float* sums = s.source.data() + 4 * n + 4;
-    std::vector<float> a = s.head(2 * n + 8), b = a;
-    plain(a.data(), sums, sums + n + 1, with_ratio ? a.data() + n + 1 : nullptr, n);
-    vec(b.data(), sums, sums + n + 1, with_ratio ? b.data() + n + 1 : nullptr, n);
+    const float* rows = s.source.data();
+    std::vector<float> a = s.head(5 * n + 3), b = a;
+    plain(rows + 1, rows + 2 * n + 2, a.data() + 4 * n + 3, n);
+    vec(rows + 1, rows + 2 * n + 2, b.data() + 4 * n + 3, n);
     check(same_bits(a, b));
 }
 

@@ -122,14 +122,17 @@ struct KernelSet {
     int64_t (*temporal_weight_row)(const float* r0, const float* r1, const float* r2,
                                    const float* own, const float* other, float* w, int n,
                                    float ninth, float floor);
-    // sum[j] = sum[j] + w[j] * v[j]; weights[j] = weights[j] + w[j];
-    // squares[j] = squares[j] + w[j] * w[j].
-    void (*temporal_accumulate_row)(const float* w, const float* v, float* sum, float* weights,
-                                    float* squares, int n);
-    // sum[j] = sum[j] / weights[j]; where `ratio` is not null,
-    // ratio[j] = squares[j] / (weights[j] * weights[j]).
-    void (*temporal_finish_row)(float* sum, const float* weights, const float* squares,
-                                float* ratio, int n);
+    // The average of a sample of the centre picture with its neighbours' samples v[u] moved to it,
+    // weighted by w[u], u = 0 .. count - 1 (count 0 or more), in that order: from s = centre[j],
+    // ws = 1, sq = 1, for each u: s = s + w[u][j] * v[u][j]; ws = ws + w[u][j];
+    // sq = sq + w[u][j] * w[u][j]; then average[j] = s / ws and, where `ratio` is not null,
+    // ratio[j] = sq / (ws * ws). Neither output overlaps an input.
+    void (*temporal_blend_row)(const float* centre, const float* const* w, const float* const* v,
+                               int count, float* average, float* ratio, int n);
+    // A 4:2:0 chroma sample's weight against the luma weights it covers, rows top and bottom:
+    // m = ((((0 + top[2j]) + top[2j + 1]) + bottom[2j]) + bottom[2j + 1]) * 0.25;
+    // w[j] = w[j] < m ? w[j] : m.
+    void (*covered_weight_row)(const float* top, const float* bottom, float* w, int n);
     // `pairs` pairs of planar samples shifted left by `shift`, to floats split for the row
     // lifting: sample 2k into e[k], sample 2k + 1 into o[k].
     void (*split_u8)(const uint8_t* src, float* e, float* o, int pairs, int shift);
@@ -198,8 +201,8 @@ struct KernelSet {
     X(least_cost)                    \
     X(difference_square_row)         \
     X(temporal_weight_row)           \
-    X(temporal_accumulate_row)       \
-    X(temporal_finish_row)           \
+    X(temporal_blend_row)            \
+    X(covered_weight_row)            \
     X(split_u8)                      \
     X(split_u16)                     \
     X(lift_lines)                    \

@@ -290,20 +290,27 @@ int64_t temporal_weight_row(const float* r0, const float* r1, const float* r2, c
     return guard;
 }
 
-void temporal_accumulate_row(const float* w, const float* v, float* sum, float* weights,
-                             float* squares, int n) {
+void temporal_blend_row(const float* centre, const float* const* w, const float* const* v,
+                        int count, float* average, float* ratio, int n) {
     for (int j = 0; j < n; ++j) {
-        sum[j] = sum[j] + w[j] * v[j];
-        weights[j] = weights[j] + w[j];
-        squares[j] = squares[j] + w[j] * w[j];
+        float s = centre[j], ws = 1.0f, sq = 1.0f;
+        for (int u = 0; u < count; ++u) {
+            const float wj = w[u][j];
+            s = s + wj * v[u][j];
+            ws = ws + wj;
+            sq = sq + wj * wj;
+        }
+        average[j] = s / ws;
+        if (ratio) ratio[j] = sq / (ws * ws);
     }
 }
 
-void temporal_finish_row(float* sum, const float* weights, const float* squares, float* ratio,
-                         int n) {
-    for (int j = 0; j < n; ++j) sum[j] = sum[j] / weights[j];
-    if (ratio)
-        for (int j = 0; j < n; ++j) ratio[j] = squares[j] / (weights[j] * weights[j]);
+void covered_weight_row(const float* top, const float* bottom, float* w, int n) {
+    for (int j = 0; j < n; ++j) {
+        const float m =
+            ((((0.0f + top[2 * j]) + top[2 * j + 1]) + bottom[2 * j]) + bottom[2 * j + 1]) * 0.25f;
+        w[j] = w[j] < m ? w[j] : m;
+    }
 }
 
 void scale_line(const float* src, float* dst, float s, int count) {
@@ -386,8 +393,8 @@ const KernelSet scalar_kernels = {
     .least_cost = least_cost,
     .difference_square_row = difference_square_row,
     .temporal_weight_row = temporal_weight_row,
-    .temporal_accumulate_row = temporal_accumulate_row,
-    .temporal_finish_row = temporal_finish_row,
+    .temporal_blend_row = temporal_blend_row,
+    .covered_weight_row = covered_weight_row,
     .split_u8 = split_u8,
     .split_u16 = split_u16,
     .lift_lines = scalar_lifting::lift_lines,

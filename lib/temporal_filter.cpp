@@ -126,7 +126,8 @@ int TemporalFilter::average_picture(int64_t index, int parity) {
         distances.push_back(static_cast<int>(u > index ? u - index : index - u));
     }
     const Executor ex = workers_.executor(shape.width[0], shape.height[0]);
-    const size_t bytes = static_cast<size_t>(temporal_memory_bytes(shape, ex.threads));
+    const size_t bytes = static_cast<size_t>(
+        temporal_memory_bytes(shape, static_cast<int>(neighbours.size()), ex.threads));
     const size_t units = (bytes + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t);
     if (memory_.size() < units) memory_.resize(units);
     float* out[3] = {};
@@ -219,7 +220,7 @@ int64_t TemporalFilter::memory_bytes(int radius, const FrameShape& f, int thread
             }
         }
         const int64_t bytes =
-            (2 * radius + 1) * slot + picture + temporal_memory_bytes(shape, threads);
+            (2 * radius + 1) * slot + picture + temporal_memory_bytes(shape, 2 * radius, threads);
         most = std::max(most, bytes);
     }
     return most;

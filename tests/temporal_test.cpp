@@ -219,7 +219,9 @@ struct Window {
         shape.height[0] = h;
         shape.averaged[0] = true;
         std::vector<std::max_align_t> memory(
-            static_cast<size_t>(temporal_memory_bytes(shape, threads)) / sizeof(std::max_align_t) +
+            static_cast<size_t>(
+                temporal_memory_bytes(shape, static_cast<int>(pictures.size()) - 1, threads)) /
+                sizeof(std::max_align_t) +
             1);
         out.assign(static_cast<size_t>(w) * h, -1.0f);
         ratio.assign(out.size(), -1.0f);

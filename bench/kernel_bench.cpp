@@ -438,10 +438,10 @@ int main(int argc, char** argv) {
              }
          },
          [&](Buffers& b) { return bytes_of(b.out.data(), b.out.size()); }},
-        {Kernel::covered_weight_row, "",
+        {Kernel::covered_mean_row, "",
          [&](const KernelSet& k, Buffers& b) {
              for (int y = 0; y + 3 <= H; y += 3)
-                 k.covered_weight_row(row(b, y), row(b, y + 1), row(b, y + 2), W / 2);
+                 k.covered_mean_row(row(b, y), row(b, y + 1), row(b, y + 2), W / 2);
          },
          plane_bytes},
         {Kernel::max_abs, "",

@@ -168,6 +168,9 @@ struct Slot {
     const TemporalPicture* picture;
     PlaneMoves moves[3];
     float* luma_weights;  // shape->width[0] x height[0]
+    // For an averaged chroma plane, the mean of the luma weights each of its samples covers (the
+    // plane's size; planes of one shape share one).
+    float* covered[3];
 };
 
 constexpr int kScratchRows = 8;     // rows of the widest plane for one plane's weights
@@ -197,8 +200,10 @@ struct Shared {
     char* scratch;          // per thread
     int64_t scratch_bytes;  // per thread
     int64_t widest, widest_chroma;
-    int count;       // neighbours
-    int64_t* guard;  // per thread: the weights' sum in 1/65536
+    int count;          // neighbours
+    int means;          // chroma planes whose covered means are made (1 or 2), or 0
+    int mean_plane[2];  // which
+    int64_t* guard;     // per thread: the weights' sum in 1/65536
 };
 
 int64_t scratch_floats(int64_t floats) {
@@ -242,10 +247,11 @@ void difference_row(const Shared& s, const Slot& n, int p, int32_t y, void* gath
 }
 
 // The weights of rule 2 for rows [begin, end) of plane p of the neighbour in `n`: row y at
-// weights + (y - begin) * width. Returns the guard's sum of them. `rows`: kScratchRows rows of
-// the widest plane.
+// weights + (y - begin) * width, then row_done(y). Returns the guard's sum of them. `rows`:
+// kScratchRows rows of the widest plane.
+template <typename RowDone>
 int64_t weight_rows(const Shared& s, const Slot& n, int p, int32_t begin, int32_t end,
-                    float* weights, float* rows_memory) {
+                    float* weights, float* rows_memory, RowDone row_done) {
     const int32_t w = s.shape->width[p], h = s.shape->height[p];
     const TemporalPlane& c = s.centre->plane[p];
     const ErrorMapLayout layout = error_map_layout(w, h, s.shape->shift_x[p], s.shape->shift_y[p]);
@@ -271,6 +277,7 @@ int64_t weight_rows(const Shared& s, const Slot& n, int p, int32_t begin, int32_
         float* out = weights + static_cast<int64_t>(y - begin) * w;
         guard += s.k->temporal_weight_row(rows[0], rows[1], rows[2], own, errors, out, w, kNinth,
                                           kFloor);
+        row_done(y);
         float* first = rows[0];
         rows[0] = rows[1];
         rows[1] = rows[2];
@@ -279,43 +286,34 @@ int64_t weight_rows(const Shared& s, const Slot& n, int p, int32_t begin, int32_
     return guard;
 }
 
-void luma_weight_worker(int t, int T, void* context) {
-    const Shared& s = *static_cast<Shared*>(context);
-    const Slot& n = s.slots[s.slot];
-    const ItemRange share = thread_share(s.shape->height[0], t, T);
-    s.guard[t] = weight_rows(s, n, 0, share.begin, share.end,
-                             n.luma_weights + static_cast<int64_t>(share.begin) * s.shape->width[0],
-                             thread_scratch(s, t).rows);
-}
-
-// Row y of a chroma plane's weights: the mean weight of the luma samples each sample covers
-// (1 << SX by 1 << SY of them, edges repeated), where it is below the plane's own.
+// Row c of a chroma plane's covered means: the mean weight of the luma samples each sample
+// covers (1 << SX by 1 << SY of them, edges repeated).
 template <int SX, int SY>
-void covered_luma_weights(const KernelSet& k, const float* weights, int32_t lw, int32_t lh,
-                          int32_t y, int32_t w, float* out) {
+void covered_means(const KernelSet& k, const float* weights, int32_t lw, int32_t lh, int32_t c,
+                   int32_t w, float* out) {
     const float scale = 1.0f / static_cast<float>(int32_t{1} << (SX + SY));
     const float* luma[1 << SY];
     for (int32_t i = 0; i < (1 << SY); ++i)
-        luma[i] = weights + static_cast<int64_t>(clamp_index((y << SY) + i, lh)) * lw;
+        luma[i] = weights + static_cast<int64_t>(clamp_index((c << SY) + i, lh)) * lw;
     // The samples whose luma lies wholly inside the row, then the rest with its edge repeated.
     const int32_t inside = min32(w, lw >> SX);
     int32_t x = 0;
     if constexpr (SX == 1 && SY == 1) {
-        k.covered_weight_row(luma[0], luma[1], out, inside);
+        k.covered_mean_row(luma[0], luma[1], out, inside);
         x = inside;
     }
     for (; x < inside; ++x) {
         float sum = 0.0f;
         for (int32_t i = 0; i < (1 << SY); ++i)
             for (int32_t j = 0; j < (1 << SX); ++j) sum = sum + luma[i][(x << SX) + j];
-        out[x] = min_float(sum * scale, out[x]);
+        out[x] = sum * scale;
     }
     for (x = inside; x < w; ++x) {
         float sum = 0.0f;
         for (int32_t i = 0; i < (1 << SY); ++i)
             for (int32_t j = 0; j < (1 << SX); ++j)
                 sum = sum + luma[i][clamp_index((x << SX) + j, lw)];
-        out[x] = min_float(sum * scale, out[x]);
+        out[x] = sum * scale;
     }
 }
 
@@ -323,11 +321,37 @@ using CoveredRow = void (*)(const KernelSet&, const float*, int32_t, int32_t, in
                             float*);
 
 CoveredRow covered_row_for(int shift_x, int shift_y) {
-    static constexpr CoveredRow rows[3][2] = {
-        {covered_luma_weights<0, 0>, covered_luma_weights<0, 1>},
-        {covered_luma_weights<1, 0>, covered_luma_weights<1, 1>},
-        {covered_luma_weights<2, 0>, covered_luma_weights<2, 1>}};
+    static constexpr CoveredRow rows[3][2] = {{covered_means<0, 0>, covered_means<0, 1>},
+                                              {covered_means<1, 0>, covered_means<1, 1>},
+                                              {covered_means<2, 0>, covered_means<2, 1>}};
     return rows[shift_x][shift_y];
+}
+
+// The luma weights of thread t's share of the rows, in pairs of rows, and each chroma row's
+// covered means as soon as its luma rows are made: the last of them is still in the cache.
+void luma_weight_worker(int t, int T, void* context) {
+    const Shared& s = *static_cast<Shared*>(context);
+    const Slot& n = s.slots[s.slot];
+    const TemporalShape& shape = *s.shape;
+    const int32_t lw = shape.width[0], lh = shape.height[0];
+    const ItemRange pairs = thread_share((lh + 1) / 2, t, T);
+    const int32_t begin = min32(2 * pairs.begin, lh), end = min32(2 * pairs.end, lh);
+    const auto row_done = [&](int32_t y) {
+        for (int i = 0; i < s.means; ++i) {
+            const int p = s.mean_plane[i];
+            const int sy = shape.shift_y[p];
+            const int32_t w = shape.width[p], h = shape.height[p];
+            // Row c is made with its last luma row; the rows below the luma's end with it.
+            if (sy == 1 && (y & 1) == 0 && y != lh - 1) continue;
+            const int32_t last = y == lh - 1 ? h : min32((y >> sy) + 1, h);
+            const CoveredRow covered = covered_row_for(shape.shift_x[p], sy);
+            for (int32_t c = y >> sy; c < last; ++c)
+                covered(*s.k, n.luma_weights, lw, lh, c, w,
+                        n.covered[p] + static_cast<int64_t>(c) * w);
+        }
+    };
+    s.guard[t] = weight_rows(s, n, 0, begin, end, n.luma_weights + static_cast<int64_t>(begin) * lw,
+                             thread_scratch(s, t).rows, row_done);
 }
 
 // Every plane's runs of thread t's share of the block rows.
@@ -345,8 +369,8 @@ void moves_worker(int t, int T, void* context) {
 }
 
 // The average of plane p over the used neighbours, a strip of rows at a time: for chroma, each
-// neighbour's weights of the strip first (rule 2 on the chroma pilots, then the luma weights
-// covered), then row by row the samples moved and blended with their sums in registers.
+// neighbour's weights of the strip first (rule 2 on the chroma pilots, then the covered means),
+// then row by row the samples moved and blended with their sums in registers.
 void blend_worker(int t, int T, void* context) {
     const Shared& s = *static_cast<Shared*>(context);
     const int p = s.plane;
@@ -355,7 +379,6 @@ void blend_worker(int t, int T, void* context) {
     void* const gathered = sc.rows + (kScratchRows - 1) * s.widest;
     const PlaneView& noisy = s.centre->plane[p].noisy;
     const PlaneMoves still = no_moves(w);
-    const CoveredRow covered = covered_row_for(s.shape->shift_x[p], s.shape->shift_y[p]);
     const int64_t strip = static_cast<int64_t>(kStripRows) * w;
     const ItemRange share = thread_share(h, t, T);
     for (int32_t y0 = share.begin; y0 < share.end; y0 += kStripRows) {
@@ -363,10 +386,13 @@ void blend_worker(int t, int T, void* context) {
         if (p > 0)
             for (int u = 0; u < s.used; ++u) {
                 float* const weights = sc.strips + u * strip;
-                weight_rows(s, s.slots[u], p, y0, y1, weights, sc.rows);
-                for (int32_t y = y0; y < y1; ++y)
-                    covered(*s.k, s.slots[u].luma_weights, s.shape->width[0], s.shape->height[0], y,
-                            w, weights + static_cast<int64_t>(y - y0) * w);
+                const float* const covered = s.slots[u].covered[p];
+                // The smaller of each sample's own weight and its covered mean.
+                weight_rows(s, s.slots[u], p, y0, y1, weights, sc.rows, [&](int32_t y) {
+                    float* const out = weights + static_cast<int64_t>(y - y0) * w;
+                    const float* const mean = covered + static_cast<int64_t>(y) * w;
+                    for (int32_t x = 0; x < w; ++x) out[x] = min_float(mean[x], out[x]);
+                });
             }
         for (int32_t y = y0; y < y1; ++y) {
             const int64_t row = static_cast<int64_t>(y) * w;
@@ -386,9 +412,15 @@ void blend_worker(int t, int T, void* context) {
     }
 }
 
+// Chroma planes a and b of one size and subsampling.
+bool same_shape(const TemporalShape& shape, int a, int b) {
+    return shape.width[a] == shape.width[b] && shape.height[a] == shape.height[b] &&
+           shape.shift_x[a] == shape.shift_x[b] && shape.shift_y[a] == shape.shift_y[b];
+}
+
 struct MemoryPlan {
-    int64_t vectors, slots, slot_memory, slot_bytes, moves[3], luma_weights, scratch, scratch_bytes,
-        guard, total;
+    int64_t vectors, slots, slot_memory, slot_bytes, moves[3], luma_weights, covered[3], scratch,
+        scratch_bytes, guard, total;
     int64_t widest, widest_chroma;
 };
 
@@ -417,6 +449,18 @@ MemoryPlan plan_memory(const TemporalShape& shape, int neighbours, int threads) 
     m.luma_weights = in_slot;
     in_slot +=
         aligned16(static_cast<int64_t>(shape.width[0]) * shape.height[0] * int64_t{sizeof(float)});
+    for (int p = 1; p < shape.planes; ++p) {
+        m.covered[p] = -1;
+        if (!shape.averaged[p]) continue;
+        const int shares = same_shape(shape, 1, p) && p == 2 && shape.averaged[1] ? 1 : 0;
+        if (shares) {
+            m.covered[p] = m.covered[1];
+            continue;
+        }
+        m.covered[p] = in_slot;
+        in_slot += aligned16(static_cast<int64_t>(shape.width[p]) * shape.height[p] *
+                             int64_t{sizeof(float)});
+    }
     m.slot_bytes = in_slot;
     m.slot_memory = take(count * in_slot);
     m.widest = 1;
@@ -473,6 +517,9 @@ int temporal_average(const KernelSet& k, const TemporalShape& shape, const Tempo
                              {}};
         }
         slot.luma_weights = reinterpret_cast<float*>(memory_of_slot + m.luma_weights);
+        for (int p = 1; p < shape.planes; ++p)
+            if (m.covered[p] >= 0)
+                slot.covered[p] = reinterpret_cast<float*>(memory_of_slot + m.covered[p]);
     }
     for (int p = 0; p < shape.planes; ++p) {
         if (!shape.averaged[p]) continue;
@@ -484,6 +531,9 @@ int temporal_average(const KernelSet& k, const TemporalShape& shape, const Tempo
     s.widest = m.widest;
     s.widest_chroma = m.widest_chroma;
     s.guard = reinterpret_cast<int64_t*>(base + m.guard);
+    for (int p = 1; p < shape.planes; ++p)
+        if (m.covered[p] >= 0 && (p == 1 || m.covered[p] != m.covered[1]))
+            s.mean_plane[s.means++] = p;
 
     // Each neighbour's weights; those that pass the guard keep their slot.
     const int64_t luma_samples = static_cast<int64_t>(shape.width[0]) * shape.height[0];

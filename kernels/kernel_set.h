@@ -129,10 +129,9 @@ struct KernelSet {
     // ratio[j] = sq / (ws * ws). Neither output overlaps an input.
     void (*temporal_blend_row)(const float* centre, const float* const* w, const float* const* v,
                                int count, float* average, float* ratio, int n);
-    // A 4:2:0 chroma sample's weight against the luma weights it covers, rows top and bottom:
-    // m = ((((0 + top[2j]) + top[2j + 1]) + bottom[2j]) + bottom[2j + 1]) * 0.25;
-    // w[j] = w[j] < m ? w[j] : m.
-    void (*covered_weight_row)(const float* top, const float* bottom, float* w, int n);
+    // The mean of the 2 x 2 luma weights each 4:2:0 chroma sample covers, rows top and bottom:
+    // mean[j] = ((((0 + top[2j]) + top[2j + 1]) + bottom[2j]) + bottom[2j + 1]) * 0.25.
+    void (*covered_mean_row)(const float* top, const float* bottom, float* mean, int n);
     // `pairs` pairs of planar samples shifted left by `shift`, to floats split for the row
     // lifting: sample 2k into e[k], sample 2k + 1 into o[k].
     void (*split_u8)(const uint8_t* src, float* e, float* o, int pairs, int shift);
@@ -202,7 +201,7 @@ struct KernelSet {
     X(difference_square_row)         \
     X(temporal_weight_row)           \
     X(temporal_blend_row)            \
-    X(covered_weight_row)            \
+    X(covered_mean_row)              \
     X(split_u8)                      \
     X(split_u16)                     \
     X(lift_lines)                    \

@@ -305,12 +305,10 @@ void temporal_blend_row(const float* centre, const float* const* w, const float*
     }
 }
 
-void covered_weight_row(const float* top, const float* bottom, float* w, int n) {
-    for (int j = 0; j < n; ++j) {
-        const float m =
+void covered_mean_row(const float* top, const float* bottom, float* mean, int n) {
+    for (int j = 0; j < n; ++j)
+        mean[j] =
             ((((0.0f + top[2 * j]) + top[2 * j + 1]) + bottom[2 * j]) + bottom[2 * j + 1]) * 0.25f;
-        w[j] = w[j] < m ? w[j] : m;
-    }
 }
 
 void scale_line(const float* src, float* dst, float s, int count) {
@@ -394,7 +392,7 @@ const KernelSet scalar_kernels = {
     .difference_square_row = difference_square_row,
     .temporal_weight_row = temporal_weight_row,
     .temporal_blend_row = temporal_blend_row,
-    .covered_weight_row = covered_weight_row,
+    .covered_mean_row = covered_mean_row,
     .split_u8 = split_u8,
     .split_u16 = split_u16,
     .lift_lines = scalar_lifting::lift_lines,

@@ -631,28 +631,18 @@ void compare_temporal_blend_row(BlendKernel plain, BlendKernel vec) {
         }
 }
 
-// Luma weights of the clamped range, means equal to the chroma weight, and the awkward values.
-using CoveredKernel = decltype(KernelSet::covered_weight_row);
-void compare_covered_weight_row(CoveredKernel plain, CoveredKernel vec) {
+// Luma weights of the clamped range and the awkward values (zeros of both signs among them), at
+// any offset.
+using CoveredKernel = decltype(KernelSet::covered_mean_row);
+void compare_covered_mean_row(CoveredKernel plain, CoveredKernel vec) {
     SplitMix64 rng{37};
     for (int n = 0; n <= 45; ++n)
         for (int offset : {0, 1}) {
-            std::vector<float> top = shrink_values(rng, 2 * n + 2),
-                               bottom = shrink_values(rng, 2 * n + 2);
-            std::vector<float> a = shrink_values(rng, n + 2);
-            for (int j = 0; j < n; ++j) {
-                if (j % 4 == 3) continue;  // the awkward values
-                for (float* l : {&top[2 * j], &top[2 * j + 1], &bottom[2 * j], &bottom[2 * j + 1]})
-                    l[offset] = unit(rng);
-                if (j % 4 == 0)
-                    a[j + offset] = (((top[2 * j + offset] + top[2 * j + 1 + offset]) +
-                                      bottom[2 * j + offset]) +
-                                     bottom[2 * j + 1 + offset]) *
-                                    0.25f;
-                else if (j % 4 == 1)
-                    a[j + offset] = unit(rng);
-            }
-            std::vector<float> b = a;
+            std::vector<float> top = shrink_values(rng, 2 * n + 2);
+            std::vector<float> bottom = shrink_values(rng, 2 * n + 2);
+            for (int j = 0; j < 2 * n; j += 3) top[j + offset] = unit(rng);
+            for (int j = 1; j < 2 * n; j += 2) bottom[j + offset] = unit(rng);
+            std::vector<float> a(n + 2, -7.0f), b = a;
             plain(top.data() + offset, bottom.data() + offset, a.data() + offset, n);
             vec(top.data() + offset, bottom.data() + offset, b.data() + offset, n);
             ASSERT_EQ(first_difference_but_nan(a.data(), b.data(), a.size()), -1)

@@ -98,47 +98,54 @@ void copy_run(Sample* to, const Sample* from, int32_t n) {
     }
 }
 
-// Row y of `plane` moved by the motion: out[x] = value of sample (y + v.y, x + v.x), edges
-// repeated, shifted left by `shift`, as a float (exact: the loads of the kernel table). The
-// samples are gathered run by run into `gathered` (a row of the plane's width) and converted
-// in one call; a row that does not move is converted where it lies.
+// Row y of `plane` moved by the motion: the samples (y + v.y, x + v.x), edges repeated, as a
+// contiguous row. The samples are gathered run by run into `gathered` (a row of the plane's
+// width); a row moved up or down only is read where it lies.
 template <typename Sample>
-void moved_samples(const KernelSet& k, const PlaneView& plane, const PlaneMoves& moves, int32_t y,
-                   int shift, void* gathered, float* out) {
+const Sample* moved_samples(const PlaneView& plane, const PlaneMoves& moves, int32_t y,
+                            void* gathered) {
     const Sample* const base = static_cast<const Sample*>(plane.base);
     const ptrdiff_t stride = plane.row_stride;
     const int32_t step = plane.sample_stride, w = plane.width, h = plane.height;
     const PlaneMoves::Row r = moves.row(y);
-    const Sample* source = base + clamp_index(y + r.runs[0].dy, h) * stride;
-    // A whole row moved up or down only is read where it lies.
-    if (r.count > 1 || r.runs[0].dx != 0 || step != 1) {
-        Sample* const row = static_cast<Sample*>(gathered);
-        for (const MoveRun* run = r.runs; run != r.runs + r.count; ++run) {
-            const int32_t x0 = run->x0, x1 = run->x1, dx = run->dx;
-            const Sample* from = base + clamp_index(y + run->dy, h) * stride;
-            if (step == 1 && x0 + dx >= 0 && x1 - 1 + dx < w) {
-                copy_run(row + x0, from + x0 + dx, x1 - x0);
-                // The rows below in the same block take the same vector: asked for early,
-                // their samples are in the cache when their turn comes.
-                __builtin_prefetch(from + x0 + dx + 4 * stride);
-            } else {
-                for (int32_t x = x0; x < x1; ++x) row[x] = from[clamp_index(x + dx, w) * step];
-            }
+    if (r.count == 1 && r.runs[0].dx == 0 && step == 1)
+        return base + clamp_index(y + r.runs[0].dy, h) * stride;
+    Sample* const row = static_cast<Sample*>(gathered);
+    for (const MoveRun* run = r.runs; run != r.runs + r.count; ++run) {
+        const int32_t x0 = run->x0, x1 = run->x1, dx = run->dx;
+        const Sample* from = base + clamp_index(y + run->dy, h) * stride;
+        if (step == 1 && x0 + dx >= 0 && x1 - 1 + dx < w) {
+            copy_run(row + x0, from + x0 + dx, x1 - x0);
+            // The rows below in the same block take the same vector: asked for early, their
+            // samples are in the cache when their turn comes.
+            __builtin_prefetch(from + x0 + dx + 4 * stride);
+        } else {
+            for (int32_t x = x0; x < x1; ++x) row[x] = from[clamp_index(x + dx, w) * step];
         }
-        source = row;
     }
-    if constexpr (sizeof(Sample) == 1)
-        k.load_u8(source, out, w, shift);
-    else
-        k.load_u16(source, out, w, shift);
+    return row;
 }
 
+// The same row shifted left by `shift`, as floats (exact: the loads of the kernel table).
 void moved_row(const KernelSet& k, const PlaneView& plane, const PlaneMoves& m, int32_t y,
                int shift, void* gathered, float* out) {
     if (plane.format == SampleFormat::u8)
-        moved_samples<uint8_t>(k, plane, m, y, shift, gathered, out);
+        k.load_u8(moved_samples<uint8_t>(plane, m, y, gathered), out, plane.width, shift);
     else
-        moved_samples<uint16_t>(k, plane, m, y, shift, gathered, out);
+        k.load_u16(moved_samples<uint16_t>(plane, m, y, gathered), out, plane.width, shift);
+}
+
+// out[i] = row[(at + i) / B] for i < n (at >= 0), B values at a time: each B reads at most two
+// of the row's values.
+template <int32_t B>
+void expand_run(const float* row, int32_t at, int32_t n, float* out) {
+    int32_t i = 0;
+    for (; i + B <= n; i += B) {
+        const float a = row[(at + i) / B], b = row[(at + i + B - 1) / B];
+        const int32_t split = B - (at + i) % B;
+        for (int32_t j = 0; j < B; ++j) out[i + j] = j < split ? a : b;
+    }
+    for (; i < n; ++i) out[i] = row[(at + i) / B];
 }
 
 // Row y of an error map read at the samples of row y moved. `out` may hold row `previous` (or
@@ -155,7 +162,19 @@ void moved_errors(const float* map, const ErrorMapLayout& layout, int32_t w, int
         const int32_t x0 = run->x0, x1 = run->x1, dx = run->dx;
         const float* row = map + static_cast<int64_t>(map_row) * layout.columns;
         if (x0 + dx >= 0 && x1 - 1 + dx < w) {
-            for (int32_t x = x0; x < x1; ++x) out[x] = row[(x + dx) >> shift_x];
+            switch (layout.block_width) {
+            case 8:
+                expand_run<8>(row, x0 + dx, x1 - x0, out + x0);
+                break;
+            case 4:
+                expand_run<4>(row, x0 + dx, x1 - x0, out + x0);
+                break;
+            case 2:
+                expand_run<2>(row, x0 + dx, x1 - x0, out + x0);
+                break;
+            default:
+                for (int32_t x = x0; x < x1; ++x) out[x] = row[(x + dx) >> shift_x];
+            }
         } else {
             for (int32_t x = x0; x < x1; ++x) out[x] = row[clamp_index(x + dx, w) >> shift_x];
         }
@@ -238,11 +257,19 @@ int64_t thread_scratch_bytes(int64_t widest, int64_t widest_chroma, int count) {
 // first, since both are exact.
 void difference_row(const Shared& s, const Slot& n, int p, int32_t y, void* gathered, float* pilot,
                     float* moved, float* out) {
-    const TemporalPlane& c = s.centre->plane[p];
+    const PlaneView& a = s.centre->plane[p].pilot;
+    const PlaneView& b = n.picture->plane[p].pilot;
     const int32_t w = s.shape->width[p];
-    moved_row(*s.k, c.pilot, no_moves(w), y, 0, gathered, pilot);
-    moved_row(*s.k, n.picture->plane[p].pilot, n.moves[p], y, 0, gathered, moved);
-    s.k->difference_square_row(pilot, moved, pilot, w, eight_bit_unit(c.pilot.format));
+    const float unit = eight_bit_unit(a.format);
+    if (a.format == SampleFormat::u8 && b.format == SampleFormat::u8) {
+        s.k->difference_square_u8(moved_samples<uint8_t>(a, no_moves(w), y, moved),
+                                  moved_samples<uint8_t>(b, n.moves[p], y, gathered), pilot, w,
+                                  unit);
+    } else {
+        moved_row(*s.k, a, no_moves(w), y, 0, gathered, pilot);
+        moved_row(*s.k, b, n.moves[p], y, 0, gathered, moved);
+        s.k->difference_square_row(pilot, moved, pilot, w, unit);
+    }
     s.k->box_sum_row(pilot, out, w, 1);
 }
 

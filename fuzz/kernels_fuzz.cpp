@@ -347,6 +347,18 @@ void compare_difference_square_row(FuzzInput& in, const Shared& s, DifferenceKer
     check(same_bits(a, b));
 }
 
+using DifferenceU8Kernel = decltype(KernelSet::difference_square_u8);
+void compare_difference_square_u8(FuzzInput& in, const Shared& s, DifferenceU8Kernel plain,
+                                  DifferenceU8Kernel vec) {
+    const int n = s.n;
+    const float scale = in.byte() & 1 ? 1.0f : 0.25f;
+    const std::vector<uint8_t> a = s.values<uint8_t>(n, 0), b = s.values<uint8_t>(n, n + 1);
+    std::vector<float> x(n), y(n);
+    plain(a.data(), b.data(), x.data(), n, scale);
+    vec(a.data(), b.data(), y.data(), n, scale);
+    check(same_bits(x, y));
+}
+
 using WeightKernel = decltype(KernelSet::temporal_weight_row);
 void compare_temporal_weight_row(FuzzInput&, const Shared& s, WeightKernel plain,
                                  WeightKernel vec) {

@@ -111,6 +111,9 @@ struct KernelSet {
     int32_t (*least_cost)(const int32_t* sads, int width, int32_t y, int32_t x, int32_t penalty);
     // out[j] = t * t with t = (a[j] - b[j]) * scale; out may be a or b.
     void (*difference_square_row)(const float* a, const float* b, float* out, int n, float scale);
+    // The same of 8-bit samples: t = ((float)a[j] - (float)b[j]) * scale.
+    void (*difference_square_u8)(const uint8_t* a, const uint8_t* b, float* out, int n,
+                                 float scale);
     // A temporal weight per sample from three rows of 3-sample sums of squared pilot
     // differences (r0, r1, r2 from top to bottom) and the two pilots' error variances:
     //   d = ((r0[j] + r1[j]) + r2[j]) * ninth;  r = d / ((own[j] + other[j]) + floor);
@@ -199,6 +202,7 @@ struct KernelSet {
     X(keep_least_pair_sads)          \
     X(least_cost)                    \
     X(difference_square_row)         \
+    X(difference_square_u8)          \
     X(temporal_weight_row)           \
     X(temporal_blend_row)            \
     X(covered_mean_row)              \

@@ -272,6 +272,13 @@ void difference_square_row(const float* a, const float* b, float* out, int n, fl
     }
 }
 
+void difference_square_u8(const uint8_t* a, const uint8_t* b, float* out, int n, float scale) {
+    for (int j = 0; j < n; ++j) {
+        const float t = (static_cast<float>(a[j]) - static_cast<float>(b[j])) * scale;
+        out[j] = t * t;
+    }
+}
+
 float clamp01(float v) { return v < 0.0f ? 0.0f : v > 1.0f ? 1.0f : v; }
 
 int64_t temporal_weight_row(const float* r0, const float* r1, const float* r2, const float* own,
@@ -390,6 +397,7 @@ const KernelSet scalar_kernels = {
     .keep_least_pair_sads = keep_least_pair_sads,
     .least_cost = least_cost,
     .difference_square_row = difference_square_row,
+    .difference_square_u8 = difference_square_u8,
     .temporal_weight_row = temporal_weight_row,
     .temporal_blend_row = temporal_blend_row,
     .covered_mean_row = covered_mean_row,

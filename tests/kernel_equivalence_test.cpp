@@ -578,6 +578,24 @@ void compare_difference_square_row(DifferenceKernel plain, DifferenceKernel vec)
     }
 }
 
+// Samples from 0 to 255 at any offset, scaled by 1 and by steps of larger samples.
+using DifferenceU8Kernel = decltype(KernelSet::difference_square_u8);
+void compare_difference_square_u8(DifferenceU8Kernel plain, DifferenceU8Kernel vec) {
+    SplitMix64 rng{39};
+    for (int n = 1; n <= 45; ++n)
+        for (int offset : {0, 1, 3}) {
+            const std::vector<uint8_t> a = planar_samples<uint8_t>(rng, n + offset);
+            const std::vector<uint8_t> b = planar_samples<uint8_t>(rng, n + 1);
+            for (float scale : {1.0f, 0.25f, 1.0f / 256.0f}) {
+                std::vector<float> x(n + 2, -7.0f), y = x;
+                plain(a.data() + offset, b.data() + 1, x.data() + 1, n, scale);
+                vec(a.data() + offset, b.data() + 1, y.data() + 1, n, scale);
+                ASSERT_EQ(first_difference(x.data(), y.data(), x.size()), -1)
+                    << "n " << n << " offset " << offset << " scale " << scale;
+            }
+        }
+}
+
 // The temporal weights divide and clamp: ties at both limits, zeros, and the awkward values;
 // the guard sum counts every weight the same way.
 using WeightKernel = decltype(KernelSet::temporal_weight_row);

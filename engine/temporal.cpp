@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "wavelet/transform_plane.h"
@@ -42,13 +43,19 @@ struct MoveRun {
     int32_t x0, x1, dy, dx;
 };
 
+// The runs of one block row: how many, the least and the greatest dy, and whether every run
+// reads within the row (x0 + dx >= 0 and x1 - 1 + dx < width).
+struct RowRuns {
+    int32_t count, low_dy, high_dy, inside;
+};
+
 // A plane's moves row by row, made once for each neighbour from its vectors: neighbouring
-// blocks that move alike make one run. Block row `by` has counts[by] runs from
+// blocks that move alike make one run. Block row `by` has block_rows[by].count runs from
 // runs + by * columns; a plane without motion (the still picture, or one smaller than a block)
 // has the one run `whole` in every row.
 struct PlaneMoves {
     MoveRun* runs;
-    int32_t* counts;
+    RowRuns* block_rows;
     int32_t columns, rows;
     int shift_y;
     MoveRun whole;
@@ -56,22 +63,25 @@ struct PlaneMoves {
     struct Row {
         const MoveRun* runs;
         int32_t count;
-        int32_t block_row;  // -1 without motion
+        int32_t block_row;   // -1 without motion
+        const RowRuns* all;  // null without motion
     };
     Row row(int32_t y) const {
-        if (rows == 0) return {&whole, 1, -1};
+        if (rows == 0) return {&whole, 1, -1, nullptr};
         const int32_t by = min32((y << shift_y) / kMotionBlock, rows - 1);
-        return {runs + static_cast<int64_t>(by) * columns, counts[by], by};
+        return {runs + static_cast<int64_t>(by) * columns, block_rows[by].count, by,
+                block_rows + by};
     }
 };
 
 PlaneMoves no_moves(int32_t width) { return {nullptr, nullptr, 0, 0, 0, {0, width, 0, 0}}; }
 
-// The runs of block row `by` of a plane w samples wide into `out`; returns how many.
-int32_t make_move_runs(const PlaneMotion& m, int32_t w, int32_t by, MoveRun* out) {
+// The runs of block row `by` of a plane w samples wide into `out`.
+RowRuns make_move_runs(const PlaneMotion& m, int32_t w, int32_t by, MoveRun* out) {
     const BlockVector* row = m.vectors + static_cast<int64_t>(by) * m.columns;
     const int32_t run = kMotionBlock >> m.shift_x;
     int32_t n = 0;
+    RowRuns all = {0, INT32_MAX, INT32_MIN, 1};
     for (int32_t i = 0; i < m.columns; ++i) {
         const int32_t dy = row[i].y >> m.shift_y, dx = row[i].x >> m.shift_x;
         const int32_t x1 = i == m.columns - 1 ? w : min32((i + 1) * run, w);
@@ -79,8 +89,12 @@ int32_t make_move_runs(const PlaneMotion& m, int32_t w, int32_t by, MoveRun* out
             out[n - 1].x1 = x1;
         else
             out[n++] = {i * run, x1, dy, dx};
+        all.low_dy = dy < all.low_dy ? dy : all.low_dy;
+        all.high_dy = dy > all.high_dy ? dy : all.high_dy;
+        all.inside = all.inside && i * run + dx >= 0 && x1 - 1 + dx < w;
     }
-    return n;
+    all.count = n;
+    return all;
 }
 
 // Copies n samples; the usual run lengths as fixed-size copies.
@@ -111,6 +125,16 @@ const Sample* moved_samples(const PlaneView& plane, const PlaneMoves& moves, int
     if (r.count == 1 && r.runs[0].dx == 0 && step == 1)
         return base + clamp_index(y + r.runs[0].dy, h) * stride;
     Sample* const row = static_cast<Sample*>(gathered);
+    // Most rows read every run within the plane: no edge to repeat.
+    if (step == 1 && r.all && r.all->inside && y + r.all->low_dy >= 0 && y + r.all->high_dy < h) {
+        const Sample* const at = base + y * stride;
+        for (const MoveRun* run = r.runs; run != r.runs + r.count; ++run) {
+            const Sample* const from = at + run->dy * stride + run->x0 + run->dx;
+            copy_run(row + run->x0, from, run->x1 - run->x0);
+            __builtin_prefetch(from + 4 * stride);
+        }
+        return row;
+    }
     for (const MoveRun* run = r.runs; run != r.runs + r.count; ++run) {
         const int32_t x0 = run->x0, x1 = run->x1, dx = run->dx;
         const Sample* from = base + clamp_index(y + run->dy, h) * stride;
@@ -148,37 +172,65 @@ void expand_run(const float* row, int32_t at, int32_t n, float* out) {
     for (; i < n; ++i) out[i] = row[(at + i) / B];
 }
 
-// Row y of an error map read at the samples of row y moved. `out` may hold row `previous` (or
-// previous < 0): runs that read the same map row again are left as they are.
-void moved_errors(const float* map, const ErrorMapLayout& layout, int32_t w, int32_t h,
-                  const PlaneMoves& moves, int32_t y, int32_t previous, float* out) {
+// A run's samples of one map row.
+void expand_errors(const float* row, const ErrorMapLayout& layout, int32_t w, const MoveRun& run,
+                   float* out) {
+    const int32_t x0 = run.x0, x1 = run.x1, dx = run.dx;
     const int shift_x = std::countr_zero(static_cast<uint32_t>(layout.block_width));
-    const int shift_y = std::countr_zero(static_cast<uint32_t>(layout.block_height));
-    const PlaneMoves::Row r = moves.row(y);
-    const bool same_runs = previous >= 0 && moves.row(previous).block_row == r.block_row;
-    for (const MoveRun* run = r.runs; run != r.runs + r.count; ++run) {
-        const int32_t map_row = clamp_index(y + run->dy, h) >> shift_y;
-        if (same_runs && map_row == clamp_index(previous + run->dy, h) >> shift_y) continue;
-        const int32_t x0 = run->x0, x1 = run->x1, dx = run->dx;
-        const float* row = map + static_cast<int64_t>(map_row) * layout.columns;
-        if (x0 + dx >= 0 && x1 - 1 + dx < w) {
-            switch (layout.block_width) {
-            case 8:
-                expand_run<8>(row, x0 + dx, x1 - x0, out + x0);
-                break;
-            case 4:
-                expand_run<4>(row, x0 + dx, x1 - x0, out + x0);
-                break;
-            case 2:
-                expand_run<2>(row, x0 + dx, x1 - x0, out + x0);
-                break;
-            default:
-                for (int32_t x = x0; x < x1; ++x) out[x] = row[(x + dx) >> shift_x];
-            }
-        } else {
-            for (int32_t x = x0; x < x1; ++x) out[x] = row[clamp_index(x + dx, w) >> shift_x];
+    if (x0 + dx >= 0 && x1 - 1 + dx < w) {
+        switch (layout.block_width) {
+        case 8:
+            expand_run<8>(row, x0 + dx, x1 - x0, out + x0);
+            break;
+        case 4:
+            expand_run<4>(row, x0 + dx, x1 - x0, out + x0);
+            break;
+        case 2:
+            expand_run<2>(row, x0 + dx, x1 - x0, out + x0);
+            break;
+        default:
+            for (int32_t x = x0; x < x1; ++x) out[x] = row[(x + dx) >> shift_x];
         }
+    } else {
+        for (int32_t x = x0; x < x1; ++x) out[x] = row[clamp_index(x + dx, w) >> shift_x];
     }
+}
+
+// Which runs of a block row reach a new map row at a given row. Run i reads map row
+// clamp(y + dy_i) >> log2(b) (b the map's block height, as many rows as a block row has), which
+// moves on where y + dy_i is a multiple of b within 1 .. h - 1: at rows y = -dy_i modulo b. The
+// runs sorted by that residue, when a block row begins.
+struct ErrorRuns {
+    int32_t* order;  // room for the runs of a block row
+    int32_t start[kMotionBlock + 1];
+};
+
+// Row y of an error map read at the samples of row y moved. Where `follows`, `out` holds row
+// y - 1 and only the runs that reach a new map row are read again.
+void moved_errors(const float* map, const ErrorMapLayout& layout, int32_t w, int32_t h,
+                  const PlaneMoves& moves, int32_t y, bool follows, float* out, ErrorRuns& e) {
+    const int shift_y = std::countr_zero(static_cast<uint32_t>(layout.block_height));
+    const int32_t residues = layout.block_height;
+    const PlaneMoves::Row r = moves.row(y);
+    if (follows && moves.row(y - 1).block_row == r.block_row) {
+        const int32_t k = y & (residues - 1);
+        for (int32_t j = e.start[k]; j < e.start[k + 1]; ++j) {
+            const MoveRun& run = r.runs[e.order[j]];
+            if (y + run.dy < 1 || y + run.dy > h - 1) continue;
+            expand_errors(map + static_cast<int64_t>((y + run.dy) >> shift_y) * layout.columns,
+                          layout, w, run, out);
+        }
+        return;
+    }
+    int32_t count[kMotionBlock + 1] = {};
+    for (int32_t i = 0; i < r.count; ++i) ++count[(-r.runs[i].dy & (residues - 1)) + 1];
+    for (int32_t k = 0; k < residues; ++k) count[k + 1] += count[k];
+    for (int32_t k = 0; k <= residues; ++k) e.start[k] = count[k];
+    for (int32_t i = 0; i < r.count; ++i) e.order[count[-r.runs[i].dy & (residues - 1)]++] = i;
+    for (const MoveRun* run = r.runs; run != r.runs + r.count; ++run)
+        expand_errors(
+            map + static_cast<int64_t>(clamp_index(y + run->dy, h) >> shift_y) * layout.columns,
+            layout, w, *run, out);
 }
 
 // A neighbour that passed the cut guard (or the one being weighted): its picture, its moves in
@@ -203,6 +255,7 @@ struct ThreadScratch {
     float* strips;    // kStripRows rows of the widest chroma plane per neighbour
     const float** w;  // a pointer per neighbour
     const float** v;  // a pointer per neighbour
+    int32_t* order;   // two block rows' runs (ErrorRuns)
 };
 
 struct Shared {
@@ -219,10 +272,11 @@ struct Shared {
     char* scratch;          // per thread
     int64_t scratch_bytes;  // per thread
     int64_t widest, widest_chroma;
-    int count;          // neighbours
-    int means;          // chroma planes whose covered means are made (1 or 2), or 0
-    int mean_plane[2];  // which
-    int64_t* guard;     // per thread: the weights' sum in 1/65536
+    int64_t runs_per_row;  // at most, in a block row
+    int count;             // neighbours
+    int means;             // chroma planes whose covered means are made (1 or 2), or 0
+    int mean_plane[2];     // which
+    int64_t* guard;        // per thread: the weights' sum in 1/65536
 };
 
 int64_t scratch_floats(int64_t floats) {
@@ -242,14 +296,17 @@ ThreadScratch thread_scratch(const Shared& s, int t) {
     at += scratch_floats(s.count * kStripRows * s.widest_chroma);
     r.w = reinterpret_cast<const float**>(at);
     r.v = r.w + s.count;
+    r.order = reinterpret_cast<int32_t*>(r.v + s.count);
     return r;
 }
 
-int64_t thread_scratch_bytes(int64_t widest, int64_t widest_chroma, int count) {
+int64_t thread_scratch_bytes(int64_t widest, int64_t widest_chroma, int count,
+                             int64_t runs_per_row) {
     return (scratch_floats(kScratchRows * widest) + scratch_floats(widest) +
             scratch_floats(count * widest) + scratch_floats(count * kStripRows * widest_chroma)) *
                int64_t{sizeof(float)} +
-           aligned16(2 * count * int64_t{sizeof(const float*)});
+           aligned16(2 * count * int64_t{sizeof(const float*)}) +
+           aligned16(2 * runs_per_row * int64_t{sizeof(int32_t)});
 }
 
 // One row of (B_t - B'_u)^2 summed over three neighbouring samples, edges repeated. The pilots
@@ -278,11 +335,12 @@ void difference_row(const Shared& s, const Slot& n, int p, int32_t y, void* gath
 // kScratchRows rows of the widest plane.
 template <typename RowDone>
 int64_t weight_rows(const Shared& s, const Slot& n, int p, int32_t begin, int32_t end,
-                    float* weights, float* rows_memory, RowDone row_done) {
+                    float* weights, const ThreadScratch& sc, RowDone row_done) {
     const int32_t w = s.shape->width[p], h = s.shape->height[p];
     const TemporalPlane& c = s.centre->plane[p];
     const ErrorMapLayout layout = error_map_layout(w, h, s.shape->shift_x[p], s.shape->shift_y[p]);
-    float* const base = rows_memory;
+    float* const base = sc.rows;
+    ErrorRuns error_runs[2] = {{sc.order, {}}, {sc.order + s.runs_per_row, {}}};
     float* const pilot = base;
     float* const moved = base + w;
     float* const errors = base + 2 * static_cast<int64_t>(w);
@@ -298,9 +356,9 @@ int64_t weight_rows(const Shared& s, const Slot& n, int p, int32_t begin, int32_
     }
     for (int32_t y = begin; y < end; ++y) {
         difference_row(s, n, p, clamp_index(y + 1, h), gathered, pilot, moved, rows[2]);
-        const int32_t previous = y > begin ? y - 1 : -1;
-        moved_errors(n.picture->plane[p].error, layout, w, h, n.moves[p], y, previous, errors);
-        moved_errors(c.error, layout, w, h, still, y, previous, own);
+        moved_errors(n.picture->plane[p].error, layout, w, h, n.moves[p], y, y > begin, errors,
+                     error_runs[0]);
+        moved_errors(c.error, layout, w, h, still, y, y > begin, own, error_runs[1]);
         float* out = weights + static_cast<int64_t>(y - begin) * w;
         guard += s.k->temporal_weight_row(rows[0], rows[1], rows[2], own, errors, out, w, kNinth,
                                           kFloor);
@@ -378,7 +436,7 @@ void luma_weight_worker(int t, int T, void* context) {
         }
     };
     s.guard[t] = weight_rows(s, n, 0, begin, end, n.luma_weights + static_cast<int64_t>(begin) * lw,
-                             thread_scratch(s, t).rows, row_done);
+                             thread_scratch(s, t), row_done);
 }
 
 // Every plane's runs of thread t's share of the block rows.
@@ -389,7 +447,7 @@ void moves_worker(int t, int T, void* context) {
         const PlaneMoves& moves = n.moves[p];
         const ItemRange share = thread_share(moves.rows, t, T);
         for (int32_t by = share.begin; by < share.end; ++by)
-            moves.counts[by] =
+            moves.block_rows[by] =
                 make_move_runs(s.motion[p], s.shape->width[p], by,
                                moves.runs + static_cast<int64_t>(by) * moves.columns);
     }
@@ -415,7 +473,7 @@ void blend_worker(int t, int T, void* context) {
                 float* const weights = sc.strips + u * strip;
                 const float* const covered = s.slots[u].covered[p];
                 // The smaller of each sample's own weight and its covered mean.
-                weight_rows(s, s.slots[u], p, y0, y1, weights, sc.rows, [&](int32_t y) {
+                weight_rows(s, s.slots[u], p, y0, y1, weights, sc, [&](int32_t y) {
                     float* const out = weights + static_cast<int64_t>(y - y0) * w;
                     const float* const mean = covered + static_cast<int64_t>(y) * w;
                     for (int32_t x = 0; x < w; ++x) out[x] = min_float(mean[x], out[x]);
@@ -448,7 +506,7 @@ bool same_shape(const TemporalShape& shape, int a, int b) {
 struct MemoryPlan {
     int64_t vectors, slots, slot_memory, slot_bytes, moves[3], luma_weights, covered[3], scratch,
         scratch_bytes, guard, total;
-    int64_t widest, widest_chroma;
+    int64_t widest, widest_chroma, runs_per_row;
 };
 
 MemoryPlan plan_memory(const TemporalShape& shape, int neighbours, int threads) {
@@ -471,7 +529,7 @@ MemoryPlan plan_memory(const TemporalShape& shape, int neighbours, int threads) 
     for (int p = 0; p < shape.planes; ++p) {
         m.moves[p] = in_slot;
         in_slot += aligned16(blocks * static_cast<int64_t>(sizeof(MoveRun)) +
-                             motion_rows(shape.height[0]) * int64_t{sizeof(int32_t)});
+                             motion_rows(shape.height[0]) * int64_t{sizeof(RowRuns)});
     }
     m.luma_weights = in_slot;
     in_slot +=
@@ -497,7 +555,8 @@ MemoryPlan plan_memory(const TemporalShape& shape, int neighbours, int threads) 
         if (p > 0 && shape.averaged[p] && shape.width[p] > m.widest_chroma)
             m.widest_chroma = shape.width[p];
     }
-    m.scratch_bytes = thread_scratch_bytes(m.widest, m.widest_chroma, count);
+    m.runs_per_row = motion_columns(shape.width[0]) > 1 ? motion_columns(shape.width[0]) : 1;
+    m.scratch_bytes = thread_scratch_bytes(m.widest, m.widest_chroma, count, m.runs_per_row);
     m.scratch = take(m.scratch_bytes * T);
     m.guard = take(T * int64_t{sizeof(int64_t)});
     m.total = at;
@@ -537,7 +596,7 @@ int temporal_average(const KernelSet& k, const TemporalShape& shape, const Tempo
             if (columns == 0 || rows == 0) continue;  // a picture smaller than a block: none
             MoveRun* runs = reinterpret_cast<MoveRun*>(memory_of_slot + m.moves[p]);
             slot.moves[p] = {runs,
-                             reinterpret_cast<int32_t*>(runs + int64_t{columns} * rows),
+                             reinterpret_cast<RowRuns*>(runs + int64_t{columns} * rows),
                              columns,
                              rows,
                              shape.shift_y[p],
@@ -557,6 +616,7 @@ int temporal_average(const KernelSet& k, const TemporalShape& shape, const Tempo
     s.scratch_bytes = m.scratch_bytes;
     s.widest = m.widest;
     s.widest_chroma = m.widest_chroma;
+    s.runs_per_row = m.runs_per_row;
     s.guard = reinterpret_cast<int64_t*>(base + m.guard);
     for (int p = 1; p < shape.planes; ++p)
         if (m.covered[p] >= 0 && (p == 1 || m.covered[p] != m.covered[1]))

@@ -131,7 +131,7 @@ const Sample* moved_samples(const PlaneView& plane, const PlaneMoves& moves, int
         for (const MoveRun* run = r.runs; run != r.runs + r.count; ++run) {
             const Sample* const from = at + run->dy * stride + run->x0 + run->dx;
             copy_run(row + run->x0, from, run->x1 - run->x0);
-            __builtin_prefetch(from + 4 * stride);
+            __builtin_prefetch(from + stride);
         }
         return row;
     }
@@ -142,7 +142,7 @@ const Sample* moved_samples(const PlaneView& plane, const PlaneMoves& moves, int
             copy_run(row + x0, from + x0 + dx, x1 - x0);
             // The rows below in the same block take the same vector: asked for early, their
             // samples are in the cache when their turn comes.
-            __builtin_prefetch(from + x0 + dx + 4 * stride);
+            __builtin_prefetch(from + x0 + dx + stride);
         } else {
             for (int32_t x = x0; x < x1; ++x) row[x] = from[clamp_index(x + dx, w) * step];
         }
@@ -172,28 +172,36 @@ void expand_run(const float* row, int32_t at, int32_t n, float* out) {
     for (; i < n; ++i) out[i] = row[(at + i) / B];
 }
 
-// A run's samples of one map row.
-void expand_errors(const float* row, const ErrorMapLayout& layout, int32_t w, const MoveRun& run,
-                   float* out) {
-    const int32_t x0 = run.x0, x1 = run.x1, dx = run.dx;
-    const int shift_x = std::countr_zero(static_cast<uint32_t>(layout.block_width));
-    if (x0 + dx >= 0 && x1 - 1 + dx < w) {
+// An error map with each block's value repeated across the block's columns: a row of the plane's
+// width for each row of blocks, so that a run's errors are copied, not looked up one by one.
+void expand_map_rows(const float* map, const ErrorMapLayout& layout, int32_t w, int32_t r0,
+                     int32_t r1, float* out) {
+    for (int32_t r = r0; r < r1; ++r) {
+        const float* row = map + static_cast<int64_t>(r) * layout.columns;
+        float* to = out + static_cast<int64_t>(r) * w;
         switch (layout.block_width) {
         case 8:
-            expand_run<8>(row, x0 + dx, x1 - x0, out + x0);
+            expand_run<8>(row, 0, w, to);
             break;
         case 4:
-            expand_run<4>(row, x0 + dx, x1 - x0, out + x0);
+            expand_run<4>(row, 0, w, to);
             break;
         case 2:
-            expand_run<2>(row, x0 + dx, x1 - x0, out + x0);
+            expand_run<2>(row, 0, w, to);
             break;
         default:
-            for (int32_t x = x0; x < x1; ++x) out[x] = row[(x + dx) >> shift_x];
+            expand_run<1>(row, 0, w, to);
         }
-    } else {
-        for (int32_t x = x0; x < x1; ++x) out[x] = row[clamp_index(x + dx, w) >> shift_x];
     }
+}
+
+// A run's errors from one row of an expanded map.
+void run_errors(const float* row, int32_t w, const MoveRun& run, float* out) {
+    const int32_t x0 = run.x0, x1 = run.x1, dx = run.dx;
+    if (x0 + dx >= 0 && x1 - 1 + dx < w)
+        copy_run(out + x0, row + x0 + dx, x1 - x0);
+    else
+        for (int32_t x = x0; x < x1; ++x) out[x] = row[clamp_index(x + dx, w)];
 }
 
 // Which runs of a block row reach a new map row at a given row. Run i reads map row
@@ -205,8 +213,8 @@ struct ErrorRuns {
     int32_t start[kMotionBlock + 1];
 };
 
-// Row y of an error map read at the samples of row y moved. Where `follows`, `out` holds row
-// y - 1 and only the runs that reach a new map row are read again.
+// Row y of an error map (expanded) read at the samples of row y moved. Where `follows`, `out`
+// holds row y - 1 and only the runs that reach a new map row are read again.
 void moved_errors(const float* map, const ErrorMapLayout& layout, int32_t w, int32_t h,
                   const PlaneMoves& moves, int32_t y, bool follows, float* out, ErrorRuns& e) {
     const int shift_y = std::countr_zero(static_cast<uint32_t>(layout.block_height));
@@ -217,8 +225,7 @@ void moved_errors(const float* map, const ErrorMapLayout& layout, int32_t w, int
         for (int32_t j = e.start[k]; j < e.start[k + 1]; ++j) {
             const MoveRun& run = r.runs[e.order[j]];
             if (y + run.dy < 1 || y + run.dy > h - 1) continue;
-            expand_errors(map + static_cast<int64_t>((y + run.dy) >> shift_y) * layout.columns,
-                          layout, w, run, out);
+            run_errors(map + static_cast<int64_t>((y + run.dy) >> shift_y) * w, w, run, out);
         }
         return;
     }
@@ -228,9 +235,8 @@ void moved_errors(const float* map, const ErrorMapLayout& layout, int32_t w, int
     for (int32_t k = 0; k <= residues; ++k) e.start[k] = count[k];
     for (int32_t i = 0; i < r.count; ++i) e.order[count[-r.runs[i].dy & (residues - 1)]++] = i;
     for (const MoveRun* run = r.runs; run != r.runs + r.count; ++run)
-        expand_errors(
-            map + static_cast<int64_t>(clamp_index(y + run->dy, h) >> shift_y) * layout.columns,
-            layout, w, *run, out);
+        run_errors(map + static_cast<int64_t>(clamp_index(y + run->dy, h) >> shift_y) * w, w, *run,
+                   out);
 }
 
 // A neighbour that passed the cut guard (or the one being weighted): its picture, its moves in
@@ -242,6 +248,9 @@ struct Slot {
     // For an averaged chroma plane, the mean of the luma weights each of its samples covers (the
     // plane's size; planes of one shape share one).
     float* covered[3];
+    // The error maps expanded (expand_map_rows): luma's shared by every slot, as it is only read
+    // while the neighbour is weighed; an averaged chroma plane's its own.
+    float* errors[3];
 };
 
 constexpr int kScratchRows = 8;     // rows of the widest plane for one plane's weights
@@ -255,7 +264,7 @@ struct ThreadScratch {
     float* strips;    // kStripRows rows of the widest chroma plane per neighbour
     const float** w;  // a pointer per neighbour
     const float** v;  // a pointer per neighbour
-    int32_t* order;   // two block rows' runs (ErrorRuns)
+    int32_t* order;   // a block row's runs (ErrorRuns)
 };
 
 struct Shared {
@@ -269,8 +278,9 @@ struct Shared {
     int plane;    // the plane being averaged
     float* averaged[3];
     float* noise_ratio[3];
-    char* scratch;          // per thread
-    int64_t scratch_bytes;  // per thread
+    float* centre_errors[3];  // the centre's error maps expanded
+    char* scratch;            // per thread
+    int64_t scratch_bytes;    // per thread
     int64_t widest, widest_chroma;
     int64_t runs_per_row;  // at most, in a block row
     int count;             // neighbours
@@ -306,7 +316,7 @@ int64_t thread_scratch_bytes(int64_t widest, int64_t widest_chroma, int count,
             scratch_floats(count * widest) + scratch_floats(count * kStripRows * widest_chroma)) *
                int64_t{sizeof(float)} +
            aligned16(2 * count * int64_t{sizeof(const float*)}) +
-           aligned16(2 * runs_per_row * int64_t{sizeof(int32_t)});
+           aligned16(runs_per_row * int64_t{sizeof(int32_t)});
 }
 
 // One row of (B_t - B'_u)^2 summed over three neighbouring samples, edges repeated. The pilots
@@ -337,18 +347,16 @@ template <typename RowDone>
 int64_t weight_rows(const Shared& s, const Slot& n, int p, int32_t begin, int32_t end,
                     float* weights, const ThreadScratch& sc, RowDone row_done) {
     const int32_t w = s.shape->width[p], h = s.shape->height[p];
-    const TemporalPlane& c = s.centre->plane[p];
     const ErrorMapLayout layout = error_map_layout(w, h, s.shape->shift_x[p], s.shape->shift_y[p]);
     float* const base = sc.rows;
-    ErrorRuns error_runs[2] = {{sc.order, {}}, {sc.order + s.runs_per_row, {}}};
+    ErrorRuns error_runs = {sc.order, {}};
+    const int shift_y = std::countr_zero(static_cast<uint32_t>(layout.block_height));
     float* const pilot = base;
     float* const moved = base + w;
     float* const errors = base + 2 * static_cast<int64_t>(w);
-    float* const own = base + 3 * static_cast<int64_t>(w);
     float* rows[3] = {base + 4 * static_cast<int64_t>(w), base + 5 * static_cast<int64_t>(w),
                       base + 6 * static_cast<int64_t>(w)};
     void* const gathered = base + 7 * static_cast<int64_t>(w);
-    const PlaneMoves still = no_moves(w);
     int64_t guard = 0;
     if (begin < end) {
         difference_row(s, n, p, clamp_index(begin - 1, h), gathered, pilot, moved, rows[0]);
@@ -356,9 +364,8 @@ int64_t weight_rows(const Shared& s, const Slot& n, int p, int32_t begin, int32_
     }
     for (int32_t y = begin; y < end; ++y) {
         difference_row(s, n, p, clamp_index(y + 1, h), gathered, pilot, moved, rows[2]);
-        moved_errors(n.picture->plane[p].error, layout, w, h, n.moves[p], y, y > begin, errors,
-                     error_runs[0]);
-        moved_errors(c.error, layout, w, h, still, y, y > begin, own, error_runs[1]);
+        moved_errors(n.errors[p], layout, w, h, n.moves[p], y, y > begin, errors, error_runs);
+        const float* own = s.centre_errors[p] + static_cast<int64_t>(y >> shift_y) * w;
         float* out = weights + static_cast<int64_t>(y - begin) * w;
         guard += s.k->temporal_weight_row(rows[0], rows[1], rows[2], own, errors, out, w, kNinth,
                                           kFloor);
@@ -439,7 +446,17 @@ void luma_weight_worker(int t, int T, void* context) {
                              thread_scratch(s, t), row_done);
 }
 
-// Every plane's runs of thread t's share of the block rows.
+// Thread t's share of the rows of plane p's error map, expanded.
+void expand_share(const Shared& s, const float* map, int p, float* out, int t, int T) {
+    const TemporalShape& shape = *s.shape;
+    const ErrorMapLayout layout =
+        error_map_layout(shape.width[p], shape.height[p], shape.shift_x[p], shape.shift_y[p]);
+    const ItemRange share = thread_share(layout.rows, t, T);
+    expand_map_rows(map, layout, shape.width[p], share.begin, share.end, out);
+}
+
+// Every plane's runs of thread t's share of the block rows, and its share of the error maps the
+// neighbour is weighed by, expanded.
 void moves_worker(int t, int T, void* context) {
     const Shared& s = *static_cast<Shared*>(context);
     const Slot& n = s.slots[s.slot];
@@ -450,7 +467,15 @@ void moves_worker(int t, int T, void* context) {
             moves.block_rows[by] =
                 make_move_runs(s.motion[p], s.shape->width[p], by,
                                moves.runs + static_cast<int64_t>(by) * moves.columns);
+        if (n.errors[p]) expand_share(s, n.picture->plane[p].error, p, n.errors[p], t, T);
     }
+}
+
+void centre_errors_worker(int t, int T, void* context) {
+    const Shared& s = *static_cast<Shared*>(context);
+    for (int p = 0; p < s.shape->planes; ++p)
+        if (s.centre_errors[p])
+            expand_share(s, s.centre->plane[p].error, p, s.centre_errors[p], t, T);
 }
 
 // The average of plane p over the used neighbours, a strip of rows at a time: for chroma, each
@@ -504,8 +529,8 @@ bool same_shape(const TemporalShape& shape, int a, int b) {
 }
 
 struct MemoryPlan {
-    int64_t vectors, slots, slot_memory, slot_bytes, moves[3], luma_weights, covered[3], scratch,
-        scratch_bytes, guard, total;
+    int64_t vectors, slots, slot_memory, slot_bytes, moves[3], luma_weights, covered[3], errors[3],
+        centre_errors[3], luma_errors, scratch, scratch_bytes, guard, total;
     int64_t widest, widest_chroma, runs_per_row;
 };
 
@@ -546,8 +571,24 @@ MemoryPlan plan_memory(const TemporalShape& shape, int neighbours, int threads) 
         in_slot += aligned16(static_cast<int64_t>(shape.width[p]) * shape.height[p] *
                              int64_t{sizeof(float)});
     }
+    // The expanded error maps: the centre's of every plane weighed, one neighbour's luma, and
+    // each slot's averaged chroma planes.
+    const auto expanded_bytes = [&](int p) {
+        const ErrorMapLayout l =
+            error_map_layout(shape.width[p], shape.height[p], shape.shift_x[p], shape.shift_y[p]);
+        return aligned16(static_cast<int64_t>(l.rows) * shape.width[p] * int64_t{sizeof(float)});
+    };
+    for (int p = 1; p < shape.planes; ++p) {
+        m.errors[p] = -1;
+        if (!shape.averaged[p]) continue;
+        m.errors[p] = in_slot;
+        in_slot += expanded_bytes(p);
+    }
     m.slot_bytes = in_slot;
     m.slot_memory = take(count * in_slot);
+    for (int p = 0; p < shape.planes; ++p)
+        m.centre_errors[p] = p == 0 || shape.averaged[p] ? take(expanded_bytes(p)) : -1;
+    m.luma_errors = take(expanded_bytes(0));
     m.widest = 1;
     m.widest_chroma = 0;
     for (int p = 0; p < shape.planes; ++p) {
@@ -606,6 +647,10 @@ int temporal_average(const KernelSet& k, const TemporalShape& shape, const Tempo
         for (int p = 1; p < shape.planes; ++p)
             if (m.covered[p] >= 0)
                 slot.covered[p] = reinterpret_cast<float*>(memory_of_slot + m.covered[p]);
+        slot.errors[0] = reinterpret_cast<float*>(base + m.luma_errors);
+        for (int p = 1; p < shape.planes; ++p)
+            if (m.errors[p] >= 0)
+                slot.errors[p] = reinterpret_cast<float*>(memory_of_slot + m.errors[p]);
     }
     for (int p = 0; p < shape.planes; ++p) {
         if (!shape.averaged[p]) continue;
@@ -621,6 +666,11 @@ int temporal_average(const KernelSet& k, const TemporalShape& shape, const Tempo
     for (int p = 1; p < shape.planes; ++p)
         if (m.covered[p] >= 0 && (p == 1 || m.covered[p] != m.covered[1]))
             s.mean_plane[s.means++] = p;
+
+    for (int p = 0; p < shape.planes; ++p)
+        if (m.centre_errors[p] >= 0)
+            s.centre_errors[p] = reinterpret_cast<float*>(base + m.centre_errors[p]);
+    run(ex, centre_errors_worker, s);
 
     // Each neighbour's weights; those that pass the guard keep their slot.
     const int64_t luma_samples = static_cast<int64_t>(shape.width[0]) * shape.height[0];

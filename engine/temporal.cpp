@@ -150,6 +150,36 @@ const Sample* moved_samples(const PlaneView& plane, const PlaneMoves& moves, int
     return row;
 }
 
+// Row y of plane a moved, as moved_samples gives it, and the same row of plane b (of the same
+// size and format) moved alike, written to `out_b`: the two gathered run by run together.
+template <typename Sample>
+const Sample* moved_pair(const PlaneView& a, const PlaneView& b, const PlaneMoves& moves, int32_t y,
+                         void* gathered, Sample* out_b) {
+    const PlaneMoves::Row r = moves.row(y);
+    const int32_t h = a.height;
+    if (a.sample_stride == 1 && b.sample_stride == 1 && r.all && r.all->inside &&
+        y + r.all->low_dy >= 0 && y + r.all->high_dy < h) {
+        const ptrdiff_t stride_a = a.row_stride, stride_b = b.row_stride;
+        const Sample* const at_a = static_cast<const Sample*>(a.base) + y * stride_a;
+        const Sample* const at_b = static_cast<const Sample*>(b.base) + y * stride_b;
+        Sample* const row = static_cast<Sample*>(gathered);
+        for (const MoveRun* run = r.runs; run != r.runs + r.count; ++run) {
+            const int32_t n = run->x1 - run->x0, x = run->x0 + run->dx;
+            const Sample* const from_a = at_a + run->dy * stride_a + x;
+            const Sample* const from_b = at_b + run->dy * stride_b + x;
+            copy_run(row + run->x0, from_a, n);
+            copy_run(out_b + run->x0, from_b, n);
+            __builtin_prefetch(from_a + stride_a);
+            __builtin_prefetch(from_b + stride_b);
+        }
+        return row;
+    }
+    const Sample* moved_b = moved_samples<Sample>(b, moves, y, out_b);
+    if (moved_b != out_b)
+        std::memcpy(out_b, moved_b, static_cast<size_t>(b.width) * sizeof(Sample));
+    return moved_samples<Sample>(a, moves, y, gathered);
+}
+
 // The same row shifted left by `shift`, as floats (exact: the loads of the kernel table).
 void moved_row(const KernelSet& k, const PlaneView& plane, const PlaneMoves& m, int32_t y,
                int shift, void* gathered, float* out) {
@@ -245,6 +275,7 @@ struct Slot {
     const TemporalPicture* picture;
     PlaneMoves moves[3];
     float* luma_weights;  // shape->width[0] x height[0]
+    char* noisy;          // its noisy luma moved, as samples (room for 16-bit ones)
     // For an averaged chroma plane, the mean of the luma weights each of its samples covers (the
     // plane's size; planes of one shape share one).
     float* covered[3];
@@ -265,6 +296,7 @@ struct ThreadScratch {
     const float** w;  // a pointer per neighbour
     const float** v;  // a pointer per neighbour
     int32_t* order;   // a block row's runs (ErrorRuns)
+    char* noisy;      // kStripRows rows of the widest chroma plane's samples per neighbour
 };
 
 struct Shared {
@@ -307,6 +339,8 @@ ThreadScratch thread_scratch(const Shared& s, int t) {
     r.w = reinterpret_cast<const float**>(at);
     r.v = r.w + s.count;
     r.order = reinterpret_cast<int32_t*>(r.v + s.count);
+    r.noisy =
+        reinterpret_cast<char*>(r.order) + aligned16(s.runs_per_row * int64_t{sizeof(int32_t)});
     return r;
 }
 
@@ -316,23 +350,36 @@ int64_t thread_scratch_bytes(int64_t widest, int64_t widest_chroma, int count,
             scratch_floats(count * widest) + scratch_floats(count * kStripRows * widest_chroma)) *
                int64_t{sizeof(float)} +
            aligned16(2 * count * int64_t{sizeof(const float*)}) +
-           aligned16(runs_per_row * int64_t{sizeof(int32_t)});
+           aligned16(runs_per_row * int64_t{sizeof(int32_t)}) +
+           aligned16(count * kStripRows * widest_chroma * int64_t{sizeof(uint16_t)});
 }
 
 // One row of (B_t - B'_u)^2 summed over three neighbouring samples, edges repeated. The pilots
 // are read as samples and their difference scaled to 8-bit steps: the same as scaling each
 // first, since both are exact.
+// Where `noisy` is not null, the neighbour's noisy row y moved is written there too.
 void difference_row(const Shared& s, const Slot& n, int p, int32_t y, void* gathered, float* pilot,
-                    float* moved, float* out) {
+                    float* moved, float* out, void* noisy) {
     const PlaneView& a = s.centre->plane[p].pilot;
     const PlaneView& b = n.picture->plane[p].pilot;
+    const PlaneView& c = n.picture->plane[p].noisy;
     const int32_t w = s.shape->width[p];
     const float unit = eight_bit_unit(a.format);
     if (a.format == SampleFormat::u8 && b.format == SampleFormat::u8) {
-        s.k->difference_square_u8(moved_samples<uint8_t>(a, no_moves(w), y, moved),
-                                  moved_samples<uint8_t>(b, n.moves[p], y, gathered), pilot, w,
-                                  unit);
+        const uint8_t* const moved_b =
+            noisy ? moved_pair<uint8_t>(b, c, n.moves[p], y, gathered, static_cast<uint8_t*>(noisy))
+                  : moved_samples<uint8_t>(b, n.moves[p], y, gathered);
+        s.k->difference_square_u8(moved_samples<uint8_t>(a, no_moves(w), y, moved), moved_b, pilot,
+                                  w, unit);
     } else {
+        if (noisy) {
+            const size_t bytes = static_cast<size_t>(w) * sample_bytes(c.format);
+            const void* row =
+                c.format == SampleFormat::u8
+                    ? static_cast<const void*>(moved_samples<uint8_t>(c, n.moves[p], y, noisy))
+                    : moved_samples<uint16_t>(c, n.moves[p], y, noisy);
+            if (row != noisy) std::memcpy(noisy, row, bytes);
+        }
         moved_row(*s.k, a, no_moves(w), y, 0, gathered, pilot);
         moved_row(*s.k, b, n.moves[p], y, 0, gathered, moved);
         s.k->difference_square_row(pilot, moved, pilot, w, unit);
@@ -341,11 +388,12 @@ void difference_row(const Shared& s, const Slot& n, int p, int32_t y, void* gath
 }
 
 // The weights of rule 2 for rows [begin, end) of plane p of the neighbour in `n`: row y at
-// weights + (y - begin) * width, then row_done(y). Returns the guard's sum of them. `rows`:
+// weights + (y - begin) * width, then row_done(y); the neighbour's noisy rows moved, at `noisy`
+// likewise. Returns the guard's sum of them. `rows`:
 // kScratchRows rows of the widest plane.
 template <typename RowDone>
 int64_t weight_rows(const Shared& s, const Slot& n, int p, int32_t begin, int32_t end,
-                    float* weights, const ThreadScratch& sc, RowDone row_done) {
+                    float* weights, char* noisy, const ThreadScratch& sc, RowDone row_done) {
     const int32_t w = s.shape->width[p], h = s.shape->height[p];
     const ErrorMapLayout layout = error_map_layout(w, h, s.shape->shift_x[p], s.shape->shift_y[p]);
     float* const base = sc.rows;
@@ -358,12 +406,16 @@ int64_t weight_rows(const Shared& s, const Slot& n, int p, int32_t begin, int32_
                       base + 6 * static_cast<int64_t>(w)};
     void* const gathered = base + 7 * static_cast<int64_t>(w);
     int64_t guard = 0;
+    const int64_t noisy_row =
+        static_cast<int64_t>(w) * sample_bytes(n.picture->plane[p].noisy.format);
     if (begin < end) {
-        difference_row(s, n, p, clamp_index(begin - 1, h), gathered, pilot, moved, rows[0]);
-        difference_row(s, n, p, begin, gathered, pilot, moved, rows[1]);
+        difference_row(s, n, p, clamp_index(begin - 1, h), gathered, pilot, moved, rows[0],
+                       nullptr);
+        difference_row(s, n, p, begin, gathered, pilot, moved, rows[1], noisy);
     }
     for (int32_t y = begin; y < end; ++y) {
-        difference_row(s, n, p, clamp_index(y + 1, h), gathered, pilot, moved, rows[2]);
+        difference_row(s, n, p, clamp_index(y + 1, h), gathered, pilot, moved, rows[2],
+                       y + 1 < end ? noisy + (y + 1 - begin) * noisy_row : nullptr);
         moved_errors(n.errors[p], layout, w, h, n.moves[p], y, y > begin, errors, error_runs);
         const float* own = s.centre_errors[p] + static_cast<int64_t>(y >> shift_y) * w;
         float* out = weights + static_cast<int64_t>(y - begin) * w;
@@ -442,8 +494,10 @@ void luma_weight_worker(int t, int T, void* context) {
                         n.covered[p] + static_cast<int64_t>(c) * w);
         }
     };
+    const int64_t row_bytes =
+        static_cast<int64_t>(lw) * sample_bytes(n.picture->plane[0].noisy.format);
     s.guard[t] = weight_rows(s, n, 0, begin, end, n.luma_weights + static_cast<int64_t>(begin) * lw,
-                             thread_scratch(s, t), row_done);
+                             n.noisy + begin * row_bytes, thread_scratch(s, t), row_done);
 }
 
 // Thread t's share of the rows of plane p's error map, expanded.
@@ -490,6 +544,7 @@ void blend_worker(int t, int T, void* context) {
     const PlaneView& noisy = s.centre->plane[p].noisy;
     const PlaneMoves still = no_moves(w);
     const int64_t strip = static_cast<int64_t>(kStripRows) * w;
+    const int64_t noisy_strip = strip * int64_t{sizeof(uint16_t)};
     const ItemRange share = thread_share(h, t, T);
     for (int32_t y0 = share.begin; y0 < share.end; y0 += kStripRows) {
         const int32_t y1 = min32(y0 + kStripRows, share.end);
@@ -498,20 +553,30 @@ void blend_worker(int t, int T, void* context) {
                 float* const weights = sc.strips + u * strip;
                 const float* const covered = s.slots[u].covered[p];
                 // The smaller of each sample's own weight and its covered mean.
-                weight_rows(s, s.slots[u], p, y0, y1, weights, sc, [&](int32_t y) {
-                    float* const out = weights + static_cast<int64_t>(y - y0) * w;
-                    const float* const mean = covered + static_cast<int64_t>(y) * w;
-                    for (int32_t x = 0; x < w; ++x) out[x] = min_float(mean[x], out[x]);
-                });
+                weight_rows(s, s.slots[u], p, y0, y1, weights, sc.noisy + u * noisy_strip, sc,
+                            [&](int32_t y) {
+                                float* const out = weights + static_cast<int64_t>(y - y0) * w;
+                                const float* const mean = covered + static_cast<int64_t>(y) * w;
+                                for (int32_t x = 0; x < w; ++x) out[x] = min_float(mean[x], out[x]);
+                            });
             }
         for (int32_t y = y0; y < y1; ++y) {
             const int64_t row = static_cast<int64_t>(y) * w;
             moved_row(*s.k, noisy, still, y, working_shift(noisy.format), gathered, sc.centre);
             for (int u = 0; u < s.used; ++u) {
                 const Slot& n = s.slots[u];
-                const PlaneView& from = n.picture->plane[p].noisy;
+                const SampleFormat format = n.picture->plane[p].noisy.format;
+                const int64_t bytes = static_cast<int64_t>(w) * sample_bytes(format);
+                // The row moved while the weights were made.
+                const char* const from =
+                    p == 0 ? n.noisy + y * bytes : sc.noisy + u * noisy_strip + (y - y0) * bytes;
                 float* const moved = sc.moved + u * s.widest;
-                moved_row(*s.k, from, n.moves[p], y, working_shift(from.format), gathered, moved);
+                if (format == SampleFormat::u8)
+                    s.k->load_u8(reinterpret_cast<const uint8_t*>(from), moved, w,
+                                 working_shift(format));
+                else
+                    s.k->load_u16(reinterpret_cast<const uint16_t*>(from), moved, w,
+                                  working_shift(format));
                 sc.v[u] = moved;
                 sc.w[u] = p == 0 ? n.luma_weights + row
                                  : sc.strips + u * strip + static_cast<int64_t>(y - y0) * w;
@@ -530,7 +595,7 @@ bool same_shape(const TemporalShape& shape, int a, int b) {
 
 struct MemoryPlan {
     int64_t vectors, slots, slot_memory, slot_bytes, moves[3], luma_weights, covered[3], errors[3],
-        centre_errors[3], luma_errors, scratch, scratch_bytes, guard, total;
+        centre_errors[3], luma_errors, noisy, scratch, scratch_bytes, guard, total;
     int64_t widest, widest_chroma, runs_per_row;
 };
 
@@ -559,6 +624,9 @@ MemoryPlan plan_memory(const TemporalShape& shape, int neighbours, int threads) 
     m.luma_weights = in_slot;
     in_slot +=
         aligned16(static_cast<int64_t>(shape.width[0]) * shape.height[0] * int64_t{sizeof(float)});
+    m.noisy = in_slot;
+    in_slot += aligned16(static_cast<int64_t>(shape.width[0]) * shape.height[0] *
+                         int64_t{sizeof(uint16_t)});
     for (int p = 1; p < shape.planes; ++p) {
         m.covered[p] = -1;
         if (!shape.averaged[p]) continue;
@@ -644,6 +712,7 @@ int temporal_average(const KernelSet& k, const TemporalShape& shape, const Tempo
                              {}};
         }
         slot.luma_weights = reinterpret_cast<float*>(memory_of_slot + m.luma_weights);
+        slot.noisy = memory_of_slot + m.noisy;
         for (int p = 1; p < shape.planes; ++p)
             if (m.covered[p] >= 0)
                 slot.covered[p] = reinterpret_cast<float*>(memory_of_slot + m.covered[p]);

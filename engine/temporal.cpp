@@ -43,10 +43,9 @@ struct MoveRun {
     int32_t x0, x1, dy, dx;
 };
 
-// The runs of one block row: how many, the least and the greatest dy, and whether every run
-// reads within the row (x0 + dx >= 0 and x1 - 1 + dx < width).
+// The runs of one block row: how many, and the least and the greatest dy.
 struct RowRuns {
-    int32_t count, low_dy, high_dy, inside;
+    int32_t count, low_dy, high_dy;
 };
 
 // A plane's moves row by row, made once for each neighbour from its vectors: neighbouring
@@ -81,7 +80,7 @@ RowRuns make_move_runs(const PlaneMotion& m, int32_t w, int32_t by, MoveRun* out
     const BlockVector* row = m.vectors + static_cast<int64_t>(by) * m.columns;
     const int32_t run = kMotionBlock >> m.shift_x;
     int32_t n = 0;
-    RowRuns all = {0, INT32_MAX, INT32_MIN, 1};
+    RowRuns all = {0, INT32_MAX, INT32_MIN};
     for (int32_t i = 0; i < m.columns; ++i) {
         const int32_t dy = row[i].y >> m.shift_y, dx = row[i].x >> m.shift_x;
         const int32_t x1 = i == m.columns - 1 ? w : min32((i + 1) * run, w);
@@ -91,7 +90,6 @@ RowRuns make_move_runs(const PlaneMotion& m, int32_t w, int32_t by, MoveRun* out
             out[n++] = {i * run, x1, dy, dx};
         all.low_dy = dy < all.low_dy ? dy : all.low_dy;
         all.high_dy = dy > all.high_dy ? dy : all.high_dy;
-        all.inside = all.inside && i * run + dx >= 0 && x1 - 1 + dx < w;
     }
     all.count = n;
     return all;
@@ -125,13 +123,17 @@ const Sample* moved_samples(const PlaneView& plane, const PlaneMoves& moves, int
     if (r.count == 1 && r.runs[0].dx == 0 && step == 1)
         return base + clamp_index(y + r.runs[0].dy, h) * stride;
     Sample* const row = static_cast<Sample*>(gathered);
-    // Most rows read every run within the plane: no edge to repeat.
-    if (step == 1 && r.all && r.all->inside && y + r.all->low_dy >= 0 && y + r.all->high_dy < h) {
+    // Most rows read every run within the plane's rows: no row to clamp.
+    if (step == 1 && r.all && y + r.all->low_dy >= 0 && y + r.all->high_dy < h) {
         const Sample* const at = base + y * stride;
         for (const MoveRun* run = r.runs; run != r.runs + r.count; ++run) {
-            const Sample* const from = at + run->dy * stride + run->x0 + run->dx;
-            copy_run(row + run->x0, from, run->x1 - run->x0);
-            __builtin_prefetch(from + stride);
+            const Sample* const from = at + run->dy * stride;
+            const int32_t x0 = run->x0, x1 = run->x1, dx = run->dx;
+            if (x0 + dx >= 0 && x1 - 1 + dx < w)
+                copy_run(row + x0, from + x0 + dx, x1 - x0);
+            else
+                for (int32_t x = x0; x < x1; ++x) row[x] = from[clamp_index(x + dx, w)];
+            __builtin_prefetch(from + x0 + dx + stride);
         }
         return row;
     }
@@ -156,21 +158,28 @@ template <typename Sample>
 const Sample* moved_pair(const PlaneView& a, const PlaneView& b, const PlaneMoves& moves, int32_t y,
                          void* gathered, Sample* out_b) {
     const PlaneMoves::Row r = moves.row(y);
-    const int32_t h = a.height;
-    if (a.sample_stride == 1 && b.sample_stride == 1 && r.all && r.all->inside &&
-        y + r.all->low_dy >= 0 && y + r.all->high_dy < h) {
+    const int32_t w = a.width, h = a.height;
+    if (a.sample_stride == 1 && b.sample_stride == 1 && r.all && y + r.all->low_dy >= 0 &&
+        y + r.all->high_dy < h) {
         const ptrdiff_t stride_a = a.row_stride, stride_b = b.row_stride;
         const Sample* const at_a = static_cast<const Sample*>(a.base) + y * stride_a;
         const Sample* const at_b = static_cast<const Sample*>(b.base) + y * stride_b;
         Sample* const row = static_cast<Sample*>(gathered);
         for (const MoveRun* run = r.runs; run != r.runs + r.count; ++run) {
-            const int32_t n = run->x1 - run->x0, x = run->x0 + run->dx;
-            const Sample* const from_a = at_a + run->dy * stride_a + x;
-            const Sample* const from_b = at_b + run->dy * stride_b + x;
-            copy_run(row + run->x0, from_a, n);
-            copy_run(out_b + run->x0, from_b, n);
-            __builtin_prefetch(from_a + stride_a);
-            __builtin_prefetch(from_b + stride_b);
+            const int32_t x0 = run->x0, x1 = run->x1, dx = run->dx;
+            const Sample* const from_a = at_a + run->dy * stride_a;
+            const Sample* const from_b = at_b + run->dy * stride_b;
+            if (x0 + dx >= 0 && x1 - 1 + dx < w) {
+                copy_run(row + x0, from_a + x0 + dx, x1 - x0);
+                copy_run(out_b + x0, from_b + x0 + dx, x1 - x0);
+            } else {
+                for (int32_t x = x0; x < x1; ++x) {
+                    row[x] = from_a[clamp_index(x + dx, w)];
+                    out_b[x] = from_b[clamp_index(x + dx, w)];
+                }
+            }
+            __builtin_prefetch(from_a + x0 + dx + stride_a);
+            __builtin_prefetch(from_b + x0 + dx + stride_b);
         }
         return row;
     }
@@ -316,6 +325,7 @@ struct Shared {
     int64_t widest, widest_chroma;
     int64_t runs_per_row;  // at most, in a block row
     int count;             // neighbours
+    bool same_chroma;      // both chroma planes of one shape: plane 2 takes plane 1's runs
     int means;             // chroma planes whose covered means are made (1 or 2), or 0
     int mean_plane[2];     // which
     int64_t* guard;        // per thread: the weights' sum in 1/65536
@@ -517,7 +527,7 @@ void moves_worker(int t, int T, void* context) {
     for (int p = 0; p < s.shape->planes; ++p) {
         const PlaneMoves& moves = n.moves[p];
         const ItemRange share = thread_share(moves.rows, t, T);
-        for (int32_t by = share.begin; by < share.end; ++by)
+        for (int32_t by = share.begin; by < share.end && !(p == 2 && s.same_chroma); ++by)
             moves.block_rows[by] =
                 make_move_runs(s.motion[p], s.shape->width[p], by,
                                moves.runs + static_cast<int64_t>(by) * moves.columns);
@@ -617,6 +627,10 @@ MemoryPlan plan_memory(const TemporalShape& shape, int neighbours, int threads) 
     // row, then the luma weights.
     int64_t in_slot = 0;
     for (int p = 0; p < shape.planes; ++p) {
+        if (p == 2 && same_shape(shape, 1, 2)) {
+            m.moves[2] = m.moves[1];
+            continue;
+        }
         m.moves[p] = in_slot;
         in_slot += aligned16(blocks * static_cast<int64_t>(sizeof(MoveRun)) +
                              motion_rows(shape.height[0]) * int64_t{sizeof(RowRuns)});
@@ -691,6 +705,7 @@ int temporal_average(const KernelSet& k, const TemporalShape& shape, const Tempo
     s.shape = &shape;
     s.centre = &centre;
     s.count = count < 0 ? 0 : count;
+    s.same_chroma = shape.planes == 3 && same_shape(shape, 1, 2);
     BlockVector* vectors = reinterpret_cast<BlockVector*>(base + m.vectors);
     const int32_t columns = motion_columns(shape.width[0]), rows = motion_rows(shape.height[0]);
     for (int p = 0; p < shape.planes; ++p)

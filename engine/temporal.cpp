@@ -298,14 +298,15 @@ constexpr int32_t kStripRows = 16;  // chroma rows weighted at a time, for every
 
 // A thread's own memory.
 struct ThreadScratch {
-    float* rows;      // kScratchRows rows of the widest plane
-    float* centre;    // a row of the widest plane
-    float* moved;     // a row of the widest plane per neighbour
-    float* strips;    // kStripRows rows of the widest chroma plane per neighbour
-    const float** w;  // a pointer per neighbour
-    const float** v;  // a pointer per neighbour
-    int32_t* order;   // a block row's runs (ErrorRuns)
-    char* noisy;      // kStripRows rows of the widest chroma plane's samples per neighbour
+    float* rows;              // kScratchRows rows of the widest plane
+    float* centre;            // a row of the widest plane
+    float* moved;             // a row of the widest plane per neighbour
+    float* strips;            // kStripRows rows of the widest chroma plane per neighbour
+    const float** w;          // a pointer per neighbour
+    const float** v;          // a pointer per neighbour
+    const uint8_t** samples;  // a pointer per neighbour
+    int32_t* order;           // a block row's runs (ErrorRuns)
+    char* noisy;              // kStripRows rows of the widest chroma plane's samples per neighbour
 };
 
 struct Shared {
@@ -348,7 +349,9 @@ ThreadScratch thread_scratch(const Shared& s, int t) {
     at += scratch_floats(s.count * kStripRows * s.widest_chroma);
     r.w = reinterpret_cast<const float**>(at);
     r.v = r.w + s.count;
-    r.order = reinterpret_cast<int32_t*>(r.v + s.count);
+    r.samples = reinterpret_cast<const uint8_t**>(r.v + s.count);
+    r.order = reinterpret_cast<int32_t*>(reinterpret_cast<char*>(r.w) +
+                                         aligned16(3 * s.count * int64_t{sizeof(const float*)}));
     r.noisy =
         reinterpret_cast<char*>(r.order) + aligned16(s.runs_per_row * int64_t{sizeof(int32_t)});
     return r;
@@ -359,7 +362,7 @@ int64_t thread_scratch_bytes(int64_t widest, int64_t widest_chroma, int count,
     return (scratch_floats(kScratchRows * widest) + scratch_floats(widest) +
             scratch_floats(count * widest) + scratch_floats(count * kStripRows * widest_chroma)) *
                int64_t{sizeof(float)} +
-           aligned16(2 * count * int64_t{sizeof(const float*)}) +
+           aligned16(3 * count * int64_t{sizeof(const float*)}) +
            aligned16(runs_per_row * int64_t{sizeof(int32_t)}) +
            aligned16(count * kStripRows * widest_chroma * int64_t{sizeof(uint16_t)});
 }
@@ -555,6 +558,9 @@ void blend_worker(int t, int T, void* context) {
     const PlaneMoves still = no_moves(w);
     const int64_t strip = static_cast<int64_t>(kStripRows) * w;
     const int64_t noisy_strip = strip * int64_t{sizeof(uint16_t)};
+    bool bytes = noisy.format == SampleFormat::u8;
+    for (int u = 0; u < s.used; ++u)
+        bytes = bytes && s.slots[u].picture->plane[p].noisy.format == SampleFormat::u8;
     const ItemRange share = thread_share(h, t, T);
     for (int32_t y0 = share.begin; y0 < share.end; y0 += kStripRows) {
         const int32_t y1 = min32(y0 + kStripRows, share.end);
@@ -572,6 +578,20 @@ void blend_worker(int t, int T, void* context) {
             }
         for (int32_t y = y0; y < y1; ++y) {
             const int64_t row = static_cast<int64_t>(y) * w;
+            float* const ratio = s.noise_ratio[p] ? s.noise_ratio[p] + row : nullptr;
+            if (bytes) {  // 8-bit samples blended as they are
+                for (int u = 0; u < s.used; ++u) {
+                    const Slot& n = s.slots[u];
+                    sc.samples[u] = reinterpret_cast<const uint8_t*>(
+                        p == 0 ? n.noisy + row : sc.noisy + u * noisy_strip + (y - y0) * w);
+                    sc.w[u] = p == 0 ? n.luma_weights + row
+                                     : sc.strips + u * strip + static_cast<int64_t>(y - y0) * w;
+                }
+                s.k->temporal_blend_u8(moved_samples<uint8_t>(noisy, still, y, gathered), sc.w,
+                                       sc.samples, s.used, working_shift(noisy.format),
+                                       s.averaged[p] + row, ratio, w);
+                continue;
+            }
             moved_row(*s.k, noisy, still, y, working_shift(noisy.format), gathered, sc.centre);
             for (int u = 0; u < s.used; ++u) {
                 const Slot& n = s.slots[u];
@@ -591,8 +611,7 @@ void blend_worker(int t, int T, void* context) {
                 sc.w[u] = p == 0 ? n.luma_weights + row
                                  : sc.strips + u * strip + static_cast<int64_t>(y - y0) * w;
             }
-            s.k->temporal_blend_row(sc.centre, sc.w, sc.v, s.used, s.averaged[p] + row,
-                                    s.noise_ratio[p] ? s.noise_ratio[p] + row : nullptr, w);
+            s.k->temporal_blend_row(sc.centre, sc.w, sc.v, s.used, s.averaged[p] + row, ratio, w);
         }
     }
 }

@@ -392,6 +392,24 @@ void compare_temporal_blend_row(FuzzInput& in, const Shared& s, BlendKernel plai
     check(same_bits(a, b));
 }
 
+using BlendU8Kernel = decltype(KernelSet::temporal_blend_u8);
+void compare_temporal_blend_u8(FuzzInput& in, const Shared& s, BlendU8Kernel plain,
+                               BlendU8Kernel vec) {
+    const int n = s.n, count = in.range(0, 3), shift = in.range(0, 8);
+    const float* rows = s.source.data();
+    const std::vector<uint8_t> samples = s.values<uint8_t>(4 * n, in.u16());
+    const float* w[3];
+    const uint8_t* v[3];
+    for (int u = 0; u < count; ++u) {
+        w[u] = rows + u * (n + 1);
+        v[u] = samples.data() + (u + 1) * n;
+    }
+    std::vector<float> a(2 * n + 2, -7.0f), b = a;
+    plain(samples.data(), w, v, count, shift, a.data(), a.data() + n + 1, n);
+    vec(samples.data(), w, v, count, shift, b.data(), b.data() + n + 1, n);
+    check(same_bits(a, b));
+}
+
 using CoveredKernel = decltype(KernelSet::covered_mean_row);
 void compare_covered_mean_row(FuzzInput&, const Shared& s, CoveredKernel plain, CoveredKernel vec) {
     const int n = s.n;

@@ -341,6 +341,7 @@ const KernelSet avx2_kernels = {
     .difference_square_u8 = difference_square_u8<Avx>,
     .temporal_weight_row = temporal_weight_row<Avx>,
     .temporal_blend_row = temporal_blend_row<Avx>,
+    .temporal_blend_u8 = temporal_blend_u8<Avx>,
     .covered_mean_row = covered_mean_row<Avx>,
     .split_u8 = split_u8,
     .split_u16 = split_u16,

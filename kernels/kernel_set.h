@@ -132,6 +132,9 @@ struct KernelSet {
     // ratio[j] = sq / (ws * ws). Neither output overlaps an input.
     void (*temporal_blend_row)(const float* centre, const float* const* w, const float* const* v,
                                int count, float* average, float* ratio, int n);
+    // The same of 8-bit samples, each value (float)(sample << shift) (shift 0 to 8).
+    void (*temporal_blend_u8)(const uint8_t* centre, const float* const* w, const uint8_t* const* v,
+                              int count, int shift, float* average, float* ratio, int n);
     // The mean of the 2 x 2 luma weights each 4:2:0 chroma sample covers, rows top and bottom:
     // mean[j] = ((((0 + top[2j]) + top[2j + 1]) + bottom[2j]) + bottom[2j + 1]) * 0.25.
     void (*covered_mean_row)(const float* top, const float* bottom, float* mean, int n);
@@ -205,6 +208,7 @@ struct KernelSet {
     X(difference_square_u8)          \
     X(temporal_weight_row)           \
     X(temporal_blend_row)            \
+    X(temporal_blend_u8)             \
     X(covered_mean_row)              \
     X(split_u8)                      \
     X(split_u16)                     \

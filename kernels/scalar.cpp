@@ -312,6 +312,21 @@ void temporal_blend_row(const float* centre, const float* const* w, const float*
     }
 }
 
+void temporal_blend_u8(const uint8_t* centre, const float* const* w, const uint8_t* const* v,
+                       int count, int shift, float* average, float* ratio, int n) {
+    for (int j = 0; j < n; ++j) {
+        float s = static_cast<float>(centre[j] << shift), ws = 1.0f, sq = 1.0f;
+        for (int u = 0; u < count; ++u) {
+            const float wj = w[u][j];
+            s = s + wj * static_cast<float>(v[u][j] << shift);
+            ws = ws + wj;
+            sq = sq + wj * wj;
+        }
+        average[j] = s / ws;
+        if (ratio) ratio[j] = sq / (ws * ws);
+    }
+}
+
 void covered_mean_row(const float* top, const float* bottom, float* mean, int n) {
     for (int j = 0; j < n; ++j)
         mean[j] =
@@ -400,6 +415,7 @@ const KernelSet scalar_kernels = {
     .difference_square_u8 = difference_square_u8,
     .temporal_weight_row = temporal_weight_row,
     .temporal_blend_row = temporal_blend_row,
+    .temporal_blend_u8 = temporal_blend_u8,
     .covered_mean_row = covered_mean_row,
     .split_u8 = split_u8,
     .split_u16 = split_u16,

@@ -422,6 +422,7 @@ const KernelSet sse41_kernels = {
     .difference_square_u8 = difference_square_u8<Sse>,
     .temporal_weight_row = temporal_weight_row<Sse>,
     .temporal_blend_row = temporal_blend_row<Sse>,
+    .temporal_blend_u8 = temporal_blend_u8<Sse>,
     .covered_mean_row = covered_mean_row<Sse>,
     .split_u8 = split_u8,
     .split_u16 = split_u16,

@@ -649,6 +649,39 @@ void compare_temporal_blend_row(BlendKernel plain, BlendKernel vec) {
         }
 }
 
+// The same with 8-bit samples of every value and every shift a working scale takes.
+using BlendU8Kernel = decltype(KernelSet::temporal_blend_u8);
+void compare_temporal_blend_u8(BlendU8Kernel plain, BlendU8Kernel vec) {
+    SplitMix64 rng{40};
+    for (int count = 0; count <= 8; ++count)
+        for (int n = 1; n <= 45; ++n) {
+            std::vector<std::vector<float>> w;
+            std::vector<std::vector<uint8_t>> v;
+            std::vector<const float*> wp;
+            std::vector<const uint8_t*> vp;
+            for (int u = 0; u < count; ++u) {
+                w.push_back(shrink_values(rng, n + 1));
+                for (int j = 0; j < n; j += 2) w[u][j] = j % 3 ? unit(rng) : float(j % 4 / 2);
+                v.push_back(planar_samples<uint8_t>(rng, n + 1));
+            }
+            for (int u = 0; u < count; ++u) {
+                wp.push_back(w[u].data() + u % 2);
+                vp.push_back(v[u].data() + (u + 1) % 2);
+            }
+            const std::vector<uint8_t> centre = planar_samples<uint8_t>(rng, n + 1);
+            for (int shift : {0, 4, 8}) {
+                std::vector<float> a(2 * n + 3, -7.0f), b = a;
+                const bool with_ratio = shift != 4;
+                plain(centre.data() + 1, wp.data(), vp.data(), count, shift, a.data() + 1,
+                      with_ratio ? a.data() + n + 2 : nullptr, n);
+                vec(centre.data() + 1, wp.data(), vp.data(), count, shift, b.data() + 1,
+                    with_ratio ? b.data() + n + 2 : nullptr, n);
+                ASSERT_EQ(first_difference_but_nan(a.data(), b.data(), a.size()), -1)
+                    << "count " << count << " n " << n << " shift " << shift;
+            }
+        }
+}
+
 // Luma weights of the clamped range and the awkward values (zeros of both signs among them), at
 // any offset.
 using CoveredKernel = decltype(KernelSet::covered_mean_row);

@@ -147,6 +147,7 @@ int main(int argc, char** argv) {
     }
     TemporalShape shape = {};
     shape.planes = 3;
+    shape.format = SampleFormat::u8;
     std::vector<TemporalPicture> window(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         Picture& pic = pictures[static_cast<size_t>(i)];

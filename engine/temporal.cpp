@@ -284,7 +284,7 @@ struct Slot {
     const TemporalPicture* picture;
     PlaneMoves moves[3];
     float* luma_weights;  // shape->width[0] x height[0]
-    char* noisy;          // its noisy luma moved, as samples (room for 16-bit ones)
+    char* noisy;          // its noisy luma moved, as samples
     // For an averaged chroma plane, the mean of the luma weights each of its samples covers (the
     // plane's size; planes of one shape share one).
     float* covered[3];
@@ -659,7 +659,7 @@ MemoryPlan plan_memory(const TemporalShape& shape, int neighbours, int threads) 
         aligned16(static_cast<int64_t>(shape.width[0]) * shape.height[0] * int64_t{sizeof(float)});
     m.noisy = in_slot;
     in_slot += aligned16(static_cast<int64_t>(shape.width[0]) * shape.height[0] *
-                         int64_t{sizeof(uint16_t)});
+                         sample_bytes(shape.format));
     for (int p = 1; p < shape.planes; ++p) {
         m.covered[p] = -1;
         if (!shape.averaged[p]) continue;

@@ -61,6 +61,9 @@ struct TemporalShape {
     int32_t width[3], height[3];
     int shift_x[3], shift_y[3];  // 0 to 2 across, 0 or 1 down
     bool averaged[3];
+    // The pictures' samples, for the memory a neighbour's moved samples take: left s16 (zero),
+    // there is room for 16-bit ones.
+    SampleFormat format;
 };
 
 // Bytes of memory temporal_average needs for up to `neighbours` neighbours and `threads` threads:

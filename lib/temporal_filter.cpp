@@ -98,6 +98,7 @@ int TemporalFilter::average_picture(int64_t index, int parity) {
     const int k = parity < 0 ? 0 : parity;
     TemporalShape shape = {};
     shape.planes = f_.planes();
+    shape.format = f_.format;
     TemporalPicture centre = {};
     centre.pyramid = &c.pictures[k].pyramid;
     for (int p = 0; p < f_.planes(); ++p) {
@@ -200,6 +201,7 @@ int64_t TemporalFilter::memory_bytes(int radius, const FrameShape& f, int thread
         int64_t picture = 0;
         TemporalShape shape = {};
         shape.planes = f.planes();
+        shape.format = f.format;
         for (int k = 0; k < pictures; ++k) {
             const int32_t luma_height = (f.plane_height(0) + 1 - k) / pictures;
             slot += motion_pyramid_bytes(f.plane_width(0), luma_height);

@@ -95,18 +95,25 @@ RowRuns make_move_runs(const PlaneMotion& m, int32_t w, int32_t by, MoveRun* out
     return all;
 }
 
-// Copies n samples; the usual run lengths as fixed-size copies.
+// Copies n samples; the usual run lengths as fixed-size copies, and runs of blocks alike up to
+// 32 bytes as two fixed-size copies that may overlap.
 template <typename Sample>
 void copy_run(Sample* to, const Sample* from, int32_t n) {
-    switch (n) {
-    case 8:
-        std::memcpy(to, from, 8 * sizeof(Sample));
-        break;
-    case 4:
-        std::memcpy(to, from, 4 * sizeof(Sample));
-        break;
-    default:
-        std::memcpy(to, from, static_cast<size_t>(n) * sizeof(Sample));
+    char* const d = reinterpret_cast<char*>(to);
+    const char* const s = reinterpret_cast<const char*>(from);
+    const size_t bytes = static_cast<size_t>(n) * sizeof(Sample);
+    if (n == 8) {
+        std::memcpy(d, s, 8 * sizeof(Sample));
+    } else if (n == 4) {
+        std::memcpy(d, s, 4 * sizeof(Sample));
+    } else if (bytes >= 8 && bytes <= 16) {
+        std::memcpy(d, s, 8);
+        std::memcpy(d + bytes - 8, s + bytes - 8, 8);
+    } else if (bytes >= 16 && bytes <= 32) {
+        std::memcpy(d, s, 16);
+        std::memcpy(d + bytes - 16, s + bytes - 16, 16);
+    } else {
+        std::memcpy(d, s, bytes);
     }
 }
 

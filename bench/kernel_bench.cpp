@@ -418,12 +418,12 @@ int main(int argc, char** argv) {
                  k.difference_square_row(row(b, y), row(b, y + 1), row(b, y), W, 0.25f);
          },
          plane_bytes},
-        {Kernel::difference_square_u8, "",
+        {Kernel::difference_box_u8, "",
          [&](const KernelSet& k, Buffers& b) {
              for (int y = 0; y + 1 < H; y += 2)
-                 k.difference_square_u8(b.bytes.data() + static_cast<size_t>(y) * W,
-                                        b.bytes.data() + static_cast<size_t>(y + 1) * W,
-                                        b.out.data() + static_cast<size_t>(y) * W, W, 1.0f);
+                 k.difference_box_u8(b.bytes.data() + static_cast<size_t>(y) * W,
+                                     b.bytes.data() + static_cast<size_t>(y + 1) * W,
+                                     b.out.data() + static_cast<size_t>(y) * W, W, 1.0f);
          },
          [&](Buffers& b) { return bytes_of(b.out.data(), b.out.size()); }},
         {Kernel::temporal_weight_row, "",

@@ -389,21 +389,21 @@ void difference_row(const Shared& s, const Slot& n, int p, int32_t y, void* gath
         const uint8_t* const moved_b =
             noisy ? moved_pair<uint8_t>(b, c, n.moves[p], y, gathered, static_cast<uint8_t*>(noisy))
                   : moved_samples<uint8_t>(b, n.moves[p], y, gathered);
-        s.k->difference_square_u8(moved_samples<uint8_t>(a, no_moves(w), y, moved), moved_b, pilot,
-                                  w, unit);
-    } else {
-        if (noisy) {
-            const size_t bytes = static_cast<size_t>(w) * sample_bytes(c.format);
-            const void* row =
-                c.format == SampleFormat::u8
-                    ? static_cast<const void*>(moved_samples<uint8_t>(c, n.moves[p], y, noisy))
-                    : moved_samples<uint16_t>(c, n.moves[p], y, noisy);
-            if (row != noisy) std::memcpy(noisy, row, bytes);
-        }
-        moved_row(*s.k, a, no_moves(w), y, 0, gathered, pilot);
-        moved_row(*s.k, b, n.moves[p], y, 0, gathered, moved);
-        s.k->difference_square_row(pilot, moved, pilot, w, unit);
+        s.k->difference_box_u8(moved_samples<uint8_t>(a, no_moves(w), y, moved), moved_b, out, w,
+                               unit);
+        return;
     }
+    if (noisy) {
+        const size_t bytes = static_cast<size_t>(w) * sample_bytes(c.format);
+        const void* row =
+            c.format == SampleFormat::u8
+                ? static_cast<const void*>(moved_samples<uint8_t>(c, n.moves[p], y, noisy))
+                : moved_samples<uint16_t>(c, n.moves[p], y, noisy);
+        if (row != noisy) std::memcpy(noisy, row, bytes);
+    }
+    moved_row(*s.k, a, no_moves(w), y, 0, gathered, pilot);
+    moved_row(*s.k, b, n.moves[p], y, 0, gathered, moved);
+    s.k->difference_square_row(pilot, moved, pilot, w, unit);
     s.k->box_sum_row(pilot, out, w, 1);
 }
 

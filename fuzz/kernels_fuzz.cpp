@@ -347,9 +347,9 @@ void compare_difference_square_row(FuzzInput& in, const Shared& s, DifferenceKer
     check(same_bits(a, b));
 }
 
-using DifferenceU8Kernel = decltype(KernelSet::difference_square_u8);
-void compare_difference_square_u8(FuzzInput& in, const Shared& s, DifferenceU8Kernel plain,
-                                  DifferenceU8Kernel vec) {
+using DifferenceBoxKernel = decltype(KernelSet::difference_box_u8);
+void compare_difference_box_u8(FuzzInput& in, const Shared& s, DifferenceBoxKernel plain,
+                               DifferenceBoxKernel vec) {
     const int n = s.n;
     const float scale = in.byte() & 1 ? 1.0f : 0.25f;
     const std::vector<uint8_t> a = s.values<uint8_t>(n, 0), b = s.values<uint8_t>(n, n + 1);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "kernels/band_rows.h"
+#include "kernels/difference_box.h"
 #include "kernels/kernel_set.h"
 #include "kernels/least_cost.h"
 #include "kernels/lifting_constants.h"
@@ -338,7 +339,7 @@ const KernelSet avx2_kernels = {
     .keep_least_pair_sads = keep_least_pair_sads<Avx>,
     .least_cost = least_cost,
     .difference_square_row = difference_square_row<Avx>,
-    .difference_square_u8 = difference_square_u8<Avx>,
+    .difference_box_u8 = difference_box_u8<Avx>,
     .temporal_weight_row = temporal_weight_row<Avx>,
     .temporal_blend_row = temporal_blend_row<Avx>,
     .temporal_blend_u8 = temporal_blend_u8<Avx>,

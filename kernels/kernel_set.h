@@ -111,9 +111,10 @@ struct KernelSet {
     int32_t (*least_cost)(const int32_t* sads, int width, int32_t y, int32_t x, int32_t penalty);
     // out[j] = t * t with t = (a[j] - b[j]) * scale; out may be a or b.
     void (*difference_square_row)(const float* a, const float* b, float* out, int n, float scale);
-    // The same of 8-bit samples: t = ((float)a[j] - (float)b[j]) * scale.
-    void (*difference_square_u8)(const uint8_t* a, const uint8_t* b, float* out, int n,
-                                 float scale);
+    // Those squares of 8-bit samples, d[j] = t * t with t = ((float)a[j] - (float)b[j]) * scale,
+    // summed three at a time as box_sum_row sums them (radius 1):
+    // out[j] = (d[c(j-1)] + d[c(j)]) + d[c(j+1)], c(i) = min(max(i, 0), n-1).
+    void (*difference_box_u8)(const uint8_t* a, const uint8_t* b, float* out, int n, float scale);
     // A temporal weight per sample from three rows of 3-sample sums of squared pilot
     // differences (r0, r1, r2 from top to bottom) and the two pilots' error variances:
     //   d = ((r0[j] + r1[j]) + r2[j]) * ninth;  r = d / ((own[j] + other[j]) + floor);
@@ -205,7 +206,7 @@ struct KernelSet {
     X(keep_least_pair_sads)          \
     X(least_cost)                    \
     X(difference_square_row)         \
-    X(difference_square_u8)          \
+    X(difference_box_u8)             \
     X(temporal_weight_row)           \
     X(temporal_blend_row)            \
     X(temporal_blend_u8)             \

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "kernels/band_rows.h"
+#include "kernels/difference_box.h"
 #include "kernels/kernel_set.h"
 #include "kernels/least_cost.h"
 #include "kernels/sample_conversion.h"
@@ -272,11 +273,8 @@ void difference_square_row(const float* a, const float* b, float* out, int n, fl
     }
 }
 
-void difference_square_u8(const uint8_t* a, const uint8_t* b, float* out, int n, float scale) {
-    for (int j = 0; j < n; ++j) {
-        const float t = (static_cast<float>(a[j]) - static_cast<float>(b[j])) * scale;
-        out[j] = t * t;
-    }
+void difference_box_u8(const uint8_t* a, const uint8_t* b, float* out, int n, float scale) {
+    for (int j = 0; j < n; ++j) out[j] = difference_box_at(a, b, n, scale, j);
 }
 
 float clamp01(float v) { return v < 0.0f ? 0.0f : v > 1.0f ? 1.0f : v; }
@@ -412,7 +410,7 @@ const KernelSet scalar_kernels = {
     .keep_least_pair_sads = keep_least_pair_sads,
     .least_cost = least_cost,
     .difference_square_row = difference_square_row,
-    .difference_square_u8 = difference_square_u8,
+    .difference_box_u8 = difference_box_u8,
     .temporal_weight_row = temporal_weight_row,
     .temporal_blend_row = temporal_blend_row,
     .temporal_blend_u8 = temporal_blend_u8,

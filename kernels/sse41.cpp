@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "kernels/band_rows.h"
+#include "kernels/difference_box.h"
 #include "kernels/kernel_set.h"
 #include "kernels/least_cost.h"
 #include "kernels/lifting_constants.h"
@@ -419,7 +420,7 @@ const KernelSet sse41_kernels = {
     .keep_least_pair_sads = keep_least_pair_sads<Sse>,
     .least_cost = least_cost,
     .difference_square_row = difference_square_row<Sse>,
-    .difference_square_u8 = difference_square_u8<Sse>,
+    .difference_box_u8 = difference_box_u8<Sse>,
     .temporal_weight_row = temporal_weight_row<Sse>,
     .temporal_blend_row = temporal_blend_row<Sse>,
     .temporal_blend_u8 = temporal_blend_u8<Sse>,

@@ -578,9 +578,10 @@ void compare_difference_square_row(DifferenceKernel plain, DifferenceKernel vec)
     }
 }
 
-// Samples from 0 to 255 at any offset, scaled by 1 and by steps of larger samples.
-using DifferenceU8Kernel = decltype(KernelSet::difference_square_u8);
-void compare_difference_square_u8(DifferenceU8Kernel plain, DifferenceU8Kernel vec) {
+// Samples from 0 to 255 at any offset, scaled by 1 and by steps of larger samples, rows of every
+// length about a vector's (their first and last places repeat a neighbour).
+using DifferenceBoxKernel = decltype(KernelSet::difference_box_u8);
+void compare_difference_box_u8(DifferenceBoxKernel plain, DifferenceBoxKernel vec) {
     SplitMix64 rng{39};
     for (int n = 1; n <= 45; ++n)
         for (int offset : {0, 1, 3}) {

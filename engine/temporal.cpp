@@ -300,7 +300,7 @@ struct Slot {
     float* errors[3];
 };
 
-constexpr int kScratchRows = 8;     // rows of the widest plane for one plane's weights
+constexpr int kScratchRows = 7;     // rows of the widest plane for one plane's weights
 constexpr int32_t kStripRows = 16;  // chroma rows weighted at a time, for every neighbour
 
 // A thread's own memory.
@@ -422,9 +422,9 @@ int64_t weight_rows(const Shared& s, const Slot& n, int p, int32_t begin, int32_
     float* const pilot = base;
     float* const moved = base + w;
     float* const errors = base + 2 * static_cast<int64_t>(w);
-    float* rows[3] = {base + 4 * static_cast<int64_t>(w), base + 5 * static_cast<int64_t>(w),
-                      base + 6 * static_cast<int64_t>(w)};
-    void* const gathered = base + 7 * static_cast<int64_t>(w);
+    float* rows[3] = {base + 3 * static_cast<int64_t>(w), base + 4 * static_cast<int64_t>(w),
+                      base + 5 * static_cast<int64_t>(w)};
+    void* const gathered = base + 6 * static_cast<int64_t>(w);
     int64_t guard = 0;
     const int64_t noisy_row =
         static_cast<int64_t>(w) * sample_bytes(n.picture->plane[p].noisy.format);

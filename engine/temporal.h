@@ -26,9 +26,10 @@
 //
 // All single precision, every operation rounded, in the order written; the result is the same
 // for every thread count and kernel table (the hot loops are the table's block_sads,
-// difference_square_row, box_sum_row, temporal_weight_row, covered_mean_row,
-// temporal_blend_row and sample loads). The caller passes the memory (temporal_memory_bytes),
-// the kernel table and an executor.
+// difference_box_u8 (or difference_square_row and box_sum_row for wider samples),
+// temporal_weight_row, covered_mean_row, temporal_blend_u8 (temporal_blend_row) and sample
+// loads). The caller passes the memory (temporal_memory_bytes), the kernel table and an
+// executor.
 #pragma once
 
 #include <cstdint>

@@ -150,6 +150,15 @@ int main(int argc, char** argv) {
         }
     };
     auto plane_bytes = [&](Buffers& b) { return bytes_of(b.aligned_plane(), plane_size); };
+    // The blends of six neighbours, every `step` rows: the weights the float rows after row y,
+    // the output and its ratio rows y and y + 1 of `out`.
+    auto blend_rows = [&](Buffers& b, int step, auto blend) {
+        for (int y = 0; y + step <= H; y += step) {
+            const float* w[6];
+            for (int u = 0; u < 6; ++u) w[u] = row(b, y + 1 + u);
+            blend(y, w, b.out.data() + static_cast<size_t>(y) * W);
+        }
+    };
     auto plane_and_out = [&](Buffers& b) {
         auto v = bytes_of(b.aligned_plane(), plane_size);
         const auto out = bytes_of(b.out.data(), b.out.size());
@@ -409,6 +418,14 @@ int main(int argc, char** argv) {
                  k.difference_square_row(row(b, y), row(b, y + 1), row(b, y), W, 0.25f);
          },
          plane_bytes},
+        {Kernel::difference_box_u8, "",
+         [&](const KernelSet& k, Buffers& b) {
+             for (int y = 0; y + 1 < H; y += 2)
+                 k.difference_box_u8(b.bytes.data() + static_cast<size_t>(y) * W,
+                                     b.bytes.data() + static_cast<size_t>(y + 1) * W,
+                                     b.out.data() + static_cast<size_t>(y) * W, W, 1.0f);
+         },
+         [&](Buffers& b) { return bytes_of(b.out.data(), b.out.size()); }},
         {Kernel::temporal_weight_row, "",
          [&](const KernelSet& k, Buffers& b) {
              int64_t guard = 0;
@@ -424,17 +441,30 @@ int main(int argc, char** argv) {
              v.insert(v.end(), guard.begin(), guard.end());
              return v;
          }},
-        {Kernel::temporal_accumulate_row, "",
+        {Kernel::temporal_blend_row, "6 neighbours, with the ratio",
          [&](const KernelSet& k, Buffers& b) {
-             for (int y = 0; y + 5 <= H; y += 5)
-                 k.temporal_accumulate_row(row(b, y), row(b, y + 1), row(b, y + 2), row(b, y + 3),
-                                           row(b, y + 4), W);
+             blend_rows(b, 14, [&](int y, const float* const* w, float* out) {
+                 const float* v[6];
+                 for (int u = 0; u < 6; ++u) v[u] = row(b, y + 7 + u);
+                 k.temporal_blend_row(row(b, y), w, v, 6, out, out + W, W);
+             });
          },
-         plane_bytes},
-        {Kernel::temporal_finish_row, "with the ratio",
+         [&](Buffers& b) { return bytes_of(b.out.data(), b.out.size()); }},
+        {Kernel::temporal_blend_u8, "6 neighbours, with the ratio",
          [&](const KernelSet& k, Buffers& b) {
-             for (int y = 0; y + 4 <= H; y += 4)
-                 k.temporal_finish_row(row(b, y), row(b, y + 1), row(b, y + 2), row(b, y + 3), W);
+             blend_rows(b, 7, [&](int y, const float* const* w, float* out) {
+                 const uint8_t* v[6];
+                 for (int u = 0; u < 6; ++u)
+                     v[u] = b.bytes.data() + static_cast<size_t>(y + 1 + u) * W;
+                 k.temporal_blend_u8(b.bytes.data() + static_cast<size_t>(y) * W, w, v, 6, 4, out,
+                                     out + W, W);
+             });
+         },
+         [&](Buffers& b) { return bytes_of(b.out.data(), b.out.size()); }},
+        {Kernel::covered_mean_row, "",
+         [&](const KernelSet& k, Buffers& b) {
+             for (int y = 0; y + 3 <= H; y += 3)
+                 k.covered_mean_row(row(b, y), row(b, y + 1), row(b, y + 2), W / 2);
          },
          plane_bytes},
         {Kernel::max_abs, "",

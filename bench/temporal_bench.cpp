@@ -147,6 +147,7 @@ int main(int argc, char** argv) {
     }
     TemporalShape shape = {};
     shape.planes = 3;
+    shape.format = SampleFormat::u8;
     std::vector<TemporalPicture> window(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         Picture& pic = pictures[static_cast<size_t>(i)];
@@ -200,7 +201,9 @@ int main(int argc, char** argv) {
             ThreadPool pool(n);
             const Executor ex = pool.executor();
             std::vector<std::max_align_t> memory(
-                static_cast<size_t>(temporal_memory_bytes(shape, n)) / sizeof(std::max_align_t) +
+                static_cast<size_t>(
+                    temporal_memory_bytes(shape, static_cast<int>(neighbours.size()), n)) /
+                    sizeof(std::max_align_t) +
                 1);
             std::vector<double> whole, motion;
             int used = 0;

@@ -26,9 +26,10 @@
 //
 // All single precision, every operation rounded, in the order written; the result is the same
 // for every thread count and kernel table (the hot loops are the table's block_sads,
-// difference_square_row, box_sum_row, temporal_weight_row, temporal_accumulate_row,
-// temporal_finish_row and sample loads). The caller passes the memory (temporal_memory_bytes),
-// the kernel table and an executor.
+// difference_box_u8 (or difference_square_row and box_sum_row for wider samples),
+// temporal_weight_row, covered_mean_row, temporal_blend_u8 (temporal_blend_row) and sample
+// loads). The caller passes the memory (temporal_memory_bytes), the kernel table and an
+// executor.
 #pragma once
 
 #include <cstdint>
@@ -61,10 +62,14 @@ struct TemporalShape {
     int32_t width[3], height[3];
     int shift_x[3], shift_y[3];  // 0 to 2 across, 0 or 1 down
     bool averaged[3];
+    // The pictures' samples, for the memory a neighbour's moved samples take: left s16 (zero),
+    // there is room for 16-bit ones.
+    SampleFormat format;
 };
 
-// Bytes of memory temporal_average needs for `threads` threads.
-int64_t temporal_memory_bytes(const TemporalShape& shape, int threads);
+// Bytes of memory temporal_average needs for up to `neighbours` neighbours and `threads` threads:
+// the luma weights of every neighbour are kept until the average is made.
+int64_t temporal_memory_bytes(const TemporalShape& shape, int neighbours, int threads);
 
 // The averaged planes of `centre` from its `count` neighbours (in the order given;
 // distances[i] is the number of pictures between neighbour i and the centre), in working

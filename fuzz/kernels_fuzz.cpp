@@ -347,6 +347,18 @@ void compare_difference_square_row(FuzzInput& in, const Shared& s, DifferenceKer
     check(same_bits(a, b));
 }
 
+using DifferenceBoxKernel = decltype(KernelSet::difference_box_u8);
+void compare_difference_box_u8(FuzzInput& in, const Shared& s, DifferenceBoxKernel plain,
+                               DifferenceBoxKernel vec) {
+    const int n = s.n;
+    const float scale = in.byte() & 1 ? 1.0f : 0.25f;
+    const std::vector<uint8_t> a = s.values<uint8_t>(n, 0), b = s.values<uint8_t>(n, n + 1);
+    std::vector<float> x(n), y(n);
+    plain(a.data(), b.data(), x.data(), n, scale);
+    vec(a.data(), b.data(), y.data(), n, scale);
+    check(same_bits(x, y));
+}
+
 using WeightKernel = decltype(KernelSet::temporal_weight_row);
 void compare_temporal_weight_row(FuzzInput&, const Shared& s, WeightKernel plain,
                                  WeightKernel vec) {
@@ -361,27 +373,50 @@ void compare_temporal_weight_row(FuzzInput&, const Shared& s, WeightKernel plain
     check(sum_a == sum_b);
 }
 
-using TemporalAccumulateKernel = decltype(KernelSet::temporal_accumulate_row);
-void compare_temporal_accumulate_row(FuzzInput&, const Shared& s, TemporalAccumulateKernel plain,
-                                     TemporalAccumulateKernel vec) {
-    const int n = s.n;
-    const float* w = s.source.data() + 4 * n + 4;
-    std::vector<float> a = s.head(3 * n + 8), b = a;
-    plain(w, w + n + 1, a.data(), a.data() + n + 1, a.data() + 2 * n + 2, n);
-    vec(w, w + n + 1, b.data(), b.data() + n + 1, b.data() + 2 * n + 2, n);
+// Up to three neighbours (every row of n + 1 source floats apart), with the ratio or without.
+using BlendKernel = decltype(KernelSet::temporal_blend_row);
+void compare_temporal_blend_row(FuzzInput& in, const Shared& s, BlendKernel plain,
+                                BlendKernel vec) {
+    const int n = s.n, count = in.range(0, 3);
+    const bool with_ratio = in.byte() & 1;
+    const float* rows = s.source.data();
+    const float* w[3];
+    const float* v[3];
+    for (int u = 0; u < count; ++u) {
+        w[u] = rows + (1 + 2 * u) * (n + 1);
+        v[u] = rows + (2 + 2 * u) * (n + 1);
+    }
+    std::vector<float> a(2 * n + 2, -7.0f), b = a;
+    plain(rows, w, v, count, a.data(), with_ratio ? a.data() + n + 1 : nullptr, n);
+    vec(rows, w, v, count, b.data(), with_ratio ? b.data() + n + 1 : nullptr, n);
     check(same_bits(a, b));
 }
 
-// With the ratio or without.
-using FinishKernel = decltype(KernelSet::temporal_finish_row);
-void compare_temporal_finish_row(FuzzInput& in, const Shared& s, FinishKernel plain,
-                                 FinishKernel vec) {
+using BlendU8Kernel = decltype(KernelSet::temporal_blend_u8);
+void compare_temporal_blend_u8(FuzzInput& in, const Shared& s, BlendU8Kernel plain,
+                               BlendU8Kernel vec) {
+    const int n = s.n, count = in.range(0, 3), shift = in.range(0, 8);
+    const float* rows = s.source.data();
+    const std::vector<uint8_t> samples = s.values<uint8_t>(4 * n, in.u16());
+    const float* w[3];
+    const uint8_t* v[3];
+    for (int u = 0; u < count; ++u) {
+        w[u] = rows + u * (n + 1);
+        v[u] = samples.data() + (u + 1) * n;
+    }
+    std::vector<float> a(2 * n + 2, -7.0f), b = a;
+    plain(samples.data(), w, v, count, shift, a.data(), a.data() + n + 1, n);
+    vec(samples.data(), w, v, count, shift, b.data(), b.data() + n + 1, n);
+    check(same_bits(a, b));
+}
+
+using CoveredKernel = decltype(KernelSet::covered_mean_row);
+void compare_covered_mean_row(FuzzInput&, const Shared& s, CoveredKernel plain, CoveredKernel vec) {
     const int n = s.n;
-    const bool with_ratio = in.byte() & 1;
-    const float* sums = s.source.data() + 4 * n + 4;
-    std::vector<float> a = s.head(2 * n + 8), b = a;
-    plain(a.data(), sums, sums + n + 1, with_ratio ? a.data() + n + 1 : nullptr, n);
-    vec(b.data(), sums, sums + n + 1, with_ratio ? b.data() + n + 1 : nullptr, n);
+    const float* rows = s.source.data();
+    std::vector<float> a(n + 2, -7.0f), b = a;
+    plain(rows + 1, rows + 2 * n + 2, a.data() + 1, n);
+    vec(rows + 1, rows + 2 * n + 2, b.data() + 1, n);
     check(same_bits(a, b));
 }
 

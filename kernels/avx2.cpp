@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "kernels/band_rows.h"
+#include "kernels/difference_box.h"
 #include "kernels/kernel_set.h"
 #include "kernels/least_cost.h"
 #include "kernels/lifting_constants.h"
@@ -27,6 +28,11 @@ struct Avx {
     static F mul(F a, F b) { return _mm256_mul_ps(a, b); }
     static F sub(F a, F b) { return _mm256_sub_ps(a, b); }
     static F div(F a, F b) { return _mm256_div_ps(a, b); }
+    // N bytes as floats.
+    static F bytes(const uint8_t* p) {
+        return _mm256_cvtepi32_ps(
+            _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
+    }
     // d > 0 ? d : +0 (the second operand of max wins for NaN and for -0).
     static F positive(F d) { return _mm256_max_ps(d, _mm256_setzero_ps()); }
     static F min(F a, F b) { return _mm256_min_ps(a, b); }  // a < b ? a : b
@@ -333,9 +339,11 @@ const KernelSet avx2_kernels = {
     .keep_least_pair_sads = keep_least_pair_sads<Avx>,
     .least_cost = least_cost,
     .difference_square_row = difference_square_row<Avx>,
+    .difference_box_u8 = difference_box_u8<Avx>,
     .temporal_weight_row = temporal_weight_row<Avx>,
-    .temporal_accumulate_row = temporal_accumulate_row<Avx>,
-    .temporal_finish_row = temporal_finish_row<Avx>,
+    .temporal_blend_row = temporal_blend_row<Avx>,
+    .temporal_blend_u8 = temporal_blend_u8<Avx>,
+    .covered_mean_row = covered_mean_row<Avx>,
     .split_u8 = split_u8,
     .split_u16 = split_u16,
     .lift_lines = lift_lines<Avx>,

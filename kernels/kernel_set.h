@@ -111,6 +111,10 @@ struct KernelSet {
     int32_t (*least_cost)(const int32_t* sads, int width, int32_t y, int32_t x, int32_t penalty);
     // out[j] = t * t with t = (a[j] - b[j]) * scale; out may be a or b.
     void (*difference_square_row)(const float* a, const float* b, float* out, int n, float scale);
+    // Those squares of 8-bit samples, d[j] = t * t with t = ((float)a[j] - (float)b[j]) * scale,
+    // summed three at a time as box_sum_row sums them (radius 1):
+    // out[j] = (d[c(j-1)] + d[c(j)]) + d[c(j+1)], c(i) = min(max(i, 0), n-1).
+    void (*difference_box_u8)(const uint8_t* a, const uint8_t* b, float* out, int n, float scale);
     // A temporal weight per sample from three rows of 3-sample sums of squared pilot
     // differences (r0, r1, r2 from top to bottom) and the two pilots' error variances:
     //   d = ((r0[j] + r1[j]) + r2[j]) * ninth;  r = d / ((own[j] + other[j]) + floor);
@@ -122,14 +126,19 @@ struct KernelSet {
     int64_t (*temporal_weight_row)(const float* r0, const float* r1, const float* r2,
                                    const float* own, const float* other, float* w, int n,
                                    float ninth, float floor);
-    // sum[j] = sum[j] + w[j] * v[j]; weights[j] = weights[j] + w[j];
-    // squares[j] = squares[j] + w[j] * w[j].
-    void (*temporal_accumulate_row)(const float* w, const float* v, float* sum, float* weights,
-                                    float* squares, int n);
-    // sum[j] = sum[j] / weights[j]; where `ratio` is not null,
-    // ratio[j] = squares[j] / (weights[j] * weights[j]).
-    void (*temporal_finish_row)(float* sum, const float* weights, const float* squares,
-                                float* ratio, int n);
+    // The average of a sample of the centre picture with its neighbours' samples v[u] moved to it,
+    // weighted by w[u], u = 0 .. count - 1 (count 0 or more), in that order: from s = centre[j],
+    // ws = 1, sq = 1, for each u: s = s + w[u][j] * v[u][j]; ws = ws + w[u][j];
+    // sq = sq + w[u][j] * w[u][j]; then average[j] = s / ws and, where `ratio` is not null,
+    // ratio[j] = sq / (ws * ws). Neither output overlaps an input.
+    void (*temporal_blend_row)(const float* centre, const float* const* w, const float* const* v,
+                               int count, float* average, float* ratio, int n);
+    // The same of 8-bit samples, each value (float)(sample << shift) (shift 0 to 8).
+    void (*temporal_blend_u8)(const uint8_t* centre, const float* const* w, const uint8_t* const* v,
+                              int count, int shift, float* average, float* ratio, int n);
+    // The mean of the 2 x 2 luma weights each 4:2:0 chroma sample covers, rows top and bottom:
+    // mean[j] = ((((0 + top[2j]) + top[2j + 1]) + bottom[2j]) + bottom[2j + 1]) * 0.25.
+    void (*covered_mean_row)(const float* top, const float* bottom, float* mean, int n);
     // `pairs` pairs of planar samples shifted left by `shift`, to floats split for the row
     // lifting: sample 2k into e[k], sample 2k + 1 into o[k].
     void (*split_u8)(const uint8_t* src, float* e, float* o, int pairs, int shift);
@@ -197,9 +206,11 @@ struct KernelSet {
     X(keep_least_pair_sads)          \
     X(least_cost)                    \
     X(difference_square_row)         \
+    X(difference_box_u8)             \
     X(temporal_weight_row)           \
-    X(temporal_accumulate_row)       \
-    X(temporal_finish_row)           \
+    X(temporal_blend_row)            \
+    X(temporal_blend_u8)             \
+    X(covered_mean_row)              \
     X(split_u8)                      \
     X(split_u16)                     \
     X(lift_lines)                    \

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "kernels/band_rows.h"
+#include "kernels/difference_box.h"
 #include "kernels/kernel_set.h"
 #include "kernels/least_cost.h"
 #include "kernels/sample_conversion.h"
@@ -272,6 +273,10 @@ void difference_square_row(const float* a, const float* b, float* out, int n, fl
     }
 }
 
+void difference_box_u8(const uint8_t* a, const uint8_t* b, float* out, int n, float scale) {
+    for (int j = 0; j < n; ++j) out[j] = difference_box_at(a, b, n, scale, j);
+}
+
 float clamp01(float v) { return v < 0.0f ? 0.0f : v > 1.0f ? 1.0f : v; }
 
 int64_t temporal_weight_row(const float* r0, const float* r1, const float* r2, const float* own,
@@ -290,20 +295,40 @@ int64_t temporal_weight_row(const float* r0, const float* r1, const float* r2, c
     return guard;
 }
 
-void temporal_accumulate_row(const float* w, const float* v, float* sum, float* weights,
-                             float* squares, int n) {
+void temporal_blend_row(const float* centre, const float* const* w, const float* const* v,
+                        int count, float* average, float* ratio, int n) {
     for (int j = 0; j < n; ++j) {
-        sum[j] = sum[j] + w[j] * v[j];
-        weights[j] = weights[j] + w[j];
-        squares[j] = squares[j] + w[j] * w[j];
+        float s = centre[j], ws = 1.0f, sq = 1.0f;
+        for (int u = 0; u < count; ++u) {
+            const float wj = w[u][j];
+            s = s + wj * v[u][j];
+            ws = ws + wj;
+            sq = sq + wj * wj;
+        }
+        average[j] = s / ws;
+        if (ratio) ratio[j] = sq / (ws * ws);
     }
 }
 
-void temporal_finish_row(float* sum, const float* weights, const float* squares, float* ratio,
-                         int n) {
-    for (int j = 0; j < n; ++j) sum[j] = sum[j] / weights[j];
-    if (ratio)
-        for (int j = 0; j < n; ++j) ratio[j] = squares[j] / (weights[j] * weights[j]);
+void temporal_blend_u8(const uint8_t* centre, const float* const* w, const uint8_t* const* v,
+                       int count, int shift, float* average, float* ratio, int n) {
+    for (int j = 0; j < n; ++j) {
+        float s = static_cast<float>(centre[j] << shift), ws = 1.0f, sq = 1.0f;
+        for (int u = 0; u < count; ++u) {
+            const float wj = w[u][j];
+            s = s + wj * static_cast<float>(v[u][j] << shift);
+            ws = ws + wj;
+            sq = sq + wj * wj;
+        }
+        average[j] = s / ws;
+        if (ratio) ratio[j] = sq / (ws * ws);
+    }
+}
+
+void covered_mean_row(const float* top, const float* bottom, float* mean, int n) {
+    for (int j = 0; j < n; ++j)
+        mean[j] =
+            ((((0.0f + top[2 * j]) + top[2 * j + 1]) + bottom[2 * j]) + bottom[2 * j + 1]) * 0.25f;
 }
 
 void scale_line(const float* src, float* dst, float s, int count) {
@@ -385,9 +410,11 @@ const KernelSet scalar_kernels = {
     .keep_least_pair_sads = keep_least_pair_sads,
     .least_cost = least_cost,
     .difference_square_row = difference_square_row,
+    .difference_box_u8 = difference_box_u8,
     .temporal_weight_row = temporal_weight_row,
-    .temporal_accumulate_row = temporal_accumulate_row,
-    .temporal_finish_row = temporal_finish_row,
+    .temporal_blend_row = temporal_blend_row,
+    .temporal_blend_u8 = temporal_blend_u8,
+    .covered_mean_row = covered_mean_row,
     .split_u8 = split_u8,
     .split_u16 = split_u16,
     .lift_lines = scalar_lifting::lift_lines,

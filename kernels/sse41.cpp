@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "kernels/band_rows.h"
+#include "kernels/difference_box.h"
 #include "kernels/kernel_set.h"
 #include "kernels/least_cost.h"
 #include "kernels/lifting_constants.h"
@@ -26,6 +27,12 @@ struct Sse {
     static F sub(F a, F b) { return _mm_sub_ps(a, b); }
     static F div(F a, F b) { return _mm_div_ps(a, b); }
     // d > 0 ? d : +0 (the second operand of max wins for NaN and for -0).
+    // N bytes as floats.
+    static F bytes(const uint8_t* p) {
+        int32_t four;
+        std::memcpy(&four, p, sizeof four);
+        return _mm_cvtepi32_ps(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(four)));
+    }
     static F positive(F d) { return _mm_max_ps(d, _mm_setzero_ps()); }
     static F min(F a, F b) { return _mm_min_ps(a, b); }  // a < b ? a : b
     static F max(F a, F b) { return _mm_max_ps(a, b); }  // a > b ? a : b
@@ -413,9 +420,11 @@ const KernelSet sse41_kernels = {
     .keep_least_pair_sads = keep_least_pair_sads<Sse>,
     .least_cost = least_cost,
     .difference_square_row = difference_square_row<Sse>,
+    .difference_box_u8 = difference_box_u8<Sse>,
     .temporal_weight_row = temporal_weight_row<Sse>,
-    .temporal_accumulate_row = temporal_accumulate_row<Sse>,
-    .temporal_finish_row = temporal_finish_row<Sse>,
+    .temporal_blend_row = temporal_blend_row<Sse>,
+    .temporal_blend_u8 = temporal_blend_u8<Sse>,
+    .covered_mean_row = covered_mean_row<Sse>,
     .split_u8 = split_u8,
     .split_u16 = split_u16,
     .lift_lines = lift_lines<Sse>,

@@ -98,6 +98,7 @@ int TemporalFilter::average_picture(int64_t index, int parity) {
     const int k = parity < 0 ? 0 : parity;
     TemporalShape shape = {};
     shape.planes = f_.planes();
+    shape.format = f_.format;
     TemporalPicture centre = {};
     centre.pyramid = &c.pictures[k].pyramid;
     for (int p = 0; p < f_.planes(); ++p) {
@@ -126,7 +127,8 @@ int TemporalFilter::average_picture(int64_t index, int parity) {
         distances.push_back(static_cast<int>(u > index ? u - index : index - u));
     }
     const Executor ex = workers_.executor(shape.width[0], shape.height[0]);
-    const size_t bytes = static_cast<size_t>(temporal_memory_bytes(shape, ex.threads));
+    const size_t bytes = static_cast<size_t>(
+        temporal_memory_bytes(shape, static_cast<int>(neighbours.size()), ex.threads));
     const size_t units = (bytes + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t);
     if (memory_.size() < units) memory_.resize(units);
     float* out[3] = {};
@@ -199,6 +201,7 @@ int64_t TemporalFilter::memory_bytes(int radius, const FrameShape& f, int thread
         int64_t picture = 0;
         TemporalShape shape = {};
         shape.planes = f.planes();
+        shape.format = f.format;
         for (int k = 0; k < pictures; ++k) {
             const int32_t luma_height = (f.plane_height(0) + 1 - k) / pictures;
             slot += motion_pyramid_bytes(f.plane_width(0), luma_height);
@@ -219,7 +222,7 @@ int64_t TemporalFilter::memory_bytes(int radius, const FrameShape& f, int thread
             }
         }
         const int64_t bytes =
-            (2 * radius + 1) * slot + picture + temporal_memory_bytes(shape, threads);
+            (2 * radius + 1) * slot + picture + temporal_memory_bytes(shape, 2 * radius, threads);
         most = std::max(most, bytes);
     }
     return most;

@@ -578,6 +578,25 @@ void compare_difference_square_row(DifferenceKernel plain, DifferenceKernel vec)
     }
 }
 
+// Samples from 0 to 255 at any offset, scaled by 1 and by steps of larger samples, rows of every
+// length about a vector's (their first and last places repeat a neighbour).
+using DifferenceBoxKernel = decltype(KernelSet::difference_box_u8);
+void compare_difference_box_u8(DifferenceBoxKernel plain, DifferenceBoxKernel vec) {
+    SplitMix64 rng{39};
+    for (int n = 1; n <= 45; ++n)
+        for (int offset : {0, 1, 3}) {
+            const std::vector<uint8_t> a = planar_samples<uint8_t>(rng, n + offset);
+            const std::vector<uint8_t> b = planar_samples<uint8_t>(rng, n + 1);
+            for (float scale : {1.0f, 0.25f, 1.0f / 256.0f}) {
+                std::vector<float> x(n + 2, -7.0f), y = x;
+                plain(a.data() + offset, b.data() + 1, x.data() + 1, n, scale);
+                vec(a.data() + offset, b.data() + 1, y.data() + 1, n, scale);
+                ASSERT_EQ(first_difference(x.data(), y.data(), x.size()), -1)
+                    << "n " << n << " offset " << offset << " scale " << scale;
+            }
+        }
+}
+
 // The temporal weights divide and clamp: ties at both limits, zeros, and the awkward values;
 // the guard sum counts every weight the same way.
 using WeightKernel = decltype(KernelSet::temporal_weight_row);
@@ -602,43 +621,85 @@ void compare_temporal_weight_row(WeightKernel plain, WeightKernel vec) {
     }
 }
 
-// Weights of the clamped range, its ends and the awkward values.
-using TemporalAccumulateKernel = decltype(KernelSet::temporal_accumulate_row);
-void compare_temporal_accumulate_row(TemporalAccumulateKernel plain, TemporalAccumulateKernel vec) {
+// Weights of the clamped range, its ends and the awkward values, from no neighbour to more than
+// the window has, every row at its own offset, with the ratio and without.
+using BlendKernel = decltype(KernelSet::temporal_blend_row);
+void compare_temporal_blend_row(BlendKernel plain, BlendKernel vec) {
     SplitMix64 rng{36};
-    for (int n = 1; n <= 45; ++n) {
-        std::vector<float> w = shrink_values(rng, n + 1);
-        for (int j = 0; j < n; j += 2) w[j] = j % 3 ? unit(rng) : static_cast<float>(j % 4 / 2);
-        const std::vector<float> v = shrink_values(rng, n + 1);
-        std::vector<std::vector<float>> acc_a;
-        for (int i = 0; i < 3; ++i) acc_a.push_back(shrink_values(rng, n + 2));
-        std::vector<std::vector<float>> acc_b = acc_a;
-        plain(w.data() + 1, v.data(), acc_a[0].data() + 1, acc_a[1].data(), acc_a[2].data() + 1, n);
-        vec(w.data() + 1, v.data(), acc_b[0].data() + 1, acc_b[1].data(), acc_b[2].data() + 1, n);
-        for (int i = 0; i < 3; ++i)
-            ASSERT_EQ(first_difference_but_nan(acc_a[i].data(), acc_b[i].data(), n + 2), -1)
-                << "n " << n << " sum " << i;
-    }
+    for (int count = 0; count <= 8; ++count)
+        for (int n = 1; n <= 45; ++n) {
+            std::vector<std::vector<float>> w, v;
+            std::vector<const float*> wp, vp;
+            for (int u = 0; u < count; ++u) {
+                w.push_back(shrink_values(rng, n + 1));
+                for (int j = 0; j < n; j += 2) w[u][j] = j % 3 ? unit(rng) : float(j % 4 / 2);
+                v.push_back(shrink_values(rng, n + 1));
+                wp.push_back(w[u].data() + u % 2);
+                vp.push_back(v[u].data() + (u + 1) % 2);
+            }
+            const std::vector<float> centre = shrink_values(rng, n + 1);
+            for (bool with_ratio : {false, true}) {
+                std::vector<float> a(2 * n + 3, -7.0f), b = a;
+                plain(centre.data() + 1, wp.data(), vp.data(), count, a.data() + 1,
+                      with_ratio ? a.data() + n + 2 : nullptr, n);
+                vec(centre.data() + 1, wp.data(), vp.data(), count, b.data() + 1,
+                    with_ratio ? b.data() + n + 2 : nullptr, n);
+                ASSERT_EQ(first_difference_but_nan(a.data(), b.data(), a.size()), -1)
+                    << "count " << count << " n " << n << " ratio " << with_ratio;
+            }
+        }
 }
 
-// With the ratio and without.
-using FinishKernel = decltype(KernelSet::temporal_finish_row);
-void compare_temporal_finish_row(FinishKernel plain, FinishKernel vec) {
-    SplitMix64 rng{37};
-    for (int n = 1; n <= 45; ++n) {
-        std::vector<std::vector<float>> acc;
-        for (int i = 0; i < 3; ++i) acc.push_back(shrink_values(rng, n + 2));
-        for (bool with_ratio : {false, true}) {
-            std::vector<float> sum_a = acc[0], sum_b = acc[0];
-            std::vector<float> ratio_a(n + 2, -7.0f), ratio_b = ratio_a;
-            plain(sum_a.data() + 1, acc[1].data(), acc[2].data() + 1,
-                  with_ratio ? ratio_a.data() + 1 : nullptr, n);
-            vec(sum_b.data() + 1, acc[1].data(), acc[2].data() + 1,
-                with_ratio ? ratio_b.data() + 1 : nullptr, n);
-            ASSERT_EQ(first_difference_but_nan(sum_a.data(), sum_b.data(), n + 2), -1) << n;
-            ASSERT_EQ(first_difference_but_nan(ratio_a.data(), ratio_b.data(), n + 2), -1) << n;
+// The same with 8-bit samples of every value and every shift a working scale takes.
+using BlendU8Kernel = decltype(KernelSet::temporal_blend_u8);
+void compare_temporal_blend_u8(BlendU8Kernel plain, BlendU8Kernel vec) {
+    SplitMix64 rng{40};
+    for (int count = 0; count <= 8; ++count)
+        for (int n = 1; n <= 45; ++n) {
+            std::vector<std::vector<float>> w;
+            std::vector<std::vector<uint8_t>> v;
+            std::vector<const float*> wp;
+            std::vector<const uint8_t*> vp;
+            for (int u = 0; u < count; ++u) {
+                w.push_back(shrink_values(rng, n + 1));
+                for (int j = 0; j < n; j += 2) w[u][j] = j % 3 ? unit(rng) : float(j % 4 / 2);
+                v.push_back(planar_samples<uint8_t>(rng, n + 1));
+            }
+            for (int u = 0; u < count; ++u) {
+                wp.push_back(w[u].data() + u % 2);
+                vp.push_back(v[u].data() + (u + 1) % 2);
+            }
+            const std::vector<uint8_t> centre = planar_samples<uint8_t>(rng, n + 1);
+            for (int shift : {0, 4, 8}) {
+                std::vector<float> a(2 * n + 3, -7.0f), b = a;
+                const bool with_ratio = shift != 4;
+                plain(centre.data() + 1, wp.data(), vp.data(), count, shift, a.data() + 1,
+                      with_ratio ? a.data() + n + 2 : nullptr, n);
+                vec(centre.data() + 1, wp.data(), vp.data(), count, shift, b.data() + 1,
+                    with_ratio ? b.data() + n + 2 : nullptr, n);
+                ASSERT_EQ(first_difference_but_nan(a.data(), b.data(), a.size()), -1)
+                    << "count " << count << " n " << n << " shift " << shift;
+            }
         }
-    }
+}
+
+// Luma weights of the clamped range and the awkward values (zeros of both signs among them), at
+// any offset.
+using CoveredKernel = decltype(KernelSet::covered_mean_row);
+void compare_covered_mean_row(CoveredKernel plain, CoveredKernel vec) {
+    SplitMix64 rng{37};
+    for (int n = 0; n <= 45; ++n)
+        for (int offset : {0, 1}) {
+            std::vector<float> top = shrink_values(rng, 2 * n + 2);
+            std::vector<float> bottom = shrink_values(rng, 2 * n + 2);
+            for (int j = 0; j < 2 * n; j += 3) top[j + offset] = unit(rng);
+            for (int j = 1; j < 2 * n; j += 2) bottom[j + offset] = unit(rng);
+            std::vector<float> a(n + 2, -7.0f), b = a;
+            plain(top.data() + offset, bottom.data() + offset, a.data() + offset, n);
+            vec(top.data() + offset, bottom.data() + offset, b.data() + offset, n);
+            ASSERT_EQ(first_difference_but_nan(a.data(), b.data(), a.size()), -1)
+                << "n " << n << " offset " << offset;
+        }
 }
 
 // Planar samples split for the row lifting, every count of pairs from any start, with the

@@ -219,7 +219,9 @@ struct Window {
         shape.height[0] = h;
         shape.averaged[0] = true;
         std::vector<std::max_align_t> memory(
-            static_cast<size_t>(temporal_memory_bytes(shape, threads)) / sizeof(std::max_align_t) +
+            static_cast<size_t>(
+                temporal_memory_bytes(shape, static_cast<int>(pictures.size()) - 1, threads)) /
+                sizeof(std::max_align_t) +
             1);
         out.assign(static_cast<size_t>(w) * h, -1.0f);
         ratio.assign(out.size(), -1.0f);
@@ -292,6 +294,140 @@ TEST(TemporalAverage, WeightsFallWhereThePilotsDifferBeyondTheirErrors) {
         EXPECT_EQ(out[static_cast<size_t>(y) * w + 2], (50.0f * 16 + 70.0f * 16) / 2);
         EXPECT_EQ(out[static_cast<size_t>(y) * w + w - 3], 50.0f * 16);
         EXPECT_EQ(ratio[static_cast<size_t>(y) * w + w - 3], 1.0f);
+    }
+}
+
+// A chroma sample takes no more weight than the mean of the luma weights it covers. The pilots of
+// the neighbour match the centre's exactly in chroma, and in luma everywhere but a corner, which
+// differs by 3 steps (no weight) where the rest differs by 1 (full weight): chroma samples whose
+// luma lies wholly in the corner keep the centre's value, those wholly outside it take the
+// average of both (where the search left the blocks around in place). For every subsampling,
+// sizes that do not divide, either chroma plane left out, and every thread count and kernel
+// table, with the same bits throughout.
+TEST(TemporalAverage, ChromaTakesNoMoreWeightThanTheLumaItCovers) {
+    struct Case {
+        int w, h, sx, sy;
+    };
+    for (const Case c : {Case{48, 40, 1, 1}, Case{45, 37, 1, 1}, Case{45, 37, 1, 0},
+                         Case{41, 35, 0, 0}, Case{46, 33, 2, 0}}) {
+        const int cw = (c.w + (1 << c.sx) - 1) >> c.sx, ch = (c.h + (1 << c.sy) - 1) >> c.sy;
+        std::vector<uint8_t> luma = texture(c.w, c.h, 8);
+        for (uint8_t& v : luma) v = std::min<uint8_t>(v, 250);
+        // The corner, luma x >= bx and y >= by, differs by 3 steps, the rest by 1.
+        const int bx = c.w * 2 / 3, by = c.h / 3;
+        const auto corner = [&](int x, int y) { return x >= bx && y >= by; };
+        std::vector<uint8_t> other = luma;
+        for (int y = 0; y < c.h; ++y)
+            for (int x = 0; x < c.w; ++x) other[y * c.w + x] += corner(x, y) ? 3 : 1;
+        std::vector<uint8_t> chroma = texture(cw, ch, 9);
+        const Executor one = serial_executor(1);
+        Pyramid pa(luma, c.w, c.h, one), pb(other, c.w, c.h, one);
+        // The search keeps nearly every block where it is; the few it moves are not judged.
+        const int columns = motion_columns(c.w), rows = motion_rows(c.h);
+        std::vector<BlockVector> vectors(static_cast<size_t>(columns) * rows);
+        search_motion(scalar_kernels, pa.p, pb.p, 1, vectors.data(), one);
+        const auto still = [&](int x, int y) {
+            const BlockVector v = vectors[static_cast<size_t>(std::min(y / 8, rows - 1)) * columns +
+                                          std::min(x / 8, columns - 1)];
+            return v.y == 0 && v.x == 0;
+        };
+        // Every luma sample within one of (x, y), edges repeated, left where it is and in the
+        // corner (all) or not (none).
+        const auto around = [&](int x, int y, bool inside) {
+            for (int i = -1; i <= 1; ++i)
+                for (int j = -1; j <= 1; ++j) {
+                    const int u = std::clamp(x + j, 0, c.w - 1), v = std::clamp(y + i, 0, c.h - 1);
+                    if (!still(u, v) || corner(u, v) != inside) return false;
+                }
+            return true;
+        };
+
+        std::vector<uint8_t> noisy[2][3];
+        std::vector<float> error[3];
+        TemporalShape shape = {};
+        shape.planes = 3;
+        TemporalPicture pictures[2] = {};
+        for (int p = 0; p < 3; ++p) {
+            shape.width[p] = p ? cw : c.w;
+            shape.height[p] = p ? ch : c.h;
+            shape.shift_x[p] = p ? c.sx : 0;
+            shape.shift_y[p] = p ? c.sy : 0;
+            error[p].assign(error_map_floats(error_map_layout(shape.width[p], shape.height[p],
+                                                              shape.shift_x[p], shape.shift_y[p])),
+                            1.0f);
+            for (int i = 0; i < 2; ++i) {
+                noisy[i][p].assign(static_cast<size_t>(shape.width[p]) * shape.height[p],
+                                   static_cast<uint8_t>(60 + 20 * i + p));
+                std::vector<uint8_t>& pilot = p ? chroma : i ? other : luma;
+                pictures[i].plane[p] = {view(noisy[i][p], shape.width[p], shape.height[p]),
+                                        view(pilot, shape.width[p], shape.height[p]),
+                                        error[p].data()};
+            }
+        }
+        pictures[0].pyramid = &pa.p;
+        pictures[1].pyramid = &pb.p;
+        const int distance = 1;
+        for (int left_out = 0; left_out < 3; ++left_out) {  // 0: none; else that chroma plane
+            std::vector<float> first[3];
+            for (int threads = 1; threads <= 4; ++threads)
+                for (const KernelSet* k : available_tables()) {
+                    SCOPED_TRACE(testing::Message()
+                                 << c.w << "x" << c.h << " " << c.sx << c.sy << " without "
+                                 << left_out << ", " << threads << " threads, " << k->name);
+                    std::vector<float> out[3], ratio[3];
+                    float* outs[3];
+                    float* ratios[3];
+                    for (int p = 0; p < 3; ++p) {
+                        shape.averaged[p] = p != left_out || p == 0;
+                        out[p].assign(static_cast<size_t>(shape.width[p]) * shape.height[p], -1.0f);
+                        ratio[p].assign(out[p].size(), -1.0f);
+                        outs[p] = out[p].data();
+                        ratios[p] = ratio[p].data();
+                    }
+                    const Executor ex = serial_executor(threads);
+                    std::vector<std::max_align_t> memory(
+                        static_cast<size_t>(temporal_memory_bytes(shape, 1, threads)) /
+                            sizeof(std::max_align_t) +
+                        1);
+                    ASSERT_EQ(temporal_average(*k, shape, pictures[0], &pictures[1], &distance, 1,
+                                               outs, ratios, memory.data(), ex),
+                              1);
+                    for (int p = 1; p < 3; ++p) {
+                        if (p == left_out) {
+                            ASSERT_EQ(out[p], std::vector<float>(out[p].size(), -1.0f));
+                            continue;
+                        }
+                        const float centre = (60.0f + p) * 16.0f, far = (80.0f + p) * 16.0f;
+                        int kept = 0, averaged = 0;
+                        for (int y = 0; y < ch; ++y)
+                            for (int x = 0; x < cw; ++x) {
+                                bool all_in = true, all_out = true;
+                                for (int i = 0; i < (1 << c.sy); ++i)
+                                    for (int j = 0; j < (1 << c.sx); ++j) {
+                                        const int lx = std::min((x << c.sx) + j, c.w - 1);
+                                        const int ly = std::min((y << c.sy) + i, c.h - 1);
+                                        all_in = all_in && around(lx, ly, true);
+                                        all_out = all_out && around(lx, ly, false);
+                                    }
+                                const size_t at = static_cast<size_t>(y) * cw + x;
+                                if (all_in) {
+                                    ASSERT_EQ(out[p][at], centre) << x << "," << y;
+                                    ASSERT_EQ(ratio[p][at], 1.0f) << x << "," << y;
+                                    ++kept;
+                                } else if (all_out) {
+                                    ASSERT_EQ(out[p][at], (centre + far) / 2.0f) << x << "," << y;
+                                    ASSERT_EQ(ratio[p][at], 0.5f) << x << "," << y;
+                                    ++averaged;
+                                }
+                            }
+                        ASSERT_GT(kept, 0);
+                        ASSERT_GT(averaged, kept);
+                    }
+                    if (first[0].empty())
+                        for (int p = 0; p < 3; ++p) first[p] = out[p];
+                    for (int p = 0; p < 3; ++p) ASSERT_EQ(out[p], first[p]) << "plane " << p;
+                }
+        }
     }
 }
 

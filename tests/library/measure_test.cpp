@@ -380,13 +380,15 @@ TEST(LibraryMemory, TheFigureAskedBeforeBoundsWhatAStreamTakes) {
                 s.threads = 1;  // the pool's workers allocate nothing, but not in this arena
                 size_t needed = 0;
                 ASSERT_EQ(velmora_memory_needed(&f, &s, &needed), VELMORA_OK);
-                Clip clip = make_clip(f, 8, 5.0, 5);
+                // Long enough that frames and fields alike are averaged with every neighbour
+                // the radius reaches, whose weights the averaging keeps at once.
+                Clip clip = make_clip(f, 14, 5.0, 7);
                 const size_t before = in_use();
                 size_t most = 0;
                 VelmoraDenoiser* d = nullptr;
                 ASSERT_EQ(velmora_open(&d, &f, &s), VELMORA_OK);
                 velmora_picture p;
-                for (int i = 0; i < 8; ++i) {
+                for (int i = 0; i < 14; ++i) {
                     p = clip.picture(i);
                     ASSERT_EQ(velmora_send(d, &p), VELMORA_OK);
                     while (velmora_receive(d, &p) == VELMORA_OK) {

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/plane_io.h"
+#include "wavelet/transform_plane.h"
 
 namespace velmora {
 
@@ -75,18 +76,26 @@ bool filled_levels(const NoiseCurve& curve, float* levels) {
     return true;
 }
 
-}  // namespace
+// A ratio map being made: the curve's filled levels and where the map goes.
+struct RatioMap {
+    float levels[kNoiseCurveBins];
+    float width, sigma;
+    const Light* light;
+    int32_t w, h;
+    float* ratio;
+};
 
-bool curve_noise_ratio(const NoiseCurve& curve, float width, float sigma, const Light& light,
-                       int32_t w, int32_t h, float* ratio) {
-    float c[kNoiseCurveBins];
-    if (!(sigma > 0.0f) || !filled_levels(curve, c)) return false;
+// Thread t of T: the rows of blocks of its share.
+void ratio_rows(int t, int T, void* context) {
+    const RatioMap& m = *static_cast<const RatioMap*>(context);
     constexpr int last = kNoiseCurveBins - 1;
-    for (int32_t y0 = 0; y0 < h; y0 += kBlock) {
-        const int32_t y1 = y0 + kBlock < h ? y0 + kBlock : h;
-        for (int32_t x0 = 0; x0 < w; x0 += kBlock) {
-            const int32_t x1 = x0 + kBlock < w ? x0 + kBlock : w;
-            const float p = light_mean(light, x0, y0, x1, y1) / width - 0.5f;
+    const float* c = m.levels;
+    const ItemRange rows = thread_share((m.h + kBlock - 1) / kBlock, t, T);
+    for (int32_t y0 = rows.begin * kBlock; y0 < rows.end * kBlock; y0 += kBlock) {
+        const int32_t y1 = y0 + kBlock < m.h ? y0 + kBlock : m.h;
+        for (int32_t x0 = 0; x0 < m.w; x0 += kBlock) {
+            const int32_t x1 = x0 + kBlock < m.w ? x0 + kBlock : m.w;
+            const float p = light_mean(*m.light, x0, y0, x1, y1) / m.width - 0.5f;
             float level;
             if (p <= 0.0f) {
                 level = c[0];
@@ -97,11 +106,20 @@ bool curve_noise_ratio(const NoiseCurve& curve, float width, float sigma, const 
                 const float f = p - static_cast<float>(i);
                 level = c[i] * (1.0f - f) + c[i + 1] * f;
             }
-            const float r = (level / sigma) * (level / sigma);
+            const float r = (level / m.sigma) * (level / m.sigma);
             for (int32_t y = y0; y < y1; ++y)
-                for (int32_t x = x0; x < x1; ++x) ratio[static_cast<int64_t>(y) * w + x] = r;
+                for (int32_t x = x0; x < x1; ++x) m.ratio[static_cast<int64_t>(y) * m.w + x] = r;
         }
     }
+}
+
+}  // namespace
+
+bool curve_noise_ratio(const NoiseCurve& curve, float width, float sigma, const Light& light,
+                       int32_t w, int32_t h, float* ratio, const Executor& ex) {
+    RatioMap map = {{}, width, sigma, &light, w, h, ratio};
+    if (!(sigma > 0.0f) || !filled_levels(curve, map.levels)) return false;
+    ex.run(ex.self, ratio_rows, &map);
     return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "engine/executor.h"
 #include "engine/light.h"
 #include "engine/noise_level.h"
 #include "engine/plane_view.h"
@@ -49,10 +50,10 @@ float noise_curve_mean(const NoiseCurve& curve);
 // units, p = b / width - 1/2 and the bins' levels c:
 //   level = p <= 0 ? c[0] : p >= last ? c[last] : c[i] * (1 - f) + c[i + 1] * f
 //   (i = (int)p, f = p - i),   ratio = (level / sigma) * (level / sigma),
-// single precision in the order written, into `ratio` (width x height, row stride the width).
-// False, and `ratio` untouched, where fewer than two bins have a sure level or sigma is not
-// positive.
+// single precision in the order written, into `ratio` (width x height, row stride the width),
+// the rows of blocks shared by the executor's threads. False, and `ratio` untouched, where fewer
+// than two bins have a sure level or sigma is not positive.
 bool curve_noise_ratio(const NoiseCurve& curve, float width, float sigma, const Light& light,
-                       int32_t w, int32_t h, float* ratio);
+                       int32_t w, int32_t h, float* ratio, const Executor& ex);
 
 }  // namespace velmora

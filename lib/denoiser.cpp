@@ -118,7 +118,7 @@ const float* Denoiser::noise_ratios(const PlaneView& picture, const Light& light
     ratios_.resize(static_cast<size_t>(picture.width) * picture.height);
     const float width = static_cast<float>(32.0 * working_units_per_8bit(f_.format));
     if (!curve_noise_ratio(local.curve, width, local.level, light, picture.width, picture.height,
-                           ratios_.data()))
+                           ratios_.data(), engine().executor(picture.width, picture.height)))
         return given;
     if (given)
         for (size_t i = 0; i < ratios_.size(); ++i) ratios_[i] = ratios_[i] * given[i];

@@ -66,6 +66,8 @@ public:
     void measure_noise(const PlaneView& view, const Light& light, NoiseBlocks& out);
     // The patch noise level of `view` (engine/patch_noise.h).
     double patch_noise(const PlaneView& view);
+    // The executor for a pass over a width x height plane.
+    Executor executor(int32_t width, int32_t height) { return workers_.executor(width, height); }
 
     // Bytes of working memory the engine holds at most for planes up to width x height on
     // `threads` threads, in the modes `exact` and `best` (and measuring noise with `measure`).

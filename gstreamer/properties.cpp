@@ -36,8 +36,8 @@ const Field kFields[] = {
      VELMORA_FIELD(noise[2])},
     {"noise-curve-y",
      "Best mode: Y's noise by brightness instead of one level, darkest first: levels in 8-bit "
-     "steps for the blocks whose mean is 0-31, 32-63, ..., 224-255 (-1: the nearest bin's; "
-     "empty: none), as velmora --noise-curve prints them",
+     "steps for the blocks whose brightness (the mean of the luma under them) is 0-31, 32-63, "
+     "..., 224-255 (-1: the nearest bin's; empty: none), as velmora --noise-curve prints them",
      Kind::curve, -1, 255, VELMORA_FIELD(noise_curve[0])},
     {"noise-curve-u", "Best mode: U's noise by brightness, as noise-curve-y", Kind::curve, -1, 255,
      VELMORA_FIELD(noise_curve[1])},

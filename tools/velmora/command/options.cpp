@@ -433,9 +433,9 @@ Strength (noise levels, --learn, or in exact mode --tracks; measured when none i
   --sigma-chroma S     ... for the two chroma planes only (planes without a level stay
                        untouched, unless --auto is given)
                        Best mode also takes a level by brightness, as --noise-curve prints
-                       it: eight levels for the blocks of 8 x 8 samples whose mean is 0-31,
-                       32-63, ..., 224-255 8-bit steps, '-' for none (the nearest bin's), as
-                       in --sigma-luma 2.5,3,3.5,4,4.5,5,5,5
+                       it: eight levels for the blocks of 8 x 8 samples whose brightness (the
+                       mean of the luma under them) is 0-31, 32-63, ..., 224-255 8-bit steps,
+                       '-' for none (the nearest bin's), as in --sigma-luma 2.5,3,3.5,4,4.5,5,5,5
   --auto               measure the noise level of every plane not given one (the default when
                        no strength is given): from the first 5 frames, and again every 25
   --auto-every N       measure again every N frames (from the N-th frame's window of 5)

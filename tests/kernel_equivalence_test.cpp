@@ -621,8 +621,16 @@ void compare_temporal_weight_row(WeightKernel plain, WeightKernel vec) {
     }
 }
 
-// Weights of the clamped range, its ends and the awkward values, from no neighbour to more than
-// the window has, every row at its own offset, with the ratio and without.
+// A neighbour's weights for n samples (and one more for an offset): the clamped range, its ends
+// and the awkward values.
+std::vector<float> blend_weights(SplitMix64& rng, int n) {
+    std::vector<float> w = shrink_values(rng, n + 1);
+    for (int j = 0; j < n; j += 2) w[j] = j % 3 ? unit(rng) : float(j % 4 / 2);
+    return w;
+}
+
+// Weights from no neighbour to more than the window has, every row at its own offset, with the
+// ratio and without.
 using BlendKernel = decltype(KernelSet::temporal_blend_row);
 void compare_temporal_blend_row(BlendKernel plain, BlendKernel vec) {
     SplitMix64 rng{36};
@@ -631,8 +639,7 @@ void compare_temporal_blend_row(BlendKernel plain, BlendKernel vec) {
             std::vector<std::vector<float>> w, v;
             std::vector<const float*> wp, vp;
             for (int u = 0; u < count; ++u) {
-                w.push_back(shrink_values(rng, n + 1));
-                for (int j = 0; j < n; j += 2) w[u][j] = j % 3 ? unit(rng) : float(j % 4 / 2);
+                w.push_back(blend_weights(rng, n));
                 v.push_back(shrink_values(rng, n + 1));
                 wp.push_back(w[u].data() + u % 2);
                 vp.push_back(v[u].data() + (u + 1) % 2);
@@ -661,8 +668,7 @@ void compare_temporal_blend_u8(BlendU8Kernel plain, BlendU8Kernel vec) {
             std::vector<const float*> wp;
             std::vector<const uint8_t*> vp;
             for (int u = 0; u < count; ++u) {
-                w.push_back(shrink_values(rng, n + 1));
-                for (int j = 0; j < n; j += 2) w[u][j] = j % 3 ? unit(rng) : float(j % 4 / 2);
+                w.push_back(blend_weights(rng, n));
                 v.push_back(planar_samples<uint8_t>(rng, n + 1));
             }
             for (int u = 0; u < count; ++u) {

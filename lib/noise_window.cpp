@@ -121,16 +121,15 @@ MeasuredBands NoiseWindow::measure_still_bands(int64_t n, float sigma) const {
     return out;
 }
 
-NoiseLevel NoiseWindow::textured_level(PlaneEngine& engine, int64_t n, const NoiseLevel& first,
-                                       const LevelOf& level_with, double& texture) {
+bool NoiseWindow::texture_levels(PlaneEngine& engine, int64_t n, bool patch, double& texture,
+                                 double& patches) {
     // Only a window without frame changes asks: its pictures are unrelated or one picture, and
     // the last one observed, whose samples are kept, stands for them.
-    if (previous_frame_ < n || previous_frame_ > last_of(n)) return first;
+    if (previous_frame_ < n || previous_frame_ > last_of(n)) return false;
     const PlaneView picture = previous_.view();
     texture = kurtosis_noise_level(picture);
-    const double patches =
-        first.certainty == NoiseCertainty::texture ? engine.patch_noise(picture) : -1.0;
-    return level_with(texture, patches);
+    patches = patch ? engine.patch_noise(picture) : -1.0;
+    return true;
 }
 
 NoiseLevel NoiseWindow::level_at(PlaneEngine& engine, int64_t n, int64_t& last, bool& still) {
@@ -153,7 +152,7 @@ NoiseLevel NoiseWindow::level_at(PlaneEngine& engine, int64_t n, int64_t& last, 
         }
     }
     std::vector<float> scratch(texture_as_noise_ ? 0 : spatial.size());
-    const LevelOf level_with = [&](double texture, double patches) {
+    const auto level_with = [&](double texture, double patches) {
         return noise_level(spatial.data(), static_cast<int64_t>(spatial.size()), temporal.data(),
                            static_cast<int64_t>(temporal.size()), texture,
                            texture_as_noise_ ? nullptr : detail.data(), scratch.data(), patches);
@@ -163,11 +162,12 @@ NoiseLevel NoiseWindow::level_at(PlaneEngine& engine, int64_t n, int64_t& last, 
     // Only a level from few weakly textured blocks takes the kurtosis level, and one from texture
     // nearly everywhere the patch level (noise_level.h): they are measured for such a window
     // alone (not a still one, whose level is 0), and the level found again with them.
-    double texture = -1.0;
+    double texture = -1.0, patches = -1.0;
     if (!texture_as_noise_ && !still &&
         (level.certainty == NoiseCertainty::some_weak_texture ||
-         level.certainty == NoiseCertainty::texture))
-        level = textured_level(engine, n, level, level_with, texture);
+         level.certainty == NoiseCertainty::texture) &&
+        texture_levels(engine, n, level.certainty == NoiseCertainty::texture, texture, patches))
+        level = level_with(texture, patches);
     const int64_t spatial_count = static_cast<int64_t>(spatial.size());
     const int64_t temporal_count = static_cast<int64_t>(temporal.size());
     scratch.resize(static_cast<size_t>(3 * spatial_count + temporal_count));

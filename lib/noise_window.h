@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <vector>
 
@@ -88,14 +87,11 @@ private:
     // The band factors of the window starting at frame n, without frame changes: from its
     // frames' blocks weakly textured at `sigma` (noise_level.h).
     MeasuredBands measure_still_bands(int64_t n, float sigma) const;
-    // The level of the window starting at frame n, without frame changes, whose level `first`
-    // (found without them) comes from few weakly textured blocks: found again by `level_with`
-    // with the kurtosis level (channel_kurtosis.h) and, from texture nearly everywhere, the
-    // patch level (patch_noise.h) of its last picture observed, the kurtosis level put in
-    // `texture`; `first` where it has none.
-    using LevelOf = std::function<NoiseLevel(double texture, double patches)>;
-    NoiseLevel textured_level(PlaneEngine& engine, int64_t n, const NoiseLevel& first,
-                              const LevelOf& level_with, double& texture);
+    // For the window starting at frame n, without frame changes, whose level comes from few
+    // weakly textured blocks: the kurtosis level (channel_kurtosis.h) and, with `patch`, the
+    // patch level (patch_noise.h) of its last picture observed. False where it has none.
+    bool texture_levels(PlaneEngine& engine, int64_t n, bool patch, double& texture,
+                        double& patches);
 
     int64_t window_, every_;
     bool texture_as_noise_, measure_bands_;
